@@ -1,0 +1,96 @@
+#include "download/DownloadMgr.h"
+
+#include "download/Globals.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// The executable's name is fixed: the set-aside name must not depend on how the program was started.
+constexpr const char* kExecutableName = "KesuUpdate.exe";
+
+std::string SetAsideName(const std::string& executable)
+{
+    auto dot = executable.rfind('.');
+    if (dot == std::string::npos)
+        return executable + "_old";
+    return executable.substr(0, dot) + "_old" + executable.substr(dot);
+}
+
+}  // namespace
+
+CDownloadMgr::CDownloadMgr() = default;
+
+CDownloadMgr::~CDownloadMgr()
+{
+    m_hThread.reset();
+    RemoveAllTasks();
+    m_hStartEvent.reset();
+    m_pSession.reset();
+}
+
+bool CDownloadMgr::Initialize(IDownloadSink* pSink, const std::string& strBaseURL, const std::string& strTempDir,
+                              const std::string& strInstallDir)
+{
+    if (!pSink)
+        return false;
+    m_pSink = pSink;
+    m_strBaseURL = strBaseURL;
+    m_strTempDir = strTempDir;
+    m_strInstallDir = strInstallDir;
+
+    g_strOldExeName = SetAsideName(kExecutableName);
+    g_strOldExePath = m_strInstallDir + g_strOldExeName;
+
+    if (m_strBaseURL.empty() || m_strBaseURL.back() != '/')
+        m_strBaseURL += '/';
+    if (!PathIsDirectory(m_strTempDir))
+        CreateDirectory(m_strTempDir);
+
+    try {
+        m_pSession = std::make_unique<CInternetSession>();
+        m_pSession->SetCancelFlag(&m_bCancel);
+    } catch (const CInternetException&) {
+        m_pSession.reset();  // every download then fails with its own message
+    }
+    m_hStartEvent = std::make_unique<CEvent>();
+    return true;
+}
+
+bool CDownloadMgr::AddTask(const char* lpszName)
+{
+    if (!lpszName)
+        return false;
+    auto task = std::make_unique<tagDownloadTask>();
+    task->szName = lpszName;
+    auto separator = task->szName.find_last_of("\\/");
+    if (separator == std::string::npos) {
+        task->szFile = task->szName;
+    } else {
+        task->szDir = task->szName.substr(0, separator);
+        task->szFile = task->szName.substr(separator + 1);
+    }
+    task->nID = ++m_nNextTaskID;
+
+    std::lock_guard lock(g_csTaskLock);
+    m_arrTasks.push_back(std::move(task));
+    return true;
+}
+
+void CDownloadMgr::RemoveAllTasks()
+{
+    std::lock_guard lock(g_csTaskLock);
+    m_arrTasks.clear();
+    m_arrTasks.shrink_to_fit();
+}
+
+std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr)
+{
+    pMgr->m_hStartEvent->Wait();
+    int result = pMgr->Run();
+    if (result != 0)
+        return static_cast<std::uint32_t>(result);
+    result = pMgr->Install();
+    if (result == 0)
+        pMgr->RemoveAllTasks();
+    return static_cast<std::uint32_t>(result);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The download engine: the list of files to fetch, the session that fetches them and the
+// protocol by which the window thread starts, watches and cancels the one worker thread.
+//
+// The window thread initialises the manager, queues every task, resets m_dwTotalDownloaded,
+// creates the worker (DownloadThreadProc) and stores it in m_hThread, then sets m_hStartEvent.
+// The worker runs Run, then Install when every file arrived, reporting each step to the sink.
+// To cancel, the window thread sets m_bCancel; m_nLastEvent tells it how far the run has come.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/DownloadSink.h"
+#include "download/DownloadTask.h"
+#include "platform/Event.h"
+#include "platform/Internet.h"
+#include "platform/Thread.h"
+
+class CDownloadMgr {
+public:
+    CDownloadMgr();
+    // Waits for the worker, if there is one, before anything it uses goes away.
+    ~CDownloadMgr();
+    CDownloadMgr(const CDownloadMgr&) = delete;
+    CDownloadMgr& operator=(const CDownloadMgr&) = delete;
+
+    // Downloads every task into the temporary directory: 0 all stored, 1 failed, 2 cancelled.
+    virtual int Run() = 0;
+    // Puts the downloaded files in place; returns 0.
+    virtual int Install() = 0;
+
+    // Stores the sink and the three locations, builds the set-aside names of the executable,
+    // creates the temporary directory (one level), the session and the start event.
+    // False for a null sink (nothing changes) or when the start event could not be made.
+    bool Initialize(IDownloadSink* pSink, const std::string& strBaseURL, const std::string& strTempDir,
+                    const std::string& strInstallDir);
+    // Queues one file by its relative name; false only for a null name.
+    bool AddTask(const char* lpszName);
+    void RemoveAllTasks();
+
+    int m_nNextTaskID = 0;
+    std::uint32_t m_dwTotalDownloaded = 0;
+    std::atomic<int> m_nLastEvent{0};
+    std::vector<std::unique_ptr<tagDownloadTask>> m_arrTasks;
+    std::unique_ptr<CThread> m_hThread;
+    std::unique_ptr<CEvent> m_hStartEvent;
+    std::atomic<bool> m_bCancel{false};
+    IDownloadSink* m_pSink = nullptr;
+    std::string m_strBaseURL;
+    std::string m_strTempDir;
+    std::string m_strInstallDir;
+    std::unique_ptr<CInternetSession> m_pSession;
+};
+
+// The worker thread's body: waits for the start event, runs, installs after a complete run and
+// then empties the task list. Its exit code is the result of the last step taken.
+std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr);

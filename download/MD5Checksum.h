@@ -1,0 +1,32 @@
+#pragma once
+// The MD5 message digest (RFC 1321) of a file, as 32 lower-case hexadecimal digits.
+// Throws CFileException when the file cannot be opened or read; memory use does not depend on
+// the file's size.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CFile;
+
+class CMD5Checksum {
+public:
+    static std::string HashFile(const std::string& strFilePath);
+    // The digest of the file's contents from its current position to its end.
+    static std::string HashOpenFile(CFile& file);
+
+    // The digest of bytes in memory, fed in any number of pieces.
+    CMD5Checksum();
+    virtual ~CMD5Checksum() = default;
+    void Update(const void* pData, std::size_t nLength);
+    std::array<std::uint8_t, 16> Final();
+    static std::string ToHex(const std::array<std::uint8_t, 16>& digest);
+
+private:
+    void Transform(const std::uint8_t* pBlocks, std::size_t nBlocks);
+
+    std::uint8_t m_lpszBuffer[64] = {};
+    std::uint32_t m_nCount[2] = {0, 0};  // bits processed, low word first
+    std::uint32_t m_lMD5[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+};

@@ -1,0 +1,108 @@
+#include "platform/File.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Path.h"
+
+CFileException::CFileException(int nErrno, const std::string& strFileName)
+    : std::runtime_error(strFileName + ": " + std::strerror(nErrno)), m_nErrno(nErrno)
+{
+}
+
+namespace {
+
+// Opens the file, or returns the errno that explains why not. A directory is no file here,
+// although open(2) would give it a descriptor for reading.
+std::optional<int> OpenDescriptor(const std::string& path, unsigned flags, int& fd)
+{
+    int mode = (flags & CFile::modeReadWrite) ? O_RDWR : O_RDONLY;
+    if (flags & CFile::modeCreate)
+        mode |= O_CREAT | O_TRUNC;
+    fd = ::open(ToNativePath(path).c_str(), mode | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        fd = -1;
+        return error;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+CFile::CFile(const std::string& strFileName, unsigned nOpenFlags)
+{
+    CFileException error(0, strFileName);
+    if (!Open(strFileName, nOpenFlags, &error))
+        throw error;
+}
+
+CFile::~CFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool CFile::Open(const std::string& strFileName, unsigned nOpenFlags, CFileException* pError)
+{
+    Close();
+    m_strFileName = strFileName;
+    if (auto error = OpenDescriptor(strFileName, nOpenFlags, m_fd)) {
+        if (pError)
+            *pError = CFileException(*error, strFileName);
+        return false;
+    }
+    return true;
+}
+
+std::size_t CFile::Read(void* pBuffer, std::size_t nCount)
+{
+    auto* out = static_cast<char*>(pBuffer);
+    std::size_t done = 0;
+    while (done < nCount) {
+        ssize_t n = ::read(m_fd, out + done, nCount - done);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw CFileException(errno, m_strFileName);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void CFile::Write(const void* pBuffer, std::size_t nCount)
+{
+    const auto* in = static_cast<const char*>(pBuffer);
+    while (nCount > 0) {
+        ssize_t n = ::write(m_fd, in, nCount);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw CFileException(errno, m_strFileName);
+        }
+        in += n;
+        nCount -= static_cast<std::size_t>(n);
+    }
+}
+
+void CFile::Close()
+{
+    if (m_fd < 0)
+        return;
+    int result = ::close(m_fd);
+    m_fd = -1;
+    // A failed close can be the first report of a failed write (a full disk on a network file system).
+    if (result != 0 && errno != EINTR)
+        throw CFileException(errno, m_strFileName);
+}

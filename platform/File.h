@@ -1,0 +1,46 @@
+#pragma once
+// A binary file opened by path, as the program's file object: reads and writes whole buffers and
+// reports every failure as a CFileException carrying the system's text and the file's name.
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+class CFileException : public std::runtime_error {
+public:
+    CFileException(int nErrno, const std::string& strFileName);
+    int GetErrno() const { return m_nErrno; }
+    std::string GetErrorMessage() const { return what(); }
+
+private:
+    int m_nErrno;
+};
+
+class CFile {
+public:
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeReadWrite = 0x0002,
+        modeCreate = 0x1000,  // create, or empty an existing file
+    };
+
+    CFile() = default;
+    // Opens at once; throws CFileException when the file cannot be opened (a directory included).
+    CFile(const std::string& strFileName, unsigned nOpenFlags);
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // Returns false and fills *pError (when given) instead of throwing.
+    bool Open(const std::string& strFileName, unsigned nOpenFlags, CFileException* pError = nullptr);
+    bool IsOpen() const { return m_fd >= 0; }
+    // Reads up to nCount bytes; fewer only at the end of the file; 0 at the end.
+    std::size_t Read(void* pBuffer, std::size_t nCount);
+    void Write(const void* pBuffer, std::size_t nCount);
+    void Close();
+    const std::string& GetFilePath() const { return m_strFileName; }
+
+private:
+    int m_fd = -1;
+    std::string m_strFileName;
+};

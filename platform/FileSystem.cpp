@@ -1,0 +1,155 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Path.h"
+
+namespace {
+
+std::string ParentDirectory(const std::string& nativePath)
+{
+    auto slash = nativePath.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : nativePath.substr(0, slash);
+}
+
+bool SyncPath(const std::string& nativePath, int openFlags)
+{
+    int fd = ::open(nativePath.c_str(), openFlags | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Copies the bytes of `from` into a new file `to` and syncs it.
+bool CopyAndSync(const std::string& from, const std::string& to, mode_t mode)
+{
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
+        if (n == 0)
+            break;
+        if (n < 0 && errno != EINTR) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
+    ok = (::close(out) == 0) && ok;
+    ::close(in);
+    if (!ok)
+        ::unlink(to.c_str());
+    return ok;
+}
+
+bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
+{
+    // The copy lands beside the target and is renamed over it only when complete.
+    std::string staging = to + ".kesu-move";
+    ::unlink(staging.c_str());
+    if (!CopyAndSync(from, staging, mode))
+        return false;
+    if (::rename(staging.c_str(), to.c_str()) != 0) {
+        int error = errno;
+        ::unlink(staging.c_str());
+        errno = error;
+        return false;
+    }
+    return ::unlink(from.c_str()) == 0;
+}
+
+}  // namespace
+
+bool PathFileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0;
+}
+
+bool PathIsDirectory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectory(const std::string& path)
+{
+    return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
+}
+
+bool DeleteFile(const std::string& path)
+{
+    std::string native = ToNativePath(path);
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags)
+{
+    std::string source = ToNativePath(from);
+    std::string target = ToNativePath(to);
+    struct stat sourceStat {};
+    if (::stat(source.c_str(), &sourceStat) != 0)
+        return false;
+    struct stat targetStat {};
+    bool targetExists = ::stat(target.c_str(), &targetStat) == 0;
+    if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) {
+        errno = EEXIST;
+        return false;
+    }
+    mode_t mode = (targetExists ? targetStat.st_mode : sourceStat.st_mode) & 07777;
+    if (targetExists && ::chmod(source.c_str(), mode) != 0)
+        return false;
+
+    bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
+        if (errno != EXDEV || !(flags & MOVEFILE_COPY_ALLOWED))
+            return false;
+        if (!MoveAcrossFileSystems(source, target, mode))
+            return false;
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH)
+        return SyncPath(target, O_RDONLY) && SyncPath(ParentDirectory(target), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+std::optional<mode_t> GetFileMode(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(ToNativePath(path).c_str(), &st) != 0)
+        return std::nullopt;
+    return st.st_mode & 07777;
+}
+
+bool SetFileMode(const std::string& path, mode_t mode)
+{
+    return ::chmod(ToNativePath(path).c_str(), mode & 07777) == 0;
+}
+
+std::string GetModuleFileName()
+{
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}

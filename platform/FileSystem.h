@@ -1,0 +1,28 @@
+#pragma once
+// The file and directory operations the program uses, with the Windows results it relies on:
+// each returns whether it succeeded and leaves errno set when it did not.
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// Flags of MoveFileEx.
+inline constexpr unsigned MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr unsigned MOVEFILE_COPY_ALLOWED = 0x2;
+inline constexpr unsigned MOVEFILE_WRITE_THROUGH = 0x8;
+
+bool PathFileExists(const std::string& path);
+bool PathIsDirectory(const std::string& path);
+// Creates one directory; its parent must exist.
+bool CreateDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail; a file that
+// replaces another takes over the replaced file's permission bits. With MOVEFILE_COPY_ALLOWED a
+// move to another file system copies, syncs, renames into place and deletes the source.
+// MOVEFILE_WRITE_THROUGH syncs the result before returning.
+bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags);
+// Permission bits (the mode's low 12 bits), or nothing when the file does not exist.
+std::optional<mode_t> GetFileMode(const std::string& path);
+bool SetFileMode(const std::string& path, mode_t mode);
+// The full path of the running executable.
+std::string GetModuleFileName();

@@ -1,0 +1,84 @@
+#pragma once
+// HTTP requests of the program, over libcurl. A session keeps one connection cache, so that
+// consecutive requests to one server reuse one connection. A response is read pull-style: its
+// Read fills the caller's buffer unless the body ends, while the transfer waits whenever the
+// caller is not reading. Used by one thread at a time; the cancel flag may be set from any.
+//
+// Throws CInternetException, carrying libcurl's text, on every network failure: no connection,
+// a broken or stalled transfer, a body shorter than its Content-Length, a cancel. An HTTP error
+// status is no failure: its body is read like any other.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class CInternetException : public std::runtime_error {
+public:
+    CInternetException(int nCurlCode, const std::string& strText);
+    // libcurl's result code (CURLcode or CURLMcode).
+    int GetErrorCode() const { return m_nCurlCode; }
+    bool IsCancel() const;
+    std::string GetErrorMessage() const { return what(); }
+
+private:
+    int m_nCurlCode;
+};
+
+class CHttpFile;
+
+class CInternetSession {
+public:
+    struct Limits {
+        std::chrono::seconds connectTimeout{30};
+        std::chrono::seconds stallTimeout{30};  // no byte received for this long fails the transfer
+    };
+
+    explicit CInternetSession(const std::string& strAgent = "KesuUpdate");
+    ~CInternetSession();
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+
+    // Sends a GET (or a HEAD, headersOnly) for the URL, follows redirects and returns once the
+    // final response's headers have arrived. One response is open at a time: opening another
+    // closes the previous one.
+    std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, bool headersOnly = false);
+    // While *pCancel is true, waiting requests and reads end within a tenth of a second with a
+    // CInternetException (IsCancel()).
+    void SetCancelFlag(const std::atomic<bool>* pCancel);
+    void SetLimits(const Limits& limits);
+
+private:
+    friend class CHttpFile;
+    struct Transfer;
+    std::unique_ptr<Transfer> m_pTransfer;
+};
+
+
+class CHttpFile {
+public:
+    ~CHttpFile();
+    CHttpFile(const CHttpFile&) = delete;
+    CHttpFile& operator=(const CHttpFile&) = delete;
+
+    // The status code as decimal text ("200", "404"), as the server sent it.
+    std::string QueryStatusCode() const;
+    // The Content-Length of the body, or nothing when the server announced none.
+    std::optional<std::uint64_t> QueryContentLength() const;
+    // Reads up to nCount bytes and returns how many; fewer only at the end of the body, 0 there.
+    std::size_t Read(void* pBuffer, std::size_t nCount);
+    // Ends the request; a body not read to its end is dropped with its connection.
+    void Close();
+
+private:
+    friend class CInternetSession;
+    CHttpFile(CInternetSession& session, unsigned nSerial);
+    // The session's transfer while this response is the one in progress, else null.
+    CInternetSession::Transfer* InProgress() const;
+    CInternetSession* m_pSession;
+    unsigned m_nSerial;
+};

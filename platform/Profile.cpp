@@ -1,0 +1,85 @@
+#include "platform/Profile.h"
+
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <strings.h>
+
+#include "platform/Path.h"
+
+// The file is read here rather than through an INI library: Debian's inih cuts lines at 200 bytes,
+// joins indented lines to the key above, ends values at " ;" and splits keys at ':', and profile
+// reads do none of these.
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\n\f\v";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view text)
+{
+    auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    auto last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string_view Unquote(std::string_view value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// The name of a section header line ("[name]"), or nothing for any other line.
+bool SectionName(std::string_view line, std::string_view& name)
+{
+    if (line.empty() || line.front() != '[')
+        return false;
+    auto close = line.find(']');
+    name = Trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    return true;
+}
+
+}  // namespace
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& fileName)
+{
+    std::ifstream file(ToNativePath(fileName), std::ios::binary);
+    std::stringstream contents;
+    if (!(file && contents << file.rdbuf()))
+        return defaultValue;
+    std::string text = contents.str();
+    std::string_view rest(text);
+    if (rest.starts_with(kUtf8Bom))
+        rest.remove_prefix(kUtf8Bom.size());
+
+    enum { Before, Inside, After } where = Before;  // relative to the first section of that name
+    while (!rest.empty() && where != After) {
+        auto end = rest.find('\n');
+        std::string_view line = Trim(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+
+        std::string_view name;
+        if (SectionName(line, name)) {
+            if (where == Inside)
+                where = After;
+            else if (EqualsIgnoringCase(name, section))
+                where = Inside;
+            continue;
+        }
+        auto equals = line.find('=');
+        if (where != Inside || line.starts_with(';') || equals == std::string_view::npos)
+            continue;
+        if (EqualsIgnoringCase(Trim(line.substr(0, equals)), key))
+            return std::string(Unquote(Trim(line.substr(equals + 1))));
+    }
+    return defaultValue;
+}

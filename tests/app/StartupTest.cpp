@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "app/Startup.h"
+#include "download/DownloadMgr.h"
+#include "download/Globals.h"
+#include "platform/FileSystem.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+TEST(StartupTest, BaseUrlTable)
+{
+    EXPECT_EQ(BuildBaseURL("updates.example.net"), "http://updates.example.net/update/");
+    EXPECT_EQ(BuildBaseURL("http://updates.example.net/game7"), "http://updates.example.net/game7/update/");
+    EXPECT_EQ(BuildBaseURL("https://secure.example.net"), "https://secure.example.net/update/");
+    EXPECT_EQ(BuildBaseURL("HTTP://upper.example.net"), "http://HTTP://upper.example.net/update/");
+    EXPECT_EQ(BuildBaseURL("http:/"), "http://http://update/");
+    EXPECT_EQ(BuildBaseURL("127.0.0.1:8080"), "http://127.0.0.1:8080/update/");
+    EXPECT_EQ(BuildBaseURL(""), "http:///update/");
+}
+
+TEST(StartupTest, DirectoriesFromTheExecutableAndTheSetting)
+{
+    EXPECT_EQ(InstallDirFromExePath("/opt/game/KesuUpdate.exe"), "/opt/game/");
+    EXPECT_EQ(InstallDirFromExePath("/KesuUpdate.exe"), "/");
+    EXPECT_EQ(BuildTempDir("/opt/game/", "tmp"), "/opt/game/tmp");
+    EXPECT_EQ(BuildTempDir("/opt/game/", ""), "/opt/game/");
+    EXPECT_EQ(BuildTempDir("/opt/game/", "\\dl\\"), "/opt/game/\\dl\\");
+}
+
+class CountingSink : public IDownloadSink {
+public:
+    void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
+};
+
+class IdleMgr : public CDownloadMgr {
+public:
+    int Run() override { return 1; }
+    int Install() override { return 0; }
+};
+
+// Runs in a directory of its own: the settings file is found relative to the current directory.
+class StartupRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+        ASSERT_EQ(::chdir(cwd.Path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+
+    char previous[4096] = {};
+    TempDir cwd;
+    TempDir install;
+};
+
+TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
+{
+    cwd.Write("pirvex.dll", "[Download]\r\nsite1=127.0.0.1:8080\r\n[Setup]\r\nTempDir=tmp\r\n");
+    StartupValues values = LoadStartupValues("Game7.dat 12 34 -install", install.Dir() + "KesuUpdate.exe");
+    EXPECT_EQ(values.strInstallDir, install.Dir());
+    EXPECT_EQ(values.strBaseURL, "http://127.0.0.1:8080/update/");
+    EXPECT_EQ(values.strTempDir, install.Dir() + "tmp");
+    EXPECT_EQ(g_strManifestName, "Game7.xml");
+    EXPECT_EQ(g_nLobbyParam1, 12);
+    EXPECT_EQ(g_nLobbyParam2, 34);
+    EXPECT_EQ(g_bManifestMode, 0);
+
+    CountingSink sink;
+    IdleMgr mgr;
+    InitializeDownloads(values, &sink, mgr);
+    EXPECT_EQ(mgr.m_strBaseURL, values.strBaseURL);
+    EXPECT_TRUE(PathIsDirectory(install.Dir() + "tmp"));
+    EXPECT_EQ(g_strOldExePath, install.Dir() + "KesuUpdate_old.exe");
+}
+
+TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)
+{
+    StartupValues values = LoadStartupValues("", install.Dir() + "KesuUpdate.exe");
+    EXPECT_EQ(values.strBaseURL, "http:///update/");
+    EXPECT_EQ(values.strTempDir, install.Dir());
+    EXPECT_EQ(g_strManifestName, "update.xml");
+    EXPECT_EQ(g_nLobbyParam1, -1);
+    EXPECT_EQ(g_nLobbyParam2, -1);
+    EXPECT_EQ(g_bManifestMode, 1);
+}
+
+}  // namespace

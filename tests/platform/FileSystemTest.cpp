@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+TEST(PathTest, BackslashesBecomeSlashes)
+{
+    EXPECT_EQ(ToNativePath("C:\\game\\data/map\\town.dat"), "C:/game/data/map/town.dat");
+    EXPECT_EQ(ToNativePath(".\\pirvex.dll"), "./pirvex.dll");
+}
+
+TEST(FileSystemTest, DirectoriesAreMadeOneLevelAtATime)
+{
+    TempDir dir;
+    EXPECT_FALSE(CreateDirectory(dir.Dir() + "a\\b"));
+    EXPECT_FALSE(PathIsDirectory(dir.Dir() + "a"));
+    EXPECT_TRUE(CreateDirectory(dir.Dir() + "a"));
+    EXPECT_TRUE(CreateDirectory(dir.Dir() + "a\\b"));
+    EXPECT_TRUE(PathIsDirectory(dir.Dir() + "a/b"));
+    EXPECT_TRUE(PathFileExists(dir.Dir() + "a\\b"));
+    EXPECT_FALSE(CreateDirectory(dir.Dir() + "a"));
+    EXPECT_FALSE(DeleteFile(dir.Dir() + "a"));
+}
+
+TEST(FileSystemTest, ReplacingMoveKeepsTheReplacedFilesPermissions)
+{
+    TempDir dir;
+    std::string installed = dir.Write("game.bin", "old");
+    ::chmod(installed.c_str(), 0755);
+    std::string download = dir.Write("game.bin.dtm", "new");
+    ::chmod(download.c_str(), 0600);
+
+    EXPECT_FALSE(MoveFileEx(download, installed, MOVEFILE_WRITE_THROUGH));  // no replacing asked
+    EXPECT_EQ(ReadWholeFile(installed), "old");
+    EXPECT_TRUE(MoveFileEx(download, installed, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ(ReadWholeFile(installed), "new");
+    EXPECT_EQ(GetFileMode(installed), 0755u);
+    EXPECT_FALSE(PathFileExists(download));
+    EXPECT_FALSE(MoveFileEx(download, installed, MOVEFILE_REPLACE_EXISTING));  // source gone
+}
+
+TEST(FileSystemTest, MoveAcrossFileSystemsCopiesAndRemovesTheSource)
+{
+    TempDir dir;
+    std::string source = "/dev/shm/kesu-move-test";
+    struct stat shm {}, tmp {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.Path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system to move across";
+    std::string target = dir.Write("target.bin", "old");
+    ::chmod(target.c_str(), 0751);
+    {
+        CFile file(source, CFile::modeCreate | CFile::modeReadWrite);
+        file.Write("moved across", 12);
+    }
+    EXPECT_FALSE(MoveFileEx(source, target, MOVEFILE_REPLACE_EXISTING));  // copying not allowed
+    EXPECT_TRUE(MoveFileEx(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(ReadWholeFile(target), "moved across");
+    EXPECT_EQ(GetFileMode(target), 0751u);
+    EXPECT_FALSE(PathFileExists(source));
+    EXPECT_FALSE(PathFileExists(target + ".kesu-move"));
+}
+
+TEST(FileTest, OpenFailuresThrowWithTheSystemsText)
+{
+    TempDir dir;
+    for (const std::string& path : {dir.Dir() + "missing.bin", dir.Dir()}) {
+        try {
+            CFile file(path, CFile::modeRead);
+            ADD_FAILURE() << path << " opened";
+        } catch (const CFileException& e) {
+            EXPECT_NE(e.GetErrorMessage().find(path), std::string::npos);
+        }
+    }
+    CFileException error(0, "");
+    CFile file;
+    EXPECT_FALSE(file.Open(dir.Dir() + "no\\such\\dir.dtm", CFile::modeCreate | CFile::modeReadWrite, &error));
+    EXPECT_EQ(error.GetErrno(), ENOENT);
+}
+
+TEST(FileTest, CreateEmptiesAnExistingFile)
+{
+    TempDir dir;
+    std::string path = dir.Write("a.dtm", "previous contents");
+    CFile file(path, CFile::modeCreate | CFile::modeReadWrite);
+    file.Write("new", 3);
+    file.Close();
+    EXPECT_EQ(ReadWholeFile(path), "new");
+}
+
+}  // namespace

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "platform/Internet.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Pattern(std::size_t size)
+{
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
+    return body;
+}
+
+// Reads the whole body in blocks of the size the download worker uses.
+std::string ReadAll(CHttpFile& file, std::size_t block = 8192)
+{
+    std::string body, buffer(block, '\0');
+    while (std::size_t n = file.Read(buffer.data(), block)) {
+        body.append(buffer, 0, n);
+        if (n < block) {  // a short read only happens at the end
+            EXPECT_EQ(file.Read(buffer.data(), block), 0u);
+        }
+    }
+    return body;
+}
+
+class InternetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            ::unsetenv(name);
+    }
+
+    TestServer server;
+    CInternetSession session;
+};
+
+TEST_F(InternetTest, BodyArrivesWholeInFullBlocksWithItsLength)
+{
+    const std::string body = Pattern(3 * 1024 * 1024 + 17);
+    server.Http().Get("/big.bin", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/octet-stream");
+    });
+    server.Start();
+
+    auto file = session.OpenURL(server.Url("/big.bin"));
+    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(file->QueryContentLength(), body.size());
+    EXPECT_EQ(ReadAll(*file), body);
+}
+
+TEST_F(InternetTest, ErrorStatusStillDeliversItsBody)
+{
+    server.Http().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<html>not here</html>", "text/html");
+    });
+    server.Start();
+
+    auto file = session.OpenURL(server.Url("/missing"));
+    EXPECT_EQ(file->QueryStatusCode(), "404");
+    EXPECT_EQ(ReadAll(*file), "<html>not here</html>");
+}
+
+TEST_F(InternetTest, BodyWithoutLengthIsReadToItsEnd)
+{
+    const std::string body = Pattern(100000);
+    server.Http().Get("/chunked", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+            if (offset < body.size())
+                sink.write(body.data() + offset, std::min<size_t>(7000, body.size() - offset));
+            else
+                sink.done();
+            return true;
+        });
+    });
+    server.Start();
+
+    auto file = session.OpenURL(server.Url("/chunked"));
+    EXPECT_EQ(file->QueryContentLength(), std::nullopt);
+    EXPECT_EQ(ReadAll(*file), body);
+}
+
+TEST_F(InternetTest, BodyShorterThanItsLengthFails)
+{
+    const std::string body = Pattern(50000);
+    server.Http().Get("/cut", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(body.size() * 2, "application/octet-stream",
+                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset >= body.size())
+                                         return false;  // the connection closes midway
+                                     sink.write(body.data(), body.size());
+                                     return true;
+                                 });
+    });
+    server.Start();
+
+    auto file = session.OpenURL(server.Url("/cut"));
+    EXPECT_EQ(file->QueryContentLength(), body.size() * 2);
+    std::string received, buffer(8192, '\0');
+    try {
+        while (std::size_t n = file->Read(buffer.data(), buffer.size()))
+            received.append(buffer, 0, n);
+        FAIL() << "a short body was read as complete";
+    } catch (const CInternetException& e) {
+        EXPECT_FALSE(e.IsCancel());
+        EXPECT_FALSE(e.GetErrorMessage().empty());
+    }
+    EXPECT_LE(received.size(), body.size());
+}
+
+TEST_F(InternetTest, RefusedConnectionThrowsCurlsText)
+{
+    try {
+        session.OpenURL("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x");
+        FAIL() << "no exception";
+    } catch (const CInternetException& e) {
+        EXPECT_NE(e.GetErrorMessage().find("connect"), std::string::npos) << e.GetErrorMessage();
+    }
+}
+
+TEST_F(InternetTest, StalledBodyFailsAfterTheStallLimit)
+{
+    // Stalls after `sent` bytes of a longer body.
+    auto stallAfter = [&](std::size_t sent) {
+        return [&, sent](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(100000, "application/octet-stream", [&, sent](size_t, size_t, httplib::DataSink& sink) {
+                sink.write(std::string(sent, 'x').data(), sent);
+                server.Stall(60s);
+                return false;
+            });
+        };
+    };
+    server.Http().Get("/silent", stallAfter(0));
+    server.Http().Get("/partial", stallAfter(10000));
+    server.Start();
+    session.SetLimits({.connectTimeout = 5s, .stallTimeout = 1s});
+
+    // libcurl measures the speed over the last few seconds, so bytes just received
+    // lengthen the wait by that window.
+    for (auto [path, limit] : {std::pair{"/silent", 3s}, std::pair{"/partial", 9s}}) {
+        auto file = session.OpenURL(server.Url(path));
+        char buffer[8192];
+        auto start = Clock::now();
+        EXPECT_THROW(while (file->Read(buffer, sizeof buffer)) {}, CInternetException) << path;
+        auto waited = Clock::now() - start;
+        EXPECT_GE(waited, 900ms) << path;
+        EXPECT_LT(waited, limit) << path;
+    }
+}
+
+TEST_F(InternetTest, CancelEndsAWaitingReadAndAWaitingRequestWithinASecond)
+{
+    server.Http().Get("/stall", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(100000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
+            sink.write("0123456789", 10);
+            server.Stall(60s);
+            return false;
+        });
+    });
+    server.Http().Get("/silent", [&](const httplib::Request&, httplib::Response&) { server.Stall(60s); });
+    server.Start();
+    std::atomic<bool> cancel{false};
+    session.SetCancelFlag(&cancel);
+
+    auto cancelSoon = [&] {
+        cancel = false;
+        return std::thread([&] {
+            std::this_thread::sleep_for(300ms);
+            cancel = true;
+        });
+    };
+    char buffer[8192];
+    auto file = session.OpenURL(server.Url("/stall"));
+    std::thread canceller = cancelSoon();
+    auto start = Clock::now();
+    try {
+        file->Read(buffer, sizeof buffer);
+        ADD_FAILURE() << "the read was not cancelled";
+    } catch (const CInternetException& e) {
+        EXPECT_TRUE(e.IsCancel()) << e.GetErrorMessage();
+    }
+    EXPECT_LT(Clock::now() - start, 1300ms);
+    canceller.join();
+
+    canceller = cancelSoon();
+    start = Clock::now();
+    try {
+        session.OpenURL(server.Url("/silent"));
+        ADD_FAILURE() << "the request was not cancelled";
+    } catch (const CInternetException& e) {
+        EXPECT_TRUE(e.IsCancel()) << e.GetErrorMessage();
+    }
+    EXPECT_LT(Clock::now() - start, 1300ms);
+    canceller.join();
+}
+
+TEST_F(InternetTest, OneConnectionServesManyRequests)
+{
+    std::mutex mutex;
+    std::set<int> clientPorts;
+    server.Http().Get(R"(/file(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard lock(mutex);
+            clientPorts.insert(req.remote_port);
+        }
+        res.status = req.matches[1] == "7" ? 404 : 200;
+        res.set_content(Pattern(20000 + std::stoi(req.matches[1])), "application/octet-stream");
+    });
+    server.Http().set_keep_alive_max_count(100);
+    server.Start();
+
+    auto start = Clock::now();
+    for (int i = 0; i < 25; ++i) {
+        auto file = session.OpenURL(server.Url("/file" + std::to_string(i)));
+        EXPECT_EQ(ReadAll(*file), Pattern(20000 + i));
+        file->Close();
+    }
+    EXPECT_EQ(clientPorts.size(), 1u);
+    EXPECT_LT(Clock::now() - start, 500ms);  // no request waits out a poll interval
+}
+
+TEST_F(InternetTest, RedirectsAreFollowedAndHeadersOnlyRequestsCarryNoBody)
+{
+    server.Http().Get("/old", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/moved", 302);
+    });
+    server.Http().Get("/moved", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content("the new place", "text/plain");
+    });
+    server.Start();
+
+    auto file = session.OpenURL(server.Url("/old"));
+    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(ReadAll(*file), "the new place");
+
+    file = session.OpenURL(server.Url("/moved"), true);
+    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(file->QueryContentLength(), 13u);
+    char buffer[64];
+    EXPECT_EQ(file->Read(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(InternetTest, AResponseLeftOpenIsClosedByTheNextRequest)
+{
+    const std::string body = Pattern(2 * 1024 * 1024);
+    server.Http().Get("/big", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/octet-stream");
+    });
+    server.Http().Get("/small", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content("small", "text/plain");
+    });
+    server.Start();
+
+    auto first = session.OpenURL(server.Url("/big"));
+    char buffer[100];
+    EXPECT_EQ(first->Read(buffer, sizeof buffer), sizeof buffer);
+    auto second = session.OpenURL(server.Url("/small"));
+    EXPECT_EQ(first->Read(buffer, sizeof buffer), 0u);  // no longer the response in progress
+    first.reset();
+    EXPECT_EQ(ReadAll(*second), "small");
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#include "tests/support/TestServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+TestServer::TestServer()
+{
+    m_server.set_tcp_nodelay(true);  // else small responses wait on delayed acknowledgements
+}
+
+TestServer::~TestServer()
+{
+    Stop();
+}
+
+void TestServer::Start()
+{
+    m_nPort = m_server.bind_to_any_port("127.0.0.1");
+    if (m_nPort <= 0)
+        throw std::runtime_error("test server: no free port");
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    while (!m_server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+std::string TestServer::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
+}
+
+bool TestServer::Stall(std::chrono::milliseconds duration)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_stopped.wait_for(lock, duration, [this] { return m_bStopping; });
+}
+
+void TestServer::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStopping = true;
+    }
+    m_stopped.notify_all();
+    m_server.stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+int UnusedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The demo update: builds the program, publishes a small generated update on a loopback server
+# and runs KesuUpdate.exe from a demo installation against it.
+#
+#   build/demo/server/update/   what the server holds (update.xml and its files)
+#   build/demo/install/         the installation: KesuUpdate.exe, its settings file pirvex.dll
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+
+demo="$root/build/demo"
+rm -rf "$demo"
+mkdir -p "$demo/server/update/data/map" "$demo/install/data/map"
+updates="$demo/server/update"
+
+# The new version: a text file, a binary in a sub-directory, and one file already up to date.
+echo "KesuUpdate demo, published $(date -u +%Y-%m-%dT%H:%M:%SZ)" > "$updates/readme.txt"
+head -c 300000 /dev/urandom > "$updates/data/map/town.dat"
+echo "unchanged" > "$updates/lobby.ini"
+cp "$updates/lobby.ini" "$demo/install/lobby.ini"
+echo "old map" > "$demo/install/data/map/town.dat"
+
+{
+  echo '<?xml version="1.0" encoding="UTF-8"?>'
+  echo '<manifest><filelist>'
+  for name in readme.txt 'data\map\town.dat' lobby.ini; do
+    file="$updates/${name//\\//}"
+    printf '  <file filename="%s" filesize="%s" fileversion="1.0" md5="%s"/>\n' \
+      "$name" "$(stat -c %s "$file")" "$(md5sum "$file" | cut -d' ' -f1)"
+  done
+  echo '</filelist></manifest>'
+} > "$updates/update.xml"
+
+"$root/build/kesu-demo-server" "$demo/server" > "$demo/server.port" &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$demo/server.port" ] && break; sleep 0.1; done
+port=$(head -n1 "$demo/server.port")
+echo "demo: serving $updates on http://127.0.0.1:$port/update/"
+
+cp "$root/build/KesuUpdate.exe" "$demo/install/"
+printf '[Download]\r\nsite1=127.0.0.1:%s\r\n[Setup]\r\nTempDir=tmp\r\n' "$port" > "$demo/install/pirvex.dll"
+
+echo "demo: running KesuUpdate.exe in $demo/install"
+cd "$demo/install"
+status=0
+./KesuUpdate.exe || status=$?
+echo "demo: KesuUpdate.exe exited with $status"
