@@ -16,6 +16,7 @@
 #include "download/DownloadSink.h"
 #include "download/DownloadTask.h"
 #include "platform/Event.h"
+#include "platform/File.h"
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
@@ -27,8 +28,10 @@ public:
     CDownloadMgr(const CDownloadMgr&) = delete;
     CDownloadMgr& operator=(const CDownloadMgr&) = delete;
 
-    // Downloads every task into the temporary directory: 0 all stored, 1 failed, 2 cancelled.
-    virtual int Run() = 0;
+    // Downloads every task into the temporary directory, in queue order, reporting each step:
+    // 0 all stored, 1 a task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after
+    // DOWNLOAD_EVENT_CLOSE). Runs on the worker thread.
+    virtual int Run();
     // Puts the downloaded files in place; returns 0.
     virtual int Install() = 0;
 
@@ -53,6 +56,12 @@ public:
     std::string m_strTempDir;
     std::string m_strInstallDir;
     std::unique_ptr<CInternetSession> m_pSession;
+
+private:
+    // Sets m_nLastEvent, then tells the sink.
+    void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
+    bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer);
 };
 
 // The worker thread's body: waits for the start event, runs, installs after a complete run and

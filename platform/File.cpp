@@ -106,3 +106,10 @@ void CFile::Close()
     if (result != 0 && errno != EINTR)
         throw CFileException(errno, m_strFileName);
 }
+
+void CFile::Abort()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}

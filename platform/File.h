@@ -38,6 +38,8 @@ public:
     std::size_t Read(void* pBuffer, std::size_t nCount);
     void Write(const void* pBuffer, std::size_t nCount);
     void Close();
+    // Closes without reporting anything: for clean-up after a failure.
+    void Abort();
     const std::string& GetFilePath() const { return m_strFileName; }
 
 private:

@@ -1,5 +1,7 @@
 #include "platform/Internet.h"
 
+#include "platform/Url.h"
+
 #include <algorithm>
 #include <cstring>
 #include <curl/curl.h>
@@ -98,7 +100,7 @@ struct CInternetSession::Transfer {
         End();
         ++serial;
         errorText[0] = '\0';
-        Check(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
+        Check(curl_easy_setopt(easy, CURLOPT_URL, MakeUrlValid(url).c_str()));
         if (headersOnly)
             Check(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
         else

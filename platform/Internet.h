@@ -43,7 +43,7 @@ public:
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
 
-    // Sends a GET (or a HEAD, headersOnly) for the URL, follows redirects and returns once the
+    // Sends a GET (or a HEAD, headersOnly) for the URL made valid on the wire, follows redirects and returns once the
     // final response's headers have arrived. One response is open at a time: opening another
     // closes the previous one.
     std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, bool headersOnly = false);

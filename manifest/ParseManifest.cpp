@@ -1,0 +1,126 @@
+#include "manifest/ParseManifest.h"
+
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "download/DownloadMgr.h"
+#include "download/MD5Checksum.h"
+#include "manifest/ReadUrlText.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/MessageBox.h"
+#include "platform/XmlDocument.h"
+
+namespace {
+
+// The server's Chinese page-not-found text, as the GBK bytes its pages are written in and in UTF-8.
+constexpr std::string_view kPageNotFoundGbk = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3";
+constexpr std::string_view kPageNotFoundUtf8 = "无法找到该页";
+
+// Ends the parse; its value is the number the message box shows.
+struct ManifestError {
+    int nLine;
+};
+
+// Ends the parse without a message.
+struct ManifestRejected {};
+
+std::string ReadAttribute(const CXmlElement& element, const char* name)
+{
+    std::optional<std::string> value = element.GetAttribute(name);
+    if (!value)
+        throw ManifestRejected{};
+    return *value;
+}
+
+// A decimal number that fits 32 bits unsigned, with blanks around it allowed.
+std::uint32_t ParseFileSize(std::string_view text)
+{
+    auto first = text.find_first_not_of(" \t\r\n");
+    auto last = text.find_last_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        throw ManifestRejected{};
+    std::uint64_t value = 0;
+    for (char c : text.substr(first, last - first + 1)) {
+        if (c < '0' || c > '9')
+            throw ManifestRejected{};
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 0xFFFFFFFFu)
+            throw ManifestRejected{};
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest)
+{
+    if (!PathFileExists(strLocalPath))
+        return true;
+    try {
+        return CMD5Checksum::HashFile(strLocalPath) != strDigest;
+    } catch (const CFileException&) {
+        throw ManifestRejected{};
+    }
+}
+
+bool QueueChangedFiles(ManifestTarget& target, const std::string& strUrl)
+{
+    std::string text;
+    if (int result = ReadUrlText(strUrl, text))
+        throw ManifestError{result};
+    if (text.find(kPageNotFoundGbk) != std::string::npos || text.find(kPageNotFoundUtf8) != std::string::npos)
+        throw ManifestError{546};
+
+    CXmlDocument document;
+    document.LoadXML(text);  // a document that is not well-formed selects nothing
+    bool queued = false;
+    for (const CXmlElement& file : document.SelectNodes("/manifest/filelist/file")) {
+        std::string filename = ReadAttribute(file, "filename");
+        std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
+        ReadAttribute(file, "fileversion");
+        std::string md5 = ReadAttribute(file, "md5");
+        if (!IsContainedName(filename))
+            throw ManifestRejected{};
+        if (filename == "Reg.Local")
+            continue;
+        if (NeedsDownload(target.strInstallDir + filename, md5)) {
+            target.dwTotalSize += filesize;
+            target.downloadMgr.AddTask(filename.c_str());
+            queued = true;
+        }
+    }
+    return queued;
+}
+
+}  // namespace
+
+bool IsContainedName(const std::string& strName)
+{
+    if (strName.starts_with('/') || strName.starts_with('\\'))
+        return false;
+    if (strName.size() >= 2 && strName[1] == ':' && std::isalpha(static_cast<unsigned char>(strName[0])))
+        return false;
+    std::string_view rest(strName);
+    while (true) {
+        auto separator = rest.find_first_of("\\/");
+        if (rest.substr(0, separator) == "..")
+            return false;
+        if (separator == std::string_view::npos)
+            return true;
+        rest.remove_prefix(separator + 1);
+    }
+}
+
+bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
+{
+    try {
+        return QueueChangedFiles(target, strUrl);
+    } catch (const ManifestError& error) {
+        char text[32];
+        std::snprintf(text, sizeof text, "Error line:%d\n", error.nLine);
+        MessageBox(text, "提示", MB_OK | MB_ICONEXCLAMATION);
+    } catch (const ManifestRejected&) {
+    }
+    return false;
+}

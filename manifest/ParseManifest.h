@@ -1,0 +1,25 @@
+#pragma once
+// The manifest step of a manifest update: fetches the XML manifest, compares every listed file
+// with the installed copy by its MD5 digest and queues those that are missing or differ.
+
+#include <cstdint>
+#include <string>
+
+class CDownloadMgr;
+
+// What the manifest step works on: the update window's installation directory, its total
+// download size and its download manager.
+struct ManifestTarget {
+    const std::string& strInstallDir;
+    std::uint32_t& dwTotalSize;
+    CDownloadMgr& downloadMgr;
+};
+
+// True when at least one file was queued. False when nothing needs downloading or the manifest
+// cannot be used; files queued before a failure stay queued. A failure to reach the server or a
+// page-not-found answer shows one message box; every other failure is silent.
+bool ParseManifest(ManifestTarget& target, const std::string& strUrl);
+
+// Whether a manifest file name stays inside the installation directory: no absolute path, no
+// drive prefix, no ".." component.
+bool IsContainedName(const std::string& strName);

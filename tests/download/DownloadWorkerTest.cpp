@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "download/DownloadMgr.h"
+#include "download/Globals.h"
+#include "download/TempNames.h"
+#include "platform/FileSystem.h"
+#include "tests/support/EventLog.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Installation is not this test's subject.
+class DownloadOnlyMgr : public CDownloadMgr {
+public:
+    int Install() override { return 0; }
+};
+
+std::string Pattern(std::size_t size, int seed = 0)
+{
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>((i * 31 + static_cast<std::size_t>(seed) * 7 + i / 251) & 0xFF);
+    return body;
+}
+
+class DownloadWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_bManifestMode = 1;
+        server.Http().Get(R"(/update/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex);
+            requested.push_back(req.matches[1]);
+            auto route = routes.find(req.matches[1]);
+            if (route == routes.end()) {
+                res.status = 404;
+                res.set_content("<html><body>404 Not Found</body></html>", "text/html");
+            } else {
+                route->second(res);
+            }
+        });
+    }
+
+    void Serve(const std::string& name, const std::string& body, int status = 200)
+    {
+        routes[name] = [body, status](httplib::Response& res) {
+            res.status = status;
+            res.set_content(body, "application/octet-stream");
+        };
+    }
+
+    int Run(std::initializer_list<const char*> names)
+    {
+        server.Start();
+        mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        mgr.m_pSession->SetLimits({.connectTimeout = 5s, .stallTimeout = 1s});
+        for (const char* name : names)
+            mgr.AddTask(name);
+        return mgr.Run();
+    }
+
+    std::string Temp(const std::string& name) const { return install.Dir() + "tmp/" + name; }
+
+    std::mutex mutex;
+    std::vector<std::string> requested;
+    std::map<std::string, std::function<void(httplib::Response&)>> routes;
+    TestServer server;
+    TempDir install;
+    EventLog log;
+    DownloadOnlyMgr mgr;
+};
+
+TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
+{
+    const std::string oneBlock = Pattern(8192), twoAndAHalf = Pattern(20000, 1);
+    Serve("readme.txt", oneBlock);
+    Serve("data/map/town.dat", twoAndAHalf);
+
+    EXPECT_EQ(Run({"readme.txt", "data\\map\\town.dat"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("readme.txt.dtm")), oneBlock);
+    EXPECT_EQ(ReadWholeFile(Temp("data_map_town.dat.dtm")), twoAndAHalf);
+    const std::vector<RecordedEvent> expected = {
+        {0, 0, DOWNLOAD_EVENT_FILE_BEGIN, "<null>"},
+        {0, 8192, DOWNLOAD_EVENT_TOTAL, "readme.txt"},
+        {8192, 8192, DOWNLOAD_EVENT_PROGRESS, "readme.txt"},
+        {0, 0, DOWNLOAD_EVENT_RESET, "readme.txt"},
+        {0, 0, DOWNLOAD_EVENT_FILE_BEGIN, "<null>"},
+        {0, 20000, DOWNLOAD_EVENT_TOTAL, "data\\map\\town.dat"},
+        {8192, 16384, DOWNLOAD_EVENT_PROGRESS, "data\\map\\town.dat"},
+        {16384, 24576, DOWNLOAD_EVENT_PROGRESS, "data\\map\\town.dat"},
+        {20000, 28192, DOWNLOAD_EVENT_PROGRESS, "data\\map\\town.dat"},
+        {0, 0, DOWNLOAD_EVENT_RESET, "data\\map\\town.dat"},
+        {0, 0, DOWNLOAD_EVENT_INSTALLING, "<null>"},
+    };
+    EXPECT_EQ(log.Events(), expected);
+    EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_INSTALLING);
+    EXPECT_EQ(mgr.m_dwTotalDownloaded, 28192u);
+    EXPECT_TRUE(mgr.m_arrTasks[0]->bDownloaded && mgr.m_arrTasks[1]->bDownloaded);
+}
+
+TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedOnlyAtBackslashes)
+{
+    Serve("地图 文件.dat", "chinese and a blank");
+    Serve("a/b.dat", "forward slash");
+    Serve("100%.dat", "percent");
+    EXPECT_EQ(Run({"地图 文件.dat", "a/b.dat", "100%.dat"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("地图 文件.dat.dtm")), "chinese and a blank");
+    EXPECT_EQ(ReadWholeFile(Temp("a_b.dat.dtm")), "forward slash");
+    EXPECT_EQ(ReadWholeFile(Temp("100%.dat.dtm")), "percent");
+}
+
+TEST_F(DownloadWorkerTest, PackageModeKeepsThePackagesName)
+{
+    g_bManifestMode = 0;
+    Serve("Game7.zip", "PK...");
+    EXPECT_EQ(Run({"Game7.zip"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("Game7.zip")), "PK...");
+}
+
+TEST_F(DownloadWorkerTest, WithoutTasksOnlyInstallingIsRaised)
+{
+    EXPECT_EQ(Run({}), 0);
+    EXPECT_EQ(log.Codes(), std::vector<int>{DOWNLOAD_EVENT_INSTALLING});
+}
+
+TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
+{
+    struct Case {
+        const char* name;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"html.dat", "<html><body>gone</body></html>", 200},
+        {"doctype.dat", "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">", 200},
+        {"missing.dat", "", 404},  // the server's own 404 page
+        {"broken.dat", "Internal error, plain text", 500},
+        {"forbidden.dat", "no", 403},
+    };
+    for (const auto& c : cases) {
+        if (c.status != 404)
+            Serve(c.name, c.body, c.status);
+    }
+    server.Start();
+    for (const auto& c : cases) {
+        EventLog caseLog;
+        DownloadOnlyMgr m;
+        m.Initialize(&caseLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        m.AddTask(c.name);
+        m.AddTask("never-reached.dat");
+        EXPECT_EQ(m.Run(), 1) << c.name;
+        const std::vector<RecordedEvent> expected = {
+            {0, 0, DOWNLOAD_EVENT_FILE_BEGIN, "<null>"},
+            {0, 0, DOWNLOAD_EVENT_ERROR, std::string("下载 ") + c.name + " 文件失败"},
+        };
+        EXPECT_EQ(caseLog.Events(), expected) << c.name;
+        EXPECT_EQ(m.m_nLastEvent, DOWNLOAD_EVENT_ERROR);
+        EXPECT_FALSE(PathFileExists(Temp(std::string(c.name) + ".dtm"))) << c.name;
+        EXPECT_FALSE(m.m_arrTasks[0]->bDownloaded);
+    }
+}
+
+TEST_F(DownloadWorkerTest, MarkersAreComparedExactlyOverTheirWholeLength)
+{
+    Serve("upper.dat", "<HTML>upper-case tag");
+    Serve("lower.dat", "<!doctype html public>");
+    Serve("short.dat", "<ht");
+    Serve("empty.dat", "");
+    EXPECT_EQ(Run({"upper.dat", "lower.dat", "short.dat", "empty.dat"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("upper.dat.dtm")), "<HTML>upper-case tag");
+    EXPECT_EQ(ReadWholeFile(Temp("lower.dat.dtm")), "<!doctype html public>");
+    EXPECT_EQ(ReadWholeFile(Temp("short.dat.dtm")), "<ht");
+    EXPECT_TRUE(PathFileExists(Temp("empty.dat.dtm")));
+    EXPECT_EQ(ReadWholeFile(Temp("empty.dat.dtm")), "");
+}
+
+TEST_F(DownloadWorkerTest, BodyWithoutLengthIsStoredWhole)
+{
+    const std::string body = Pattern(100000, 2);
+    routes["chunked.dat"] = [&](httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+            if (offset < body.size())
+                sink.write(body.data() + offset, std::min<size_t>(3000, body.size() - offset));
+            else
+                sink.done();
+            return true;
+        });
+    };
+    EXPECT_EQ(Run({"chunked.dat"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("chunked.dat.dtm")), body);
+    EXPECT_EQ(log.Events()[1], (RecordedEvent{0, 0, DOWNLOAD_EVENT_TOTAL, "chunked.dat"}));
+    EXPECT_EQ(log.Events()[log.Events().size() - 3].dwParam1, 100000u);
+}
+
+TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
+{
+    const std::string body = Pattern(30000, 3);
+    // Announces twice what it sends, then closes the connection.
+    routes["short.dat"] = [&](httplib::Response& res) {
+        res.set_content_provider(body.size() * 2, "application/octet-stream",
+                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset >= body.size())
+                                         return false;
+                                     sink.write(body.data(), body.size());
+                                     return true;
+                                 });
+    };
+    // Drops the connection in the middle of a chunked body.
+    routes["dropped.dat"] = [&](httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+            if (offset >= body.size())
+                return false;
+            sink.write(body.data(), body.size());
+            return true;
+        });
+    };
+    server.Start();
+    for (const char* name : {"short.dat", "dropped.dat"}) {
+        EventLog caseLog;
+        DownloadOnlyMgr m;
+        m.Initialize(&caseLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        m.AddTask(name);
+        EXPECT_EQ(m.Run(), 1) << name;
+        RecordedEvent last = caseLog.Last();
+        EXPECT_EQ(last.nEvent, DOWNLOAD_EVENT_ERROR);
+        EXPECT_NE(last.text.find("ransfer"), std::string::npos) << last.text;  // libcurl's own words
+        EXPECT_FALSE(m.m_arrTasks[0]->bDownloaded);
+    }
+}
+
+TEST_F(DownloadWorkerTest, StalledServerFailsWithinTheStallLimit)
+{
+    routes["stall.dat"] = [&](httplib::Response& res) {
+        res.set_content_provider(100000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink&) {
+            server.Stall(60s);
+            return false;
+        });
+    };
+    auto start = Clock::now();
+    EXPECT_EQ(Run({"stall.dat"}), 1);
+    EXPECT_LT(Clock::now() - start, 4s);
+    EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_ERROR);
+    EXPECT_NE(log.Last().text.find("Timeout"), std::string::npos) << log.Last().text;
+}
+
+TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithTheirTexts)
+{
+    DownloadOnlyMgr refused;
+    refused.Initialize(&log, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/update/", install.Dir() + "tmp",
+                       install.Dir());
+    refused.AddTask("a.dat");
+    EXPECT_EQ(refused.Run(), 1);
+    EXPECT_NE(log.Last().text.find("connect"), std::string::npos) << log.Last().text;
+
+    // The directory part keeps its '/', which names a directory the temporary directory lacks.
+    EventLog fileLog;
+    Serve("a/b/c.dat", "data");
+    server.Start();
+    DownloadOnlyMgr m;
+    m.Initialize(&fileLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+    m.AddTask("a/b/c.dat");
+    EXPECT_EQ(m.Run(), 1);
+    EXPECT_EQ(fileLog.Codes(), (std::vector<int>{DOWNLOAD_EVENT_FILE_BEGIN, DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_ERROR}));
+    EXPECT_NE(fileLog.Last().text.find("a/b_c.dat.dtm"), std::string::npos) << fileLog.Last().text;
+    EXPECT_NE(fileLog.Last().text.find("No such file"), std::string::npos) << fileLog.Last().text;
+}
+
+TEST_F(DownloadWorkerTest, RedirectIsFollowed)
+{
+    routes["old.dat"] = [](httplib::Response& res) { res.set_redirect("/update/new.dat", 301); };
+    Serve("new.dat", "moved content");
+    EXPECT_EQ(Run({"old.dat"}), 0);
+    EXPECT_EQ(ReadWholeFile(Temp("old.dat.dtm")), "moved content");
+}
+
+TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
+{
+    Serve("big.dat", Pattern(1000000, 4));
+    Serve("next.dat", "x");
+    log.onEvent = [this](const RecordedEvent& e) {
+        if (e.nEvent == DOWNLOAD_EVENT_PROGRESS && e.dwParam1 == 3 * 8192)
+            mgr.m_bCancel = true;
+    };
+    EXPECT_EQ(Run({"big.dat", "next.dat"}), 2);
+    EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_CLOSE, "<null>"}));
+    EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_CLOSE);
+    EXPECT_EQ(ReadWholeFile(Temp("big.dat.dtm")), Pattern(1000000, 4).substr(0, 3 * 8192));
+    EXPECT_FALSE(mgr.m_arrTasks[0]->bDownloaded);
+    EXPECT_EQ(requested, std::vector<std::string>{"big.dat"});
+}
+
+TEST_F(DownloadWorkerTest, CancelEndsAWaitingReadWithinASecond)
+{
+    routes["stall.dat"] = [&](httplib::Response& res) {
+        res.set_content_provider(100000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
+            sink.write("partial", 7);
+            server.Stall(60s);
+            return false;
+        });
+    };
+    server.Start();
+    mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+    mgr.AddTask("stall.dat");
+    Clock::time_point cancelled;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(300ms);
+        cancelled = Clock::now();
+        mgr.m_bCancel = true;
+    });
+    EXPECT_EQ(mgr.Run(), 2);
+    auto reaction = Clock::now() - cancelled;
+    canceller.join();
+    EXPECT_LT(reaction, 1s);
+    EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_CLOSE);
+}
+
+}  // namespace

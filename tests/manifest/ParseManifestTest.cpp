@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "download/DownloadMgr.h"
+#include "manifest/ParseManifest.h"
+#include "manifest/ReadUrlText.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kAbcDigest = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
+
+class QueueOnlyMgr : public CDownloadMgr {
+public:
+    int Install() override { return 0; }
+};
+
+std::string Entry(const std::string& name, const std::string& size = "3", const std::string& md5 = kAbcDigest)
+{
+    return "<file filename=\"" + name + "\" filesize=\"" + size + "\" fileversion=\"1.0\" md5=\"" + md5 + "\"/>";
+}
+
+std::string Manifest(const std::string& entries)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest><filelist>" + entries + "</filelist></manifest>";
+}
+
+class ParseManifestTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server.Http().Get("/update/update.xml", [this](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_content(body, "text/xml");
+        });
+        server.Start();
+    }
+
+    // Parses `manifest` as served by the server; the standard error it wrote goes to `messages`.
+    bool Parse(const std::string& manifest)
+    {
+        body = manifest;
+        ::testing::internal::CaptureStderr();
+        ManifestTarget target{installDir, totalSize, mgr};
+        bool result = ParseManifest(target, server.Url("/update/update.xml"));
+        messages = ::testing::internal::GetCapturedStderr();
+        return result;
+    }
+
+    std::vector<std::string> Queued() const
+    {
+        std::vector<std::string> names;
+        for (const auto& task : mgr.m_arrTasks)
+            names.push_back(task->szName);
+        return names;
+    }
+
+    TestServer server;
+    std::string body;
+    int status = 200;
+    TempDir install;
+    std::string installDir = install.Dir();
+    std::uint32_t totalSize = 0;
+    QueueOnlyMgr mgr;
+    std::string messages;
+};
+
+TEST_F(ParseManifestTest, ChangedAndMissingFilesAreQueuedInDocumentOrder)
+{
+    install.Write("same.txt", "abc");
+    install.Write("changed.txt", "abd");
+    install.Write("upper.txt", "abc");
+    install.Write("data/map/town.dat", "abc");
+    std::string manifest =
+        "<?xml version=\"1.0\"?><manifest><filelist>" + Entry("same.txt") + Entry("changed.txt", "10") +
+        Entry("missing.txt", "100", "not even a digest") + Entry("Reg.Local", "1000") + Entry("reg.local", "10000") +
+        "</filelist><other/><filelist>" + Entry("upper.txt", "100000", "900150983CD24FB0D6963F7D28E17F72") +
+        Entry("data\\map\\town.dat") + Entry("changed.txt", "1000000") + "<file filename='x'/></filelist>" +
+        "<filelist/></manifest>";
+    // The last entry lacks attributes: it ends the parse after all the others.
+    EXPECT_FALSE(Parse(manifest));
+    EXPECT_EQ(Queued(), (std::vector<std::string>{"changed.txt", "missing.txt", "reg.local", "upper.txt", "changed.txt"}));
+    EXPECT_EQ(totalSize, 10u + 100u + 10000u + 100000u + 1000000u);
+    EXPECT_EQ(messages, "");
+
+    mgr.RemoveAllTasks();
+    totalSize = 7;
+    EXPECT_TRUE(Parse(Manifest(Entry("same.txt") + Entry("changed.txt", "10") + Entry("same.txt"))));
+    EXPECT_EQ(Queued(), std::vector<std::string>{"changed.txt"});
+    EXPECT_EQ(totalSize, 17u);
+}
+
+TEST_F(ParseManifestTest, NothingToDoGivesFalseWithoutMessage)
+{
+    install.Write("same.txt", "abc");
+    for (const std::string& manifest :
+         {Manifest(Entry("same.txt")), Manifest(""), std::string("<manifest/>"), std::string("not xml at all"),
+          std::string(""), Manifest(Entry("a.txt")).substr(0, 80),  // truncated in the middle of an entry
+          Manifest(Entry("a.txt") + Entry("b.txt")).substr(0, Manifest(Entry("a.txt") + Entry("b.txt")).size() - 12),
+          std::string("<manifest><filelist>") + Entry("a.txt") + "</filelist></manifest><trailing/>",
+          std::string("<m:manifest xmlns:m='urn:x'><m:filelist>") + Entry("a.txt") + "</m:filelist></m:manifest>"}) {
+        mgr.RemoveAllTasks();
+        EXPECT_FALSE(Parse(manifest)) << manifest;
+        EXPECT_TRUE(mgr.m_arrTasks.empty()) << manifest;
+        EXPECT_EQ(messages, "");
+    }
+    EXPECT_EQ(totalSize, 0u);
+}
+
+TEST_F(ParseManifestTest, AnAttributeThatIsMissingOrNotANumberEndsTheParseThere)
+{
+    struct Case {
+        std::string badEntry;
+        bool queuedAfterwards;
+    } cases[] = {
+        {"<file filesize='3' fileversion='1' md5='x'/>", false},
+        {"<file filename='b' fileversion='1' md5='x'/>", false},
+        {"<file filename='b' filesize='3' md5='x'/>", false},
+        {"<file filename='b' filesize='3' fileversion='1'/>", false},
+        {Entry("b", "12x"), false},
+        {Entry("b", "-1"), false},
+        {Entry("b", "4294967296"), false},
+        {Entry("b", ""), false},
+        {Entry("b", "0x10"), false},
+        {Entry("b", " 7"), true},
+        {Entry("b", "4294967295"), true},
+    };
+    for (const auto& c : cases) {
+        mgr.RemoveAllTasks();
+        totalSize = 0;
+        bool result = Parse(Manifest(Entry("a", "1") + c.badEntry + Entry("c", "1")));
+        EXPECT_EQ(result, c.queuedAfterwards) << c.badEntry;
+        std::vector<std::string> expected = {"a"};
+        if (c.queuedAfterwards) {
+            expected = {"a", "b", "c"};
+        }
+        EXPECT_EQ(Queued(), expected) << c.badEntry;
+        EXPECT_EQ(messages, "");
+    }
+}
+
+TEST_F(ParseManifestTest, NamesThatWouldLeaveTheInstallationDirectoryRejectTheManifest)
+{
+    for (std::string name : {"..\\evil.dat", "data/../../evil.dat", "data\\..", "..", "/etc/passwd",
+                                    "\\evil.dat", "C:\\evil.dat", "c:evil.dat"}) {
+        mgr.RemoveAllTasks();
+        EXPECT_FALSE(Parse(Manifest(Entry("fine.dat") + Entry(name) + Entry("after.dat")))) << name;
+        EXPECT_EQ(Queued(), std::vector<std::string>{"fine.dat"}) << name;
+    }
+    for (std::string name : {"..data\\x..", "a\\...\\b", "data\\.\\x", "地图 文件.dat"}) {
+        mgr.RemoveAllTasks();
+        EXPECT_TRUE(Parse(Manifest(Entry(name)))) << name;
+    }
+}
+
+TEST_F(ParseManifestTest, TheBodyIsUtf8WhateverItDeclares)
+{
+    install.Write("地图.dat", "abc");
+    EXPECT_TRUE(Parse("<?xml version=\"1.0\" encoding=\"GBK\"?><manifest><filelist>" + Entry("地图.dat") +
+                      Entry("新 文件.dat") + "</filelist></manifest>"));
+    EXPECT_EQ(Queued(), std::vector<std::string>{"新 文件.dat"});
+}
+
+TEST_F(ParseManifestTest, LocalFileThatCannotBeHashedEndsTheParseSilently)
+{
+    install.Write("dir/inner.txt", "abc");
+    EXPECT_FALSE(Parse(Manifest(Entry("a.txt") + Entry("dir") + Entry("b.txt"))));
+    EXPECT_EQ(Queued(), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(messages, "");
+}
+
+TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
+{
+    struct Case {
+        std::string body;
+        int status;
+    } cases[] = {
+        {"<html><body>\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3</body></html>", 404},
+        {"<html><body>无法找到该页</body></html>", 200},
+        {Manifest(Entry("a.txt")) + "<!-- 无法找到该页 -->", 200},
+    };
+    for (const auto& c : cases) {
+        status = c.status;
+        EXPECT_FALSE(Parse(c.body));
+        EXPECT_EQ(messages, "提示: Error line:546\n");
+        EXPECT_TRUE(mgr.m_arrTasks.empty());
+    }
+
+    ::testing::internal::CaptureStderr();
+    ManifestTarget target{installDir, totalSize, mgr};
+    EXPECT_FALSE(ParseManifest(target, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/update/update.xml"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "提示: Error line:493\n");
+}
+
+TEST_F(ParseManifestTest, ErrorStatusBodiesAreReadAsText)
+{
+    status = 500;
+    body = "server says no";
+    std::string text;
+    EXPECT_EQ(ReadUrlText(server.Url("/update/update.xml"), text), 0);
+    EXPECT_EQ(text, "server says no");
+    EXPECT_EQ(ReadUrlText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/", text), 493);
+    EXPECT_EQ(text, "");
+}
+
+TEST_F(ParseManifestTest, AHundredThousandEntriesParseWellUnderASecond)
+{
+    std::string entries;
+    for (int i = 0; i < 100000; ++i)
+        entries += Entry("data\\file" + std::to_string(i) + ".dat", "1");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Parse(Manifest(entries)));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(mgr.m_arrTasks.size(), 100000u);
+    EXPECT_EQ(totalSize, 100000u);
+    EXPECT_LT(elapsed, 1s);
+    std::printf("100,000 entries: %.0f ms\n", std::chrono::duration<double, std::milli>(elapsed).count());
+}
+
+}  // namespace

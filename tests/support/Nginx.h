@@ -1,0 +1,30 @@
+#pragma once
+// nginx serving a directory on 127.0.0.1 with a free port, started with its own configuration,
+// logs and temporary paths in a scratch directory, and stopped when the object goes.
+
+#include <string>
+#include <sys/types.h>
+
+#include "tests/support/TempDir.h"
+
+class Nginx {
+public:
+    // Throws std::runtime_error when nginx is missing or does not come up.
+    explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "");
+    ~Nginx();
+    Nginx(const Nginx&) = delete;
+    Nginx& operator=(const Nginx&) = delete;
+
+    int Port() const { return m_nPort; }
+    std::string Url(const std::string& path) const;
+    // Requests served so far, from the access log.
+    int RequestCount() const;
+
+private:
+    TempDir m_prefix;
+    int m_nPort = 0;
+    pid_t m_pid = -1;
+};
+
+// Where nginx is, or an empty text when it is not installed.
+std::string NginxBinary();
