@@ -19,7 +19,7 @@ namespace {
 constexpr std::string_view kPageNotFoundGbk = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3";
 constexpr std::string_view kPageNotFoundUtf8 = "无法找到该页";
 
-// Ends the parse; its value is the number the message box shows.
+// Ends the parse with a message box showing its number.
 struct ManifestError {
     int nLine;
 };
@@ -64,11 +64,8 @@ bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest
     }
 }
 
-bool QueueChangedFiles(ManifestTarget& target, const std::string& strUrl)
+bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
 {
-    std::string text;
-    if (int result = ReadUrlText(strUrl, text))
-        throw ManifestError{result};
     if (text.find(kPageNotFoundGbk) != std::string::npos || text.find(kPageNotFoundUtf8) != std::string::npos)
         throw ManifestError{546};
 
@@ -93,6 +90,13 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& strUrl)
     return queued;
 }
 
+void ShowErrorLine(int nLine)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "Error line:%d\n", nLine);
+    MessageBox(text, "提示", MB_OK | MB_ICONEXCLAMATION);
+}
+
 }  // namespace
 
 bool IsContainedName(const std::string& strName)
@@ -114,12 +118,20 @@ bool IsContainedName(const std::string& strName)
 
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
 {
+    std::string text;
+    if (int result = ReadUrlText(strUrl, text)) {
+        ShowErrorLine(result);
+        return false;
+    }
+    return ParseManifestText(target, text);
+}
+
+bool ParseManifestText(ManifestTarget& target, const std::string& strText)
+{
     try {
-        return QueueChangedFiles(target, strUrl);
+        return QueueChangedFiles(target, strText);
     } catch (const ManifestError& error) {
-        char text[32];
-        std::snprintf(text, sizeof text, "Error line:%d\n", error.nLine);
-        MessageBox(text, "提示", MB_OK | MB_ICONEXCLAMATION);
+        ShowErrorLine(error.nLine);
     } catch (const ManifestRejected&) {
     }
     return false;

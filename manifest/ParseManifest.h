@@ -19,6 +19,8 @@ struct ManifestTarget {
 // cannot be used; files queued before a failure stay queued. A failure to reach the server or a
 // page-not-found answer shows one message box; every other failure is silent.
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl);
+// The same for a manifest text already fetched.
+bool ParseManifestText(ManifestTarget& target, const std::string& strText);
 
 // Whether a manifest file name stays inside the installation directory: no absolute path, no
 // drive prefix, no ".." component.

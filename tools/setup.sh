@@ -8,7 +8,7 @@ packages=(
   cmake g++ make pkg-config coreutils openssl
   libcurl4-openssl-dev libxml2-dev libminizip-dev zlib1g-dev
   libcairo2-dev libpango1.0-dev libx11-dev
-  libcpp-httplib-dev libgtest-dev
+  libcpp-httplib-dev libgtest-dev nginx-light
 )
 missing=()
 for package in "${packages[@]}"; do
@@ -21,8 +21,16 @@ if ((${#missing[@]})); then
   fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # The tests start nginx themselves; the package must not start a system service.
+  guard=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d && guard=1
+  fi
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
+  status=0
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null || status=$?
+  [ -z "$guard" ] || rm -f /usr/sbin/policy-rc.d
+  [ "$status" -eq 0 ] || exit "$status"
 fi
 
 # Warnings are errors in CI, where the compiler is the one named above.

@@ -1,0 +1,222 @@
+// The download engine against curl and md5sum, measured in the same run, with nginx on loopback:
+//   1. one 1 GiB file into the temporary directory, against `curl -o` to the same disk, and the
+//      peak memory of the process while it downloads;
+//   2. 5,000 files of 4 KiB listed in a manifest, against one `curl -K` process fetching the same
+//      URL/output list over one kept-alive connection;
+//   3. the check of 10,000 up-to-date local files of 64 KiB (the manifest step finding nothing
+//      to do), against `md5sum -c` on the same files.
+//
+//   download_bench [scratch directory]   (default: ./download-bench-data)
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+
+#include "download/DownloadMgr.h"
+#include "download/Globals.h"
+#include "download/MD5Checksum.h"
+#include "manifest/ParseManifest.h"
+#include "tests/support/Nginx.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRounds = 3;
+
+class QuietSink : public IDownloadSink {
+public:
+    void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
+};
+
+// The bench drives the download itself; installing is not measured.
+class DownloadOnlyMgr : public CDownloadMgr {
+public:
+    int Install() override { return 0; }
+};
+
+double Seconds(const std::function<void()>& work)
+{
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Shell(const std::string& command)
+{
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+}
+
+void WriteFile(const fs::path& path, std::uintmax_t size, std::uint64_t seed)
+{
+    if (fs::exists(path) && fs::file_size(path) == size)
+        return;
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    std::vector<std::uint64_t> block(8192);
+    for (std::uintmax_t written = 0; written < size; written += block.size() * 8) {
+        for (auto& word : block) {
+            seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+            word = seed;
+        }
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(std::min<std::uintmax_t>(block.size() * 8, size - written)));
+    }
+}
+
+long PeakKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:"))
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// Writes the manifest of `count` files named data\fNNNNN.bin under root/update/.
+void PublishSmallFiles(const fs::path& root, int count, std::size_t size)
+{
+    std::string manifest = "<?xml version=\"1.0\"?><manifest><filelist>\n";
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f%05d.bin", i);
+        fs::path file = root / "update" / "data" / name;
+        WriteFile(file, size, 77 + static_cast<std::uint64_t>(i));
+        manifest += std::string("<file filename=\"data\\") + name + "\" filesize=\"" + std::to_string(size) +
+                    "\" fileversion=\"1\" md5=\"" + CMD5Checksum::HashFile(file.string()) + "\"/>\n";
+    }
+    std::ofstream(root / "update" / "small.xml") << manifest << "</filelist></manifest>\n";
+}
+
+// A fresh directory for each round: creating thousands of files where thousands were just
+// deleted is several times slower on these file systems.
+fs::path FreshDir(const fs::path& base)
+{
+    static int serial = 0;
+    fs::path dir = base / ("round" + std::to_string(++serial));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const std::string& manifest,
+                          std::uint32_t* pTotal = nullptr)
+{
+    QuietSink sink;
+    DownloadOnlyMgr mgr;
+    std::string install = installDir.string() + "/";
+    mgr.Initialize(&sink, nginx.Url("/update/"), install + "tmp", install);
+    std::uint32_t total = 0;
+    ManifestTarget target{install, total, mgr};
+    if (!ParseManifest(target, mgr.m_strBaseURL + manifest)) {
+        std::fprintf(stderr, "the manifest queued nothing\n");
+        std::exit(1);
+    }
+    double seconds = Seconds([&] {
+        if (mgr.Run() != 0) {
+            std::fprintf(stderr, "the download failed\n");
+            std::exit(1);
+        }
+    });
+    if (pTotal)
+        *pTotal = mgr.m_dwTotalDownloaded;
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    fs::path dir = fs::absolute(argc > 1 ? argv[1] : "download-bench-data");
+    fs::path root = dir / "server";
+    std::printf("preparing %s ...\n", dir.c_str());
+    std::fflush(stdout);
+    constexpr std::uintmax_t kBig = 1ull << 30;
+    WriteFile(root / "update" / "big.bin", kBig, 0xC0FFEEull);
+    std::ofstream(root / "update" / "big.xml")
+        << "<manifest><filelist><file filename=\"big.bin\" filesize=\"" << kBig
+        << "\" fileversion=\"1\" md5=\"-\"/></filelist></manifest>";
+    PublishSmallFiles(root, 5000, 4096);
+    fs::path checked = dir / "checked";
+    PublishSmallFiles(checked, 10000, 65536);
+    for (auto* p : {&dir, &root})
+        ::chmod(p->c_str(), 0755);
+    Nginx nginx(root.string(), "    keepalive_requests 100000;\n");
+    fs::path work = dir / "work";
+    Shell("cat '" + (root / "update" / "big.bin").string() + "' > /dev/null");
+    g_bManifestMode = 1;
+
+    // 1. One large file.
+    double ours = 1e9, curl = 1e9;
+    long peakBefore = PeakKilobytes();
+    std::uint32_t received = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        fs::path install = FreshDir(work);
+        ours = std::min(ours, DownloadWithEngine(nginx, install, "big.xml", &received));
+        fs::remove_all(install);
+        fs::path target = FreshDir(work) / "big.bin";
+        curl = std::min(curl, Seconds([&] { Shell("curl -s -o '" + target.string() + "' " + nginx.Url("/update/big.bin")); }));
+        fs::remove_all(target.parent_path());
+    }
+    long peakAfter = PeakKilobytes();
+    double mb = static_cast<double>(kBig) / 1e6;
+    std::printf("1 GiB file:     engine %.0f MB/s, curl -o %.0f MB/s; throughput ratio %.3f (target >= 0.9)\n",
+                mb / ours, mb / curl, curl / ours);
+    std::printf("  peak memory of this process: %ld KiB before the downloads, %ld KiB after (target < 32 MB)\n",
+                peakBefore, peakAfter);
+    if (received != static_cast<std::uint32_t>(kBig))
+        std::printf("  (received %u bytes)\n", received);
+
+    // 2. Many small files over one connection.
+    ours = curl = 1e9;
+    for (int i = 0; i < kRounds; ++i) {
+        ours = std::min(ours, DownloadWithEngine(nginx, FreshDir(work), "small.xml"));
+        fs::path target = FreshDir(work);
+        std::ofstream config(target / "curl.cfg");
+        for (int f = 0; f < 5000; ++f) {
+            char name[32];
+            std::snprintf(name, sizeof name, "f%05d.bin", f);
+            config << "url = \"" << nginx.Url("/update/data/") << name << "\"\noutput = \"" << (target / name).string()
+                   << "\"\n";
+        }
+        config.close();
+        curl = std::min(curl, Seconds([&] { Shell("curl -s -K '" + (target / "curl.cfg").string() + "'"); }));
+    }
+    std::printf("5,000 x 4 KiB:  engine %.3f s, curl -K %.3f s; throughput ratio %.3f (target >= 1.0)\n", ours, curl,
+                curl / ours);
+
+    // 3. Checking 10,000 up-to-date files.
+    QuietSink sink;
+    std::string install = (checked / "update").string() + "/";
+    Nginx checkServer(checked.string());
+    std::ofstream sums(checked / "md5sums");
+    for (const auto& entry : fs::directory_iterator(checked / "update" / "data"))
+        sums << CMD5Checksum::HashFile(entry.path().string()) << "  data/" << entry.path().filename().string() << "\n";
+    sums.close();
+    double check = 1e9, md5sum = 1e9;
+    for (int i = 0; i < kRounds; ++i) {
+        DownloadOnlyMgr mgr;
+        mgr.Initialize(&sink, checkServer.Url("/update/"), install, install);
+        std::uint32_t total = 0;
+        ManifestTarget target{install, total, mgr};
+        check = std::min(check, Seconds([&] {
+            if (ParseManifest(target, mgr.m_strBaseURL + "small.xml"))
+                std::printf("  unexpected: files were queued\n");
+        }));
+        md5sum = std::min(md5sum, Seconds([&] {
+            Shell("cd '" + install + "' && md5sum --quiet -c '" + (checked / "md5sums").string() + "'");
+        }));
+    }
+    std::printf("10,000 x 64 KiB up to date: manifest step %.3f s, md5sum -c %.3f s; time ratio %.3f (target <= 1.1)\n",
+                check, md5sum, check / md5sum);
+    fs::remove_all(work);
+    return 0;
+}
