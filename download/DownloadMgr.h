@@ -32,8 +32,10 @@ public:
     // 0 all stored, 1 a task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after
     // DOWNLOAD_EVENT_CLOSE). Runs on the worker thread.
     virtual int Run();
-    // Puts the downloaded files in place; returns 0.
-    virtual int Install() = 0;
+    // Puts the downloaded files in place: moves each over the installed file (setting the running
+    // executable aside for a new copy of itself), or unpacks the package. Reports its start and
+    // end, never a failure; returns 0. Runs on the worker thread.
+    virtual int Install();
 
     // Stores the sink and the three locations, builds the set-aside names of the executable,
     // creates the temporary directory (one level), the session and the start event.
@@ -62,7 +64,12 @@ private:
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer);
+    void InstallFile(const tagDownloadTask& task, const std::string& ownName);
 };
+
+// Creates every directory of the path, from the left, at each '\'; existing ones are passed over.
+// Returns whether the last creation succeeded.
+bool CreateDirectoryTree(std::string strPath);
 
 // The worker thread's body: waits for the start event, runs, installs after a complete run and
 // then empties the task list. Its exit code is the result of the last step taken.

@@ -1,6 +1,5 @@
 #include "manifest/ParseManifest.h"
 
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
+#include "platform/Path.h"
 #include "platform/XmlDocument.h"
 
 namespace {
@@ -77,7 +77,7 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
         std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
         ReadAttribute(file, "fileversion");
         std::string md5 = ReadAttribute(file, "md5");
-        if (!IsContainedName(filename))
+        if (!IsContainedRelativePath(filename))
             throw ManifestRejected{};
         if (filename == "Reg.Local")
             continue;
@@ -98,23 +98,6 @@ void ShowErrorLine(int nLine)
 }
 
 }  // namespace
-
-bool IsContainedName(const std::string& strName)
-{
-    if (strName.starts_with('/') || strName.starts_with('\\'))
-        return false;
-    if (strName.size() >= 2 && strName[1] == ':' && std::isalpha(static_cast<unsigned char>(strName[0])))
-        return false;
-    std::string_view rest(strName);
-    while (true) {
-        auto separator = rest.find_first_of("\\/");
-        if (rest.substr(0, separator) == "..")
-            return false;
-        if (separator == std::string_view::npos)
-            return true;
-        rest.remove_prefix(separator + 1);
-    }
-}
 
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
 {

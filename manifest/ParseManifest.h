@@ -21,7 +21,3 @@ struct ManifestTarget {
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl);
 // The same for a manifest text already fetched.
 bool ParseManifestText(ManifestTarget& target, const std::string& strText);
-
-// Whether a manifest file name stays inside the installation directory: no absolute path, no
-// drive prefix, no ".." component.
-bool IsContainedName(const std::string& strName);

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
@@ -62,8 +63,7 @@ bool CopyAndSync(const std::string& from, const std::string& to, mode_t mode)
 bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
 {
     // The copy lands beside the target and is renamed over it only when complete.
-    std::string staging = to + ".kesu-move";
-    ::unlink(staging.c_str());
+    std::string staging = SiblingTempPath(to);
     if (!CopyAndSync(from, staging, mode))
         return false;
     if (::rename(staging.c_str(), to.c_str()) != 0) {
@@ -92,6 +92,15 @@ bool PathIsDirectory(const std::string& path)
 bool CreateDirectory(const std::string& path)
 {
     return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
+}
+
+bool CreateDirectoryWithParents(const std::string& path)
+{
+    std::string native = ToNativePath(path);
+    for (std::size_t at = native.find('/', 1); at != std::string::npos; at = native.find('/', at + 1))
+        ::mkdir(native.substr(0, at).c_str(), 0777);
+    ::mkdir(native.c_str(), 0777);
+    return PathIsDirectory(native);
 }
 
 bool DeleteFile(const std::string& path)
@@ -145,6 +154,14 @@ std::optional<mode_t> GetFileMode(const std::string& path)
 bool SetFileMode(const std::string& path, mode_t mode)
 {
     return ::chmod(ToNativePath(path).c_str(), mode & 07777) == 0;
+}
+
+std::string SiblingTempPath(const std::string& nativePath)
+{
+    static std::atomic<unsigned> serial{0};
+    auto slash = nativePath.find_last_of('/');
+    std::string dir = slash == std::string::npos ? std::string() : nativePath.substr(0, slash + 1);
+    return dir + ".kesu-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
 }
 
 std::string GetModuleFileName()

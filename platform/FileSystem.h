@@ -15,6 +15,8 @@ bool PathFileExists(const std::string& path);
 bool PathIsDirectory(const std::string& path);
 // Creates one directory; its parent must exist.
 bool CreateDirectory(const std::string& path);
+// Creates the directory and every missing parent; true when it exists afterwards.
+bool CreateDirectoryWithParents(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail; a file that
 // replaces another takes over the replaced file's permission bits. With MOVEFILE_COPY_ALLOWED a
@@ -24,5 +26,8 @@ bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags);
 // Permission bits (the mode's low 12 bits), or nothing when the file does not exist.
 std::optional<mode_t> GetFileMode(const std::string& path);
 bool SetFileMode(const std::string& path, mode_t mode);
+// A name for a temporary file in the same directory as the (native) path, short enough for any
+// file name beside it and unique within this process.
+std::string SiblingTempPath(const std::string& nativePath);
 // The full path of the running executable.
 std::string GetModuleFileName();

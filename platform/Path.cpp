@@ -1,10 +1,27 @@
 #include "platform/Path.h"
 
 #include <algorithm>
+#include <cctype>
 
 std::string ToNativePath(std::string_view path)
 {
     std::string native(path);
     std::replace(native.begin(), native.end(), '\\', '/');
     return native;
+}
+
+bool IsContainedRelativePath(std::string_view name)
+{
+    if (name.starts_with('/') || name.starts_with('\\'))
+        return false;
+    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+        return false;
+    while (true) {
+        auto separator = name.find_first_of("\\/");
+        if (name.substr(0, separator) == "..")
+            return false;
+        if (separator == std::string_view::npos)
+            return true;
+        name.remove_prefix(separator + 1);
+    }
 }

@@ -6,3 +6,7 @@
 #include <string_view>
 
 std::string ToNativePath(std::string_view path);
+
+// Whether a relative name stays inside the directory it is joined to: not absolute, no drive
+// prefix ("C:"), no ".." component between separators of either kind.
+bool IsContainedRelativePath(std::string_view name);

@@ -63,7 +63,11 @@ TEST(FileSystemTest, MoveAcrossFileSystemsCopiesAndRemovesTheSource)
     EXPECT_EQ(ReadWholeFile(target), "moved across");
     EXPECT_EQ(GetFileMode(target), 0751u);
     EXPECT_FALSE(PathFileExists(source));
-    EXPECT_FALSE(PathFileExists(target + ".kesu-move"));
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "target.bin"), "moved across");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 1);  // no staging copy left beside it
 }
 
 TEST(FileTest, OpenFailuresThrowWithTheSystemsText)

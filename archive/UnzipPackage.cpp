@@ -1,0 +1,31 @@
+#include "archive/UnzipPackage.h"
+
+#include <unistd.h>
+
+#include "archive/ZipReader.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+
+int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames)
+{
+    std::string dest = strDestDir;
+    if (dest.empty()) {
+        char cwd[4096];
+        dest = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    CreateDirectoryWithParents(dest);
+
+    std::unique_ptr<CZipReader> reader = CZipReader::Open(strZipFile);
+    tagZipEntry archive;
+    int count = reader && reader->GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
+    int result = ZR_OK;
+    for (int i = 0; i < count; ++i) {
+        tagZipEntry entry;
+        reader->GetEntry(i, entry);
+        result = IsContainedRelativePath(entry.name) ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZR_NOFILE;
+        arrNames.push_back(entry.name);
+        if (result != ZR_OK && ::access(ToNativePath(entry.name).c_str(), F_OK) != 0)
+            break;
+    }
+    return result;
+}

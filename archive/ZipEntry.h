@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Windows file-attribute bits, as the archive layer describes entries.
+inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY = 0x01;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_SYSTEM = 0x04;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+
+// One entry of a zip archive, or (index -1 asked for) the archive: then index is the number of
+// entries and everything else is empty. Times are FILETIMEs: 100 ns units since 1601-01-01 UTC.
+struct tagZipEntry {
+    int index = 0;
+    std::string name;  // the stored name, cleaned of drive prefixes, leading separators and inner "/../"
+    std::uint32_t attr = 0;
+    std::uint64_t atime = 0;
+    std::uint64_t ctime = 0;
+    std::uint64_t mtime = 0;
+    std::uint32_t comp_size = 0;
+    std::uint32_t unc_size = 0;
+    std::uint32_t unix_mode = 0;  // permission bits of an entry made on a Unix-like host; 0 otherwise
+};

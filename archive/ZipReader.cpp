@@ -1,0 +1,377 @@
+#include "archive/ZipReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <minizip/unzip.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+
+namespace {
+
+// Large pieces make extraction faster; the buffer is allocated once per reader.
+constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr int kBadPassword = -106;
+constexpr std::uint64_t kFileTimeEpochOffset = 11644473600ull;  // seconds from 1601 to 1970
+
+unzFile Handle(void* zip)
+{
+    return static_cast<unzFile>(zip);
+}
+
+std::uint64_t UnixToFileTime(std::int64_t seconds)
+{
+    return static_cast<std::uint64_t>(seconds + static_cast<std::int64_t>(kFileTimeEpochOffset)) * 10000000ull;
+}
+
+timespec FileTimeToTimespec(std::uint64_t fileTime)
+{
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(fileTime / 10000000ull) - static_cast<time_t>(kFileTimeEpochOffset);
+    ts.tv_nsec = static_cast<long>(fileTime % 10000000ull) * 100;
+    return ts;
+}
+
+// The DOS date and time (date in the high half) are local time.
+std::uint64_t DosTimeToFileTime(std::uint32_t dos)
+{
+    std::tm local{};
+    local.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
+    local.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+    local.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+    local.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+    local.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+    local.tm_sec = static_cast<int>(dos & 0x1F) * 2;
+    local.tm_isdst = -1;
+    return UnixToFileTime(std::mktime(&local));
+}
+
+// Drops drive prefixes, leading separators and everything up to an inner "\..\", "\../",
+// "/../" or "/..\", again and again until none is left. UTF-8 trail bytes are never ASCII, so
+// a plain search cannot start inside a character.
+std::string CleanEntryName(std::string name)
+{
+    for (;;) {
+        if (name.size() >= 2 && name[1] == ':') {
+            name.erase(0, 2);
+        } else if (name.starts_with('\\') || name.starts_with('/')) {
+            name.erase(0, 1);
+        } else {
+            std::size_t cut = std::string::npos;
+            for (const char* pattern : {"\\..\\", "\\../", "/../", "/..\\"}) {
+                if (auto at = name.find(pattern); at != std::string::npos) {
+                    cut = at + 4;
+                    break;
+                }
+            }
+            if (cut == std::string::npos)
+                return name;
+            name.erase(0, cut);
+        }
+    }
+}
+
+bool MadeOnDos(unsigned host)
+{
+    return host == 0 || host == 7 || host == 11 || host == 14;
+}
+
+std::uint32_t Attributes(std::uint32_t external, unsigned host)
+{
+    bool directory = external & 0x40000000, readOnly = !(external & 0x00800000);
+    bool hidden = false, system = false, archive = true;
+    if (MadeOnDos(host)) {
+        readOnly = external & 0x01;
+        hidden = external & 0x02;
+        system = external & 0x04;
+        directory = external & 0x10;
+        archive = external & 0x20;
+    }
+    return (directory ? FILE_ATTRIBUTE_DIRECTORY : 0) | (archive ? FILE_ATTRIBUTE_ARCHIVE : 0) |
+           (hidden ? FILE_ATTRIBUTE_HIDDEN : 0) | (readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
+           (system ? FILE_ATTRIBUTE_SYSTEM : 0);
+}
+
+std::uint32_t LittleEndian(const unsigned char* p, int bytes)
+{
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// Applies an extended-timestamp ("UT") record of the local extra field, if there is one.
+void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZipEntry& entry)
+{
+    std::size_t at = 0;
+    while (size > 4 && at < size - 4) {
+        std::size_t length = LittleEndian(extra + at + 2, 2);
+        if (extra[at] == 'U' && extra[at + 1] == 'T') {
+            const unsigned char* data = extra + at + 4;
+            std::size_t available = std::min(length, size - at - 4);
+            if (available < 1)
+                return;
+            unsigned flags = data[0];
+            std::size_t pos = 1;
+            for (auto [bit, time] : {std::pair{1u, &entry.mtime}, std::pair{2u, &entry.atime}, std::pair{4u, &entry.ctime}}) {
+                if (!(flags & bit))
+                    continue;
+                if (pos + 4 > available)
+                    return;
+                *time = UnixToFileTime(static_cast<std::int32_t>(LittleEndian(data + pos, 4)));
+                pos += 4;
+            }
+            return;
+        }
+        at += 4 + length;
+    }
+}
+
+bool IsAbsolute(std::string_view path)
+{
+    return path.starts_with('\\') || path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
+}
+
+void CreateIfMissing(const std::string& path)
+{
+    if (!PathFileExists(path))
+        CreateDirectory(path);
+}
+
+}  // namespace
+
+std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
+{
+    char cwd[4096];
+    std::string base = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+    if (!base.ends_with('/') && !base.ends_with('\\'))
+        base += '/';
+    unzFile zip = unzOpen64(ToNativePath(strZipFile).c_str());
+    if (!zip)
+        return nullptr;
+    unz_global_info64 info{};
+    if (unzGetGlobalInfo64(zip, &info) != UNZ_OK || info.number_entry > 0x7FFFFFFF) {
+        unzClose(zip);
+        return nullptr;
+    }
+    std::unique_ptr<CZipReader> reader(new CZipReader);
+    reader->m_hZip = zip;
+    reader->m_nEntries = static_cast<int>(info.number_entry);
+    reader->m_strBaseDir = base;
+    return reader;
+}
+
+CZipReader::~CZipReader()
+{
+    Close();
+}
+
+void CZipReader::Close()
+{
+    if (!m_hZip)
+        return;
+    if (m_bEntryOpen)
+        unzCloseCurrentFile(Handle(m_hZip));
+    unzClose(Handle(m_hZip));
+    m_hZip = nullptr;
+    m_bEntryOpen = false;
+    m_buffer = {};
+}
+
+int CZipReader::GoTo(int nIndex)
+{
+    unzFile zip = Handle(m_hZip);
+    if (nIndex < m_nCurrent) {
+        if (unzGoToFirstFile(zip) != UNZ_OK)
+            return ZR_SEEK;
+        m_nCurrent = 0;
+    }
+    for (; m_nCurrent < nIndex; ++m_nCurrent) {
+        if (unzGoToNextFile(zip) != UNZ_OK)
+            return ZR_SEEK;
+    }
+    return ZR_OK;
+}
+
+int CZipReader::GetEntry(int nIndex, tagZipEntry& entry)
+{
+    if (!m_hZip || nIndex < -1 || nIndex >= m_nEntries)
+        return ZR_ARGS;
+    if (nIndex == -1) {
+        entry = tagZipEntry{};
+        entry.index = m_nEntries;
+        return ZR_OK;
+    }
+    if (nIndex == m_nCachedIndex) {
+        entry = m_cached;
+        return ZR_OK;
+    }
+    if (m_bEntryOpen) {
+        unzCloseCurrentFile(Handle(m_hZip));
+        m_bEntryOpen = false;
+    }
+    if (int result = GoTo(nIndex))
+        return result;
+    tagZipEntry described;
+    described.index = nIndex;
+    if (int result = Describe(described))
+        return result;
+    m_cached = described;
+    m_nCachedIndex = nIndex;
+    entry = described;
+    return ZR_OK;
+}
+
+// Describes the entry minizip stands on.
+int CZipReader::Describe(tagZipEntry& entry)
+{
+    unzFile zip = Handle(m_hZip);
+    unz_file_info64 info{};
+    std::string name(65536, '\0');
+    if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
+        return ZR_CORRUPT;
+    name.resize(std::min<std::size_t>(info.size_filename, name.size()));
+    entry.name = CleanEntryName(name);
+
+    const unsigned host = (info.version >> 8) & 0xFF;
+    const auto external = static_cast<std::uint32_t>(info.external_fa);
+    entry.attr = Attributes(external, host);
+    if (!MadeOnDos(host))
+        entry.unix_mode = (external >> 16) & 0777;
+    entry.atime = entry.ctime = entry.mtime = DosTimeToFileTime(static_cast<std::uint32_t>(info.dosDate));
+    entry.comp_size = static_cast<std::uint32_t>(info.compressed_size);
+    entry.unc_size = static_cast<std::uint32_t>(info.uncompressed_size);
+
+    // The local header and its extra field are read by opening the entry.
+    if (unzOpenCurrentFile(zip) != UNZ_OK)
+        return ZR_CORRUPT;
+    int size = unzGetLocalExtrafield(zip, nullptr, 0);
+    std::vector<unsigned char> extra(size > 0 ? static_cast<std::size_t>(size) : 0);
+    if (size < 0 || (size > 0 && unzGetLocalExtrafield(zip, extra.data(), static_cast<unsigned>(size)) != size)) {
+        unzCloseCurrentFile(zip);
+        return ZR_SEEK;
+    }
+    unzCloseCurrentFile(zip);
+    ApplyExtendedTimestamp(extra.data(), extra.size(), entry);
+    return ZR_OK;
+}
+
+int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
+{
+    if (!m_hZip || nIndex < 0 || nIndex >= m_nEntries)
+        return ZR_ARGS;
+    if (m_bEntryOpen) {
+        unzCloseCurrentFile(Handle(m_hZip));
+        m_bEntryOpen = false;
+    }
+    tagZipEntry entry;
+    if (int result = GetEntry(nIndex, entry))
+        return result;  // nothing is written from a description that could not be read
+    if (int result = GoTo(nIndex))
+        return result;
+
+    const bool absolute = IsAbsolute(strTarget);
+    const std::string base = absolute ? std::string() : m_strBaseDir;
+    if (entry.attr & FILE_ATTRIBUTE_DIRECTORY) {
+        CreatePathDirectories(base, strTarget);
+        return ZR_OK;
+    }
+    auto separator = strTarget.find_last_of("\\/");
+    std::string dirPart = separator == std::string::npos ? std::string() : strTarget.substr(0, separator + 1);
+    std::string fileName = separator == std::string::npos ? strTarget : strTarget.substr(separator + 1);
+    CreatePathDirectories(base, dirPart);
+    return WriteFileEntry(entry, base + dirPart + fileName);
+}
+
+// Copies the entry's data into a file beside strPath, then renames it over strPath.
+int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strPath)
+{
+    unzFile zip = Handle(m_hZip);
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return ZR_CORRUPT;
+    if (info.flag & 1)
+        return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
+
+    const std::string target = ToNativePath(strPath);
+    const std::string part = SiblingTempPath(target);
+    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return ZR_NOFILE;
+    if (m_buffer.empty())
+        m_buffer.resize(kBufferSize);
+
+    m_bEntryOpen = unzOpenCurrentFile(zip) == UNZ_OK;
+    int result = ZR_OK;
+    for (;;) {
+        int n = unzReadCurrentFile(zip, m_buffer.data(), static_cast<unsigned>(m_buffer.size()));
+        if (n == kBadPassword) {
+            result = ZR_PASSWORD;
+            break;
+        }
+        if (n < 0 || (n == 0 && unzeof(zip) != 1)) {
+            result = ZR_FLATE;
+            break;
+        }
+        if (n == 0)
+            break;
+        for (const char* p = m_buffer.data(); n > 0;) {
+            ssize_t written = ::write(fd, p, static_cast<std::size_t>(n));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                result = ZR_WRITE;
+                break;
+            }
+            p += written;
+            n -= static_cast<int>(written);
+        }
+        if (result)
+            break;
+    }
+    if (m_bEntryOpen && unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZR_OK)
+        result = ZR_FLATE;
+    m_bEntryOpen = false;
+
+    if (result == ZR_OK) {
+        mode_t mode = entry.unix_mode;
+        if (!mode) {
+            struct stat st {};
+            ::fstat(fd, &st);
+            mode = st.st_mode & 0777;
+            if (entry.attr & FILE_ATTRIBUTE_READONLY)
+                mode &= ~0222;
+        }
+        const timespec times[2] = {FileTimeToTimespec(entry.atime), FileTimeToTimespec(entry.mtime)};
+        ::fchmod(fd, mode);
+        ::futimens(fd, times);
+    }
+    if (::close(fd) != 0 && result == ZR_OK)
+        result = ZR_WRITE;
+    if (result == ZR_OK && ::rename(part.c_str(), target.c_str()) != 0)
+        result = ZR_NOFILE;
+    if (result != ZR_OK)
+        ::unlink(part.c_str());
+    return result;
+}
+
+void CreatePathDirectories(const std::string& strBase, const std::string& strPath)
+{
+    if (!strBase.empty()) {
+        std::string base = strBase;
+        if (base.ends_with('/') || base.ends_with('\\'))
+            base.pop_back();
+        CreateIfMissing(base);
+    }
+    if (strPath.empty())
+        return;
+    auto separator = strPath.find_last_of("\\/");
+    if (separator != std::string::npos && separator != 0)
+        CreatePathDirectories(strBase, strPath.substr(0, separator));
+    CreateIfMissing(strBase + strPath);
+}

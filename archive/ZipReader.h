@@ -1,0 +1,59 @@
+#pragma once
+// Reading zip archives, over minizip: entries described with cleaned names, Windows attributes
+// and times, and extracted one at a time to files or directories.
+//
+// Every operation returns one of the result codes below (0 for success). A file entry is written
+// under a temporary name beside its target and renamed over the target only when its data are
+// complete and their CRC-32 matches, so a failed entry never replaces what was there.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ZipEntry.h"
+
+inline constexpr int ZR_OK = 0;
+inline constexpr int ZR_NOFILE = 0x00000200;    // the archive or the target cannot be opened or created
+inline constexpr int ZR_WRITE = 0x00000400;     // writing the target failed
+inline constexpr int ZR_CORRUPT = 0x00000700;   // the local header does not match the central directory
+inline constexpr int ZR_SEEK = 0x00000800;      // the local extra field or the position cannot be read
+inline constexpr int ZR_PASSWORD = 0x00001000;  // the entry is encrypted
+inline constexpr int ZR_ARGS = 0x00010000;      // no reader, or no such entry
+inline constexpr int ZR_FLATE = 0x05000000;     // the data cannot be read or inflated, end early or fail their CRC
+
+class CZipReader {
+public:
+    // Records the current directory as the base of relative targets and opens the archive;
+    // nothing when it is missing, unreadable or no zip archive.
+    static std::unique_ptr<CZipReader> Open(const std::string& strZipFile);
+    ~CZipReader();
+    CZipReader(const CZipReader&) = delete;
+    CZipReader& operator=(const CZipReader&) = delete;
+
+    // Describes entry nIndex (0 to count-1), or with -1 the archive.
+    int GetEntry(int nIndex, tagZipEntry& entry);
+    // Writes entry nIndex to the file strTarget, or creates the directory strTarget for a
+    // directory entry. Relative targets lie under the base directory.
+    int ExtractEntry(int nIndex, const std::string& strTarget);
+    void Close();
+
+    const std::string& BaseDir() const { return m_strBaseDir; }
+
+private:
+    CZipReader() = default;
+    int GoTo(int nIndex);
+    int Describe(tagZipEntry& entry);
+    int WriteFileEntry(const tagZipEntry& entry, const std::string& strPath);
+
+    void* m_hZip = nullptr;  // minizip's unzFile
+    int m_nEntries = 0;
+    int m_nCurrent = 0;      // the entry minizip stands on
+    bool m_bEntryOpen = false;
+    int m_nCachedIndex = -1;
+    tagZipEntry m_cached;
+    std::vector<char> m_buffer;  // allocated by the first extraction
+    std::string m_strBaseDir;
+};
+
+// Creates strBase (when given) and every missing directory of strPath under it.
+void CreatePathDirectories(const std::string& strBase, const std::string& strPath);

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "archive/UnzipPackage.h"
+#include "archive/ZipReader.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ZipBuilder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kEpochOffset = 11644473600ull;
+
+std::uint64_t FileTime(std::int64_t unixSeconds)
+{
+    return static_cast<std::uint64_t>(unixSeconds + static_cast<std::int64_t>(kEpochOffset)) * 10000000ull;
+}
+
+struct stat Stat(const fs::path& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// Every path under a directory, relative to it, sorted.
+std::vector<std::string> Tree(const fs::path& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        paths.push_back(fs::relative(entry.path(), root).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::string Deflated(const std::string& data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, data.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Each test unpacks into root/dest with the current directory at root/cwd.
+class UnzipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(cwd);
+        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+        ASSERT_EQ(::chdir(cwd.c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+
+    int Unzip(const std::vector<ZipItem>& items)
+    {
+        WriteZip(zip, items);
+        names.clear();
+        return UnzipPackage(zip, dest.string(), names);
+    }
+
+    TempDir root;
+    fs::path dest = root.Path() / "dest";
+    fs::path cwd = root.Path() / "cwd";
+    std::string zip = (root.Path() / "package.zip").string();
+    std::vector<std::string> names;
+    char previous[4096] = {};
+};
+
+TEST_F(UnzipTest, StoredDeflatedDirectoryAndNestedEntries)
+{
+    std::string big(300000, 'z');
+    for (std::size_t i = 0; i < big.size(); i += 7)
+        big[i] = static_cast<char>(i);
+    ZipItem stored{"stored.txt", "kept as it is"};
+    stored.deflate = false;
+    fs::create_directories(dest);
+    std::ofstream(dest / "replace.txt") << "old contents";
+
+    EXPECT_EQ(Unzip({stored, {"deflated.bin", big}, Directory("empty/"), {"a/b/c.txt", "nested"},
+                     {"replace.txt", "new contents"}}),
+              ZR_OK);
+    EXPECT_EQ(ReadWholeFile(dest / "stored.txt"), "kept as it is");
+    EXPECT_EQ(ReadWholeFile(dest / "deflated.bin"), big);
+    EXPECT_TRUE(fs::is_directory(dest / "empty"));
+    EXPECT_EQ(ReadWholeFile(dest / "a/b/c.txt"), "nested");
+    EXPECT_EQ(ReadWholeFile(dest / "replace.txt"), "new contents");
+    EXPECT_EQ(names, (std::vector<std::string>{"stored.txt", "deflated.bin", "empty/", "a/b/c.txt", "replace.txt"}));
+    EXPECT_EQ(Tree(dest), (std::vector<std::string>{"a", "a/b", "a/b/c.txt", "deflated.bin", "empty", "replace.txt",
+                                                    "stored.txt"}));
+}
+
+TEST_F(UnzipTest, NamesAreCleanedAndNothingClimbsOutOfTheDestination)
+{
+    struct Case {
+        const char* stored;
+        const char* cleaned;
+        const char* placed;  // under dest, or nullptr when refused
+    } cases[] = {
+        {"C:\\games\\x.txt", "games\\x.txt", "games/x.txt"},
+        {"/etc/a", "etc/a", "etc/a"},
+        {"\\\\server\\share.txt", "server\\share.txt", "server/share.txt"},
+        {"c:/d:/twice.txt", "twice.txt", "twice.txt"},
+        {"x/../inner.txt", "inner.txt", "inner.txt"},
+        {"x\\..\\back.txt", "back.txt", "back.txt"},
+        {"x\\../mixed1.txt", "mixed1.txt", "mixed1.txt"},
+        {"x/..\\mixed2.txt", "mixed2.txt", "mixed2.txt"},
+        {"data/../../b.dll", "../b.dll", nullptr},
+        {"../up.txt", "../up.txt", nullptr},
+        {"..\\up2.txt", "..\\up2.txt", nullptr},
+        {"ok/..", "ok/..", nullptr},
+        {"..", "..", nullptr},
+    };
+    for (const auto& c : cases) {
+        names.clear();
+        int result = Unzip({{c.stored, c.stored}});
+        ASSERT_EQ(names.size(), 1u) << c.stored;
+        EXPECT_EQ(names[0], c.cleaned) << c.stored;
+        if (c.placed) {
+            EXPECT_EQ(result, ZR_OK) << c.stored;
+            EXPECT_EQ(ReadWholeFile(dest / c.placed), c.stored);
+        } else {
+            EXPECT_EQ(result, ZR_NOFILE) << c.stored;
+        }
+    }
+    // Nothing but the destination, the current directory and the archive beside them.
+    EXPECT_EQ(Tree(root.Path()).size(), Tree(dest).size() + 3);
+    EXPECT_FALSE(fs::exists(root.Path() / "b.dll"));
+    EXPECT_FALSE(fs::exists(root.Path() / "up.txt"));
+}
+
+TEST_F(UnzipTest, AttributesFollowTheHostSystem)
+{
+    ZipItem dosReadOnly{"dos-ro.txt", "r"};
+    dosReadOnly.host = 0;
+    dosReadOnly.external = 0x21;
+    ZipItem dosNormal{"dos.txt", "w"};
+    dosNormal.host = 0;
+    dosNormal.external = 0x20;
+    ZipItem unixExec{"run.sh", "#!/bin/sh\n"};
+    unixExec.external = 0100755u << 16;
+    ZipItem unixReadOnly{"unix-ro.txt", "r"};
+    unixReadOnly.external = 0100444u << 16;
+    ZipItem setuid{"setuid", "s"};
+    setuid.external = 0104755u << 16;
+    ASSERT_EQ(Unzip({dosReadOnly, dosNormal, unixExec, unixReadOnly, setuid}), ZR_OK);
+
+    mode_t umask = ::umask(022);
+    ::umask(umask);
+    EXPECT_EQ(Stat(dest / "dos-ro.txt").st_mode & 07777, 0444u & ~umask);
+    EXPECT_EQ(Stat(dest / "dos.txt").st_mode & 07777, 0666u & ~umask);
+    EXPECT_EQ(Stat(dest / "run.sh").st_mode & 07777, 0755u);
+    EXPECT_EQ(Stat(dest / "unix-ro.txt").st_mode & 07777, 0444u);
+    EXPECT_EQ(Stat(dest / "setuid").st_mode & 07777, 0755u);  // never set-user-id
+
+    auto reader = CZipReader::Open(zip);
+    ASSERT_NE(reader, nullptr);
+    tagZipEntry entry;
+    ASSERT_EQ(reader->GetEntry(0, entry), ZR_OK);
+    EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    ASSERT_EQ(reader->GetEntry(2, entry), ZR_OK);
+    EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_ARCHIVE);
+    ASSERT_EQ(reader->GetEntry(3, entry), ZR_OK);
+    EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+TEST_F(UnzipTest, TimesComeFromTheExtendedTimestampOrElseTheLocalDosTime)
+{
+    const std::int32_t m = 1600000000, a = 1600000100, c = 1600000200;
+    std::vector<ZipItem> items;
+    for (unsigned flags = 0; flags < 8; ++flags) {
+        ZipItem item{"ut" + std::to_string(flags), "x"};
+        item.localExtra = std::string("\x0a\x00\x04\x00" "abcd", 8) + ExtendedTimestamp(flags, m, a, c);
+        items.push_back(item);
+    }
+    items.push_back({"dos-only", "x"});
+    ASSERT_EQ(Unzip(items), ZR_OK);
+
+    std::tm local{};
+    local.tm_year = 125, local.tm_mon = 3, local.tm_mday = 11, local.tm_hour = 12, local.tm_isdst = -1;
+    const std::time_t dos = std::mktime(&local);
+    auto reader = CZipReader::Open(zip);
+    for (unsigned flags = 0; flags < 8; ++flags) {
+        tagZipEntry entry;
+        ASSERT_EQ(reader->GetEntry(static_cast<int>(flags), entry), ZR_OK);
+        EXPECT_EQ(entry.mtime, FileTime(flags & 1 ? m : dos)) << flags;
+        EXPECT_EQ(entry.atime, FileTime(flags & 2 ? a : dos)) << flags;
+        EXPECT_EQ(entry.ctime, FileTime(flags & 4 ? c : dos)) << flags;
+        struct stat st = Stat(dest / ("ut" + std::to_string(flags)));
+        EXPECT_EQ(st.st_mtime, flags & 1 ? m : dos) << flags;
+        EXPECT_EQ(st.st_atime, flags & 2 ? a : dos) << flags;
+    }
+    EXPECT_EQ(Stat(dest / "dos-only").st_mtime, dos);
+}
+
+TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
+{
+    const std::string good = "the intended contents of the file";
+    ZipItem badCrc{"crc.txt", good};
+    badCrc.raw = true, badCrc.deflate = false, badCrc.rawCrc = Crc32(good) ^ 1, badCrc.rawUncompressedSize = good.size();
+    ZipItem badDeflate{"deflate.txt", "\xFF\xFF\xFF\xFF garbage that is no deflate stream"};
+    badDeflate.raw = true, badDeflate.rawCrc = Crc32(good), badDeflate.rawUncompressedSize = good.size();
+    ZipItem lyingSize{"size.txt", good};
+    lyingSize.raw = true, lyingSize.deflate = false, lyingSize.rawCrc = Crc32(good);
+    lyingSize.rawUncompressedSize = good.size() * 2;
+    std::string truncatedStream = Deflated(std::string(100000, 'q')).substr(0, 50);
+    ZipItem truncated{"truncated.txt", truncatedStream};
+    truncated.raw = true, truncated.rawCrc = Crc32(std::string(100000, 'q')), truncated.rawUncompressedSize = 100000;
+
+    for (const ZipItem& item : {badCrc, badDeflate, lyingSize, truncated}) {
+        fs::create_directories(dest);
+        std::ofstream(dest / item.name) << "installed before";
+        EXPECT_EQ(Unzip({item}), ZR_FLATE) << item.name;
+        EXPECT_EQ(ReadWholeFile(dest / item.name), "installed before") << item.name;
+        EXPECT_EQ(Tree(dest), std::vector<std::string>{item.name}) << item.name;  // no part file left
+        fs::remove_all(dest);
+    }
+}
+
+TEST_F(UnzipTest, AfterAFailureTheNextEntryFollowsOnlyWhenTheNameExistsInTheCurrentDirectory)
+{
+    ZipItem bad{"bad.txt", "x"};
+    bad.raw = true, bad.deflate = false, bad.rawCrc = 0, bad.rawUncompressedSize = 1;
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZR_FLATE);
+    EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "bad.txt"}));
+    EXPECT_FALSE(fs::exists(dest / "after.txt"));
+
+    std::ofstream(cwd / "bad.txt") << "present";
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZR_OK);
+    EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "bad.txt", "after.txt"}));
+    EXPECT_EQ(ReadWholeFile(dest / "after.txt"), "2");
+
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad}), ZR_FLATE);  // the last entry's result
+}
+
+TEST_F(UnzipTest, EncryptedEntryNeedsAPasswordAndIsNotWritten)
+{
+    std::ofstream(root.Path() / "secret.txt") << "secret";
+    std::ofstream(root.Path() / "plain.txt") << "plain";
+    std::string command = "cd '" + root.Path().string() + "' && zip -q -P pw enc.zip secret.txt && zip -q enc.zip plain.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ofstream(cwd / "secret.txt") << "present, so the next entry follows";
+    EXPECT_EQ(UnzipPackage((root.Path() / "enc.zip").string(), dest.string(), names), ZR_OK);
+    EXPECT_FALSE(fs::exists(dest / "secret.txt"));
+    EXPECT_EQ(ReadWholeFile(dest / "plain.txt"), "plain");
+
+    auto reader = CZipReader::Open((root.Path() / "enc.zip").string());
+    EXPECT_EQ(reader->ExtractEntry(0, (dest / "secret.txt").string()), ZR_PASSWORD);
+    EXPECT_FALSE(fs::exists(dest / "secret.txt"));
+}
+
+TEST_F(UnzipTest, ArchivesThatAreNotThereEmptyOrNoZipUnpackNothing)
+{
+    EXPECT_EQ(UnzipPackage((root.Path() / "missing.zip").string(), dest.string(), names), ZR_OK);
+    EXPECT_TRUE(fs::is_directory(dest));
+    EXPECT_EQ(CZipReader::Open((root.Path() / "missing.zip").string()), nullptr);
+
+    std::ofstream(root.Path() / "text.zip") << "this is not a zip archive at all";
+    fs::path deeper = root.Path() / "x/y/z";
+    EXPECT_EQ(UnzipPackage((root.Path() / "text.zip").string(), deeper.string(), names), ZR_OK);
+    EXPECT_TRUE(fs::is_directory(deeper));
+    EXPECT_TRUE(names.empty());
+
+    // minizip takes an archive without entries for no archive.
+    EXPECT_EQ(Unzip({}), ZR_OK);
+    EXPECT_TRUE(names.empty());
+
+    WriteZip(zip, {{"only.txt", "1"}});
+    auto reader = CZipReader::Open(zip);
+    ASSERT_NE(reader, nullptr);
+    tagZipEntry entry;
+    EXPECT_EQ(reader->GetEntry(-1, entry), ZR_OK);
+    EXPECT_EQ(entry.index, 1);
+    EXPECT_EQ(entry.name, "");
+    EXPECT_EQ(reader->GetEntry(1, entry), ZR_ARGS);
+    EXPECT_EQ(reader->GetEntry(-2, entry), ZR_ARGS);
+    EXPECT_EQ(reader->ExtractEntry(1, "x"), ZR_ARGS);
+    EXPECT_EQ(reader->ExtractEntry(-1, "x"), ZR_ARGS);
+}
+
+TEST_F(UnzipTest, TrailingGarbageLongNamesAndManyEntries)
+{
+    std::vector<ZipItem> items;
+    std::string longName = std::string(200, 'd') + "/" + std::string(250, 'f');
+    items.push_back({longName, "long"});
+    for (int i = 0; i < 10000; ++i)
+        items.push_back({"many/" + std::to_string(i), std::to_string(i)});
+    WriteZip(zip, items);
+    std::ofstream(zip, std::ios::app) << std::string(1000, '#');
+    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZR_OK);
+    EXPECT_EQ(ReadWholeFile(dest / longName), "long");
+    EXPECT_EQ(names.size(), 10001u);
+    EXPECT_EQ(ReadWholeFile(dest / "many/9999"), "9999");
+}
+
+TEST_F(UnzipTest, RelativeTargetsLieUnderTheDirectoryCurrentAtOpen)
+{
+    WriteZip(zip, {{"f.txt", "file"}, Directory("d/")});
+    auto reader = CZipReader::Open(zip);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->BaseDir(), cwd.string() + "/");
+    EXPECT_EQ(reader->ExtractEntry(0, "out\\sub\\f.txt"), ZR_OK);
+    EXPECT_EQ(reader->ExtractEntry(1, "made\\here"), ZR_OK);
+    EXPECT_EQ(reader->ExtractEntry(0, "plain.txt"), ZR_OK);
+    EXPECT_EQ(ReadWholeFile(cwd / "out/sub/f.txt"), "file");
+    EXPECT_TRUE(fs::is_directory(cwd / "made/here"));
+    EXPECT_EQ(ReadWholeFile(cwd / "plain.txt"), "file");
+}
+
+}  // namespace
