@@ -1,13 +1,15 @@
 // KesuUpdate.exe: brings the lobby's installation directory up to date from the update server.
 //
-// This build carries the start-up of a run: the command line, the settings and the values derived
-// from them. The download engine and the window follow.
+// This build runs an update without its window: start-up, the choice between the package and
+// the manifest, the download and the installation, reported on standard error.
 
-#include <cstdio>
 #include <string>
 
+#include "app/ConsoleReport.h"
+#include "app/SourceSelection.h"
 #include "app/Startup.h"
-#include "download/Globals.h"
+#include "download/DownloadMgr.h"
+#include "manifest/ParseManifest.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -29,14 +31,17 @@ std::string JoinArguments(int argc, char** argv)
 int main(int argc, char** argv)
 {
     StartupValues values = LoadStartupValues(JoinArguments(argc, argv), GetModuleFileName());
-    std::fprintf(stderr,
-                 "KesuUpdate: installation directory %s\n"
-                 "KesuUpdate: temporary directory %s\n"
-                 "KesuUpdate: %s update from %s%s\n"
-                 "KesuUpdate: lobby numbers %d %d\n"
-                 "KesuUpdate: this build ends after start-up; downloading is not built yet\n",
-                 values.strInstallDir.c_str(), values.strTempDir.c_str(),
-                 g_bManifestMode ? "manifest" : "package", values.strBaseURL.c_str(), g_strManifestName.c_str(),
-                 g_nLobbyParam1, g_nLobbyParam2);
+    CConsoleReport report;
+    CDownloadMgr downloadMgr;
+    InitializeDownloads(values, &report, downloadMgr);
+
+    std::uint32_t dwTotalSize = 0;
+    ManifestTarget target{values.strInstallDir, dwTotalSize, downloadMgr};
+    if (!QueueUpdate(target, values.strBaseURL)) {
+        report.OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
+        return 0;
+    }
+    StartDownload(downloadMgr);
+    downloadMgr.m_hThread->Join();
     return 0;
 }

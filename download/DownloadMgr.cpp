@@ -83,6 +83,13 @@ void CDownloadMgr::RemoveAllTasks()
     m_arrTasks.shrink_to_fit();
 }
 
+void StartDownload(CDownloadMgr& downloadMgr)
+{
+    downloadMgr.m_dwTotalDownloaded = 0;
+    downloadMgr.m_hThread = std::make_unique<CThread>([&downloadMgr] { return DownloadThreadProc(&downloadMgr); });
+    downloadMgr.m_hStartEvent->Set();
+}
+
 std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr)
 {
     pMgr->m_hStartEvent->Wait();

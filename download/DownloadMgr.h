@@ -71,6 +71,10 @@ private:
 // Returns whether the last creation succeeded.
 bool CreateDirectoryTree(std::string strPath);
 
+// The owner's start of the worker, in the order the manager relies on: the running byte count
+// reset, the worker created and stored in m_hThread, then the start event set.
+void StartDownload(CDownloadMgr& downloadMgr);
+
 // The worker thread's body: waits for the start event, runs, installs after a complete run and
 // then empties the task list. Its exit code is the result of the last step taken.
 std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr);

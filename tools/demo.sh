@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo update: builds the program, publishes a small generated update on a loopback server
-# and runs KesuUpdate.exe from a demo installation against it.
+# and runs KesuUpdate.exe from a demo installation against it three times: a manifest update,
+# the same again (nothing left to do), and a package update (Game7.zip, unpacked in place).
 #
-#   build/demo/server/update/   what the server holds (update.xml and its files)
+#   build/demo/server/update/   what the server holds (update.xml, its files, Game7.zip)
 #   build/demo/install/         the installation: KesuUpdate.exe, its settings file pirvex.dll
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +31,9 @@ echo "old map" > "$demo/install/data/map/town.dat"
   done
   echo '</filelist></manifest>'
 } > "$updates/update.xml"
+mkdir -p "$demo/package/maps"
+echo "a map that only the package brings" > "$demo/package/maps/harbour.map"
+(cd "$demo/package" && zip -q -r "$updates/Game7.zip" .)
 
 "$root/build/kesu-demo-server" "$demo/server" > "$demo/server.port" &
 server=$!
@@ -41,8 +45,17 @@ echo "demo: serving $updates on http://127.0.0.1:$port/update/"
 cp "$root/build/KesuUpdate.exe" "$demo/install/"
 printf '[Download]\r\nsite1=127.0.0.1:%s\r\n[Setup]\r\nTempDir=tmp\r\n' "$port" > "$demo/install/pirvex.dll"
 
-echo "demo: running KesuUpdate.exe in $demo/install"
 cd "$demo/install"
-status=0
-./KesuUpdate.exe || status=$?
-echo "demo: KesuUpdate.exe exited with $status"
+run() {
+  echo
+  echo "demo: ./KesuUpdate.exe $*"
+  status=0
+  ./KesuUpdate.exe "$@" || status=$?
+  echo "demo: exit code $status"
+}
+run
+run
+run Game7.dat 12 34 -install
+echo
+echo "demo: the installation now holds:"
+find . -path ./tmp -prune -o -type f -print | sort | sed 's/^/  /'

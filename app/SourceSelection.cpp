@@ -1,0 +1,51 @@
+#include "app/SourceSelection.h"
+
+#include <memory>
+
+#include "download/DownloadMgr.h"
+#include "download/Globals.h"
+#include "manifest/ParseManifest.h"
+#include "platform/Internet.h"
+
+std::string PackageName(const std::string& strManifestName)
+{
+    std::string name = strManifestName;
+    for (auto at = name.find(".xml"); at != std::string::npos; at = name.find(".xml", at + 4))
+        name.replace(at, 4, ".zip");
+    return name;
+}
+
+namespace {
+
+// Asks for the package with one request and reads only the headers. False when the server
+// has no such package or cannot be asked.
+bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
+{
+    try {
+        CInternetSession session;
+        std::unique_ptr<CHttpFile> response = session.OpenURL(strUrl);
+        if (response->QueryStatusCode() == "404")
+            return false;
+        // Any other answer means the package is there; the worker meets any error page.
+        if (std::optional<std::uint64_t> length = response->QueryContentLength())
+            target.dwTotalSize = static_cast<std::uint32_t>(*length);
+        return true;
+    } catch (const CInternetException&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
+{
+    if (g_bManifestMode != 1) {
+        const std::string package = PackageName(g_strManifestName);
+        if (ProbePackage(target, strBaseURL + package)) {
+            target.downloadMgr.AddTask(package.c_str());
+            return true;
+        }
+        g_bManifestMode = 1;
+    }
+    return ParseManifest(target, strBaseURL + g_strManifestName);
+}

@@ -1,0 +1,136 @@
+// KesuUpdate.exe itself, run from an installation directory against nginx.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "download/MD5Checksum.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ZipBuilder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (NginxBinary().empty())
+            GTEST_SKIP() << "nginx is not installed";
+        ::chmod(server.Path().c_str(), 0755);
+        fs::create_directories(server.Path() / "update");
+        fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
+        nginx = std::make_unique<Nginx>(server.Path().string());
+        install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(nginx->Port()) +
+                                        "\n[Setup]\nTempDir=tmp\n");
+    }
+
+    // Publishes a file under update/ and lists it in the manifest.
+    void Publish(const std::string& name, const std::string& contents)
+    {
+        std::string path = name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::string file = server.Write("update/" + path, contents);
+        entries += "<file filename=\"" + name + "\" filesize=\"" + std::to_string(contents.size()) +
+                   "\" fileversion=\"1\" md5=\"" + CMD5Checksum::HashFile(file) + "\"/>";
+        server.Write("update/update.xml", "<manifest><filelist>" + entries + "</filelist></manifest>");
+    }
+
+    // Runs the program in the installation directory; returns its exit code, output in `output`.
+    int Run(const std::string& arguments = "")
+    {
+        std::string command = "cd '" + install.Path().string() + "' && ./KesuUpdate.exe " + arguments + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        output.clear();
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
+        int status = ::pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    TempDir server;
+    TempDir install;
+    std::unique_ptr<Nginx> nginx;
+    std::string entries;
+    std::string output;
+};
+
+TEST_F(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
+{
+    install.Write("readme.txt", "old");
+    install.Write("same.txt", "same");
+    Publish("readme.txt", "new readme");
+    Publish("same.txt", "same");
+    Publish("data\\map\\town.dat", std::string(100000, 't'));
+
+    EXPECT_EQ(Run(), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(100000, 't'));
+    EXPECT_TRUE(fs::is_empty(install.Path() / "tmp")) << output;
+    EXPECT_EQ(nginx->RequestCount(), 3);  // the manifest and the two changed files
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(nginx->RequestCount(), 4);  // only the manifest: everything is up to date
+}
+
+TEST_F(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
+{
+    ZipItem tool{"bin/tool.sh", "#!/bin/sh\necho tool\n"};
+    tool.external = 0100755u << 16;
+    WriteZip((server.Path() / "update/Game7.zip").string(), {{"maps/harbour.map", "harbour"}, tool});
+
+    EXPECT_EQ(Run("Game7.dat 12 34 -install"), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "maps/harbour.map"), "harbour");
+    struct stat st {};
+    ASSERT_EQ(::stat((install.Path() / "bin/tool.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/Game7.zip"));
+}
+
+TEST_F(ProgramTest, PackageModeFallsBackToTheManifestWhenThePackageIsMissing)
+{
+    Publish("readme.txt", "from the manifest");
+    // "Game7.dat" names Game7.xml: published under that name too.
+    fs::copy_file(server.Path() / "update/update.xml", server.Path() / "update/Game7.xml");
+    EXPECT_EQ(Run("Game7.dat 1 2 -install"), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "from the manifest");
+}
+
+TEST_F(ProgramTest, SelfUpdateSetsTheRunningProgramAsideAndInstallsAnExecutableCopy)
+{
+    const std::string old = ReadWholeFile(install.Path() / "KesuUpdate.exe");
+    const std::string next = old + "new build";  // still a runnable program
+    Publish("KesuUpdate.exe", next);
+
+    EXPECT_EQ(Run(), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), old);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate.exe"), next);
+    struct stat st {};
+    ASSERT_EQ(::stat((install.Path() / "KesuUpdate.exe").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+
+    // The new copy runs, finds itself up to date and leaves the set-aside copy alone.
+    EXPECT_EQ(Run(), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), old);
+}
+
+TEST_F(ProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
+{
+    Publish("readme.txt", "new readme");
+    Publish("gone.dat", "will be removed");
+    fs::remove(server.Path() / "update/gone.dat");
+    install.Write("readme.txt", "old");
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 下载 gone.dat 文件失败"), std::string::npos) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old");
+}
+
+}  // namespace
