@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "archive/ReadAheadFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
@@ -151,7 +152,8 @@ std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
     std::string base = ::getcwd(cwd, sizeof cwd) ? cwd : "";
     if (!base.ends_with('/') && !base.ends_with('\\'))
         base += '/';
-    unzFile zip = unzOpen64(ToNativePath(strZipFile).c_str());
+    zlib_filefunc64_def functions = ReadAheadFileFunctions();
+    unzFile zip = unzOpen2_64(ToNativePath(strZipFile).c_str(), &functions);
     if (!zip)
         return nullptr;
     unz_global_info64 info{};
@@ -284,7 +286,11 @@ int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
     auto separator = strTarget.find_last_of("\\/");
     std::string dirPart = separator == std::string::npos ? std::string() : strTarget.substr(0, separator + 1);
     std::string fileName = separator == std::string::npos ? strTarget : strTarget.substr(separator + 1);
-    CreatePathDirectories(base, dirPart);
+    // Entries of one directory usually follow each other: its path is made once for all of them.
+    if (base + dirPart != m_strLastDir) {
+        CreatePathDirectories(base, dirPart);
+        m_strLastDir = base + dirPart;
+    }
     return WriteFileEntry(entry, base + dirPart + fileName);
 }
 

@@ -53,6 +53,7 @@ private:
     tagZipEntry m_cached;
     std::vector<char> m_buffer;  // allocated by the first extraction
     std::string m_strBaseDir;
+    std::string m_strLastDir;  // the directory the previous file entry was written to
 };
 
 // Creates strBase (when given) and every missing directory of strPath under it.
