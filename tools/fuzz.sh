@@ -11,7 +11,7 @@ command -v clang++ > /dev/null || { apt-get install -y -qq clang libclang-rt-dev
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKESU_BUILD_FUZZERS=ON -DKESU_BUILD_TESTS=OFF > /dev/null
 cmake --build "$root/build-fuzz" -j"$(nproc)" > /dev/null
-for target in manifest; do
+for target in manifest zip; do
   work="$root/build-fuzz/corpus-$target"
   mkdir -p "$work"
   echo "fuzz: $target for $seconds s"
