@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "bench/BenchSupport.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
 #include "download/MD5Checksum.h"
@@ -40,47 +41,6 @@ public:
     int Install() override { return 0; }
 };
 
-double Seconds(const std::function<void()>& work)
-{
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-void Shell(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
-void WriteFile(const fs::path& path, std::uintmax_t size, std::uint64_t seed)
-{
-    if (fs::exists(path) && fs::file_size(path) == size)
-        return;
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    std::vector<std::uint64_t> block(8192);
-    for (std::uintmax_t written = 0; written < size; written += block.size() * 8) {
-        for (auto& word : block) {
-            seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
-            word = seed;
-        }
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(std::min<std::uintmax_t>(block.size() * 8, size - written)));
-    }
-}
-
-long PeakKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmHWM:"))
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 // Writes the manifest of `count` files named data\fNNNNN.bin under root/update/.
 void PublishSmallFiles(const fs::path& root, int count, std::size_t size)
 {
@@ -89,7 +49,7 @@ void PublishSmallFiles(const fs::path& root, int count, std::size_t size)
         char name[32];
         std::snprintf(name, sizeof name, "f%05d.bin", i);
         fs::path file = root / "update" / "data" / name;
-        WriteFile(file, size, 77 + static_cast<std::uint64_t>(i));
+        WriteRandomFile(file, size, 77 + static_cast<std::uint64_t>(i));
         manifest += std::string("<file filename=\"data\\") + name + "\" filesize=\"" + std::to_string(size) +
                     "\" fileversion=\"1\" md5=\"" + CMD5Checksum::HashFile(file.string()) + "\"/>\n";
     }
@@ -140,7 +100,7 @@ int main(int argc, char** argv)
     std::printf("preparing %s ...\n", dir.c_str());
     std::fflush(stdout);
     constexpr std::uintmax_t kBig = 1ull << 30;
-    WriteFile(root / "update" / "big.bin", kBig, 0xC0FFEEull);
+    WriteRandomFile(root / "update" / "big.bin", kBig, 0xC0FFEEull);
     std::ofstream(root / "update" / "big.xml")
         << "<manifest><filelist><file filename=\"big.bin\" filesize=\"" << kBig
         << "\" fileversion=\"1\" md5=\"-\"/></filelist></manifest>";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "download/MD5Checksum.h"
 
 namespace fs = std::filesystem;
@@ -26,49 +27,14 @@ constexpr int kSmallFiles = 10000;
 constexpr std::size_t kSmallSize = 64 * 1024;
 constexpr int kRounds = 3;
 
-void WriteFile(const fs::path& path, std::uintmax_t size, std::uint64_t seed)
-{
-    if (fs::exists(path) && fs::file_size(path) == size)
-        return;
-    std::ofstream out(path, std::ios::binary);
-    std::vector<std::uint64_t> block(8192);
-    for (std::uintmax_t written = 0; written < size; written += block.size() * 8) {
-        for (auto& word : block) {
-            seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
-            word = seed;
-        }
-        out.write(reinterpret_cast<const char*>(block.data()),
-                  static_cast<std::streamsize>(std::min<std::uintmax_t>(block.size() * 8, size - written)));
-    }
-}
-
 // The best of a few rounds, in seconds.
 double Best(const std::function<void()>& work)
 {
     double best = 1e9;
     for (int i = 0; i < kRounds; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best = std::min(best, Seconds(work));
     }
     return best;
-}
-
-void Shell(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
-long PeakKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmHWM:"))
-            return std::atol(line.c_str() + 6);
-    return -1;
 }
 
 }  // namespace
@@ -80,13 +46,13 @@ int main(int argc, char** argv)
     const fs::path big = dir / "big.bin";
     std::printf("preparing %s ...\n", dir.c_str());
     std::fflush(stdout);
-    WriteFile(big, kBigSize, 0x9E3779B97F4A7C15ull);
+    WriteRandomFile(big, kBigSize, 0x9E3779B97F4A7C15ull);
     std::vector<std::string> small;
     for (int i = 0; i < kSmallFiles; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "f%05d", i);
         small.push_back((dir / "small" / name).string());
-        WriteFile(small.back(), kSmallSize, 0x1234567ull + static_cast<std::uint64_t>(i));
+        WriteRandomFile(small.back(), kSmallSize, 0x1234567ull + static_cast<std::uint64_t>(i));
     }
     Shell("cat '" + big.string() + "' > /dev/null");
 

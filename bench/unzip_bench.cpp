@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/UnzipPackage.h"
+#include "bench/BenchSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -24,33 +25,6 @@ namespace {
 constexpr int kFiles = 2000;
 constexpr std::size_t kFileSize = 150 * 1024;  // 2,000 x 150 KiB = 300 MB
 constexpr int kRounds = 5;
-
-// Each measurement starts with no dirty pages left by the one before, so that none of them pays
-// for another's writeback.
-double Seconds(const std::function<void()>& work)
-{
-    ::sync();
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-void Shell(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
-long PeakKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmHWM:"))
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 // Even files hold words (they compress about 3:1), odd ones random bytes.
 void MakeTree(const fs::path& root)
@@ -113,17 +87,18 @@ int main(int argc, char** argv)
                                 std::fprintf(stderr, "UnzipPackage failed\n");
                                 std::exit(1);
                             }
-                        }));
+                        }, true));
     };
     auto runBsdtar = [&] {
         fs::path out = Fresh(work);
-        bsdtar = std::min(bsdtar, Seconds([&] { Shell("bsdtar -xf '" + package.string() + "' -C '" + out.string() + "'"); }));
+        bsdtar = std::min(bsdtar, Seconds([&] { Shell("bsdtar -xf '" + package.string() + "' -C '" + out.string() + "'"); }, true));
     };
     auto runUnzip = [&] {
         fs::path out = Fresh(work);
-        unzip = std::min(unzip, Seconds([&] { Shell("unzip -o -q '" + package.string() + "' -d '" + out.string() + "'"); }));
+        unzip = std::min(unzip, Seconds([&] { Shell("unzip -o -q '" + package.string() + "' -d '" + out.string() + "'"); }, true));
     };
-    // The order changes from round to round, so that no tool always goes first.
+    // Every measurement starts with the previous one's dirty pages written out, and the order
+    // changes from round to round, so that no tool always goes first.
     for (int i = 0; i < kRounds; ++i) {
         if (i % 2) {
             runBsdtar(), runOurs();

@@ -1,0 +1,52 @@
+#include "bench/BenchSupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+double Seconds(const std::function<void()>& work, bool syncFirst)
+{
+    if (syncFirst)
+        ::sync();
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Shell(const std::string& command)
+{
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+}
+
+void WriteRandomFile(const std::filesystem::path& path, std::uintmax_t size, std::uint64_t seed)
+{
+    if (std::filesystem::exists(path) && std::filesystem::file_size(path) == size)
+        return;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    std::vector<std::uint64_t> block(8192);
+    for (std::uintmax_t written = 0; written < size; written += block.size() * 8) {
+        for (auto& word : block) {
+            seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+            word = seed;
+        }
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(std::min<std::uintmax_t>(block.size() * 8, size - written)));
+    }
+}
+
+long PeakKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:"))
+            return std::atol(line.c_str() + 6);
+    return -1;
+}

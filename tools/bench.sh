@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the project and runs every benchmark; each prints its ratios against the reference
+# tools measured in the same run. Scratch data (several GB) goes to build/bench-data/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+data="$root/build/bench-data"
+mkdir -p "$data"
+chmod 755 "$data"
+for bench in md5_bench download_bench unzip_bench; do
+  echo "== $bench"
+  "$root/build/bench/$bench" "$data/${bench%_bench}"
+done
