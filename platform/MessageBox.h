@@ -6,5 +6,6 @@ inline constexpr unsigned MB_OK = 0x00;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
 
 int MessageBox(const char* lpszText, const char* lpszCaption, unsigned nType);
