@@ -183,6 +183,11 @@ void CBitmap::SetPixel(int x, int y, COLORREF color)
     cairo_surface_mark_dirty(m_pSurface->surface);
 }
 
+bool CBitmap::SavePng(const std::string& path) const
+{
+    return m_pSurface && cairo_surface_write_to_png(m_pSurface->surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
 int CBitmap::LiveCount()
 {
     return g_nLiveBitmaps;

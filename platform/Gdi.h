@@ -53,6 +53,8 @@ public:
     COLORREF GetPixel(int x, int y) const;
     void SetPixel(int x, int y, COLORREF color);
 
+    bool SavePng(const std::string& path) const;
+
     // Bitmaps alive in the process, for tests that look for leaks.
     static int LiveCount();
 

@@ -27,6 +27,7 @@ struct WindowData {
     RECT inset;                  // the non-client margins: client rectangle within the window rectangle
     std::map<std::string, void*> props;
     IWindowProc* proc = nullptr;
+    const CFont* font = nullptr;
 
     bool invalid = false;
     bool erase = false;
@@ -479,8 +480,11 @@ LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam == VK_ESCAPE && !hWnd->parent)
             SendMessage(hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return 0;
-    case WM_GETFONT:
+    case WM_SETFONT:
+        hWnd->font = reinterpret_cast<const CFont*>(wParam);
         return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(hWnd->font);
     default:
         if (hWnd->className == "Button" && (hWnd->style & WS_DISABLED) == 0)
             return ButtonProc(hWnd, message, lParam);

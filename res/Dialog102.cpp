@@ -26,9 +26,3 @@ const DialogTemplate& UpdateDialogTemplate()
     };
     return dialog;
 }
-
-RECT MapDialogRect(int x, int y, int cx, int cy)
-{
-    int left = MulDiv(x, kDialogBaseUnitX, 4), top = MulDiv(y, kDialogBaseUnitY, 8);
-    return {left, top, left + MulDiv(cx, kDialogBaseUnitX, 4), top + MulDiv(cy, kDialogBaseUnitY, 8)};
-}

@@ -1,38 +1,6 @@
 #pragma once
-// Dialog templates, in dialog units of the template font, and their size in pixels.
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include "platform/Gdi.h"
-
-struct DialogItemTemplate {
-    int id;
-    std::string className;  // "Button", "Static", "msctls_progress32"
-    std::uint32_t style;
-    int x, y, cx, cy;
-    std::string text;
-};
-
-struct DialogTemplate {
-    std::uint32_t style;
-    std::uint32_t exStyle;
-    int cx, cy;
-    std::string caption;
-    std::string fontFace;
-    int pointSize;
-    int weight;
-    bool italic;
-    std::vector<DialogItemTemplate> items;
-};
+#include "platform/DialogTemplate.h"
 
 // The template of the update window (IDD_AUTOUPDATE_DIALOG).
 const DialogTemplate& UpdateDialogTemplate();
-
-// Dialog units to pixels for the template font's base units (6 x 12 pixels for 9-point
-// "宋体" at 96 dpi): a horizontal unit is a quarter of the base width, a vertical one an eighth of
-// the base height, rounded to the nearest pixel.
-inline constexpr int kDialogBaseUnitX = 6;
-inline constexpr int kDialogBaseUnitY = 12;
-RECT MapDialogRect(int x, int y, int cx, int cy);

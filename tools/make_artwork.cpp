@@ -46,6 +46,13 @@ void Row(cairo_t* cr, int y, int width, Colour c)
 PangoLayout* Text(cairo_t* cr, const char* text, const char* font)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
+    // Unhinted metrics: text keeps its shape when it is scaled more in one direction.
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    pango_cairo_context_set_font_options(pango_layout_get_context(layout), options);
+    cairo_font_options_destroy(options);
+    pango_layout_context_changed(layout);
     PangoFontDescription* description = pango_font_description_from_string(font);
     pango_layout_set_font_description(layout, description);
     pango_font_description_free(description);
@@ -137,17 +144,33 @@ Colour PanelColour(int y, int height)
     return Mix(Hex(0x9C4302), Hex(0xCA6A0E), (y - third) / (height - 1 - third));
 }
 
-// The word UPDATE, white outlined capitals fitted into x 15-80, y 9-24.
+// The word UPDATE, white outlined capitals fitted into x 15-80, y 9-24: the outline of the text
+// is taken at its natural size, then stretched onto the box.
 void UpdateWord(cairo_t* cr)
 {
-    const char* font = "DejaVu Sans Bold 13px";
-    auto [width, height] = InkSize(cr, "UPDATE", font);
+    const double left = 15.5, top = 9.5, right = 79.5, bottom = 23.5;
+    PangoLayout* layout = Text(cr, "UPDATE", "DejaVu Sans Bold 40px");
+    cairo_new_path(cr);
+    cairo_move_to(cr, 0, 0);
+    pango_cairo_layout_path(cr, layout);
+    g_object_unref(layout);
+    double x1, y1, x2, y2;
+    cairo_path_extents(cr, &x1, &y1, &x2, &y2);
+    cairo_path_t* path = cairo_copy_path(cr);
+    cairo_new_path(cr);
     cairo_save(cr);
-    cairo_translate(cr, 15, 9);
-    cairo_scale(cr, 65.0 / width, 15.0 / height);
-    const Colour outline = Hex(0x6B2A00);
-    DrawText(cr, "UPDATE", font, 0, 0, Hex(0xFFFFFF), &outline, 2.0);
+    cairo_translate(cr, left, top);
+    cairo_scale(cr, (right - left) / (x2 - x1), (bottom - top) / (y2 - y1));
+    cairo_translate(cr, -x1, -y1);
+    cairo_append_path(cr, path);
     cairo_restore(cr);
+    cairo_path_destroy(path);
+    Set(cr, Hex(0x6B2A00));
+    cairo_set_line_width(cr, 2.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke_preserve(cr);
+    Set(cr, Hex(0xFFFFFF));
+    cairo_fill(cr);
 }
 
 // 131: the download panel.

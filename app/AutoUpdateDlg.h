@@ -1,0 +1,59 @@
+#pragma once
+// The update window: a borderless dialog whose whole surface is a bitmap. It starts with the
+// splash picture and no controls, and switches once to the download panel with two lines of
+// text, two progress bars and the cancel button.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "download/DownloadMgr.h"
+#include "platform/Framework.h"
+#include "ui/SkinButton.h"
+#include "ui/SkinProgressCtrl.h"
+#include "ui/SkinStatic.h"
+
+class CAutoUpdateDlg : public CDialog {
+public:
+    CAutoUpdateDlg();
+    ~CAutoUpdateDlg() override;
+
+    // Creates the window, hidden, from its template.
+    bool Create();
+    // Composes the background (the panel, and the splash over it while m_bSplash) off screen.
+    void BuildBackground();
+    // Sized to the background bitmap and shown with the splash; the controls stay hidden.
+    void ShowSplash();
+    // The download panel: the controls shown, the overall bar's range in whole KB, the bars'
+    // frames recomputed.
+    void ShowDownloadPanel(std::uint32_t dwTotalSize);
+
+    CBitmap m_hIcon;
+    CSkinProgressCtrl m_progressFile;
+    CSkinProgressCtrl m_progressTotal;
+    CSkinStatic m_staticStatus;
+    CSkinStatic m_staticDetail;
+    CSkinButton m_btnCancel;
+    CDownloadMgr m_downloadMgr;
+    std::string m_strInstallDir;
+    std::uint32_t m_dwFileSize = 0;
+    std::uint32_t m_dwTotalSize = 0;
+    bool m_bSplash = true;
+    std::unique_ptr<CDC> m_pMemDC;
+    CBitmap* m_hOldMemBitmap = nullptr;
+    std::unique_ptr<CBitmap> m_pMemBitmap;
+    CBitmap m_bmpBackground;
+    CBitmap m_bmpSplash;
+
+protected:
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    bool OnInitDialog() override;
+
+private:
+    void OnPaint();
+    void OnSize();
+    LRESULT OnTransparentBk(WPARAM wParam, LPARAM lParam);
+    void OnLButtonDown(int x, int y);
+    void ReleaseBackground();
+};
