@@ -7,8 +7,6 @@
 namespace {
 
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
-constexpr WPARAM ICON_SMALL = 0;
-constexpr WPARAM ICON_BIG = 1;
 
 }  // namespace
 

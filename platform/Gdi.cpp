@@ -130,6 +130,10 @@ bool CBitmap::LoadPng(const unsigned char* data, std::size_t size)
         cairo_surface_destroy(png);
         return false;
     }
+    if (cairo_image_surface_get_format(png) == CAIRO_FORMAT_ARGB32) {
+        m_pSurface = std::make_unique<Surface>(png);  // an icon: its alpha channel is kept
+        return true;
+    }
     // Kept as opaque xRGB, as the program's bitmaps are 24 bits per pixel.
     int width = cairo_image_surface_get_width(png), height = cairo_image_surface_get_height(png);
     if (!CreateBitmap(width, height)) {
@@ -174,6 +178,21 @@ COLORREF CBitmap::GetPixel(int x, int y) const
     return ToColor(m_pSurface->Row(y)[x] & 0xFFFFFF);
 }
 
+std::uint32_t CBitmap::GetArgb(int x, int y) const
+{
+    if (!m_pSurface || x < 0 || y < 0 || x >= m_pSurface->width || y >= m_pSurface->height)
+        return 0;
+    cairo_surface_flush(m_pSurface->surface);
+    std::uint32_t pixel = m_pSurface->Row(y)[x];
+    if (cairo_image_surface_get_format(m_pSurface->surface) != CAIRO_FORMAT_ARGB32)
+        return pixel | 0xFF000000;
+    std::uint32_t alpha = pixel >> 24;
+    if (alpha == 0)
+        return 0;
+    auto channel = [&](int shift) { return (((pixel >> shift) & 0xFF) * 255 + alpha / 2) / alpha; };
+    return alpha << 24 | channel(16) << 16 | channel(8) << 8 | channel(0);
+}
+
 void CBitmap::SetPixel(int x, int y, COLORREF color)
 {
     if (!m_pSurface || x < 0 || y < 0 || x >= m_pSurface->width || y >= m_pSurface->height)
@@ -181,6 +200,15 @@ void CBitmap::SetPixel(int x, int y, COLORREF color)
     cairo_surface_flush(m_pSurface->surface);
     m_pSurface->Row(y)[x] = ToPixel(color);
     cairo_surface_mark_dirty(m_pSurface->surface);
+}
+
+CBitmap::PixelData CBitmap::Pixels() const
+{
+    if (!m_pSurface)
+        return {nullptr, 0, 0, 0};
+    cairo_surface_flush(m_pSurface->surface);
+    return {cairo_image_surface_get_data(m_pSurface->surface), m_pSurface->width, m_pSurface->height,
+            cairo_image_surface_get_stride(m_pSurface->surface)};
 }
 
 bool CBitmap::SavePng(const std::string& path) const

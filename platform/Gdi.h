@@ -44,19 +44,30 @@ public:
 
     // A bitmap of w × h black pixels; false when it cannot be made.
     bool CreateBitmap(int width, int height);
-    // A bitmap from PNG data; false when the data is no PNG.
+    // A bitmap from PNG data, with its alpha channel when it has one; false when it is no PNG.
     bool LoadPng(const unsigned char* data, std::size_t size);
     void DeleteObject();
     bool IsEmpty() const;
     int Width() const;
     int Height() const;
     COLORREF GetPixel(int x, int y) const;
+    // The pixel as 0xAARRGGBB, not premultiplied (opaque for bitmaps without alpha).
+    std::uint32_t GetArgb(int x, int y) const;
     void SetPixel(int x, int y, COLORREF color);
 
     bool SavePng(const std::string& path) const;
 
     // Bitmaps alive in the process, for tests that look for leaks.
     static int LiveCount();
+
+    // The pixels, for showing them: rows of 32-bit xRGB words.
+    struct PixelData {
+        unsigned char* data;
+        int width;
+        int height;
+        int stride;
+    };
+    PixelData Pixels() const;
 
     struct Surface;
     Surface* GetSurface() const { return m_pSurface.get(); }
@@ -100,6 +111,8 @@ public:
     int DrawText(const std::string& text, const RECT& rect, unsigned format);
     void FillSolidRect(const RECT& rect, COLORREF color);
     COLORREF GetPixel(int x, int y) const;
+    // The pixel as 0xAARRGGBB, not premultiplied (opaque for bitmaps without alpha).
+    std::uint32_t GetArgb(int x, int y) const;
 
 private:
     // The destination rectangle in surface coordinates, cut to the clip and the surface.

@@ -141,6 +141,7 @@ public:
     void Destroy(HWND) override {}
     RECT WorkArea() override { return {0, 0, 1024, 768}; }
     void BeginMove(HWND, int, int) override {}
+    void SetIcon(HWND, const CBitmap&) override {}
     bool WaitForInput(int milliseconds) override
     {
         std::unique_lock lock(g_queueMutex);
@@ -485,6 +486,10 @@ LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(hWnd->font);
+    case WM_SETICON:
+        if (!hWnd->parent && wParam == ICON_BIG && lParam)
+            GetScreen().SetIcon(hWnd, *reinterpret_cast<const CBitmap*>(lParam));
+        return 0;
     default:
         if (hWnd->className == "Button" && (hWnd->style & WS_DISABLED) == 0)
             return ButtonProc(hWnd, message, lParam);
@@ -862,4 +867,23 @@ void DeliverKey(HWND topLevel, WPARAM key)
 {
     if (IsWindow(topLevel))
         SendMessage(topLevel, WM_KEYDOWN, key, 0);
+}
+
+void DeliverMove(HWND topLevel, int x, int y)
+{
+    std::lock_guard lock(g_tree);
+    if (g_windows.count(topLevel) && !topLevel->parent)
+        topLevel->rect = {x, y, x + topLevel->rect.Width(), y + topLevel->rect.Height()};
+}
+
+void DeliverExpose(HWND topLevel, const RECT& rect)
+{
+    std::lock_guard lock(g_tree);
+    if (g_windows.count(topLevel))
+        topLevel->dirty = Union(topLevel->dirty, rect);
+    // The surface still holds the pixels: showing them again needs no painting.
+    if (g_windows.count(topLevel) && (topLevel->style & WS_VISIBLE)) {
+        GetScreen().Present(topLevel, *topLevel->surface, topLevel->dirty);
+        topLevel->dirty = {};
+    }
 }

@@ -42,6 +42,8 @@ inline constexpr UINT WM_SETFONT = 0x0030;
 inline constexpr UINT WM_GETFONT = 0x0031;
 inline constexpr UINT WM_QUERYDRAGICON = 0x0037;
 inline constexpr UINT WM_SETICON = 0x0080;
+inline constexpr WPARAM ICON_SMALL = 0;
+inline constexpr WPARAM ICON_BIG = 1;
 inline constexpr UINT WM_NCCALCSIZE = 0x0083;
 inline constexpr UINT WM_NCPAINT = 0x0085;
 inline constexpr UINT WM_NCLBUTTONDOWN = 0x00A1;
@@ -188,6 +190,8 @@ public:
     virtual RECT WorkArea() = 0;
     // Moves the window with the mouse, as if its caption had been grabbed at (x, y) of its client.
     virtual void BeginMove(HWND hWnd, int x, int y) = 0;
+    // The window's icon (ARGB pixels).
+    virtual void SetIcon(HWND hWnd, const CBitmap& icon) = 0;
     // Waits up to `milliseconds` for input and turns it into messages; false when none came.
     virtual bool WaitForInput(int milliseconds) = 0;
     // Wakes a WaitForInput from another thread.
@@ -203,3 +207,7 @@ const CBitmap* GetWindowSurface(HWND hWnd);
 // Input from the screen, in client coordinates of the top-level window.
 void DeliverMouse(HWND topLevel, UINT message, int x, int y);
 void DeliverKey(HWND topLevel, WPARAM key);
+// The screen moved the window (a drag): its new top-left corner in screen coordinates.
+void DeliverMove(HWND topLevel, int x, int y);
+// The screen lost the window's pixels within the rectangle (client coordinates).
+void DeliverExpose(HWND topLevel, const RECT& rect);
