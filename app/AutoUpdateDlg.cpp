@@ -1,29 +1,63 @@
 #include "app/AutoUpdateDlg.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/SourceSelection.h"
+#include "app/Startup.h"
+#include "download/Globals.h"
+#include "manifest/ParseManifest.h"
+#include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
+#include "platform/Profile.h"
 #include "res/Dialog102.h"
 #include "res/Resources.h"
 
 namespace {
 
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
+constexpr const char* kWindowTitle = "KesuUpdate";
+constexpr const char* kCaption = "提示";
+constexpr const char* kDefaultWebUrl = "https://www.kesu.example.com/download/";
+constexpr const char* kLobbyClass = "ZRMaravel";
+constexpr UINT kLobbyMessage = WM_USER + 100;  // 1124
+
+std::string Format(const char* format, auto... values)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
 
 }  // namespace
 
-CAutoUpdateDlg::CAutoUpdateDlg()
+CAutoUpdateDlg::CAutoUpdateDlg(bool bConsoleProgress)
 {
     LoadBitmap(m_hIcon, IDR_MAINFRAME);
     LoadBitmap(m_bmpBackground, IDB_BACKGROUND);
     LoadBitmap(m_bmpSplash, IDB_SPLASH);
+    if (bConsoleProgress)
+        m_pConsoleProgress = std::make_unique<CConsoleProgress>();
 }
 
 CAutoUpdateDlg::~CAutoUpdateDlg()
 {
+    if (Downloading())
+        m_downloadMgr.m_bCancel = true;
+    m_downloadMgr.m_hThread.reset();
     ReleaseBackground();
 }
 
-bool CAutoUpdateDlg::Create()
+bool CAutoUpdateDlg::Downloading() const
 {
+    int last = m_downloadMgr.m_nLastEvent;
+    return m_downloadMgr.m_hThread && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
+}
+
+bool CAutoUpdateDlg::Create(bool bStartUpdate)
+{
+    m_bStartUpdate = bStartUpdate;
     return CDialog::Create(UpdateDialogTemplate());
 }
 
@@ -44,7 +78,118 @@ bool CAutoUpdateDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(&m_hIcon));
     m_staticStatus.SetTextColor(kTextColour);
     m_staticDetail.SetTextColor(kTextColour);
+    if (!m_bStartUpdate)
+        return true;
+
+    // One updater at a time: a running one comes to the front and this one ends unseen.
+    if (std::uint64_t other = FindWindow("", kWindowTitle)) {
+        GetScreen().ActivateForeignWindow(other);
+        std::exit(0);
+    }
+    SetWindowText(kWindowTitle);
+
+    const StartupValues values = LoadStartupValues(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", GetModuleFileName());
+    m_strInstallDir = values.strInstallDir;
+    InitializeDownloads(values, this, m_downloadMgr);
+    StartUpdate(values.strBaseURL);
     return true;
+}
+
+void CAutoUpdateDlg::StartUpdate(const std::string& strBaseURL)
+{
+    ShowSplash();
+    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr};
+    if (!QueueUpdate(target, strBaseURL)) {
+        OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
+        return;
+    }
+    ShowDownloadPanel(m_dwTotalSize);
+    StartDownload(m_downloadMgr);
+}
+
+void CAutoUpdateDlg::OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
+{
+    switch (nEvent) {
+    case DOWNLOAD_EVENT_TOTAL:
+        m_dwFileSize = dwParam2;
+        m_progressFile.SetRange32(0, static_cast<int>(dwParam2 / 1024));
+        m_progressFile.SetPos(0);
+        break;
+    case DOWNLOAD_EVENT_PROGRESS:
+        m_staticStatus.SetWindowText(Format("正在下载 %s ", lpszText));
+        m_staticDetail.SetWindowText(
+            Format("大小 %d KB  已下载 %d KB", static_cast<int>(m_dwFileSize / 1024), static_cast<int>(dwParam1 / 1024)));
+        m_progressFile.SetPos(static_cast<int>(dwParam1 / 1024));
+        m_progressTotal.SetPos(static_cast<int>(dwParam2 / 1024));
+        if (m_pConsoleProgress)
+            m_pConsoleProgress->Update(lpszText, dwParam1 / 1024, m_dwFileSize / 1024, dwParam2 / 1024, m_dwTotalSize / 1024);
+        break;
+    case DOWNLOAD_EVENT_RESET:
+        m_dwFileSize = 0;
+        break;
+    case DOWNLOAD_EVENT_INSTALLING:
+        m_btnCancel.EnableWindow(false);
+        break;
+    case DOWNLOAD_EVENT_CLOSE:
+        PostMessage(WM_CLOSE);
+        break;
+    case DOWNLOAD_EVENT_FINISHED:
+        HandBackToLobby();
+        PostMessage(WM_CLOSE);
+        break;
+    case DOWNLOAD_EVENT_ERROR:
+        ShowFailureMessages(lpszText);
+        PostMessage(WM_CLOSE);
+        break;
+    default:
+        break;
+    }
+    if (m_pConsoleProgress && nEvent != DOWNLOAD_EVENT_PROGRESS && nEvent != DOWNLOAD_EVENT_TOTAL)
+        m_pConsoleProgress->Finish();
+}
+
+void CAutoUpdateDlg::ShowFailureMessages(const char* lpszText)
+{
+    std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
+    std::string failure = "更新失败，请到" + webUrl + "下载最新版本";
+    failure = GetPrivateProfileString("messages", "ErrorMsg", failure, kSettingsFile);
+    MessageBox(lpszText, kCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBox(failure.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+void CAutoUpdateDlg::HandBackToLobby()
+{
+    // A named update was asked for by a running lobby: tell it. The default update restarts it.
+    if (!g_strManifestName.empty() && g_strManifestName != g_strDefaultManifest) {
+        if (std::uint64_t lobby = FindWindow(kLobbyClass, ""))
+            GetScreen().PostForeignMessage(lobby, kLobbyMessage, static_cast<WPARAM>(g_nLobbyParam1),
+                                           static_cast<LPARAM>(g_nLobbyParam2));
+        return;
+    }
+    std::string updaterDir = InstallDirFromExePath(GetModuleFileName());
+    if (updaterDir.size() > 1)
+        updaterDir.pop_back();
+    StartProgram(updaterDir + "/Maravel.exe", {"-" + g_strOldExeName});
+}
+
+void CAutoUpdateDlg::OnCancel()
+{
+    int last = m_downloadMgr.m_nLastEvent;
+    if (last == DOWNLOAD_EVENT_INSTALLING || last == DOWNLOAD_EVENT_ERROR) {
+        DestroyWindow();
+        return;
+    }
+    m_downloadMgr.m_bCancel = true;
+    m_btnCancel.EnableWindow(false);
+}
+
+void CAutoUpdateDlg::OnClose()
+{
+    // A window closed while files are still downloading stops the worker too; the process waits
+    // for it before it ends.
+    if (Downloading())
+        m_downloadMgr.m_bCancel = true;
+    DestroyWindow();
 }
 
 LRESULT CAutoUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -65,6 +210,9 @@ LRESULT CAutoUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(&m_hIcon);
     case WM_TRANSPARENT_BK:
         return OnTransparentBk(wParam, lParam);
+    case WM_CLOSE:
+        OnClose();
+        return 0;
     default:
         return CDialog::OnMessage(message, wParam, lParam);
     }

@@ -2,24 +2,34 @@
 // The update window: a borderless dialog whose whole surface is a bitmap. It starts with the
 // splash picture and no controls, and switches once to the download panel with two lines of
 // text, two progress bars and the cancel button.
+//
+// Its initialisation runs the start of an update: settings, the choice of source, the queueing
+// of the downloads and the start of the worker. From then on the worker's events drive it; they
+// arrive on the worker thread and change the controls only through their messages.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "app/ConsoleProgress.h"
 #include "download/DownloadMgr.h"
 #include "platform/Framework.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"
 #include "ui/SkinStatic.h"
 
-class CAutoUpdateDlg : public CDialog {
+class CAutoUpdateDlg : public CDialog, public IDownloadSink {
 public:
-    CAutoUpdateDlg();
+    // Without a display the progress also goes to standard error.
+    explicit CAutoUpdateDlg(bool bConsoleProgress = false);
+    // Waits for the worker: nothing the worker uses goes away under it.
     ~CAutoUpdateDlg() override;
 
-    // Creates the window, hidden, from its template.
-    bool Create();
+    void OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText) override;
+
+    // Creates the window from its template; its initialisation starts the update unless asked
+    // not to (the window then only shows its look).
+    bool Create(bool bStartUpdate = true);
     // Composes the background (the panel, and the splash over it while m_bSplash) off screen.
     void BuildBackground();
     // Sized to the background bitmap and shown with the splash; the controls stay hidden.
@@ -45,12 +55,23 @@ public:
     CBitmap m_bmpBackground;
     CBitmap m_bmpSplash;
 
+private:
+    std::unique_ptr<CConsoleProgress> m_pConsoleProgress;
+    bool m_bStartUpdate = true;
+
 protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnInitDialog() override;
+    void OnCancel() override;
 
 private:
+    void StartUpdate(const std::string& strBaseURL);
+    void OnClose();
+    void ShowFailureMessages(const char* lpszText);
+    void HandBackToLobby();
+    bool Downloading() const;
+
     void OnPaint();
     void OnSize();
     LRESULT OnTransparentBk(WPARAM wParam, LPARAM lParam);

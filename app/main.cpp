@@ -1,16 +1,11 @@
 // KesuUpdate.exe: brings the lobby's installation directory up to date from the update server.
-//
-// This build runs an update without its window: start-up, the choice between the package and
-// the manifest, the download and the installation, reported on standard error.
+// With a display it shows its window; without one the same run goes on offscreen, with its
+// message boxes and progress on standard error.
 
 #include <string>
 
-#include "app/ConsoleReport.h"
-#include "app/SourceSelection.h"
-#include "app/Startup.h"
-#include "download/DownloadMgr.h"
-#include "manifest/ParseManifest.h"
-#include "platform/FileSystem.h"
+#include "app/AutoUpdateApp.h"
+#include "platform/X11Screen.h"
 
 namespace {
 
@@ -30,18 +25,12 @@ std::string JoinArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    StartupValues values = LoadStartupValues(JoinArguments(argc, argv), GetModuleFileName());
-    CConsoleReport report;
-    CDownloadMgr downloadMgr;
-    InitializeDownloads(values, &report, downloadMgr);
-
-    std::uint32_t dwTotalSize = 0;
-    ManifestTarget target{values.strInstallDir, dwTotalSize, downloadMgr};
-    if (!QueueUpdate(target, values.strBaseURL)) {
-        report.OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
-        return 0;
-    }
-    StartDownload(downloadMgr);
-    downloadMgr.m_hThread->Join();
-    return 0;
+    std::unique_ptr<IScreen> display = OpenX11Screen();
+    const bool headless = !display;
+    if (display)
+        SetScreen(std::move(display));
+    CAutoUpdateApp app(headless);
+    app.m_lpCmdLine = JoinArguments(argc, argv);
+    app.Run();
+    return 0;  // the exit code never reports a failure
 }

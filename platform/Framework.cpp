@@ -59,8 +59,7 @@ LRESULT CWnd::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
     if (message == WM_DESTROY) {
         if (g_pApp && g_pApp->m_pMainWnd == this)
             PostQuitMessage(0);
-        SetWindowProc(hWnd, nullptr);
-        m_hWnd = nullptr;
+        SetWindowProc(hWnd, nullptr);  // m_hWnd stays: the handle of a window that is gone
         PostNcDestroy();
     }
     return result;

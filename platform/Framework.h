@@ -44,6 +44,8 @@ public:
     void UpdateWindow() const;
     bool DestroyWindow();
 
+    // The window's handle; it stays after the window is gone, and the window functions then do
+    // nothing with it.
     HWND m_hWnd = nullptr;
 
 protected:

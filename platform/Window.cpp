@@ -93,6 +93,12 @@ RECT Union(const RECT& a, const RECT& b)
     return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
+// Whether the handle names a window that still exists (the tree lock held).
+bool Alive(HWND hWnd)
+{
+    return hWnd && g_windows.count(hWnd) > 0;
+}
+
 HWND TopLevel(HWND hWnd)
 {
     while (hWnd && hWnd->parent)
@@ -142,6 +148,9 @@ public:
     RECT WorkArea() override { return {0, 0, 1024, 768}; }
     void BeginMove(HWND, int, int) override {}
     void SetIcon(HWND, const CBitmap&) override {}
+    std::uint64_t FindForeignWindow(const std::string&, const std::string&) override { return 0; }
+    void ActivateForeignWindow(std::uint64_t) override {}
+    bool PostForeignMessage(std::uint64_t, UINT, WPARAM, LPARAM) override { return false; }
     bool WaitForInput(int milliseconds) override
     {
         std::unique_lock lock(g_queueMutex);
@@ -384,8 +393,12 @@ bool DestroyWindow(HWND hWnd)
         g_capture = nullptr;
     if (g_tracked == hWnd)
         g_tracked = nullptr;
+    // The handle's memory is never reused, so a handle kept after its window is gone never names
+    // another window; what the window held is released.
     g_windows.erase(hWnd);
-    delete hWnd;
+    hWnd->surface.reset();
+    hWnd->props.clear();
+    hWnd->proc = nullptr;
     return true;
 }
 
@@ -559,6 +572,8 @@ HWND GetParent(HWND hWnd)
 HWND GetDlgItem(HWND hDlg, int id)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hDlg))
+        return nullptr;
     for (HWND child : hDlg->children)
         if (child->id == id)
             return child;
@@ -567,18 +582,23 @@ HWND GetDlgItem(HWND hDlg, int id)
 
 int GetDlgCtrlID(HWND hWnd)
 {
-    return hWnd ? hWnd->id : 0;
+    std::lock_guard lock(g_tree);
+    return Alive(hWnd) ? hWnd->id : 0;
 }
 
 HWND GetTopWindow(HWND hParent)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hParent))
+        return nullptr;
     return hParent->children.empty() ? nullptr : hParent->children.front();
 }
 
 HWND GetNextWindow(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return nullptr;
     if (!hWnd->parent)
         return nullptr;
     auto& siblings = hWnd->parent->children;
@@ -589,31 +609,42 @@ HWND GetNextWindow(HWND hWnd)
 std::uint32_t GetWindowStyle(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return 0;
     return hWnd->style;
 }
 
 void ModifyStyle(HWND hWnd, std::uint32_t remove, std::uint32_t add)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return;
     hWnd->style = (hWnd->style & ~remove) | add;
 }
 
 std::string GetWindowText(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return {};
     return hWnd->text;
 }
 
 void SetWindowText(HWND hWnd, const std::string& text)
 {
+    std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return;
     SendMessage(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    if (!hWnd->parent)
+    if (Alive(hWnd) && !hWnd->parent)
         GetScreen().SetTitle(hWnd, text);
 }
 
 bool SetProp(HWND hWnd, const std::string& name, void* value)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     hWnd->props[name] = value;
     return true;
 }
@@ -621,6 +652,8 @@ bool SetProp(HWND hWnd, const std::string& name, void* value)
 void* GetProp(HWND hWnd, const std::string& name)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return nullptr;
     auto it = hWnd->props.find(name);
     return it == hWnd->props.end() ? nullptr : it->second;
 }
@@ -628,6 +661,8 @@ void* GetProp(HWND hWnd, const std::string& name)
 bool ShowWindow(HWND hWnd, int command)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     bool wasVisible = hWnd->style & WS_VISIBLE;
     bool show = command != SW_HIDE;
     if (show == wasVisible)
@@ -655,6 +690,8 @@ bool IsWindowVisible(HWND hWnd)
 bool EnableWindow(HWND hWnd, bool enable)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     bool wasDisabled = hWnd->style & WS_DISABLED;
     if (wasDisabled == !enable)
         return wasDisabled;
@@ -671,12 +708,16 @@ bool EnableWindow(HWND hWnd, bool enable)
 bool IsWindowEnabled(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     return !(hWnd->style & WS_DISABLED);
 }
 
 bool SetWindowPos(HWND hWnd, int x, int y, int width, int height, UINT flags)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     RECT old = hWnd->rect;
     RECT rect = old;
     if (!(flags & SWP_NOMOVE))
@@ -716,6 +757,8 @@ bool SetWindowPos(HWND hWnd, int x, int y, int width, int height, UINT flags)
 bool BringWindowToTop(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return false;
     if (hWnd->parent) {
         auto& siblings = hWnd->parent->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), hWnd), siblings.end());
@@ -730,12 +773,16 @@ bool BringWindowToTop(HWND hWnd)
 RECT GetClientRect(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return {};
     return ClientRect(hWnd);
 }
 
 RECT GetWindowRect(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return {};
     HWND top = TopLevel(hWnd);
     POINT origin = SurfaceOrigin(hWnd);
     int left = top->rect.left + origin.x - hWnd->inset.left, topEdge = top->rect.top + origin.y - hWnd->inset.top;
@@ -747,6 +794,8 @@ RECT GetWindowRect(HWND hWnd)
 POINT ScreenToClient(HWND hWnd, POINT point)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return point;
     HWND top = TopLevel(hWnd);
     POINT origin = SurfaceOrigin(hWnd);
     return {point.x - top->rect.left - origin.x, point.y - top->rect.top - origin.y};
@@ -770,13 +819,15 @@ bool InvalidateRect(HWND hWnd, const RECT* rect, bool erase)
 void UpdateWindow(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
-    if (g_windows.count(hWnd) && NeedsPaint(TopLevel(hWnd)))
+    if (Alive(hWnd) && NeedsPaint(TopLevel(hWnd)))
         PaintTopLevel(TopLevel(hWnd));
 }
 
 std::unique_ptr<CDC> BeginPaint(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return std::make_unique<CDC>();
     POINT origin = SurfaceOrigin(hWnd);
     RECT area = Intersect(hWnd->update, ClientRect(hWnd));
     RECT clip{area.left + origin.x, area.top + origin.y, area.right + origin.x, area.bottom + origin.y};
@@ -795,6 +846,8 @@ bool GetProgressState(HWND hWnd, int& low, int& high, int& pos)
 std::unique_ptr<CDC> GetDC(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
+    if (!Alive(hWnd))
+        return std::make_unique<CDC>();
     POINT origin = SurfaceOrigin(hWnd);
     RECT client = ClientRect(hWnd);
     RECT clip{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
@@ -886,4 +939,9 @@ void DeliverExpose(HWND topLevel, const RECT& rect)
         GetScreen().Present(topLevel, *topLevel->surface, topLevel->dirty);
         topLevel->dirty = {};
     }
+}
+
+std::uint64_t FindWindow(const std::string& className, const std::string& title)
+{
+    return GetScreen().FindForeignWindow(className, title);
 }

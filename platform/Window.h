@@ -192,6 +192,13 @@ public:
     virtual void BeginMove(HWND hWnd, int x, int y) = 0;
     // The window's icon (ARGB pixels).
     virtual void SetIcon(HWND hWnd, const CBitmap& icon) = 0;
+    // Top-level windows of any program on the screen, by the class part of their class name and
+    // by their title (an empty text matches any); 0 when there is none.
+    virtual std::uint64_t FindForeignWindow(const std::string& className, const std::string& title) = 0;
+    // Raises the window and makes it the active one.
+    virtual void ActivateForeignWindow(std::uint64_t window) = 0;
+    // Queues a message for the window's program.
+    virtual bool PostForeignMessage(std::uint64_t window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
     // Waits up to `milliseconds` for input and turns it into messages; false when none came.
     virtual bool WaitForInput(int milliseconds) = 0;
     // Wakes a WaitForInput from another thread.
@@ -203,6 +210,10 @@ void SetScreen(std::unique_ptr<IScreen> screen);
 IScreen& GetScreen();
 // The pixels of a top-level window as last painted (for tests and for the screen).
 const CBitmap* GetWindowSurface(HWND hWnd);
+
+// A top-level window on the screen, of this program or another, by class and title (an empty
+// text matches any); 0 when there is none.
+std::uint64_t FindWindow(const std::string& className, const std::string& title);
 
 // Input from the screen, in client coordinates of the top-level window.
 void DeliverMouse(HWND topLevel, UINT message, int x, int y);

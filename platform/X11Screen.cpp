@@ -139,6 +139,50 @@ public:
             MoveWithPointer(hWnd, id, rootX, rootY);
     }
 
+    std::uint64_t FindForeignWindow(const std::string& className, const std::string& title) override
+    {
+        std::lock_guard lock(m_mutex);
+        // Window managers put top-level windows into frames: one level down is looked at too.
+        for (Window candidate : Children(m_root)) {
+            if (Matches(candidate, className, title))
+                return candidate;
+            for (Window inner : Children(candidate))
+                if (Matches(inner, className, title))
+                    return inner;
+        }
+        return 0;
+    }
+
+    void ActivateForeignWindow(std::uint64_t window) override
+    {
+        std::lock_guard lock(m_mutex);
+        XRaiseWindow(m_display, window);
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = Intern("_NET_ACTIVE_WINDOW");
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 1;  // from an application
+        XSendEvent(m_display, m_root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XFlush(m_display);
+    }
+
+    bool PostForeignMessage(std::uint64_t window, UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        std::lock_guard lock(m_mutex);
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = Intern("KESU_MESSAGE");
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(message);
+        event.xclient.data.l[1] = static_cast<long>(wParam);
+        event.xclient.data.l[2] = static_cast<long>(lParam);
+        bool sent = XSendEvent(m_display, window, False, NoEventMask, &event) != 0;
+        XFlush(m_display);
+        return sent;
+    }
+
     bool WaitForInput(int milliseconds) override
     {
         if (!XPending(m_display)) {
@@ -243,6 +287,49 @@ private:
 
     ::Atom Intern(const char* name) { return XInternAtom(m_display, name, False); }
 
+    std::vector<Window> Children(Window parent)
+    {
+        Window root, ancestor, *children = nullptr;
+        unsigned count = 0;
+        std::vector<Window> result;
+        if (XQueryTree(m_display, parent, &root, &ancestor, &children, &count) && children)
+            result.assign(children, children + count);
+        if (children)
+            XFree(children);
+        return result;
+    }
+
+    std::string Text(Window window, ::Atom property, ::Atom type)
+    {
+        ::Atom actual;
+        int format;
+        unsigned long count = 0, remaining;
+        unsigned char* data = nullptr;
+        std::string text;
+        if (XGetWindowProperty(m_display, window, property, 0, 1024, False, type, &actual, &format, &count, &remaining,
+                               &data) == Success && data) {
+            text.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        return text;
+    }
+
+    bool Matches(Window window, const std::string& className, const std::string& title)
+    {
+        if (!title.empty() && Text(window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING")) != title &&
+            Text(window, XA_WM_NAME, XA_STRING) != title)
+            return false;
+        if (className.empty())
+            return !title.empty();
+        XClassHint hint{};
+        if (!XGetClassHint(m_display, window, &hint))
+            return false;
+        bool same = hint.res_class && className == hint.res_class;
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+        return same;
+    }
+
     bool WindowManagerSupports(const char* name)
     {
         ::Atom type;
@@ -341,7 +428,10 @@ private:
             break;
         }
         case ClientMessage:
-            if (static_cast<::Atom>(event.xclient.data.l[0]) == Intern("WM_DELETE_WINDOW"))
+            if (event.xclient.message_type == Intern("KESU_MESSAGE"))
+                PostMessage(hWnd, static_cast<UINT>(event.xclient.data.l[0]), static_cast<WPARAM>(event.xclient.data.l[1]),
+                            static_cast<LPARAM>(event.xclient.data.l[2]));
+            else if (static_cast<::Atom>(event.xclient.data.l[0]) == Intern("WM_DELETE_WINDOW"))
                 PostMessage(hWnd, WM_CLOSE);
             break;
         default:

@@ -43,6 +43,9 @@ port=$(head -n1 "$demo/server.port")
 echo "demo: serving $updates on http://127.0.0.1:$port/update/"
 
 cp "$root/build/KesuUpdate.exe" "$demo/install/"
+# A stand-in lobby: after a default update the updater starts it again.
+printf '#!/bin/sh\necho "demo: the lobby was started again with: $*" >&2\n' > "$demo/install/Maravel.exe"
+chmod +x "$demo/install/Maravel.exe"
 printf '[Download]\r\nsite1=127.0.0.1:%s\r\n[Setup]\r\nTempDir=tmp\r\n' "$port" > "$demo/install/pirvex.dll"
 
 cd "$demo/install"
@@ -54,7 +57,9 @@ run() {
   echo "demo: exit code $status"
 }
 run
+sleep 0.2
 run
+sleep 0.2
 run Game7.dat 12 34 -install
 echo
 echo "demo: the installation now holds:"

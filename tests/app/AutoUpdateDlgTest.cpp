@@ -17,7 +17,7 @@ protected:
         LoadBitmap(panel, IDB_BACKGROUND);
         LoadBitmap(splash, IDB_SPLASH);
         LoadBitmap(button, IDB_CANCEL_BUTTON);
-        ASSERT_TRUE(dlg.Create());
+        ASSERT_TRUE(dlg.Create(false));
     }
     const CBitmap& Surface() const { return *GetWindowSurface(dlg.m_hWnd); }
     // Pixels of the window that differ from the bitmap, outside the rectangles given.

@@ -92,7 +92,7 @@ protected:
 TEST_F(X11WindowTest, TheWindowIsBorderlessCentredTitledAndShowsTheSplash)
 {
     dlg = std::make_unique<CAutoUpdateDlg>();
-    ASSERT_TRUE(dlg->Create());
+    ASSERT_TRUE(dlg->Create(false));
     SetWindowText(dlg->m_hWnd, "KesuUpdate");
     dlg->ShowSplash();
     Window window = 0;

@@ -1,0 +1,24 @@
+#include "platform/Process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "platform/Path.h"
+
+extern char** environ;
+
+bool StartProgram(const std::string& path, const std::vector<std::string>& arguments)
+{
+    const std::string program = ToNativePath(path);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    bool started = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    return started;
+}
