@@ -45,7 +45,7 @@ protected:
     // Runs the program in the installation directory; returns its exit code, output in `output`.
     int Run(const std::string& arguments = "")
     {
-        std::string command = "cd '" + install.Path().string() + "' && ./KesuUpdate.exe " + arguments + " 2>&1";
+        std::string command = "cd '" + install.Path().string() + "' && env -u DISPLAY ./KesuUpdate.exe " + arguments + " 2>&1";
         FILE* pipe = ::popen(command.c_str(), "r");
         output.clear();
         char buffer[4096];
@@ -119,6 +119,44 @@ TEST_F(ProgramTest, SelfUpdateSetsTheRunningProgramAsideAndInstallsAnExecutableC
     // The new copy runs, finds itself up to date and leaves the set-aside copy alone.
     EXPECT_EQ(Run(), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), old);
+}
+
+TEST_F(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
+{
+    install.Write("Maravel.exe", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/lobby-arguments\"\n");
+    ::chmod((install.Path() / "Maravel.exe").c_str(), 0755);
+    Publish("readme.txt", "new readme");
+    fs::copy_file(server.Path() / "update/update.xml", server.Path() / "update/Game7.xml");
+
+    EXPECT_EQ(Run("Game7.dat 12 34"), 0) << output;
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+    EXPECT_FALSE(fs::exists(install.Path() / "lobby-arguments"));  // a lobby that asked is notified instead
+
+    EXPECT_EQ(Run(), 0) << output;  // nothing left to do: the run ends the same way
+    for (int i = 0; i < 100 && !fs::exists(install.Path() / "lobby-arguments"); ++i)
+        ::usleep(20000);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "lobby-arguments"), "-KesuUpdate_old.exe\n");
+}
+
+TEST_F(ProgramTest, WithoutADisplayProgressGoesToStandardError)
+{
+    Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("big.dat 3072 KB / 3072 KB  100%"), std::string::npos) << output;
+}
+
+TEST_F(ProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
+{
+    Publish("gone.dat", "x");
+    fs::remove(server.Path() / "update/gone.dat");
+    std::string settings = ReadWholeFile(install.Path() / "pirvex.dll");
+    install.Write("pirvex.dll", settings + "[DownUrl]\nWebUrl=http://lobby.example/full\n");
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 更新失败，请到http://lobby.example/full下载最新版本\n"), std::string::npos) << output;
+
+    install.Write("pirvex.dll", settings + "[messages]\nErrorMsg=请重新安装 %s\n");
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 请重新安装 %s\n"), std::string::npos) << output;
 }
 
 TEST_F(ProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
