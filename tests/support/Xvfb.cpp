@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+
 namespace {
 
 pid_t Spawn(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions = nullptr)
@@ -39,7 +40,7 @@ bool XvfbInstalled()
     return ::access("/usr/bin/Xvfb", X_OK) == 0;
 }
 
-Xvfb::Xvfb(bool withWindowManager)
+Xvfb::Xvfb()
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -64,15 +65,10 @@ Xvfb::Xvfb(bool withWindowManager)
     if (const char* previous = std::getenv("DISPLAY"))
         m_previous = previous;
     ::setenv("DISPLAY", m_display.c_str(), 1);
-    if (withWindowManager) {
-        m_windowManager = Spawn({"openbox", "--sm-disable"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
 }
 
 Xvfb::~Xvfb()
 {
-    Stop(m_windowManager);
     Stop(m_server);
     if (m_previous.empty())
         ::unsetenv("DISPLAY");

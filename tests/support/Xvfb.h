@@ -1,6 +1,6 @@
 #pragma once
-// An X server of its own for a test: Xvfb on a free display, optionally with openbox as window
-// manager, stopped when the object goes. DISPLAY names it while it lives.
+// An X server of its own for a test: Xvfb on a free display, without a window manager, stopped
+// when the object goes. DISPLAY names it while it lives.
 
 #include <string>
 #include <sys/types.h>
@@ -8,7 +8,7 @@
 class Xvfb {
 public:
     // Throws std::runtime_error when Xvfb is missing or does not come up.
-    explicit Xvfb(bool withWindowManager = false);
+    Xvfb();
     ~Xvfb();
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
@@ -17,7 +17,6 @@ public:
 
 private:
     pid_t m_server = -1;
-    pid_t m_windowManager = -1;
     std::string m_display;
     std::string m_previous;
 };

@@ -6,7 +6,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -52,6 +54,15 @@ Window FindByName(Display* display, const std::string& name)
     return found;
 }
 
+// The top-left corner of a window on the screen.
+std::pair<int, int> Position(Display* display, Window window)
+{
+    Window child;
+    int x = 0, y = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    return {x, y};
+}
+
 class X11WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -73,9 +84,9 @@ protected:
     }
     // Lets the window thread work until the condition holds (at most two seconds).
     template <typename Condition>
-    bool Await(Condition condition)
+    bool Await(Condition condition, int rounds = 200)
     {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             PumpMessages();
             GetScreen().WaitForInput(10);
             if (condition())
@@ -84,10 +95,43 @@ protected:
         return false;
     }
 
+    // Shows the window with its splash and returns its X window once it is on the screen.
+    Window ShowWindowOnScreen()
+    {
+        dlg = std::make_unique<CAutoUpdateDlg>();
+        EXPECT_TRUE(dlg->Create(false));
+        SetWindowText(dlg->m_hWnd, "KesuUpdate");
+        dlg->ShowSplash();
+        Window window = 0;
+        Await([&] {
+            window = FindByName(observer, "KesuUpdate");
+            XWindowAttributes attributes;
+            return window && XGetWindowAttributes(observer, window, &attributes) && attributes.map_state == IsViewable;
+        });
+        return window;
+    }
+    // Drags with the mouse from one screen point to another, while the window thread works.
+    void Drag(int fromX, int fromY, int toX, int toY)
+    {
+        std::string command = "xdotool mousemove " + std::to_string(fromX) + " " + std::to_string(fromY) +
+                              " mousedown 1 sleep 0.3 mousemove " + std::to_string((fromX + toX) / 2) + " " +
+                              std::to_string((fromY + toY) / 2) + " sleep 0.3 mousemove " + std::to_string(toX) + " " +
+                              std::to_string(toY) + " sleep 0.3 mouseup 1";
+        std::atomic<bool> done{false};
+        std::thread mouse([&] {
+            EXPECT_EQ(std::system(command.c_str()), 0);
+            done = true;
+        });
+        Await([&] { return done.load(); });
+        mouse.join();
+        Await([] { return false; });  // let the last events arrive
+    }
+
     std::unique_ptr<Xvfb> server;
     Display* observer = nullptr;
     std::unique_ptr<CAutoUpdateDlg> dlg;
 };
+
 
 TEST_F(X11WindowTest, TheWindowIsBorderlessCentredTitledAndShowsTheSplash)
 {
@@ -148,6 +192,19 @@ TEST_F(X11WindowTest, TheWindowIsBorderlessCentredTitledAndShowsTheSplash)
         return differences == 0;
     });
     EXPECT_TRUE(same);
+}
+
+TEST_F(X11WindowTest, DraggingTheBackgroundMovesTheWindowWithoutAWindowManager)
+{
+    Window window = ShowWindowOnScreen();
+    ASSERT_NE(window, 0u);
+    auto [x, y] = Position(observer, window);
+    Drag(x + 40, y + 30, x + 140, y + 100);
+    auto [movedX, movedY] = Position(observer, window);
+    EXPECT_EQ(movedX, x + 100);
+    EXPECT_EQ(movedY, y + 70);
+    RECT rect = GetWindowRect(dlg->m_hWnd);
+    EXPECT_EQ(rect.left, x + 100);  // the window knows where it is now
 }
 
 }  // namespace

@@ -1,0 +1,219 @@
+// KesuUpdate.exe with a display: the lobby's window is told, a closed window stops the run, and
+// a second updater leaves the first alone.
+
+#include <gtest/gtest.h>
+
+// httplib first: Xlib's macros (Success, None) would break it.
+#include "tests/support/TestServer.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class X11ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!XvfbInstalled())
+            GTEST_SKIP() << "Xvfb is not installed";
+        x = std::make_unique<Xvfb>();
+        display = XOpenDisplay(x->Display().c_str());
+        ASSERT_NE(display, nullptr);
+        fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
+    }
+    void TearDown() override
+    {
+        for (pid_t pid : started) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        if (display)
+            XCloseDisplay(display);
+        server.Stop();
+        x.reset();
+    }
+    void Serve(const std::string& manifest)
+    {
+        server.Http().Get("/update/update.xml", [manifest](const httplib::Request&, httplib::Response& res) {
+            res.set_content(manifest, "text/xml");
+        });
+        server.Http().Get("/update/Game7.xml", [manifest](const httplib::Request&, httplib::Response& res) {
+            res.set_content(manifest, "text/xml");
+        });
+        server.Start();
+        install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\n");
+    }
+    pid_t Start(std::vector<std::string> arguments = {})
+    {
+        std::string program = (install.Path() / "KesuUpdate.exe").string();
+        arguments.insert(arguments.begin(), program);
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, install.Path().c_str());
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        started.push_back(pid);
+        return pid;
+    }
+    // The process's exit code, or -1 when it is still running after the time given.
+    int WaitFor(pid_t pid, std::chrono::milliseconds limit)
+    {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                std::erase(started, pid);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+    // Top-level windows titled KesuUpdate.
+    int CountUpdaterWindows()
+    {
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        int found = 0;
+        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+        for (unsigned i = 0; i < count; ++i) {
+            char* name = nullptr;
+            if (XFetchName(display, children[i], &name) && name && std::string(name) == "KesuUpdate") {
+                XWindowAttributes attributes;
+                XGetWindowAttributes(display, children[i], &attributes);
+                found += attributes.map_state == IsViewable;
+            }
+            if (name)
+                XFree(name);
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
+    Window AwaitUpdaterWindow()
+    {
+        for (int i = 0; i < 300; ++i) {
+            Window root, parent, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+            for (unsigned c = 0; c < count; ++c) {
+                char* name = nullptr;
+                bool match = XFetchName(display, children[c], &name) && name && std::string(name) == "KesuUpdate";
+                if (name)
+                    XFree(name);
+                if (match) {
+                    Window found = children[c];
+                    XFree(children);
+                    return found;
+                }
+            }
+            if (children)
+                XFree(children);
+            std::this_thread::sleep_for(10ms);
+        }
+        return 0;
+    }
+
+    std::unique_ptr<Xvfb> x;
+    Display* display = nullptr;
+    TestServer server;
+    TempDir install;
+    std::vector<pid_t> started;
+};
+
+TEST_F(X11ProgramTest, ANamedUpdateTellsTheLobbyWindowWithItsTwoNumbers)
+{
+    Serve("<manifest><filelist/></manifest>");  // nothing to update: the run ends at once
+    Window lobby = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+    XClassHint hint{const_cast<char*>("lobby"), const_cast<char*>("ZRMaravel")};
+    XSetClassHint(display, lobby, &hint);
+    XMapWindow(display, lobby);
+    XSync(display, False);
+
+    pid_t pid = Start({"Game7.dat", "12", "34"});
+    EXPECT_EQ(WaitFor(pid, 10s), 0);
+    Atom kesuMessage = XInternAtom(display, "KESU_MESSAGE", False);
+    XEvent event{};
+    bool received = false;
+    for (int i = 0; i < 100 && !received; ++i) {
+        while (XPending(display)) {
+            XNextEvent(display, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == kesuMessage) {
+                received = true;
+                break;
+            }
+        }
+        if (!received)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(received);
+    EXPECT_EQ(event.xclient.window, lobby);
+    EXPECT_EQ(event.xclient.data.l[0], 1124);
+    EXPECT_EQ(event.xclient.data.l[1], 12);
+    EXPECT_EQ(event.xclient.data.l[2], 34);
+}
+
+TEST_F(X11ProgramTest, ClosingTheWindowDuringADownloadEndsTheRunWithNothingInstalled)
+{
+    server.Http().Get("/update/big.dat", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(10'000'000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(std::string(8192, 'b').data(), 8192);
+            return server.Stall(std::chrono::milliseconds(50));
+        });
+    });
+    Serve("<manifest><filelist><file filename='big.dat' filesize='10000000' fileversion='1' md5='x'/></filelist></manifest>");
+    pid_t pid = Start();
+    Window window = AwaitUpdaterWindow();
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(300ms);  // downloading
+    EXPECT_EQ(WaitFor(pid, 0ms), -1);
+
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, window, False, NoEventMask, &close);
+    XFlush(display);
+    EXPECT_EQ(WaitFor(pid, 3s), 0);
+    EXPECT_FALSE(fs::exists(install.Path() / "big.dat"));
+}
+
+TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
+{
+    server.Http().Get("/update/slow.dat", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(10'000'000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(std::string(8192, 's').data(), 8192);
+            return server.Stall(std::chrono::milliseconds(50));
+        });
+    });
+    Serve("<manifest><filelist><file filename='slow.dat' filesize='10000000' fileversion='1' md5='x'/></filelist></manifest>");
+    pid_t first = Start();
+    ASSERT_NE(AwaitUpdaterWindow(), 0u);
+    pid_t second = Start();
+    EXPECT_EQ(WaitFor(second, 5s), 0);
+    EXPECT_EQ(CountUpdaterWindows(), 1);
+    EXPECT_EQ(WaitFor(first, 0ms), -1);  // the first goes on
+}
+
+}  // namespace
