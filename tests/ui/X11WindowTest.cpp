@@ -207,4 +207,52 @@ TEST_F(X11WindowTest, DraggingTheBackgroundMovesTheWindowWithoutAWindowManager)
     EXPECT_EQ(rect.left, x + 100);  // the window knows where it is now
 }
 
+// Whether the screen shows frame `frame` of the button strip at the button's place.
+bool ShowsButtonFrame(Display* display, Window window, const CBitmap& strip, int frame)
+{
+    XImage* image = XGetImage(display, window, 282, 65, 69, 21, AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    int differences = 0;
+    for (int y = 2; y < 19; ++y)
+        for (int x = 10; x < 60; ++x) {
+            unsigned long pixel = XGetPixel(image, x, y);
+            differences += RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF) != strip.GetPixel(frame * 69 + x, y);
+        }
+    XDestroyImage(image);
+    return differences == 0;
+}
+
+TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
+{
+    Window window = ShowWindowOnScreen();
+    ASSERT_NE(window, 0u);
+    dlg->ShowDownloadPanel(1024 * 1024);
+    CBitmap strip;
+    LoadBitmap(strip, IDB_CANCEL_BUTTON);
+    auto [x, y] = Position(observer, window);
+    auto mouse = [&](const std::string& action) {
+        EXPECT_EQ(std::system(("xdotool " + action).c_str()), 0);
+    };
+    ASSERT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 0); }));
+    mouse("mousemove " + std::to_string(x + 282 + 30) + " " + std::to_string(y + 65 + 10));
+    EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 1); }));
+    mouse("mousedown 1");
+    EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 2); }));
+    mouse("mouseup 1");  // a click: cancel asks the worker to stop and greys the button
+    EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 3); }));
+    EXPECT_TRUE(dlg->m_downloadMgr.m_bCancel);
+    std::filesystem::create_directories(KESU_ARTEFACT_DIR);
+    XImage* image = XGetImage(observer, window, 0, 0, 368, 91, AllPlanes, ZPixmap);
+    CBitmap shot;
+    shot.CreateBitmap(368, 91);
+    for (int py = 0; py < 91; ++py)
+        for (int px = 0; px < 368; ++px) {
+            unsigned long pixel = XGetPixel(image, px, py);
+            shot.SetPixel(px, py, RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF));
+        }
+    XDestroyImage(image);
+    shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-download-panel.png");
+}
+
 }  // namespace
