@@ -98,7 +98,7 @@ bool CAutoUpdateDlg::OnInitDialog()
 void CAutoUpdateDlg::StartUpdate(const std::string& strBaseURL)
 {
     ShowSplash();
-    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr};
+    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr, m_hWnd};
     if (!QueueUpdate(target, strBaseURL)) {
         OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
         return;
@@ -153,8 +153,8 @@ void CAutoUpdateDlg::ShowFailureMessages(const char* lpszText)
     std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
     std::string failure = "更新失败，请到" + webUrl + "下载最新版本";
     failure = GetPrivateProfileString("messages", "ErrorMsg", failure, kSettingsFile);
-    MessageBox(lpszText, kCaption, MB_OK | MB_ICONINFORMATION);
-    MessageBox(failure.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBox(m_hWnd, lpszText, kCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBox(m_hWnd, failure.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void CAutoUpdateDlg::HandBackToLobby()

@@ -90,11 +90,11 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
     return queued;
 }
 
-void ShowErrorLine(int nLine)
+void ShowErrorLine(HWND hOwner, int nLine)
 {
     char text[32];
     std::snprintf(text, sizeof text, "Error line:%d\n", nLine);
-    MessageBox(text, "提示", MB_OK | MB_ICONEXCLAMATION);
+    MessageBox(hOwner, text, "提示", MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace
@@ -103,7 +103,7 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
 {
     std::string text;
     if (int result = ReadUrlText(strUrl, text)) {
-        ShowErrorLine(result);
+        ShowErrorLine(target.hOwner, result);
         return false;
     }
     return ParseManifestText(target, text);
@@ -114,7 +114,7 @@ bool ParseManifestText(ManifestTarget& target, const std::string& strText)
     try {
         return QueueChangedFiles(target, strText);
     } catch (const ManifestError& error) {
-        ShowErrorLine(error.nLine);
+        ShowErrorLine(target.hOwner, error.nLine);
     } catch (const ManifestRejected&) {
     }
     return false;

@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Window.h"
+
 class CDownloadMgr;
 
 // What the manifest step works on: the update window's installation directory, its total
-// download size and its download manager.
+// download size and its download manager; the window owns the message box.
 struct ManifestTarget {
     const std::string& strInstallDir;
     std::uint32_t& dwTotalSize;
     CDownloadMgr& downloadMgr;
+    HWND hOwner = nullptr;
 };
 
 // True when at least one file was queued. False when nothing needs downloading or the manifest

@@ -380,6 +380,26 @@ COLORREF CDC::GetPixel(int x, int y) const
     return m_pTarget ? m_pTarget->GetPixel(x + m_nOriginX, y + m_nOriginY) : 0xFFFFFFFF;
 }
 
+std::pair<int, int> CDC::GetTextExtent(const std::string& text) const
+{
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    CFont font = m_pFont ? *m_pFont : CFont{};
+    PangoFontDescription* description = pango_font_description_from_string(font.family.c_str());
+    pango_font_description_set_absolute_size(description, font.pixelSize * PANGO_SCALE);
+    pango_layout_set_font_description(layout, description);
+    pango_font_description_free(description);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_text(layout, text.c_str(), -1);
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+    return {width, height};
+}
+
 int CDC::DrawText(const std::string& text, const RECT& rect, unsigned format)
 {
     RECT visible;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 using COLORREF = std::uint32_t;
 
@@ -109,6 +110,8 @@ public:
     // Draws one line of text in the rectangle, clipped to it; '&' underlines the next character
     // and "&&" shows one '&'. Returns the text's height.
     int DrawText(const std::string& text, const RECT& rect, unsigned format);
+    // The width and height of a line of text in the selected font.
+    std::pair<int, int> GetTextExtent(const std::string& text) const;
     void FillSolidRect(const RECT& rect, COLORREF color);
     COLORREF GetPixel(int x, int y) const;
     // The pixel as 0xAARRGGBB, not premultiplied (opaque for bitmaps without alpha).

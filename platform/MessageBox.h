@@ -1,6 +1,10 @@
 #pragma once
-// A message box with an OK button. Without a display it writes one line to standard error —
-// the caption, a colon, a blank and the text — and returns as if OK had been pressed.
+// A message box with an OK button. With a display it is a modal window: its owner (may be null)
+// is disabled while it is open, and the caller, on any thread, waits until it is dismissed.
+// Without a display it writes one line to standard error — the caption, a colon, a blank and
+// the text — and returns as if OK had been pressed.
+
+#include "platform/Window.h"
 
 inline constexpr unsigned MB_OK = 0x00;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
@@ -8,4 +12,4 @@ inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 
-int MessageBox(const char* lpszText, const char* lpszCaption, unsigned nType);
+int MessageBox(HWND hOwner, const char* lpszText, const char* lpszCaption, unsigned nType);

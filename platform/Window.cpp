@@ -50,6 +50,7 @@ struct Message {
     WPARAM wParam;
     LPARAM lParam;
     std::promise<LRESULT>* reply;  // a message sent from another thread
+    const std::function<void()>* work = nullptr;  // work handed to the window thread instead
 };
 
 constexpr auto kPaintInterval = std::chrono::milliseconds(16);
@@ -141,6 +142,7 @@ void Wake()
 // The offscreen screen: windows exist only as their surfaces.
 class OffscreenScreen : public IScreen {
 public:
+    bool HasDisplay() const override { return false; }
     void Show(HWND, const RECT&, bool) override {}
     void SetTitle(HWND, const std::string&) override {}
     void Present(HWND, const CBitmap&, const RECT&) override {}
@@ -273,6 +275,20 @@ HWND ChildAt(HWND hWnd, POINT& point)
         }
     }
     return hWnd;
+}
+
+// A push button as the system draws it: a framed face with its text in the middle.
+void PaintPushButton(HWND hWnd)
+{
+    std::unique_ptr<CDC> dc = BeginPaint(hWnd);
+    RECT r = ClientRect(hWnd);
+    dc->FillSolidRect(r, RGB(0x70, 0x70, 0x70));
+    dc->FillSolidRect({r.left + 1, r.top + 1, r.right - 1, r.bottom - 1},
+                      hWnd->pressed ? RGB(0xC4, 0xD6, 0xEA) : RGB(0xE1, 0xE1, 0xE1));
+    dc->SetBkMode(TRANSPARENT);
+    dc->SelectFont(hWnd->font);
+    dc->SetTextColor((hWnd->style & WS_DISABLED) ? RGB(0x8C, 0x8C, 0x8C) : RGB(0, 0, 0));
+    dc->DrawText(hWnd->text, r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
 
 // The button's own behaviour: pressed while the left button is held on it; a release over it
@@ -430,6 +446,22 @@ LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
     return result.get();
 }
 
+void RunOnWindowThread(const std::function<void()>& work)
+{
+    if (std::this_thread::get_id() == g_windowThread) {
+        work();
+        return;
+    }
+    std::promise<LRESULT> done;
+    std::future<LRESULT> finished = done.get_future();
+    {
+        std::lock_guard lock(g_queueMutex);
+        g_queue.push_back({nullptr, 0, 0, 0, &done, &work});
+    }
+    Wake();
+    finished.get();
+}
+
 bool PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!IsWindow(hWnd))
@@ -478,6 +510,8 @@ LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
             (hWnd->className == "Static" && (hWnd->style & 0x1F) == SS_OWNERDRAW)) {
             std::unique_ptr<CDC> dc = BeginPaint(hWnd);
             DrawItem(hWnd, *dc);
+        } else if (hWnd->className == "Button") {
+            PaintPushButton(hWnd);
         }
         return 0;
     case WM_DRAWITEM:
@@ -522,6 +556,11 @@ bool PumpMessages()
                 break;
             message = g_queue.front();
             g_queue.pop_front();
+        }
+        if (message.work) {
+            (*message.work)();
+            message.reply->set_value(0);
+            continue;
         }
         if (message.message == WM_QUIT) {
             g_quit = true;
@@ -896,7 +935,8 @@ const CBitmap* GetWindowSurface(HWND hWnd)
 void DeliverMouse(HWND topLevel, UINT message, int x, int y)
 {
     std::lock_guard lock(g_tree);
-    if (!g_windows.count(topLevel))
+    // A disabled window (one that a modal box owns) takes no input, nor do its children.
+    if (!g_windows.count(topLevel) || (topLevel->style & WS_DISABLED))
         return;
     POINT point{x, y};
     HWND target = topLevel;
@@ -918,7 +958,7 @@ void DeliverMouse(HWND topLevel, UINT message, int x, int y)
 
 void DeliverKey(HWND topLevel, WPARAM key)
 {
-    if (IsWindow(topLevel))
+    if (IsWindow(topLevel) && IsWindowEnabled(topLevel))
         SendMessage(topLevel, WM_KEYDOWN, key, 0);
 }
 

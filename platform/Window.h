@@ -64,6 +64,7 @@ inline constexpr UINT PBM_GETPOS = WM_USER + 8;
 
 inline constexpr WPARAM HTCAPTION = 2;
 inline constexpr WPARAM BN_CLICKED = 0;
+inline constexpr WPARAM VK_RETURN = 0x0D;
 inline constexpr WPARAM VK_ESCAPE = 0x1B;
 inline constexpr UINT ODS_SELECTED = 0x0001;
 inline constexpr UINT ODS_DISABLED = 0x0004;
@@ -134,6 +135,10 @@ bool PostMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 // The class's default processing of a message.
 LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Runs the work on the window thread: at once when called there, else queued, the caller
+// waiting until it is done.
+void RunOnWindowThread(const std::function<void()>& work);
+
 // Runs the message loop of the calling thread until PostQuitMessage; returns its exit code.
 int RunMessageLoop();
 // Handles what is queued and paints what is invalid, without waiting; false after WM_QUIT.
@@ -181,6 +186,8 @@ bool TrackMouseLeave(HWND hWnd);
 class IScreen {
 public:
     virtual ~IScreen() = default;
+    // Whether anyone can see the windows.
+    virtual bool HasDisplay() const = 0;
     virtual void Show(HWND hWnd, const RECT& screenRect, bool visible) = 0;
     virtual void SetTitle(HWND hWnd, const std::string& title) = 0;
     // The window's surface changed within `dirty`: one copy to the screen.

@@ -1,5 +1,7 @@
 #include "platform/X11Screen.h"
 
+#include "platform/WindowStyles.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -22,6 +24,8 @@ constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 
 class X11Screen : public IScreen {
 public:
+    bool HasDisplay() const override { return true; }
+
     explicit X11Screen(Display* display) : m_display(display)
     {
         m_root = DefaultRootWindow(display);
@@ -233,14 +237,16 @@ private:
         Window id = XCreateWindow(m_display, m_root, rect.left, rect.top, static_cast<unsigned>(std::max(1, rect.Width())),
                                   static_cast<unsigned>(std::max(1, rect.Height())), 0, m_depth, InputOutput, m_visual,
                                   CWEventMask | CWBackPixmap, &attributes);
-        // No decorations: the window is all skin.
-        struct {
-            unsigned long flags, functions, decorations;
-            long inputMode;
-            unsigned long status;
-        } motif{2, 0, 0, 0, 0};
-        XChangeProperty(m_display, id, Intern("_MOTIF_WM_HINTS"), Intern("_MOTIF_WM_HINTS"), 32, PropModeReplace,
-                        reinterpret_cast<unsigned char*>(&motif), 5);
+        // Without a caption no decorations: such a window is all skin.
+        if ((GetWindowStyle(hWnd) & WS_CAPTION) != WS_CAPTION) {
+            struct {
+                unsigned long flags, functions, decorations;
+                long inputMode;
+                unsigned long status;
+            } motif{2, 0, 0, 0, 0};
+            XChangeProperty(m_display, id, Intern("_MOTIF_WM_HINTS"), Intern("_MOTIF_WM_HINTS"), 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&motif), 5);
+        }
         XClassHint classHint{const_cast<char*>("KesuUpdate"), const_cast<char*>("KesuUpdate")};
         XSetClassHint(m_display, id, &classHint);
         ::Atom deleteWindow = Intern("WM_DELETE_WINDOW");
@@ -416,10 +422,14 @@ private:
         case LeaveNotify:
             DeliverMouse(hWnd, WM_MOUSELEAVE, 0, 0);
             break;
-        case KeyPress:
-            if (XLookupKeysym(const_cast<XKeyEvent*>(&event.xkey), 0) == XK_Escape)
+        case KeyPress: {
+            KeySym key = XLookupKeysym(const_cast<XKeyEvent*>(&event.xkey), 0);
+            if (key == XK_Escape)
                 DeliverKey(hWnd, VK_ESCAPE);
+            else if (key == XK_Return || key == XK_KP_Enter)
+                DeliverKey(hWnd, VK_RETURN);
             break;
+        }
         case ConfigureNotify: {
             Window child;
             int x = 0, y = 0;

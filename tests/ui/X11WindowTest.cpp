@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/AutoUpdateDlg.h"
+#include "platform/MessageBox.h"
 #include "platform/X11Screen.h"
 #include "res/Resources.h"
 #include "tests/support/Xvfb.h"
@@ -253,6 +254,57 @@ TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
         }
     XDestroyImage(image);
     shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-download-panel.png");
+}
+
+TEST_F(X11WindowTest, AMessageBoxFromTheWorkerIsModalOverTheWindowUntilDismissed)
+{
+    Window window = ShowWindowOnScreen();
+    ASSERT_NE(window, 0u);
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        EXPECT_EQ(MessageBox(dlg->m_hWnd, "下载 data\\a.bin 文件失败", "提示", MB_OK | MB_ICONINFORMATION), IDOK);
+        returned = true;
+    });
+    // The user, on a thread of their own: the window thread is in the box's loop meanwhile.
+    std::atomic<bool> ownerDisabled{false}, returnedEarly{false};
+    std::thread user([&] {
+        Display* display = XOpenDisplay(server->Display().c_str());
+        Window box = 0;
+        XWindowAttributes attributes{};
+        for (int i = 0; i < 300; ++i) {
+            box = FindByName(display, "提示");
+            if (box && XGetWindowAttributes(display, box, &attributes) && attributes.map_state == IsViewable)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ownerDisabled = !IsWindowEnabled(dlg->m_hWnd);
+        returnedEarly = returned.load();
+        if (XImage* image = XGetImage(display, box, 0, 0, static_cast<unsigned>(attributes.width),
+                                      static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap)) {
+            CBitmap shot;
+            shot.CreateBitmap(attributes.width, attributes.height);
+            for (int py = 0; py < attributes.height; ++py)
+                for (int px = 0; px < attributes.width; ++px) {
+                    unsigned long pixel = XGetPixel(image, px, py);
+                    shot.SetPixel(px, py, RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF));
+                }
+            XDestroyImage(image);
+            std::filesystem::create_directories(KESU_ARTEFACT_DIR);
+            shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-message-box.png");
+        }
+        auto [x, y] = Position(display, box);
+        std::string click = "xdotool mousemove " + std::to_string(x + attributes.width - 60) + " " +
+                            std::to_string(y + attributes.height - 23) + " click 1";
+        EXPECT_EQ(std::system(click.c_str()), 0);
+        XCloseDisplay(display);
+    });
+    EXPECT_TRUE(Await([&] { return returned.load(); }, 500));
+    user.join();
+    worker.join();
+    EXPECT_TRUE(ownerDisabled);
+    EXPECT_FALSE(returnedEarly);
+    EXPECT_TRUE(IsWindowEnabled(dlg->m_hWnd));
 }
 
 }  // namespace
