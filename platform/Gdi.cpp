@@ -71,6 +71,21 @@ std::vector<Span> AreaSpans(int count, int start, int sourceCount, int limit)
     return spans;
 }
 
+// A single-paragraph layout of the text in the font (the default font when none).
+PangoLayout* CreateLayout(cairo_t* cr, const CFont* selected, const char* text)
+{
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_width(layout, -1);
+    pango_layout_set_text(layout, text, -1);
+    const CFont font = selected ? *selected : CFont{};
+    PangoFontDescription* description = pango_font_description_from_string(font.family.c_str());
+    pango_font_description_set_absolute_size(description, font.pixelSize * PANGO_SCALE);
+    pango_layout_set_font_description(layout, description);
+    pango_font_description_free(description);
+    return layout;
+}
+
 }  // namespace
 
 int MulDiv(int number, int numerator, int denominator)
@@ -267,6 +282,16 @@ bool CDC::Visible(int x, int y, int width, int height, RECT& out) const
     return out.left < out.right && out.top < out.bottom;
 }
 
+bool CDC::CanCopy(int x, int y, int width, int height, const CDC* source, int sw, int sh, RECT& visible) const
+{
+    if (!source || !source->m_pTarget || source->m_pTarget->IsEmpty() || sw <= 0 || sh <= 0 ||
+        !Visible(x, y, width, height, visible))
+        return false;
+    cairo_surface_flush(source->m_pTarget->GetSurface()->surface);
+    cairo_surface_flush(m_pTarget->GetSurface()->surface);
+    return true;
+}
+
 bool CDC::BitBlt(int x, int y, int width, int height, const CDC* source, int sx, int sy, std::uint32_t)
 {
     return StretchBlt(x, y, width, height, source, sx, sy, width, height);
@@ -276,13 +301,10 @@ bool CDC::StretchBlt(int x, int y, int width, int height, const CDC* source, int
                      std::uint32_t)
 {
     RECT visible;
-    if (!source || !source->m_pTarget || source->m_pTarget->IsEmpty() || sw <= 0 || sh <= 0 ||
-        !Visible(x, y, width, height, visible))
+    if (!CanCopy(x, y, width, height, source, sw, sh, visible))
         return false;
     CBitmap::Surface& from = *source->m_pTarget->GetSurface();
     CBitmap::Surface& to = *m_pTarget->GetSurface();
-    cairo_surface_flush(from.surface);
-    cairo_surface_flush(to.surface);
     const int fromX = sx + source->m_nOriginX, fromY = sy + source->m_nOriginY;
     const int left = x + m_nOriginX, top = y + m_nOriginY;
 
@@ -334,13 +356,10 @@ bool CDC::TransparentBlt(int x, int y, int width, int height, const CDC* source,
                          COLORREF key)
 {
     RECT visible;
-    if (!source || !source->m_pTarget || source->m_pTarget->IsEmpty() || sw <= 0 || sh <= 0 ||
-        !Visible(x, y, width, height, visible))
+    if (!CanCopy(x, y, width, height, source, sw, sh, visible))
         return false;
     CBitmap::Surface& from = *source->m_pTarget->GetSurface();
     CBitmap::Surface& to = *m_pTarget->GetSurface();
-    cairo_surface_flush(from.surface);
-    cairo_surface_flush(to.surface);
     const std::uint32_t keyPixel = key > 0xFFFFFF ? 0xFFFFFFFF : ToPixel(key);
     const int fromX = sx + source->m_nOriginX, fromY = sy + source->m_nOriginY;
     const int left = x + m_nOriginX, top = y + m_nOriginY;
@@ -384,14 +403,7 @@ std::pair<int, int> CDC::GetTextExtent(const std::string& text) const
 {
     cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
     cairo_t* cr = cairo_create(scratch);
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    CFont font = m_pFont ? *m_pFont : CFont{};
-    PangoFontDescription* description = pango_font_description_from_string(font.family.c_str());
-    pango_font_description_set_absolute_size(description, font.pixelSize * PANGO_SCALE);
-    pango_layout_set_font_description(layout, description);
-    pango_font_description_free(description);
-    pango_layout_set_single_paragraph_mode(layout, TRUE);
-    pango_layout_set_text(layout, text.c_str(), -1);
+    PangoLayout* layout = CreateLayout(cr, m_pFont, text.c_str());
     int width = 0, height = 0;
     pango_layout_get_pixel_size(layout, &width, &height);
     g_object_unref(layout);
@@ -415,17 +427,9 @@ int CDC::DrawText(const std::string& text, const RECT& rect, unsigned format)
     cairo_t* cr = cairo_create(m_pTarget->GetSurface()->surface);
     cairo_rectangle(cr, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top);
     cairo_clip(cr);
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    pango_layout_set_single_paragraph_mode(layout, TRUE);
-    pango_layout_set_width(layout, -1);
-    pango_layout_set_text(layout, parsed ? plain : text.c_str(), -1);
+    PangoLayout* layout = CreateLayout(cr, m_pFont, parsed ? plain : text.c_str());
     if (parsed)
         pango_layout_set_attributes(layout, attributes);
-    CFont font = m_pFont ? *m_pFont : CFont{};
-    PangoFontDescription* description = pango_font_description_from_string(font.family.c_str());
-    pango_font_description_set_absolute_size(description, font.pixelSize * PANGO_SCALE);
-    pango_layout_set_font_description(layout, description);
-    pango_font_description_free(description);
 
     int textWidth = 0, textHeight = 0;
     pango_layout_get_pixel_size(layout, &textWidth, &textHeight);

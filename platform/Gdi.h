@@ -120,6 +120,8 @@ public:
 private:
     // The destination rectangle in surface coordinates, cut to the clip and the surface.
     bool Visible(int x, int y, int width, int height, RECT& out) const;
+    // Whether a copy from the source has anything to do; readies both surfaces for it.
+    bool CanCopy(int x, int y, int width, int height, const CDC* source, int sw, int sh, RECT& visible) const;
 
     CBitmap* m_pTarget = nullptr;
     int m_nOriginX = 0;

@@ -161,30 +161,14 @@ public:
     {
         std::lock_guard lock(m_mutex);
         XRaiseWindow(m_display, window);
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = Intern("_NET_ACTIVE_WINDOW");
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 1;  // from an application
-        XSendEvent(m_display, m_root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-        XFlush(m_display);
+        SendClientMessage(m_root, window, "_NET_ACTIVE_WINDOW", {1});  // 1: from an application
     }
 
     bool PostForeignMessage(std::uint64_t window, UINT message, WPARAM wParam, LPARAM lParam) override
     {
         std::lock_guard lock(m_mutex);
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = Intern("KESU_MESSAGE");
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(message);
-        event.xclient.data.l[1] = static_cast<long>(wParam);
-        event.xclient.data.l[2] = static_cast<long>(lParam);
-        bool sent = XSendEvent(m_display, window, False, NoEventMask, &event) != 0;
-        XFlush(m_display);
-        return sent;
+        return SendClientMessage(window, window, "KESU_MESSAGE",
+                                 {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
     }
 
     bool WaitForInput(int milliseconds) override
@@ -293,6 +277,21 @@ private:
 
     ::Atom Intern(const char* name) { return XInternAtom(m_display, name, False); }
 
+    // A client message about `window`, sent to `to` (the root: for the window manager).
+    bool SendClientMessage(Window to, Window window, const char* type, std::initializer_list<long> data)
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = Intern(type);
+        event.xclient.format = 32;
+        std::copy(data.begin(), data.end(), event.xclient.data.l);
+        long mask = to == m_root ? SubstructureRedirectMask | SubstructureNotifyMask : NoEventMask;
+        bool sent = XSendEvent(m_display, to, False, mask, &event) != 0;
+        XFlush(m_display);
+        return sent;
+    }
+
     std::vector<Window> Children(Window parent)
     {
         Window root, ancestor, *children = nullptr;
@@ -356,18 +355,8 @@ private:
     void AskWindowManagerToMove(Window id, int rootX, int rootY)
     {
         XUngrabPointer(m_display, CurrentTime);
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = id;
-        event.xclient.message_type = Intern("_NET_WM_MOVERESIZE");
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = rootX;
-        event.xclient.data.l[1] = rootY;
-        event.xclient.data.l[2] = kMoveResizeMove;
-        event.xclient.data.l[3] = Button1;
-        event.xclient.data.l[4] = 1;  // a normal application
-        XSendEvent(m_display, m_root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-        XFlush(m_display);
+        // The last 1: the request comes from a normal application.
+        SendClientMessage(m_root, id, "_NET_WM_MOVERESIZE", {rootX, rootY, kMoveResizeMove, Button1, 1});
     }
 
     // Without a window manager that moves windows: follow the pointer until the button is released.
