@@ -253,10 +253,15 @@ void CAutoUpdateDlg::BuildBackground()
 void CAutoUpdateDlg::OnPaint()
 {
     std::unique_ptr<CDC> dc = BeginPaint(m_hWnd);
-    if (!m_pMemDC)
-        return;
     const RECT client = GetClientRect();
-    dc->BitBlt(0, 0, client.Width(), client.Height(), m_pMemDC.get(), 0, 0);
+    if (IsIconic(m_hWnd)) {
+        SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.get()), 0);
+        const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+        dc->DrawIcon((client.Width() - cx + 1) / 2, (client.Height() - cy + 1) / 2, m_hIcon);
+        return;
+    }
+    if (m_pMemDC)
+        dc->BitBlt(0, 0, client.Width(), client.Height(), m_pMemDC.get(), 0, 0);
 }
 
 void CAutoUpdateDlg::OnSize()

@@ -382,6 +382,22 @@ bool CDC::TransparentBlt(int x, int y, int width, int height, const CDC* source,
     return true;
 }
 
+bool CDC::DrawIcon(int x, int y, const CBitmap& icon, int size)
+{
+    RECT visible;
+    if (icon.IsEmpty() || !Visible(x, y, size, size, visible))
+        return false;
+    cairo_t* cr = cairo_create(m_pTarget->GetSurface()->surface);
+    cairo_rectangle(cr, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top);
+    cairo_clip(cr);
+    cairo_translate(cr, x + m_nOriginX, y + m_nOriginY);
+    cairo_scale(cr, static_cast<double>(size) / icon.Width(), static_cast<double>(size) / icon.Height());
+    cairo_set_source_surface(cr, icon.GetSurface()->surface, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    return true;
+}
+
 void CDC::FillSolidRect(const RECT& rect, COLORREF color)
 {
     RECT visible;

@@ -110,6 +110,9 @@ public:
     // Draws one line of text in the rectangle, clipped to it; '&' underlines the next character
     // and "&&" shows one '&'. Returns the text's height.
     int DrawText(const std::string& text, const RECT& rect, unsigned format);
+    // Draws an icon scaled to size x size pixels with its transparency, its top-left corner at
+    // (x, y).
+    bool DrawIcon(int x, int y, const CBitmap& icon, int size = 32);
     // The width and height of a line of text in the selected font.
     std::pair<int, int> GetTextExtent(const std::string& text) const;
     void FillSolidRect(const RECT& rect, COLORREF color);

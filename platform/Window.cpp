@@ -29,6 +29,7 @@ struct WindowData {
     IWindowProc* proc = nullptr;
     const CFont* font = nullptr;
 
+    bool iconic = false;
     bool invalid = false;
     bool erase = false;
     bool frameInvalid = false;
@@ -744,6 +745,12 @@ bool EnableWindow(HWND hWnd, bool enable)
     return wasDisabled;
 }
 
+bool IsIconic(HWND hWnd)
+{
+    std::lock_guard lock(g_tree);
+    return Alive(hWnd) && hWnd->iconic;
+}
+
 bool IsWindowEnabled(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
@@ -984,4 +991,20 @@ void DeliverExpose(HWND topLevel, const RECT& rect)
 std::uint64_t FindWindow(const std::string& className, const std::string& title)
 {
     return GetScreen().FindForeignWindow(className, title);
+}
+
+void DeliverIconic(HWND topLevel, bool iconic)
+{
+    {
+        std::lock_guard lock(g_tree);
+        if (!Alive(topLevel) || topLevel->iconic == iconic)
+            return;
+        topLevel->iconic = iconic;
+    }
+    InvalidateRect(topLevel, nullptr, true);
+}
+
+int GetSystemMetrics(int index)
+{
+    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
 }

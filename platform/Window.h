@@ -160,6 +160,8 @@ bool ShowWindow(HWND hWnd, int command);
 bool IsWindowVisible(HWND hWnd);
 bool EnableWindow(HWND hWnd, bool enable);
 bool IsWindowEnabled(HWND hWnd);
+// Whether the screen shows the window minimised (as an icon).
+bool IsIconic(HWND hWnd);
 bool SetWindowPos(HWND hWnd, int x, int y, int width, int height, UINT flags);
 bool BringWindowToTop(HWND hWnd);
 RECT GetClientRect(HWND hWnd);
@@ -229,3 +231,10 @@ void DeliverKey(HWND topLevel, WPARAM key);
 void DeliverMove(HWND topLevel, int x, int y);
 // The screen lost the window's pixels within the rectangle (client coordinates).
 void DeliverExpose(HWND topLevel, const RECT& rect);
+// The screen minimised the window, or showed it again.
+void DeliverIconic(HWND topLevel, bool iconic);
+
+inline constexpr int SM_CXICON = 11;
+inline constexpr int SM_CYICON = 12;
+// The size of an icon as windows draw it: 32 x 32 pixels.
+int GetSystemMetrics(int index);

@@ -19,7 +19,8 @@
 namespace {
 
 constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask |
-                            KeyPressMask | StructureNotifyMask;
+                            KeyPressMask | StructureNotifyMask | PropertyChangeMask;
+constexpr long kIconicState = 3;  // WM_STATE's state when the window manager shows the window as an icon
 constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 
 class X11Screen : public IScreen {
@@ -319,6 +320,22 @@ private:
         return text;
     }
 
+    long WmState(Window window)
+    {
+        ::Atom type;
+        int format;
+        unsigned long count = 0, remaining;
+        unsigned char* data = nullptr;
+        long state = 0;
+        if (XGetWindowProperty(m_display, window, Intern("WM_STATE"), 0, 2, False, AnyPropertyType, &type, &format,
+                               &count, &remaining, &data) == Success && data) {
+            if (count > 0)
+                state = reinterpret_cast<long*>(data)[0];
+            XFree(data);
+        }
+        return state;
+    }
+
     bool Matches(Window window, const std::string& className, const std::string& title)
     {
         if (!title.empty() && Text(window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING")) != title &&
@@ -426,6 +443,10 @@ private:
             DeliverMove(hWnd, x, y);
             break;
         }
+        case PropertyNotify:
+            if (event.xproperty.atom == Intern("WM_STATE"))
+                DeliverIconic(hWnd, WmState(event.xproperty.window) == kIconicState);
+            break;
         case ClientMessage:
             if (event.xclient.message_type == Intern("KESU_MESSAGE"))
                 PostMessage(hWnd, static_cast<UINT>(event.xclient.data.l[0]), static_cast<WPARAM>(event.xclient.data.l[1]),

@@ -118,6 +118,22 @@ TEST_F(AutoUpdateDlgTest, ComposingAgainAndAgainKeepsOneBackground)
     EXPECT_EQ(dlg.m_pMemDC->GetSelectedBitmap(), dlg.m_pMemBitmap.get());
 }
 
+TEST_F(AutoUpdateDlgTest, MinimisedTheWindowShowsItsIconInTheMiddle)
+{
+    dlg.ShowSplash();
+    DeliverIconic(dlg.m_hWnd, true);
+    UpdateWindow(dlg.m_hWnd);
+    // 368 x 91 with a 32-pixel icon: its corner at ((368 - 32 + 1) / 2, (91 - 32 + 1) / 2) = (168, 30).
+    CBitmap icon;
+    LoadBitmap(icon, IDR_MAINFRAME);
+    EXPECT_NE(Surface().GetPixel(168 + 16, 30 + 16), splash.GetPixel(168 + 16, 30 + 16));
+    EXPECT_EQ(Surface().GetPixel(166, 50), splash.GetPixel(166, 50));  // outside the icon the window stays
+    EXPECT_EQ(Surface().GetPixel(201, 50), splash.GetPixel(201, 50));
+    DeliverIconic(dlg.m_hWnd, false);
+    UpdateWindow(dlg.m_hWnd);
+    EXPECT_EQ(Differences(splash), 0);
+}
+
 TEST_F(AutoUpdateDlgTest, PressingTheBackgroundAsksToMoveTheWindow)
 {
     class MoveRecorder : public CWnd {};

@@ -139,6 +139,23 @@ TEST_F(ProgressTest, HalfWayAndAShrinkingFillRedrawsTheTrack)
     EXPECT_EQ(At(100, 6), kWhite);
 }
 
+TEST(SkinProgressVerticalTest, AVerticalBarFillsFromTheBottom)
+{
+    Parent parent;
+    CSkinProgressCtrl bar;
+    bar.SubclassWindow(parent.Child("msctls_progress32", WS_VISIBLE | PBS_VERTICAL, {10, 10, 24, 90}, 1000));
+    bar.SetRange32(0, 100);
+    bar.SetPos(50);
+    parent.Paint();
+    CBitmap fill;
+    LoadBitmap(fill, IDB_PROGRESS_FILL);
+    // inner = (1, 1, 13, 79): yt = MulDiv(78, 50, 100) = 39; the fill covers rows 39 to 78.
+    auto filled = [&](int y) { return parent.Pixel(10 + 6, 10 + y) != kWhite && parent.Pixel(10 + 6, 10 + y) != kFrame; };
+    EXPECT_FALSE(filled(37));
+    EXPECT_TRUE(filled(40));
+    EXPECT_TRUE(filled(78));
+}
+
 TEST(SkinStaticTest, TextDrawsOverTheParentsBackgroundClippedToOneLine)
 {
     Parent parent;
