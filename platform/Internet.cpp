@@ -151,6 +151,8 @@ struct CInternetSession::Transfer {
     std::size_t Take(char* out, std::size_t count)
     {
         std::size_t n = std::min(count, Available());
+        if (n == 0)
+            return 0;
         std::memcpy(out, pending.data() + pendingPos, n);
         pendingPos += n;
         if (pendingPos == pending.size()) {

@@ -58,6 +58,8 @@ constexpr auto kPaintInterval = std::chrono::milliseconds(16);
 
 std::recursive_mutex g_tree;
 std::set<HWND> g_windows;
+// Windows that are gone: kept, so that their handles are never given to another window.
+std::vector<std::unique_ptr<WindowData>> g_destroyed;
 std::deque<Message> g_queue;
 std::mutex g_queueMutex;
 std::condition_variable g_queueChanged;
@@ -416,6 +418,7 @@ bool DestroyWindow(HWND hWnd)
     hWnd->surface.reset();
     hWnd->props.clear();
     hWnd->proc = nullptr;
+    g_destroyed.emplace_back(hWnd);
     return true;
 }
 
