@@ -11,18 +11,27 @@
 #include "download/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
 #include "tests/support/ZipBuilder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class ProgramTest : public ::testing::Test {
+// Each scenario runs without a display; those that end without a message box run once more
+// with the window on an X server of their own.
+class ProgramTest : public ::testing::TestWithParam<bool> {
 protected:
+    bool WithDisplay() const { return GetParam(); }
     void SetUp() override
     {
         if (NginxBinary().empty())
             GTEST_SKIP() << "nginx is not installed";
+        if (WithDisplay()) {
+            if (!XvfbInstalled())
+                GTEST_SKIP() << "Xvfb is not installed";
+            x = std::make_unique<Xvfb>();
+        }
         ::chmod(server.Path().c_str(), 0755);
         fs::create_directories(server.Path() / "update");
         fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
@@ -45,7 +54,8 @@ protected:
     // Runs the program in the installation directory; returns its exit code, output in `output`.
     int Run(const std::string& arguments = "")
     {
-        std::string command = "cd '" + install.Path().string() + "' && env -u DISPLAY ./KesuUpdate.exe " + arguments + " 2>&1";
+        std::string command = "cd '" + install.Path().string() + "' && " + (WithDisplay() ? "" : "env -u DISPLAY ") +
+                              "./KesuUpdate.exe " + arguments + " 2>&1";
         FILE* pipe = ::popen(command.c_str(), "r");
         output.clear();
         char buffer[4096];
@@ -55,6 +65,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    std::unique_ptr<Xvfb> x;
     TempDir server;
     TempDir install;
     std::unique_ptr<Nginx> nginx;
@@ -62,7 +73,10 @@ protected:
     std::string output;
 };
 
-TEST_F(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
+// Message boxes and the progress line go to standard error only without a display.
+class ConsoleProgramTest : public ProgramTest {};
+
+TEST_P(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
 {
     install.Write("readme.txt", "old");
     install.Write("same.txt", "same");
@@ -80,7 +94,7 @@ TEST_F(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
     EXPECT_EQ(nginx->RequestCount(), 4);  // only the manifest: everything is up to date
 }
 
-TEST_F(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
+TEST_P(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
 {
     ZipItem tool{"bin/tool.sh", "#!/bin/sh\necho tool\n"};
     tool.external = 0100755u << 16;
@@ -94,7 +108,7 @@ TEST_F(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/Game7.zip"));
 }
 
-TEST_F(ProgramTest, PackageModeFallsBackToTheManifestWhenThePackageIsMissing)
+TEST_P(ProgramTest, PackageModeFallsBackToTheManifestWhenThePackageIsMissing)
 {
     Publish("readme.txt", "from the manifest");
     // "Game7.dat" names Game7.xml: published under that name too.
@@ -103,7 +117,7 @@ TEST_F(ProgramTest, PackageModeFallsBackToTheManifestWhenThePackageIsMissing)
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "from the manifest");
 }
 
-TEST_F(ProgramTest, SelfUpdateSetsTheRunningProgramAsideAndInstallsAnExecutableCopy)
+TEST_P(ProgramTest, SelfUpdateSetsTheRunningProgramAsideAndInstallsAnExecutableCopy)
 {
     const std::string old = ReadWholeFile(install.Path() / "KesuUpdate.exe");
     const std::string next = old + "new build";  // still a runnable program
@@ -121,7 +135,7 @@ TEST_F(ProgramTest, SelfUpdateSetsTheRunningProgramAsideAndInstallsAnExecutableC
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), old);
 }
 
-TEST_F(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
+TEST_P(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
 {
     install.Write("Maravel.exe", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/lobby-arguments\"\n");
     ::chmod((install.Path() / "Maravel.exe").c_str(), 0755);
@@ -138,14 +152,14 @@ TEST_F(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
     EXPECT_EQ(ReadWholeFile(install.Path() / "lobby-arguments"), "-KesuUpdate_old.exe\n");
 }
 
-TEST_F(ProgramTest, WithoutADisplayProgressGoesToStandardError)
+TEST_P(ConsoleProgramTest, WithoutADisplayProgressGoesToStandardError)
 {
     Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
     EXPECT_EQ(Run(), 0);
     EXPECT_NE(output.find("big.dat 3072 KB / 3072 KB  100%"), std::string::npos) << output;
 }
 
-TEST_F(ProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
+TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
 {
     Publish("gone.dat", "x");
     fs::remove(server.Path() / "update/gone.dat");
@@ -159,7 +173,7 @@ TEST_F(ProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessag
     EXPECT_NE(output.find("提示: 请重新安装 %s\n"), std::string::npos) << output;
 }
 
-TEST_F(ProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
+TEST_P(ConsoleProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
 {
     Publish("readme.txt", "new readme");
     Publish("gone.dat", "will be removed");
@@ -170,5 +184,9 @@ TEST_F(ProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
     EXPECT_NE(output.find("提示: 下载 gone.dat 文件失败"), std::string::npos) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old");
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, ProgramTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Window" : "NoDisplay"; });
+INSTANTIATE_TEST_SUITE_P(NoDisplay, ConsoleProgramTest, ::testing::Values(false));
 
 }  // namespace
