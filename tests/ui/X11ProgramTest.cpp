@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -140,6 +141,22 @@ protected:
     std::vector<pid_t> started;
 };
 
+// The lobby's window: the message the updater posts to it, when one comes.
+std::optional<XClientMessageEvent> AwaitLobbyMessage(Display* display)
+{
+    Atom kesuMessage = XInternAtom(display, "KESU_MESSAGE", False);
+    for (int i = 0; i < 100; ++i) {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == kesuMessage)
+                return event.xclient;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+}
+
 TEST_F(X11ProgramTest, ANamedUpdateTellsTheLobbyWindowWithItsTwoNumbers)
 {
     Serve("<manifest><filelist/></manifest>");  // nothing to update: the run ends at once
@@ -149,27 +166,48 @@ TEST_F(X11ProgramTest, ANamedUpdateTellsTheLobbyWindowWithItsTwoNumbers)
     XMapWindow(display, lobby);
     XSync(display, False);
 
-    pid_t pid = Start({"Game7.dat", "12", "34"});
-    EXPECT_EQ(WaitFor(pid, 10s), 0);
-    Atom kesuMessage = XInternAtom(display, "KESU_MESSAGE", False);
-    XEvent event{};
-    bool received = false;
-    for (int i = 0; i < 100 && !received; ++i) {
-        while (XPending(display)) {
-            XNextEvent(display, &event);
-            if (event.type == ClientMessage && event.xclient.message_type == kesuMessage) {
-                received = true;
-                break;
-            }
-        }
-        if (!received)
-            std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(WaitFor(Start({"Game7.dat", "12", "34"}), 10s), 0);
+    std::optional<XClientMessageEvent> message = AwaitLobbyMessage(display);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->window, lobby);
+    EXPECT_EQ(message->data.l[0], 1124);
+    EXPECT_EQ(message->data.l[1], 12);
+    EXPECT_EQ(message->data.l[2], 34);
+
+    EXPECT_EQ(WaitFor(Start({"Game7.dat", "12"}), 10s), 0);  // one number only
+    message = AwaitLobbyMessage(display);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->data.l[1], 12);
+    EXPECT_EQ(message->data.l[2], -1);
+}
+
+TEST_F(X11ProgramTest, CancelByEscapeOrByTheButtonEndsTheRunAndKeepsThePartialDownload)
+{
+    server.Http().Get("/update/big.dat", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(10'000'000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(std::string(8192, 'b').data(), 8192);
+            return server.Stall(std::chrono::milliseconds(20));
+        });
+    });
+    Serve("<manifest><filelist><file filename='big.dat' filesize='10000000' fileversion='1' md5='x'/></filelist></manifest>");
+    for (const std::string& how : {std::string("key Escape"), std::string("click 1")}) {
+        pid_t pid = Start();
+        Window window = AwaitUpdaterWindow();
+        ASSERT_NE(window, 0u);
+        std::this_thread::sleep_for(300ms);
+        Window child;
+        int x = 0, y = 0;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        // Over the cancel button: without a window manager the keyboard follows the pointer.
+        std::string command = "xdotool mousemove " + std::to_string(x + 282 + 30) + " " + std::to_string(y + 65 + 10) +
+                              " sleep 0.1 " + how;
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(WaitFor(pid, 3s), 0) << how;
+        EXPECT_FALSE(fs::exists(install.Path() / "big.dat")) << how;
+        EXPECT_TRUE(fs::exists(install.Path() / "big.dat.dtm")) << how;
+        fs::remove(install.Path() / "big.dat.dtm");
+        std::this_thread::sleep_for(100ms);  // the window is gone before the next run looks for one
     }
-    ASSERT_TRUE(received);
-    EXPECT_EQ(event.xclient.window, lobby);
-    EXPECT_EQ(event.xclient.data.l[0], 1124);
-    EXPECT_EQ(event.xclient.data.l[1], 12);
-    EXPECT_EQ(event.xclient.data.l[2], 34);
 }
 
 TEST_F(X11ProgramTest, ClosingTheWindowDuringADownloadEndsTheRunWithNothingInstalled)
