@@ -2,9 +2,12 @@
 # The demo update: builds the program, publishes a small generated update on a loopback server
 # and runs KesuUpdate.exe from a demo installation against it three times: a manifest update,
 # the same again (nothing left to do), and a package update (Game7.zip, unpacked in place).
+# The window shows on $DISPLAY; without one the demo starts an X server of its own (Xvfb) and
+# saves a screenshot of the window during the first update.
 #
 #   build/demo/server/update/   what the server holds (update.xml, its files, Game7.zip)
 #   build/demo/install/         the installation: KesuUpdate.exe, its settings file pirvex.dll
+#   build/demo/window.png       the screenshot
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
@@ -35,9 +38,17 @@ mkdir -p "$demo/package/maps"
 echo "a map that only the package brings" > "$demo/package/maps/harbour.map"
 (cd "$demo/package" && zip -q -r "$updates/Game7.zip" .)
 
-"$root/build/kesu-demo-server" "$demo/server" > "$demo/server.port" &
+"$root/build/kesu-demo-server" "$demo/server" 0 400 > "$demo/server.port" &
 server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
+xserver=
+trap 'kill $server $xserver 2>/dev/null || true' EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+  xserver=$!
+  read -r number <&3
+  export DISPLAY=":$number"
+  echo "demo: no display: the window shows on an X server of its own, $DISPLAY"
+fi
 for _ in $(seq 50); do [ -s "$demo/server.port" ] && break; sleep 0.1; done
 port=$(head -n1 "$demo/server.port")
 echo "demo: serving $updates on http://127.0.0.1:$port/update/"
@@ -56,7 +67,10 @@ run() {
   ./KesuUpdate.exe "$@" || status=$?
   echo "demo: exit code $status"
 }
+shot="$demo/window.png"
+"$root/build/kesu-screenshot" "$shot" KesuUpdate 10 1.0 > /dev/null 2>&1 && echo "demo: screenshot of the window in $shot" &
 run
+wait $! 2>/dev/null || true
 sleep 0.2
 run
 sleep 0.2
