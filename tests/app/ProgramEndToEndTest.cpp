@@ -11,6 +11,7 @@
 #include "download/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/Xvfb.h"
 #include "tests/support/ZipBuilder.h"
 
@@ -51,6 +52,20 @@ protected:
         server.Write("update/update.xml", "<manifest><filelist>" + entries + "</filelist></manifest>");
     }
 
+    // A stand-in lobby that records how it was started.
+    void InstallLobby()
+    {
+        install.Write("Maravel.exe", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/lobby-arguments\"\n");
+        ::chmod((install.Path() / "Maravel.exe").c_str(), 0755);
+    }
+    // What the lobby was started with, waiting a little for it; empty when it was not started.
+    std::string LobbyArguments()
+    {
+        for (int i = 0; i < 50 && !fs::exists(install.Path() / "lobby-arguments"); ++i)
+            ::usleep(20000);
+        return fs::exists(install.Path() / "lobby-arguments") ? ReadWholeFile(install.Path() / "lobby-arguments") : "";
+    }
+
     // Runs the program in the installation directory; returns its exit code, output in `output`.
     int Run(const std::string& arguments = "")
     {
@@ -78,17 +93,21 @@ class ConsoleProgramTest : public ProgramTest {};
 
 TEST_P(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
 {
+    InstallLobby();
     install.Write("readme.txt", "old");
     install.Write("same.txt", "same");
     Publish("readme.txt", "new readme");
     Publish("same.txt", "same");
     Publish("data\\map\\town.dat", std::string(100000, 't'));
+    Publish("Reg.Local", "never fetched");
 
     EXPECT_EQ(Run(), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(100000, 't'));
+    EXPECT_FALSE(fs::exists(install.Path() / "Reg.Local"));
     EXPECT_TRUE(fs::is_empty(install.Path() / "tmp")) << output;
     EXPECT_EQ(nginx->RequestCount(), 3);  // the manifest and the two changed files
+    EXPECT_EQ(LobbyArguments(), "-KesuUpdate_old.exe\n");
 
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(nginx->RequestCount(), 4);  // only the manifest: everything is up to date
@@ -102,6 +121,7 @@ TEST_P(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
 
     EXPECT_EQ(Run("Game7.dat 12 34 -install"), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/harbour.map"), "harbour");
+    EXPECT_EQ(nginx->RequestCount(), 2);  // the probe and the download: no manifest
     struct stat st {};
     ASSERT_EQ(::stat((install.Path() / "bin/tool.sh").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
@@ -180,9 +200,21 @@ TEST_P(ConsoleProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
     fs::remove(server.Path() / "update/gone.dat");
     install.Write("readme.txt", "old");
 
+    InstallLobby();
     EXPECT_EQ(Run(), 0);
     EXPECT_NE(output.find("提示: 下载 gone.dat 文件失败"), std::string::npos) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old");
+    EXPECT_EQ(LobbyArguments(), "");  // a failed run hands nothing back
+}
+
+TEST_P(ConsoleProgramTest, AnUnreachableServerShowsItsNumberAndEndsLikeAFinishedRun)
+{
+    InstallLobby();
+    install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(UnusedPort()) + "\n");
+    EXPECT_EQ(Run("Game7.dat 1 2 -install"), 0);
+    EXPECT_EQ(output, "提示: Error line:493\n");
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(LobbyArguments(), "-KesuUpdate_old.exe\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Display, ProgramTest, ::testing::Values(false, true),
