@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/AutoUpdateDlg.h"
@@ -88,6 +90,42 @@ TEST_F(UpdateEventsTest, AFailureShowsTheWorkersTextThenWhereToGetTheInstaller)
     EXPECT_EQ(shown, "提示: 下载 data\\a.bin 文件失败\n提示: 更新失败，请到https://www.kesu.example.com/download/下载最新版本\n");
     PumpMessages();
     EXPECT_FALSE(IsWindow(dlg.m_hWnd));
+}
+
+TEST(UpdateEndTest, ClosedDuringTheInstallationTheWindowGoesButTheRunWaitsForTheInstallation)
+{
+    auto dlg = std::make_unique<CAutoUpdateDlg>();
+    ASSERT_TRUE(dlg->Create(false));
+    std::atomic<bool> installed{false};
+    dlg->m_downloadMgr.m_nLastEvent = DOWNLOAD_EVENT_INSTALLING;
+    dlg->m_downloadMgr.m_hThread = std::make_unique<CThread>([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // moving files into place
+        installed = true;
+        return 0u;
+    });
+    SendMessage(dlg->m_hWnd, WM_CLOSE);
+    EXPECT_FALSE(IsWindow(dlg->m_hWnd));  // the window goes at once
+    EXPECT_FALSE(dlg->m_downloadMgr.m_bCancel);
+    dlg.reset();  // as the application does when the loop ends
+    EXPECT_TRUE(installed);
+}
+
+TEST(UpdateEndTest, ClosedDuringADownloadTheWorkerIsAskedToStop)
+{
+    auto dlg = std::make_unique<CAutoUpdateDlg>();
+    ASSERT_TRUE(dlg->Create(false));
+    std::atomic<bool> stopped{false};
+    CDownloadMgr& mgr = dlg->m_downloadMgr;
+    mgr.m_nLastEvent = DOWNLOAD_EVENT_PROGRESS;
+    mgr.m_hThread = std::make_unique<CThread>([&] {
+        while (!mgr.m_bCancel)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        stopped = true;
+        return 2u;
+    });
+    SendMessage(dlg->m_hWnd, WM_CLOSE);
+    dlg.reset();
+    EXPECT_TRUE(stopped);
 }
 
 }  // namespace
