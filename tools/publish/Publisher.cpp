@@ -1,0 +1,321 @@
+#include "tools/publish/Publisher.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fnmatch.h>
+#include <fstream>
+#include <minizip/zip.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "download/MD5Checksum.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+struct Source {
+    fs::path path;     // in the build directory (a link already resolved)
+    std::string rel;   // relative, with '/'
+    std::string name;  // relative, with '\'
+};
+
+std::string WindowsName(std::string rel)
+{
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    return rel;
+}
+
+bool IsInside(const fs::path& path, const fs::path& dir)
+{
+    auto [end, unused] = std::mismatch(dir.begin(), dir.end(), path.begin(), path.end());
+    return end == dir.end();
+}
+
+bool Excluded(const std::string& rel, const std::vector<std::string>& patterns)
+{
+    const std::string file = fs::path(rel).filename().string();
+    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
+        return fnmatch(pattern.c_str(), rel.c_str(), 0) == 0 || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
+    });
+}
+
+// Why the updater could not take this name, or an empty text.
+std::string NameProblem(const std::string& rel)
+{
+    if (rel.find('\\') != std::string::npos)
+        return "its name holds a backslash, which the updater reads as a directory separator";
+    if (std::any_of(rel.begin(), rel.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+        return "its name holds a control character";
+    if (rel == "Reg.Local")
+        return "\"Reg.Local\" is a name the updater skips";
+    return {};
+}
+
+// The files to publish, sorted by their names in the manifest; an error text on refusal.
+std::string Collect(const PublishOptions& options, std::vector<Source>& sources)
+{
+    std::error_code error;
+    const fs::path build = fs::canonical(options.buildDir, error);
+    if (error || !fs::is_directory(build))
+        return options.buildDir + ": no such directory";
+    const fs::path tree = fs::weakly_canonical(options.treeDir);
+    for (auto it = fs::recursive_directory_iterator(build, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        const std::string rel = path.lexically_relative(build).generic_string();  // links not resolved
+        if (IsInside(path, tree)) {  // the output written into the input
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (Excluded(rel, options.excludes)) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        fs::path real = path;
+        if (it->is_symlink()) {
+            real = fs::canonical(path, error);
+            if (error || !IsInside(real, build))
+                return rel + ": the link leads outside " + options.buildDir;
+            if (fs::is_directory(real))
+                continue;  // its files are published under their own paths
+        } else if (it->is_directory()) {
+            continue;
+        }
+        if (!fs::is_regular_file(real))
+            continue;
+        if (std::string problem = NameProblem(rel); !problem.empty())
+            return rel + ": " + problem;
+        sources.push_back({real, rel, WindowsName(rel)});
+    }
+    if (error)
+        return options.buildDir + ": " + error.message();
+    std::sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) { return a.name < b.name; });
+    return {};
+}
+
+std::string Digest(const fs::path& path)
+{
+    return CMD5Checksum::HashFile(path.string());
+}
+
+// Copies the file into place through a temporary name, hashing what it copies.
+std::string CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, std::uint64_t& size)
+{
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+    struct stat st {};
+    ::fstat(in, &st);
+    fs::create_directories(to.parent_path());
+    const fs::path temporary = to.string() + ".kesu-publish";
+    int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+    if (out < 0) {
+        ::close(in);
+        throw std::runtime_error(to.string() + ": " + std::strerror(errno));
+    }
+    CMD5Checksum md5;
+    size = 0;
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0) {
+                ::close(in), ::close(out);
+                throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+            }
+            break;
+        }
+        md5.Update(buffer.data(), static_cast<std::size_t>(n));
+        size += static_cast<std::uint64_t>(n);
+        for (ssize_t at = 0; at < n;) {
+            ssize_t written = ::write(out, buffer.data() + at, static_cast<std::size_t>(n - at));
+            if (written < 0 && errno != EINTR) {
+                ::close(in), ::close(out);
+                throw std::runtime_error(to.string() + ": " + std::strerror(errno));
+            }
+            at += std::max<ssize_t>(written, 0);
+        }
+    }
+    ::close(in);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out, times);
+    if (::close(out) != 0 || ::rename(temporary.c_str(), to.c_str()) != 0)
+        throw std::runtime_error(to.string() + ": " + std::strerror(errno));
+    return CMD5Checksum::ToHex(md5.Final());
+}
+
+PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::vector<char>& buffer)
+{
+    PublishedFile file;
+    file.name = source.name;
+    const fs::path target = updateDir / source.rel;
+    std::error_code error;
+    const std::uint64_t sourceSize = fs::file_size(source.path);
+    if (fs::is_regular_file(target, error) && fs::file_size(target, error) == sourceSize) {
+        std::string digest = Digest(source.path);
+        if (Digest(target) == digest) {
+            file.size = sourceSize;
+            file.md5 = digest;
+            return file;  // unchanged: not written again
+        }
+    }
+    file.md5 = CopyHashing(source.path, target, buffer, file.size);
+    file.written = true;
+    return file;
+}
+
+std::string XmlAttribute(const std::string& text)
+{
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+void WriteAtomically(const fs::path& path, const std::string& text)
+{
+    const fs::path temporary = path.string() + ".kesu-publish";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush())
+            throw std::runtime_error(path.string() + ": cannot be written");
+    }
+    fs::rename(temporary, path);
+}
+
+// An extended-timestamp field with the last-write time.
+std::string ExtendedTimestamp(std::int64_t mtime)
+{
+    std::string field = "UT";
+    field += static_cast<char>(5), field += static_cast<char>(0), field += static_cast<char>(1);
+    for (int i = 0; i < 4; ++i)
+        field += static_cast<char>((static_cast<std::uint32_t>(mtime) >> (8 * i)) & 0xFF);
+    return field;
+}
+
+void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
+                  std::vector<char>& buffer)
+{
+    const fs::path temporary = zipPath.string() + ".kesu-publish";
+    zipFile zip = zipOpen64(temporary.c_str(), APPEND_STATUS_CREATE);
+    if (!zip)
+        throw std::runtime_error(zipPath.string() + ": cannot be created");
+    for (const Source& source : sources) {
+        const fs::path file = updateDir / source.rel;
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        std::tm local{};
+        ::localtime_r(&st.st_mtim.tv_sec, &local);
+        zip_fileinfo info{};
+        info.tmz_date = {static_cast<uInt>(local.tm_sec), static_cast<uInt>(local.tm_min), static_cast<uInt>(local.tm_hour),
+                         static_cast<uInt>(local.tm_mday), static_cast<uInt>(local.tm_mon),
+                         static_cast<uInt>(local.tm_year + 1900)};
+        info.external_fa = (static_cast<uLong>(S_IFREG | (st.st_mode & 0777))) << 16;
+        const std::string extra = ExtendedTimestamp(st.st_mtim.tv_sec);
+        if (zipOpenNewFileInZip4_64(zip, source.rel.c_str(), &info, extra.data(), static_cast<uInt>(extra.size()), nullptr,
+                                    0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                    nullptr, 0, 3 << 8 | 20, 0, 1) != ZIP_OK)
+            throw std::runtime_error(zipPath.string() + ": cannot add " + source.rel);
+        std::ifstream in(file, std::ios::binary);
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+            zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount()));
+        zipCloseFileInZip(zip);
+    }
+    if (zipClose(zip, nullptr) != ZIP_OK)
+        throw std::runtime_error(zipPath.string() + ": cannot be written");
+    fs::rename(temporary, zipPath);
+}
+
+std::string PackageName(std::string manifest)
+{
+    for (auto at = manifest.find(".xml"); at != std::string::npos; at = manifest.find(".xml", at + 4))
+        manifest.replace(at, 4, ".zip");
+    return manifest;
+}
+
+}  // namespace
+
+std::string ManifestText(const std::vector<PublishedFile>& files, const std::string& version)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest>\n  <filelist>\n";
+    for (const PublishedFile& file : files)
+        text += "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" + std::to_string(file.size) +
+                "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" + file.md5 + "\"/>\n";
+    return text + "  </filelist>\n</manifest>\n";
+}
+
+PublishResult Publish(const PublishOptions& options, const PublishProgress& progress)
+{
+    PublishResult result;
+    std::vector<Source> sources;
+    if (std::string error = Collect(options, sources); !error.empty()) {
+        result.error = error;
+        return result;
+    }
+    for (const Source& source : sources) {
+        if (fs::file_size(source.path) > 0xFFFFFFFFull) {
+            result.error = source.rel + ": larger than 4 GiB, which the manifest cannot state";
+            return result;
+        }
+    }
+    const fs::path updateDir = options.treeDir;
+    result.files.resize(sources.size());
+    std::atomic<std::size_t> next{0}, done{0};
+    std::mutex mutex;
+    std::string failure;
+    auto work = [&] {
+        std::vector<char> buffer(kChunk);
+        for (std::size_t i; (i = next++) < sources.size();) {
+            try {
+                result.files[i] = PublishOne(sources[i], updateDir, buffer);
+            } catch (const std::exception& e) {
+                std::lock_guard lock(mutex);
+                failure = e.what();
+                next = sources.size();
+                return;
+            }
+            std::lock_guard lock(mutex);
+            if (progress)
+                progress(++done, sources.size(), result.files[i]);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < std::max(1, options.threads); ++t)
+        workers.emplace_back(work);
+    work();
+    for (auto& worker : workers)
+        worker.join();
+    if (!failure.empty()) {
+        result.error = failure;
+        return result;
+    }
+    try {
+        std::vector<char> buffer(kChunk);
+        if (options.package)
+            WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer);
+        WriteAtomically(updateDir / options.manifestName, ManifestText(result.files, options.version));
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    return result;
+}

@@ -1,0 +1,77 @@
+// kesu-publish: writes the update tree of a build for any static HTTP server.
+//
+//   kesu-publish [options] <build directory> <tree directory>
+//
+//     --manifest NAME   the manifest's name (default update.xml)
+//     --version TEXT    the fileversion of every entry (default 1.0)
+//     --exclude PATTERN leave out files whose path or name matches (repeatable)
+//     --package         also write the package, the manifest's name with .zip
+//
+// The tree may hold an earlier publication: files that did not change are not written again.
+// Serve the tree's directory as /update/ of the server named in the updater's settings.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/publish/Publisher.h"
+
+namespace {
+
+int Usage(const char* program)
+{
+    std::fprintf(stderr,
+                 "usage: %s [--manifest NAME] [--version TEXT] [--exclude PATTERN]... [--package] <build dir> <tree dir>\n",
+                 program);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PublishOptions options;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (argument == "--manifest" || argument == "--version" || argument == "--exclude") {
+            const char* text = value();
+            if (!text)
+                return Usage(argv[0]);
+            if (argument == "--manifest")
+                options.manifestName = text;
+            else if (argument == "--version")
+                options.version = text;
+            else
+                options.excludes.push_back(text);
+        } else if (argument == "--package") {
+            options.package = true;
+        } else if (argument.starts_with("--")) {
+            return Usage(argv[0]);
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (positional.size() != 2)
+        return Usage(argv[0]);
+    options.buildDir = positional[0];
+    options.treeDir = positional[1];
+
+    std::uint64_t bytes = 0;
+    std::size_t written = 0;
+    PublishResult result = Publish(options, [&](std::size_t done, std::size_t total, const PublishedFile& file) {
+        std::printf("[%zu/%zu] %s  %llu bytes  %s\n", done, total, file.name.c_str(),
+                    static_cast<unsigned long long>(file.size), file.written ? "written" : "unchanged");
+        bytes += file.size;
+        written += file.written;
+    });
+    if (!result.error.empty()) {
+        std::fprintf(stderr, "kesu-publish: %s\n", result.error.c_str());
+        return 1;
+    }
+    std::printf("%zu files, %.1f MB, %zu written, %zu unchanged; manifest %s%s\n", result.files.size(), bytes / 1e6,
+                written, result.files.size() - written, options.manifestName.c_str(),
+                options.package ? " and its package" : "");
+    return 0;
+}
