@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +163,18 @@ std::string SiblingTempPath(const std::string& nativePath)
     auto slash = nativePath.find_last_of('/');
     std::string dir = slash == std::string::npos ? std::string() : nativePath.substr(0, slash + 1);
     return dir + ".kesu-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+}
+
+bool LockForProcess(const std::string& path)
+{
+    int fd = ::open(ToNativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return true;  // a directory that takes no lock file cannot hold another updater's either
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return true;  // the descriptor stays open: the lock lasts as long as the process
 }
 
 std::string GetModuleFileName()
