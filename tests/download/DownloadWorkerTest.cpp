@@ -184,7 +184,7 @@ TEST_F(DownloadWorkerTest, BodyWithoutLengthIsStoredWhole)
 {
     const std::string body = Pattern(100000, 2);
     routes["chunked.dat"] = [&](httplib::Response& res) {
-        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+        res.set_chunked_content_provider("application/octet-stream", [body](size_t offset, httplib::DataSink& sink) {
             if (offset < body.size())
                 sink.write(body.data() + offset, std::min<size_t>(3000, body.size() - offset));
             else
@@ -204,7 +204,7 @@ TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
     // Announces twice what it sends, then closes the connection.
     routes["short.dat"] = [&](httplib::Response& res) {
         res.set_content_provider(body.size() * 2, "application/octet-stream",
-                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                 [body](size_t offset, size_t, httplib::DataSink& sink) {
                                      if (offset >= body.size())
                                          return false;
                                      sink.write(body.data(), body.size());
@@ -213,7 +213,7 @@ TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
     };
     // Drops the connection in the middle of a chunked body.
     routes["dropped.dat"] = [&](httplib::Response& res) {
-        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+        res.set_chunked_content_provider("application/octet-stream", [body](size_t offset, httplib::DataSink& sink) {
             if (offset >= body.size())
                 return false;
             sink.write(body.data(), body.size());

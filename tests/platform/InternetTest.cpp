@@ -77,7 +77,7 @@ TEST_F(InternetTest, BodyWithoutLengthIsReadToItsEnd)
 {
     const std::string body = Pattern(100000);
     server.Http().Get("/chunked", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+        res.set_chunked_content_provider("application/octet-stream", [body](size_t offset, httplib::DataSink& sink) {
             if (offset < body.size())
                 sink.write(body.data() + offset, std::min<size_t>(7000, body.size() - offset));
             else
@@ -97,7 +97,7 @@ TEST_F(InternetTest, BodyShorterThanItsLengthFails)
     const std::string body = Pattern(50000);
     server.Http().Get("/cut", [&](const httplib::Request&, httplib::Response& res) {
         res.set_content_provider(body.size() * 2, "application/octet-stream",
-                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                 [body](size_t offset, size_t, httplib::DataSink& sink) {
                                      if (offset >= body.size())
                                          return false;  // the connection closes midway
                                      sink.write(body.data(), body.size());
