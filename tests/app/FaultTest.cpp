@@ -5,7 +5,11 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <random>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -29,26 +33,30 @@ std::string Contents(int i, bool updated)
 // A published update of `count` files and an installation of their old versions to copy.
 class FaultTest : public ::testing::Test {
 protected:
-    void Prepare(int count)
+    void Prepare(int count, std::size_t padding = 0, const std::string& serverConfig = "    keepalive_requests 100000;\n")
     {
         if (NginxBinary().empty())
             GTEST_SKIP() << "nginx is not installed";
         files = count;
+        pad = padding;
         std::string entries;
         for (int i = 0; i < count; ++i) {
             std::string name = "data/f" + std::to_string(i) + ".dat";
-            std::string path = site.Write("update/" + name, Contents(i, true));
+            std::string path = site.Write("update/" + name, New(i));
             old.Write(name, Contents(i, false));
             entries += "<file filename=\"data\\f" + std::to_string(i) + ".dat\" filesize=\"" +
-                       std::to_string(Contents(i, true).size()) + "\" fileversion=\"2\" md5=\"" +
+                       std::to_string(New(i).size()) + "\" fileversion=\"2\" md5=\"" +
                        CMD5Checksum::HashFile(path) + "\"/>";
         }
         site.Write("update/update.xml", "<manifest><filelist>" + entries + "</filelist></manifest>");
         ::chmod(site.Path().c_str(), 0755);
-        nginx = std::make_unique<Nginx>(site.Path().string(), "    keepalive_requests 100000;\n");
+        siteConfig = serverConfig;
+        nginx = std::make_unique<Nginx>(site.Path().string(), siteConfig);
         fs::copy_file(KESU_EXE, old.Path() / "KesuUpdate.exe");
         old.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(nginx->Port()) + "\n[Setup]\nTempDir=tmp\n");
     }
+
+    std::string New(int i) const { return Contents(i, true) + std::string(pad, 'p'); }
 
     // A fresh installation of the old version.
     fs::path NewInstallation(const std::string& name)
@@ -58,7 +66,8 @@ protected:
         return dir;
     }
 
-    static pid_t Start(const fs::path& install)
+    // Starts the updater in the installation; what it writes to standard error goes to `errors`.
+    static pid_t Start(const fs::path& install, const fs::path& errors = "/dev/null")
     {
         std::string program = (install / "KesuUpdate.exe").string();
         char* argv[] = {program.data(), nullptr};
@@ -73,7 +82,7 @@ protected:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, install.c_str());
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -93,7 +102,7 @@ protected:
         int updated = 0;
         for (int i = 0; i < files; ++i) {
             std::string text = ReadWholeFile(install / ("data/f" + std::to_string(i) + ".dat"));
-            if (text == Contents(i, true))
+            if (text == New(i))
                 ++updated;
             else
                 EXPECT_EQ(text, Contents(i, false)) << install << " file " << i << " is neither version";
@@ -102,6 +111,8 @@ protected:
     }
 
     int files = 0;
+    std::size_t pad = 0;
+    std::string siteConfig;
     TempDir site, old, work;
     std::unique_ptr<Nginx> nginx;
 };
@@ -141,6 +152,61 @@ TEST_F(FaultTest, KilledDuringTheInstallationEveryFileIsOldOrNewAndTheNextRunCom
         EXPECT_EQ(UpdatedFiles(install), files) << "round " << round;
     }
     std::printf("killed in the middle of the installation %d times of 20\n", killedMidway);
+}
+
+TEST_F(FaultTest, AServerRestartedMidwayFailsTheRunAndTheNextRunCompletes)
+{
+    Prepare(3, 1 << 20, "    keepalive_requests 100000;\n    limit_rate 1m;\n");  // three files of 1 MB, slowly
+    fs::path install = NewInstallation("restart");
+    pid_t pid = Start(install);
+    std::this_thread::sleep_for(600ms);
+    const int port = nginx->Port();
+    nginx.reset();  // the server goes away in the middle of a file...
+    nginx = std::make_unique<Nginx>(site.Path().string(), siteConfig, port);  // ...and comes back
+    EXPECT_EQ(Wait(pid), 0);
+    EXPECT_EQ(UpdatedFiles(install), 0);  // a failed download installs nothing
+    EXPECT_EQ(Wait(Start(install)), 0);
+    EXPECT_EQ(UpdatedFiles(install), files);
+}
+
+TEST_F(FaultTest, AServerThatNeverAnswersFailsWithinTheStallLimit)
+{
+    Prepare(1);
+    // Connections complete in the kernel's backlog, but nothing is ever read or written.
+    int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ::listen(silent, 16);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
+    fs::path install = NewInstallation("silent");
+    std::ofstream(install / "pirvex.dll") << "[Download]\nsite1=127.0.0.1:" << ntohs(address.sin_port) << "\n";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Wait(Start(install)), 0);
+    auto waited = std::chrono::steady_clock::now() - start;
+    ::close(silent);
+    EXPECT_LT(waited, 60s);  // the 30-second stall limit, not minutes
+    EXPECT_EQ(UpdatedFiles(install), 0);
+    std::printf("a server that never answers: the run ended after %.1f s\n", std::chrono::duration<double>(waited).count());
+}
+
+TEST_F(FaultTest, AFullDiskFailsTheDownloadAndTheNextRunWithSpaceCompletes)
+{
+    Prepare(4, 300000);  // 1.2 MB to download into a 512 KB temporary directory
+    fs::path install = NewInstallation("full");
+    fs::create_directories(install / "tmp");
+    std::string mount = "mount -t tmpfs -o size=512k tmpfs '" + (install / "tmp").string() + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "no small file system can be mounted here";
+    EXPECT_EQ(Wait(Start(install, work.Path() / "errors")), 0);
+    EXPECT_NE(ReadWholeFile(work.Path() / "errors").find("No space left on device"), std::string::npos)
+        << ReadWholeFile(work.Path() / "errors");
+    EXPECT_EQ(UpdatedFiles(install), 0);
+    EXPECT_EQ(std::system(("umount '" + (install / "tmp").string() + "'").c_str()), 0);
+    EXPECT_EQ(Wait(Start(install)), 0);
+    EXPECT_EQ(UpdatedFiles(install), files);
 }
 
 TEST_F(FaultTest, TwoUpdatersOfOneInstallationNeverRunTogether)

@@ -38,12 +38,12 @@ std::string NginxBinary()
     return {};
 }
 
-Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig)
+Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig, int port)
 {
     std::string binary = NginxBinary();
     if (binary.empty())
         throw std::runtime_error("nginx is not installed");
-    m_nPort = UnusedPort();
+    m_nPort = port > 0 ? port : UnusedPort();
     const std::string prefix = m_prefix.Dir();
     std::ofstream(prefix + "nginx.conf")
         << "daemon off;\n"

@@ -9,8 +9,8 @@
 
 class Nginx {
 public:
-    // Throws std::runtime_error when nginx is missing or does not come up.
-    explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "");
+    // Throws std::runtime_error when nginx is missing or does not come up. Port 0: a free one.
+    explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "", int port = 0);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;

@@ -12,11 +12,13 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
+#include "download/MD5Checksum.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -252,6 +254,49 @@ TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
     EXPECT_EQ(WaitFor(second, 5s), 0);
     EXPECT_EQ(CountUpdaterWindows(), 1);
     EXPECT_EQ(WaitFor(first, 0ms), -1);  // the first goes on
+}
+
+TEST_F(X11ProgramTest, CancelAtRandomMomentsInstallsNothingAndTheNextRunCompletes)
+{
+    // Five files of 100 KB, sent 8 KB at a time: the download lasts most of a second.
+    std::string entries;
+    for (int i = 0; i < 5; ++i) {
+        std::string body(100000, static_cast<char>('a' + i));
+        CMD5Checksum md5;
+        md5.Update(body.data(), body.size());
+        entries += "<file filename='f" + std::to_string(i) + ".dat' filesize='100000' fileversion='1' md5='" +
+                   CMD5Checksum::ToHex(md5.Final()) + "'/>";
+        server.Http().Get("/update/f" + std::to_string(i) + ".dat", [this, body](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(body.size(), "application/octet-stream",
+                                     [this, body](size_t offset, size_t, httplib::DataSink& sink) {
+                                         sink.write(body.data() + offset, std::min<size_t>(8192, body.size() - offset));
+                                         return server.Stall(std::chrono::milliseconds(15));
+                                     });
+        });
+    }
+    Serve("<manifest><filelist>" + entries + "</filelist></manifest>");
+    std::mt19937 random(2026);
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = Start();
+        Window window = AwaitUpdaterWindow();
+        ASSERT_NE(window, 0u) << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 400));
+        XEvent close{};
+        close.xclient.type = ClientMessage;
+        close.xclient.window = window;
+        close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        close.xclient.format = 32;
+        close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        XSendEvent(display, window, False, NoEventMask, &close);
+        XFlush(display);
+        ASSERT_EQ(WaitFor(pid, 5s), 0) << round;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_FALSE(fs::exists(install.Path() / ("f" + std::to_string(i) + ".dat"))) << round;
+    }
+    EXPECT_EQ(WaitFor(Start(), 10s), 0);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ReadWholeFile(install.Path() / ("f" + std::to_string(i) + ".dat")),
+                  std::string(100000, static_cast<char>('a' + i)));
 }
 
 }  // namespace
