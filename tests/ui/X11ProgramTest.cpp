@@ -27,6 +27,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Asks the window to close, as a window manager's close button does.
+void CloseWindow(Display* display, Window window)
+{
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, window, False, NoEventMask, &close);
+    XFlush(display);
+}
+
 class X11ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -227,14 +240,7 @@ TEST_F(X11ProgramTest, ClosingTheWindowDuringADownloadEndsTheRunWithNothingInsta
     std::this_thread::sleep_for(300ms);  // downloading
     EXPECT_EQ(WaitFor(pid, 0ms), -1);
 
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = window;
-    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    XSendEvent(display, window, False, NoEventMask, &close);
-    XFlush(display);
+    CloseWindow(display, window);
     EXPECT_EQ(WaitFor(pid, 3s), 0);
     EXPECT_FALSE(fs::exists(install.Path() / "big.dat"));
 }
@@ -281,14 +287,7 @@ TEST_F(X11ProgramTest, CancelAtRandomMomentsInstallsNothingAndTheNextRunComplete
         Window window = AwaitUpdaterWindow();
         ASSERT_NE(window, 0u) << round;
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 400));
-        XEvent close{};
-        close.xclient.type = ClientMessage;
-        close.xclient.window = window;
-        close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-        close.xclient.format = 32;
-        close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-        XSendEvent(display, window, False, NoEventMask, &close);
-        XFlush(display);
+        CloseWindow(display, window);
         ASSERT_EQ(WaitFor(pid, 5s), 0) << round;
         for (int i = 0; i < 5; ++i)
             EXPECT_FALSE(fs::exists(install.Path() / ("f" + std::to_string(i) + ".dat"))) << round;
