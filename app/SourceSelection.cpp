@@ -4,16 +4,9 @@
 
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
+#include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
 #include "platform/Internet.h"
-
-std::string PackageName(const std::string& strManifestName)
-{
-    std::string name = strManifestName;
-    for (auto at = name.find(".xml"); at != std::string::npos; at = name.find(".xml", at + 4))
-        name.replace(at, 4, ".zip");
-    return name;
-}
 
 namespace {
 

@@ -7,8 +7,6 @@
 
 struct ManifestTarget;
 
-std::string PackageName(const std::string& strManifestName);
-
 // Queues this run's downloads on the target's manager: true when anything was queued. Sets
 // g_bManifestMode to 1 on a fallback and the target's total size from the package's length.
 bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL);

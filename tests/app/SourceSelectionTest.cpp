@@ -3,6 +3,7 @@
 #include "app/SourceSelection.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
+#include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"

@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 #include "download/MD5Checksum.h"
+#include "manifest/PackageName.h"
 
 namespace fs = std::filesystem;
 
@@ -244,13 +245,6 @@ void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, c
     if (zipClose(zip, nullptr) != ZIP_OK)
         throw std::runtime_error(zipPath.string() + ": cannot be written");
     fs::rename(temporary, zipPath);
-}
-
-std::string PackageName(std::string manifest)
-{
-    for (auto at = manifest.find(".xml"); at != std::string::npos; at = manifest.find(".xml", at + 4))
-        manifest.replace(at, 4, ".zip");
-    return manifest;
 }
 
 }  // namespace

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// The package that goes with a manifest: its name with every ".xml" made ".zip"
+// (Game7.xml: Game7.zip).
+std::string PackageName(const std::string& strManifestName);
