@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "bench/BenchSupport.h"
 #include "platform/X11Screen.h"
 #include "res/Resources.h"
+#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -51,15 +51,8 @@ bool SplashShown(Display* display, const CBitmap& splash)
 
 double StartToSplash(const fs::path& install, Display* display, const CBitmap& splash)
 {
-    std::string program = (install / "KesuUpdate.exe").string();
-    char* argv[] = {program.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, install.c_str());
     auto start = Clock::now();
-    pid_t pid = -1;
-    ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = SpawnIn(install.string(), (install / "KesuUpdate.exe").string());
     while (!SplashShown(display, splash) && Clock::now() - start < std::chrono::seconds(5))
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -4,20 +4,19 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <random>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
 #include "download/MD5Checksum.h"
 #include "tests/support/Nginx.h"
+#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -69,24 +68,7 @@ protected:
     // Starts the updater in the installation; what it writes to standard error goes to `errors`.
     static pid_t Start(const fs::path& install, const fs::path& errors = "/dev/null")
     {
-        std::string program = (install / "KesuUpdate.exe").string();
-        char* argv[] = {program.data(), nullptr};
-        std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e)
-            if (!std::string(*e).starts_with("DISPLAY="))
-                environment.push_back(*e);
-        std::vector<char*> envp;
-        for (auto& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, install.c_str());
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
+        return SpawnIn(install.string(), (install / "KesuUpdate.exe").string(), {}, false, errors.string());
     }
 
     static int Wait(pid_t pid)

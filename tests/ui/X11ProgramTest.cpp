@@ -13,12 +13,12 @@
 #include <filesystem>
 #include <optional>
 #include <random>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
 #include "download/MD5Checksum.h"
+#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -73,20 +73,10 @@ protected:
         server.Start();
         install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\n");
     }
-    pid_t Start(std::vector<std::string> arguments = {})
+    pid_t Start(const std::vector<std::string>& arguments = {})
     {
-        std::string program = (install.Path() / "KesuUpdate.exe").string();
-        arguments.insert(arguments.begin(), program);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, install.Path().c_str());
-        pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), arguments);
+        EXPECT_GT(pid, 0);
         started.push_back(pid);
         return pid;
     }
