@@ -91,9 +91,9 @@ bool CAutoUpdateDlg::OnInitDialog()
     const StartupValues values = LoadStartupValues(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", GetModuleFileName());
     m_strInstallDir = values.strInstallDir;
     InitializeDownloads(values, this, m_downloadMgr);
-    // Without a display there are no windows to find: a lock in the temporary directory keeps a
-    // second updater of the same installation away, as the rule above does.
-    if (!LockForProcess(values.strTempDir + "\\KesuUpdate.lock"))
+    // One updater per installation, with a display or without (where there are no windows to
+    // find): a second one leaves as the rule above makes it leave.
+    if (!LockDirectoryForProcess(m_strInstallDir))
         std::exit(0);
     StartUpdate(values.strBaseURL);
     return true;

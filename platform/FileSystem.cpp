@@ -165,11 +165,11 @@ std::string SiblingTempPath(const std::string& nativePath)
     return dir + ".kesu-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
 }
 
-bool LockForProcess(const std::string& path)
+bool LockDirectoryForProcess(const std::string& directory)
 {
-    int fd = ::open(ToNativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(ToNativePath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return true;  // a directory that takes no lock file cannot hold another updater's either
+        return true;  // a directory that cannot be opened cannot be locked by another updater either
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;

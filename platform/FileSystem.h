@@ -29,9 +29,9 @@ bool SetFileMode(const std::string& path, mode_t mode);
 // A name for a temporary file in the same directory as the (native) path, short enough for any
 // file name beside it and unique within this process.
 std::string SiblingTempPath(const std::string& nativePath);
-// Takes an exclusive lock on the file (created when missing) for the rest of the process's life;
-// false when another process holds it. The system drops the lock when the process ends, however
-// it ends.
-bool LockForProcess(const std::string& path);
+// Takes an exclusive lock on the directory itself for the rest of the process's life; false when
+// another process holds it. Nothing is written: the system drops the lock when the process ends,
+// however it ends, and no program this one starts inherits it.
+bool LockDirectoryForProcess(const std::string& directory);
 // The full path of the running executable.
 std::string GetModuleFileName();

@@ -119,7 +119,7 @@ void RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
     RECT area = IsWindow(hOwner) ? GetWindowRect(hOwner) : GetScreen().WorkArea();
     int left = area.left + (area.Width() - width) / 2, top = area.top + (area.Height() - height) / 2;
     HWND hBox = CreateWindowEx(0, "#32770", caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                               {left, top, left + width, top + height}, nullptr, 0);
+                               {left, top, left + width, top + height}, IsWindow(hOwner) ? hOwner : nullptr, 0);
     SetWindowProc(hBox, &box);
     GetScreen().SetTitle(hBox, caption);
     HWND ok = CreateWindowEx(0, "Button", "确定", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
@@ -133,11 +133,13 @@ void RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
         EnableWindow(hOwner, false);
     ShowWindow(hBox, SW_SHOW);
     UpdateWindow(hBox);
-    while (IsWindow(hBox)) {
-        PumpMessages();
+    // The box ends when it is dismissed, when its owner goes (taking the box with it) or when the
+    // message loop ends under it.
+    while (IsWindow(hBox) && PumpMessages()) {
         if (IsWindow(hBox))
             GetScreen().WaitForInput(16);
     }
+    DestroyWindow(hBox);
     if (ownerEnabled && IsWindow(hOwner)) {
         EnableWindow(hOwner, true);
         BringWindowToTop(hOwner);
@@ -149,14 +151,13 @@ void RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
 int MessageBox(HWND hOwner, const char* lpszText, const char* lpszCaption, unsigned nType)
 {
     const std::string text = lpszText ? lpszText : "", caption = lpszCaption ? lpszCaption : "";
-    if (!GetScreen().HasDisplay()) {
-        std::string line = caption + ": " + text;
-        if (line.back() != '\n')
-            line += '\n';
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
+    if (GetScreen().HasDisplay() && RunOnWindowThread([&] { RunModalBox(hOwner, text, caption, nType); }))
         return IDOK;
-    }
-    RunOnWindowThread([&] { RunModalBox(hOwner, text, caption, nType); });
+    // No one can see a box, or the window thread can no longer show one: the text is not lost.
+    std::string line = caption + ": " + text;
+    if (line.back() != '\n')
+        line += '\n';
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
     return IDOK;
 }

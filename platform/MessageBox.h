@@ -1,8 +1,9 @@
 #pragma once
 // A message box with an OK button. With a display it is a modal window: its owner (may be null)
 // is disabled while it is open, and the caller, on any thread, waits until it is dismissed.
-// Without a display it writes one line to standard error — the caption, a colon, a blank and
-// the text — and returns as if OK had been pressed.
+// The box belongs to its owner: it goes when the owner goes, and ends when the message loop ends.
+// Without a display, or once the message loop has ended, it writes one line to standard error —
+// the caption, a colon, a blank and the text — and returns as if OK had been pressed.
 
 #include "platform/Window.h"
 

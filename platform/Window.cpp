@@ -22,6 +22,7 @@ struct WindowData {
     std::uint32_t exStyle = 0;
     int id = 0;
     HWND parent = nullptr;
+    HWND owner = nullptr;        // top-level windows: the window this one belongs to (a box's window)
     std::vector<HWND> children;  // top of the z-order first
     RECT rect;                   // in the parent's client coordinates; the screen's for top-level windows
     RECT inset;                  // the non-client margins: client rectangle within the window rectangle
@@ -54,6 +55,9 @@ struct Message {
     const std::function<void()>* work = nullptr;  // work handed to the window thread instead
 };
 
+// What a refused message or piece of work answers its waiting sender.
+constexpr LRESULT kWorkRefused = 0, kWorkDone = 1;
+
 constexpr auto kPaintInterval = std::chrono::milliseconds(16);
 
 std::recursive_mutex g_tree;
@@ -64,6 +68,8 @@ std::deque<Message> g_queue;
 std::mutex g_queueMutex;
 std::condition_variable g_queueChanged;
 std::thread::id g_windowThread = std::this_thread::get_id();
+// Set when the loop takes WM_QUIT (under g_queueMutex): from then on nothing waits for the window
+// thread, which is busy ending the process and may itself be waiting for the sender.
 bool g_quit = false;
 int g_exitCode = 0;
 HWND g_capture = nullptr;
@@ -373,6 +379,9 @@ HWND CreateWindowEx(std::uint32_t exStyle, const std::string& className, const s
     w->style = style;
     w->exStyle = exStyle;
     w->id = id;
+    // A window that is no child of its "parent" is a top-level window owned by it.
+    if (parent && !(style & WS_CHILD))
+        std::swap(parent, w->owner);
     w->parent = parent;
     w->rect = rect;
     if (style & WS_BORDER)
@@ -398,6 +407,10 @@ bool DestroyWindow(HWND hWnd)
     std::lock_guard lock(g_tree);
     if (!g_windows.count(hWnd))
         return false;
+    // The windows it owns go first, as its boxes do on Windows.
+    for (HWND owned : std::vector<HWND>(g_windows.begin(), g_windows.end()))
+        if (owned->owner == hWnd)
+            DestroyWindow(owned);
     SendMessage(hWnd, WM_DESTROY, 0, 0);
     while (!hWnd->children.empty())
         DestroyWindow(hWnd->children.front());
@@ -435,35 +448,63 @@ void SetWindowProc(HWND hWnd, IWindowProc* proc)
         hWnd->proc = proc;
 }
 
-LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+// Queues a message or work for the window thread and waits for its answer; refused at once
+// once the loop has ended.
+LRESULT QueueAndWait(Message message, bool first)
 {
-    if (std::this_thread::get_id() == g_windowThread || IsStateMessage(message))
-        return Dispatch(hWnd, message, wParam, lParam);
-    // Anything else runs on the window thread; the sender waits for its result.
     std::promise<LRESULT> reply;
     std::future<LRESULT> result = reply.get_future();
+    message.reply = &reply;
     {
         std::lock_guard lock(g_queueMutex);
-        g_queue.push_front({hWnd, message, wParam, lParam, &reply});
+        if (g_quit)
+            return kWorkRefused;
+        if (first)
+            g_queue.push_front(message);
+        else
+            g_queue.push_back(message);
     }
     Wake();
     return result.get();
 }
 
-void RunOnWindowThread(const std::function<void()>& work)
+// The loop has taken WM_QUIT: whoever still waits for the window thread is answered now.
+void EndQueue()
 {
-    if (std::this_thread::get_id() == g_windowThread) {
-        work();
-        return;
-    }
-    std::promise<LRESULT> done;
-    std::future<LRESULT> finished = done.get_future();
+    std::deque<Message> left;
     {
         std::lock_guard lock(g_queueMutex);
-        g_queue.push_back({nullptr, 0, 0, 0, &done, &work});
+        g_quit = true;
+        left.swap(g_queue);
     }
-    Wake();
-    finished.get();
+    for (Message& message : left)
+        if (message.reply)
+            message.reply->set_value(kWorkRefused);
+}
+
+LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (std::this_thread::get_id() == g_windowThread || IsStateMessage(message))
+        return Dispatch(hWnd, message, wParam, lParam);
+    // Anything else runs on the window thread; the sender waits for its result.
+    return QueueAndWait({hWnd, message, wParam, lParam, nullptr}, true);
+}
+
+bool RunOnWindowThread(const std::function<void()>& work)
+{
+    if (MessageLoopEnded())
+        return false;
+    if (std::this_thread::get_id() == g_windowThread) {
+        work();
+        return true;
+    }
+    return QueueAndWait({nullptr, 0, 0, 0, nullptr, &work}, false) == kWorkDone;
+}
+
+bool MessageLoopEnded()
+{
+    std::lock_guard lock(g_queueMutex);
+    return g_quit;
 }
 
 bool PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -563,28 +604,31 @@ bool PumpMessages()
         }
         if (message.work) {
             (*message.work)();
-            message.reply->set_value(0);
+            message.reply->set_value(kWorkDone);
             continue;
         }
         if (message.message == WM_QUIT) {
-            g_quit = true;
             g_exitCode = static_cast<int>(message.wParam);
-            if (message.reply)
-                message.reply->set_value(0);
-            continue;
+            EndQueue();
+            break;
         }
         LRESULT result = Dispatch(message.hWnd, message.message, message.wParam, message.lParam);
         if (message.reply)
             message.reply->set_value(result);
     }
+    if (MessageLoopEnded())
+        return false;
     PaintAll(false);
-    return !g_quit;
+    return true;
 }
 
 int RunMessageLoop()
 {
     g_windowThread = std::this_thread::get_id();
-    g_quit = false;
+    {
+        std::lock_guard lock(g_queueMutex);
+        g_quit = false;
+    }
     while (PumpMessages()) {
         bool queued;
         {
@@ -610,6 +654,12 @@ HWND GetParent(HWND hWnd)
 {
     std::lock_guard lock(g_tree);
     return g_windows.count(hWnd) ? hWnd->parent : nullptr;
+}
+
+HWND GetWindowOwner(HWND hWnd)
+{
+    std::lock_guard lock(g_tree);
+    return g_windows.count(hWnd) ? hWnd->owner : nullptr;
 }
 
 HWND GetDlgItem(HWND hDlg, int id)
@@ -924,9 +974,15 @@ bool TrackMouseLeave(HWND hWnd)
     return true;
 }
 
-void SetScreen(std::unique_ptr<IScreen> screen)
+std::unique_ptr<IScreen> SetScreen(std::unique_ptr<IScreen> screen)
 {
-    g_screen = std::move(screen);
+    std::swap(g_screen, screen);
+    return screen;
+}
+
+std::unique_ptr<IScreen> MakeOffscreenScreen()
+{
+    return std::make_unique<OffscreenScreen>();
 }
 
 IScreen& GetScreen()
@@ -977,18 +1033,6 @@ void DeliverMove(HWND topLevel, int x, int y)
     std::lock_guard lock(g_tree);
     if (g_windows.count(topLevel) && !topLevel->parent)
         topLevel->rect = {x, y, x + topLevel->rect.Width(), y + topLevel->rect.Height()};
-}
-
-void DeliverExpose(HWND topLevel, const RECT& rect)
-{
-    std::lock_guard lock(g_tree);
-    if (g_windows.count(topLevel))
-        topLevel->dirty = Union(topLevel->dirty, rect);
-    // The surface still holds the pixels: showing them again needs no painting.
-    if (g_windows.count(topLevel) && (topLevel->style & WS_VISIBLE)) {
-        GetScreen().Present(topLevel, *topLevel->surface, topLevel->dirty);
-        topLevel->dirty = {};
-    }
 }
 
 std::uint64_t FindWindow(const std::string& className, const std::string& title)

@@ -136,16 +136,25 @@ bool PostMessage(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Runs the work on the window thread: at once when called there, else queued, the caller
-// waiting until it is done.
-void RunOnWindowThread(const std::function<void()>& work);
+// waiting until it is done. False, and the work not done, once the message loop has ended.
+bool RunOnWindowThread(const std::function<void()>& work);
 
+// The message loop's life: it ends when it takes WM_QUIT. From then on nothing waits for the
+// window thread (which may be waiting for the caller): a cross-thread SendMessage answers 0 and
+// RunOnWindowThread refuses at once, and so does whatever was still queued for it. Runs until the
+// next RunMessageLoop.
+//
 // Runs the message loop of the calling thread until PostQuitMessage; returns its exit code.
 int RunMessageLoop();
-// Handles what is queued and paints what is invalid, without waiting; false after WM_QUIT.
+// Handles what is queued and paints what is invalid, without waiting; false once WM_QUIT came.
 bool PumpMessages();
 void PostQuitMessage(int exitCode);
+bool MessageLoopEnded();
 
 HWND GetParent(HWND hWnd);
+// The window a top-level window belongs to: created with a parent but without WS_CHILD, it stays
+// above its owner and goes when its owner goes.
+HWND GetWindowOwner(HWND hWnd);
 HWND GetDlgItem(HWND hDlg, int id);
 int GetDlgCtrlID(HWND hWnd);
 HWND GetTopWindow(HWND hParent);           // the topmost child
@@ -188,16 +197,18 @@ bool TrackMouseLeave(HWND hWnd);
 class IScreen {
 public:
     virtual ~IScreen() = default;
-    // Whether anyone can see the windows.
+    // Whether anyone can see the windows (false too once the display is lost).
     virtual bool HasDisplay() const = 0;
     virtual void Show(HWND hWnd, const RECT& screenRect, bool visible) = 0;
     virtual void SetTitle(HWND hWnd, const std::string& title) = 0;
-    // The window's surface changed within `dirty`: one copy to the screen.
+    // The window's surface changed within `dirty`: one copy to the screen, which shows these
+    // pixels from now on by itself (when the window is mapped or uncovered).
     virtual void Present(HWND hWnd, const CBitmap& surface, const RECT& dirty) = 0;
     virtual void Destroy(HWND hWnd) = 0;
     // The area windows are centred in.
     virtual RECT WorkArea() = 0;
     // Moves the window with the mouse, as if its caption had been grabbed at (x, y) of its client.
+    // Returns at once; the move goes on while the message loop runs.
     virtual void BeginMove(HWND hWnd, int x, int y) = 0;
     // The window's icon (ARGB pixels).
     virtual void SetIcon(HWND hWnd, const CBitmap& icon) = 0;
@@ -214,8 +225,11 @@ public:
     virtual void Wake() = 0;
 };
 
-// The screen for top-level windows from now on; the offscreen screen unless set.
-void SetScreen(std::unique_ptr<IScreen> screen);
+// The screen for top-level windows from now on (the offscreen screen unless set); returns the
+// one set before, if any.
+std::unique_ptr<IScreen> SetScreen(std::unique_ptr<IScreen> screen);
+// A screen without a display: windows exist only as their surfaces.
+std::unique_ptr<IScreen> MakeOffscreenScreen();
 IScreen& GetScreen();
 // The pixels of a top-level window as last painted (for tests and for the screen).
 const CBitmap* GetWindowSurface(HWND hWnd);
@@ -229,8 +243,6 @@ void DeliverMouse(HWND topLevel, UINT message, int x, int y);
 void DeliverKey(HWND topLevel, WPARAM key);
 // The screen moved the window (a drag): its new top-left corner in screen coordinates.
 void DeliverMove(HWND topLevel, int x, int y);
-// The screen lost the window's pixels within the rectangle (client coordinates).
-void DeliverExpose(HWND topLevel, const RECT& rect);
 // The screen minimised the window, or showed it again.
 void DeliverIconic(HWND topLevel, bool iconic);
 

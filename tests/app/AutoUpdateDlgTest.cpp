@@ -134,14 +134,55 @@ TEST_F(AutoUpdateDlgTest, MinimisedTheWindowShowsItsIconInTheMiddle)
     EXPECT_EQ(Differences(splash), 0);
 }
 
-TEST_F(AutoUpdateDlgTest, PressingTheBackgroundAsksToMoveTheWindow)
+// The offscreen screen, recording the moves it is asked for.
+class MoveRecorder : public IScreen {
+public:
+    struct Move {
+        HWND hWnd;
+        int x, y;
+    };
+    std::vector<Move> moves;
+
+    bool HasDisplay() const override { return m_inner->HasDisplay(); }
+    void Show(HWND hWnd, const RECT& rect, bool visible) override { m_inner->Show(hWnd, rect, visible); }
+    void SetTitle(HWND hWnd, const std::string& title) override { m_inner->SetTitle(hWnd, title); }
+    void Present(HWND hWnd, const CBitmap& surface, const RECT& dirty) override { m_inner->Present(hWnd, surface, dirty); }
+    void Destroy(HWND hWnd) override { m_inner->Destroy(hWnd); }
+    RECT WorkArea() override { return m_inner->WorkArea(); }
+    void BeginMove(HWND hWnd, int x, int y) override { moves.push_back({hWnd, x, y}); }
+    void SetIcon(HWND hWnd, const CBitmap& icon) override { m_inner->SetIcon(hWnd, icon); }
+    std::uint64_t FindForeignWindow(const std::string& className, const std::string& title) override
+    {
+        return m_inner->FindForeignWindow(className, title);
+    }
+    void ActivateForeignWindow(std::uint64_t window) override { m_inner->ActivateForeignWindow(window); }
+    bool PostForeignMessage(std::uint64_t window, UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        return m_inner->PostForeignMessage(window, message, wParam, lParam);
+    }
+    bool WaitForInput(int milliseconds) override { return m_inner->WaitForInput(milliseconds); }
+    void Wake() override { m_inner->Wake(); }
+
+private:
+    std::unique_ptr<IScreen> m_inner = MakeOffscreenScreen();
+};
+
+TEST_F(AutoUpdateDlgTest, PressingTheBackgroundAsksToMoveTheWindowFromThatPoint)
 {
-    class MoveRecorder : public CWnd {};
+    auto recorder = std::make_unique<MoveRecorder>();
+    MoveRecorder& screen = *recorder;
+    SetScreen(std::move(recorder));
     dlg.ShowSplash();
-    SendMessage(dlg.m_hWnd, WM_LBUTTONDOWN, 0, MAKELPARAM(40, 30));
-    // The move request is posted to the window itself: with no screen to move it, nothing else.
+    dlg.ShowDownloadPanel(1024);
+    DeliverMouse(dlg.m_hWnd, WM_LBUTTONDOWN, 40, 20);
+    DeliverMouse(dlg.m_hWnd, WM_LBUTTONDOWN, 282 + 30, 65 + 10);  // on the cancel button: a press, no move
+    DeliverMouse(dlg.m_hWnd, WM_LBUTTONUP, 0, 0);
     EXPECT_TRUE(PumpMessages());
-    EXPECT_TRUE(IsWindow(dlg.m_hWnd));
+    ASSERT_EQ(screen.moves.size(), 1u);
+    EXPECT_EQ(screen.moves[0].hWnd, dlg.m_hWnd);
+    EXPECT_EQ(screen.moves[0].x, 40);
+    EXPECT_EQ(screen.moves[0].y, 20);
+    SetScreen(nullptr);
 }
 
 }  // namespace

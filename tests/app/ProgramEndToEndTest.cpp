@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -105,13 +106,23 @@ TEST_P(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(100000, 't'));
     EXPECT_FALSE(fs::exists(install.Path() / "Reg.Local"));
-    for (const auto& entry : fs::directory_iterator(install.Path() / "tmp"))
-        EXPECT_NE(entry.path().extension(), ".dtm") << entry.path();
+    EXPECT_TRUE(fs::is_empty(install.Path() / "tmp"));  // no download, no lock file
     EXPECT_EQ(nginx->RequestCount(), 3);  // the manifest and the two changed files
     EXPECT_EQ(LobbyArguments(), "-KesuUpdate_old.exe\n");
 
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(nginx->RequestCount(), 4);  // only the manifest: everything is up to date
+}
+
+TEST_P(ProgramTest, WithTheInstallationAsTemporaryDirectoryARunLeavesNothingOfItsOwn)
+{
+    install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(nginx->Port()) + "\n");
+    Publish("readme.txt", "new readme");
+    EXPECT_EQ(Run(), 0) << output;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(install.Path()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"KesuUpdate.exe", "pirvex.dll", "readme.txt"}));
 }
 
 TEST_P(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)

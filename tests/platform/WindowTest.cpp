@@ -336,3 +336,41 @@ TEST_F(WindowTest, PostedMessagesArriveInOrderAndQuitEndsTheLoop)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WindowTest, OnceTheLoopHasEndedNothingWaitsForTheWindowThread)
+{
+    PostQuitMessage(0);
+    EXPECT_EQ(RunMessageLoop(), 0);
+    ASSERT_TRUE(MessageLoopEnded());
+    // A worker that asks the window thread for something now is answered at once, with nothing done.
+    std::atomic<bool> ran{false};
+    std::optional<bool> runResult;
+    std::optional<LRESULT> sendResult;
+    std::thread worker([&] {
+        runResult = RunOnWindowThread([&] { ran = true; });
+        sendResult = SendMessage(top, WM_COMMAND, 5, 0);
+    });
+    worker.join();
+    EXPECT_EQ(runResult, false);
+    EXPECT_EQ(sendResult, 0);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(topProc.lastCommand, 0u);
+    // A box that can no longer be shown is written where it can be read.
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBox(top, "下载 a.bin 文件失败", "提示", MB_OK), IDOK);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "提示: 下载 a.bin 文件失败\n");
+}
+
+TEST_F(WindowTest, AnOwnedWindowGoesWithItsOwnerAndIsNoChild)
+{
+    HWND box = CreateWindowEx(0, "#32770", "提示", WS_POPUP | WS_CAPTION, {0, 0, 100, 50}, top, 0);
+    EXPECT_EQ(GetWindowOwner(box), top);
+    EXPECT_EQ(GetParent(box), nullptr);
+    EXPECT_EQ(GetTopWindow(top), nullptr);
+    DestroyWindow(top);
+    EXPECT_FALSE(IsWindow(box));
+}
+
+}  // namespace

@@ -3,148 +3,20 @@
 
 #include <gtest/gtest.h>
 
-// httplib first: Xlib's macros (Success, None) would break it.
-#include "tests/support/TestServer.h"
+#include "tests/ui/UpdaterOnXvfb.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <chrono>
-#include <csignal>
-#include <filesystem>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 
 #include "download/MD5Checksum.h"
-#include "tests/support/Spawn.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/Xvfb.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Asks the window to close, as a window manager's close button does.
-void CloseWindow(Display* display, Window window)
-{
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = window;
-    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    XSendEvent(display, window, False, NoEventMask, &close);
-    XFlush(display);
-}
-
-class X11ProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!XvfbInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        x = std::make_unique<Xvfb>();
-        display = XOpenDisplay(x->Display().c_str());
-        ASSERT_NE(display, nullptr);
-        fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
-    }
-    void TearDown() override
-    {
-        for (pid_t pid : started) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        if (display)
-            XCloseDisplay(display);
-        server.Stop();
-        x.reset();
-    }
-    void Serve(const std::string& manifest)
-    {
-        server.Http().Get("/update/update.xml", [manifest](const httplib::Request&, httplib::Response& res) {
-            res.set_content(manifest, "text/xml");
-        });
-        server.Http().Get("/update/Game7.xml", [manifest](const httplib::Request&, httplib::Response& res) {
-            res.set_content(manifest, "text/xml");
-        });
-        server.Start();
-        install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\n");
-    }
-    pid_t Start(const std::vector<std::string>& arguments = {})
-    {
-        pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), arguments);
-        EXPECT_GT(pid, 0);
-        started.push_back(pid);
-        return pid;
-    }
-    // The process's exit code, or -1 when it is still running after the time given.
-    int WaitFor(pid_t pid, std::chrono::milliseconds limit)
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                std::erase(started, pid);
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-    // Top-level windows titled KesuUpdate.
-    int CountUpdaterWindows()
-    {
-        Window root, parent, *children = nullptr;
-        unsigned count = 0;
-        int found = 0;
-        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-        for (unsigned i = 0; i < count; ++i) {
-            char* name = nullptr;
-            if (XFetchName(display, children[i], &name) && name && std::string(name) == "KesuUpdate") {
-                XWindowAttributes attributes;
-                XGetWindowAttributes(display, children[i], &attributes);
-                found += attributes.map_state == IsViewable;
-            }
-            if (name)
-                XFree(name);
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
-    Window AwaitUpdaterWindow()
-    {
-        for (int i = 0; i < 300; ++i) {
-            Window root, parent, *children = nullptr;
-            unsigned count = 0;
-            XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-            for (unsigned c = 0; c < count; ++c) {
-                char* name = nullptr;
-                bool match = XFetchName(display, children[c], &name) && name && std::string(name) == "KesuUpdate";
-                if (name)
-                    XFree(name);
-                if (match) {
-                    Window found = children[c];
-                    XFree(children);
-                    return found;
-                }
-            }
-            if (children)
-                XFree(children);
-            std::this_thread::sleep_for(10ms);
-        }
-        return 0;
-    }
-
-    std::unique_ptr<Xvfb> x;
-    Display* display = nullptr;
-    TestServer server;
-    TempDir install;
-    std::vector<pid_t> started;
-};
+using X11ProgramTest = UpdaterOnXvfb;
 
 // The lobby's window: the message the updater posts to it, when one comes.
 std::optional<XClientMessageEvent> AwaitLobbyMessage(Display* display)

@@ -16,53 +16,10 @@
 #include "platform/MessageBox.h"
 #include "platform/X11Screen.h"
 #include "res/Resources.h"
+#include "tests/support/X11Desktop.h"
 #include "tests/support/Xvfb.h"
 
 namespace {
-
-// Finds a top-level window by its name, looking one level into window-manager frames.
-Window FindByName(Display* display, const std::string& name)
-{
-    Window root = DefaultRootWindow(display), parent, *children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    auto matches = [&](Window w) {
-        char* title = nullptr;
-        bool same = XFetchName(display, w, &title) && title && name == title;
-        if (title)
-            XFree(title);
-        return same;
-    };
-    if (XQueryTree(display, root, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !found; ++i) {
-            if (matches(children[i])) {
-                found = children[i];
-                break;
-            }
-            Window *inner = nullptr, r, p;
-            unsigned innerCount = 0;
-            if (XQueryTree(display, children[i], &r, &p, &inner, &innerCount)) {
-                for (unsigned j = 0; j < innerCount && !found; ++j)
-                    if (matches(inner[j]))
-                        found = inner[j];
-                if (inner)
-                    XFree(inner);
-            }
-        }
-        if (children)
-            XFree(children);
-    }
-    return found;
-}
-
-// The top-left corner of a window on the screen.
-std::pair<int, int> Position(Display* display, Window window)
-{
-    Window child;
-    int x = 0, y = 0;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
-    return {x, y};
-}
 
 class X11WindowTest : public ::testing::Test {
 protected:
@@ -206,6 +163,72 @@ TEST_F(X11WindowTest, DraggingTheBackgroundMovesTheWindowWithoutAWindowManager)
     EXPECT_EQ(movedY, y + 70);
     RECT rect = GetWindowRect(dlg->m_hWnd);
     EXPECT_EQ(rect.left, x + 100);  // the window knows where it is now
+}
+
+TEST_F(X11WindowTest, DraggingUnderAWindowManagerLetsItMoveTheWindow)
+{
+    if (!OpenboxInstalled())
+        GTEST_SKIP() << "openbox is not installed";
+    Openbox windowManager(observer);
+    Window window = ShowWindowOnScreen();
+    ASSERT_NE(window, 0u);
+    // Messages to the window manager are sent to the root window, where this connection hears them too.
+    XSelectInput(observer, DefaultRootWindow(observer), SubstructureNotifyMask);
+    XSync(observer, False);
+    auto [x, y] = Position(observer, window);
+    Drag(x + 40, y + 30, x + 140, y + 100);
+    bool asked = false;
+    for (XEvent event; XPending(observer);) {
+        XNextEvent(observer, &event);
+        if (event.type == ClientMessage && event.xclient.window == window &&
+            event.xclient.message_type == XInternAtom(observer, "_NET_WM_MOVERESIZE", False)) {
+            asked = true;
+            EXPECT_EQ(event.xclient.data.l[0], x + 40);  // where the pointer grabbed the window
+            EXPECT_EQ(event.xclient.data.l[1], y + 30);
+            EXPECT_EQ(event.xclient.data.l[2], 8);       // a move
+        }
+    }
+    EXPECT_TRUE(asked);
+    auto [movedX, movedY] = Position(observer, window);
+    EXPECT_EQ(movedX, x + 100);
+    EXPECT_EQ(movedY, y + 70);
+    EXPECT_TRUE(Await([&] { return GetWindowRect(dlg->m_hWnd).left == x + 100; }));
+}
+
+TEST_F(X11WindowTest, TheWorkerGoesOnWhileTheWindowIsDraggedWithoutAWindowManager)
+{
+    Window window = ShowWindowOnScreen();
+    ASSERT_NE(window, 0u);
+    dlg->ShowDownloadPanel(1024 * 1024);
+    std::atomic<bool> running{true};
+    std::atomic<int> updates{0};
+    std::thread worker([&] {
+        while (running) {
+            dlg->m_staticDetail.SetWindowText("已下载 " + std::to_string(updates) + " KB");
+            dlg->m_progressTotal.SetPos(updates % 1000);
+            ++updates;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    auto [x, y] = Position(observer, window);
+    std::atomic<bool> heldOn{false}, done{false};
+    std::thread mouse([&, x = x, y = y] {
+        const std::string at = std::to_string(x + 50) + " " + std::to_string(y + 15);  // the background
+        EXPECT_EQ(std::system(("xdotool mousemove " + at + " mousedown 1 mousemove_relative 20 20").c_str()), 0);
+        // The button is held: the move is on, and the worker's updates still go through.
+        const int before = updates;
+        for (int i = 0; i < 500 && updates < before + 50; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        heldOn = updates >= before + 50;
+        EXPECT_EQ(std::system("xdotool mouseup 1"), 0);
+        done = true;
+    });
+    Await([&] { return done.load(); }, 1000);
+    mouse.join();
+    running = false;
+    worker.join();
+    EXPECT_TRUE(heldOn);
+    EXPECT_EQ(Position(observer, window), std::make_pair(x + 20, y + 20));  // and the window moved
 }
 
 // Whether the screen shows frame `frame` of the button strip at the button's place.
