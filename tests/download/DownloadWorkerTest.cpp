@@ -251,9 +251,9 @@ TEST_F(DownloadWorkerTest, StalledServerFailsWithinTheStallLimit)
 
 TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithTheirTexts)
 {
+    ClosedPort closed;
     DownloadOnlyMgr refused;
-    refused.Initialize(&log, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/update/", install.Dir() + "tmp",
-                       install.Dir());
+    refused.Initialize(&log, closed.Url("/update/"), install.Dir() + "tmp", install.Dir());
     refused.AddTask("a.dat");
     EXPECT_EQ(refused.Run(), 1);
     EXPECT_NE(log.Last().text.find("connect"), std::string::npos) << log.Last().text;

@@ -190,9 +190,10 @@ TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
         EXPECT_TRUE(mgr.m_arrTasks.empty());
     }
 
+    ClosedPort closed;
     ::testing::internal::CaptureStderr();
     ManifestTarget target{installDir, totalSize, mgr};
-    EXPECT_FALSE(ParseManifest(target, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/update/update.xml"));
+    EXPECT_FALSE(ParseManifest(target, closed.Url("/update/update.xml")));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "提示: Error line:493\n");
 }
 
@@ -203,7 +204,8 @@ TEST_F(ParseManifestTest, ErrorStatusBodiesAreReadAsText)
     std::string text;
     EXPECT_EQ(ReadUrlText(server.Url("/update/update.xml"), text), 0);
     EXPECT_EQ(text, "server says no");
-    EXPECT_EQ(ReadUrlText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/", text), 493);
+    ClosedPort closed;
+    EXPECT_EQ(ReadUrlText(closed.Url("/"), text), 493);
     EXPECT_EQ(text, "");
 }
 

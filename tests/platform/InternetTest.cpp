@@ -122,8 +122,9 @@ TEST_F(InternetTest, BodyShorterThanItsLengthFails)
 
 TEST_F(InternetTest, RefusedConnectionThrowsCurlsText)
 {
+    ClosedPort closed;
     try {
-        session.OpenURL("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x");
+        session.OpenURL(closed.Url("/x"));
         FAIL() << "no exception";
     } catch (const CInternetException& e) {
         EXPECT_NE(e.GetErrorMessage().find("connect"), std::string::npos) << e.GetErrorMessage();

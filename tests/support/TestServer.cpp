@@ -49,15 +49,28 @@ void TestServer::Stop()
         m_thread.join();
 }
 
-int UnusedPort()
+ClosedPort::ClosedPort()
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        throw std::runtime_error("closed port: no port can be bound");
+    }
+    m_nPort = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort()
+{
+    ::close(m_fd);
+}
+
+std::string ClosedPort::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
 }

@@ -33,5 +33,19 @@ private:
     bool m_bStopping = false;
 };
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int UnusedPort();
+// A port on 127.0.0.1 where nobody listens: bound, never listening, for as long as the object
+// lives. Connections to it are refused, and no server can take the port meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    int Port() const { return m_nPort; }
+    std::string Url(const std::string& path) const;
+
+private:
+    int m_fd = -1;
+    int m_nPort = 0;
+};
