@@ -34,7 +34,24 @@ std::string TestServer::Url(const std::string& path) const
 bool TestServer::Stall(std::chrono::milliseconds duration)
 {
     std::unique_lock lock(m_mutex);
-    return !m_stopped.wait_for(lock, duration, [this] { return m_bStopping; });
+    ++m_nStalling;
+    m_changed.notify_all();
+    bool stopped = m_changed.wait_for(lock, duration, [this] { return m_bStopping; });
+    --m_nStalling;
+    m_changed.notify_all();
+    return !stopped;
+}
+
+int TestServer::Stalling()
+{
+    std::lock_guard lock(m_mutex);
+    return m_nStalling;
+}
+
+bool TestServer::WaitUntilStalling(int count)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_nStalling >= count; });
 }
 
 void TestServer::Stop()
@@ -43,7 +60,7 @@ void TestServer::Stop()
         std::lock_guard lock(m_mutex);
         m_bStopping = true;
     }
-    m_stopped.notify_all();
+    m_changed.notify_all();
     m_server.stop();
     if (m_thread.joinable())
         m_thread.join();
