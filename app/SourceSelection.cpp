@@ -4,9 +4,9 @@
 
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
+#include "download/UpdateSession.h"
 #include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
-#include "platform/Internet.h"
 
 namespace {
 
@@ -15,8 +15,8 @@ namespace {
 bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
 {
     try {
-        CInternetSession session;
-        std::unique_ptr<CHttpFile> response = session.OpenURL(strUrl);
+        std::unique_ptr<CInternetSession> session = OpenUpdateSession();
+        std::unique_ptr<CHttpFile> response = session->OpenURL(strUrl);
         if (response->QueryStatusCode() == "404")
             return false;
         // Any other answer means the package is there; the worker meets any error page.

@@ -1,6 +1,7 @@
 #include "download/DownloadMgr.h"
 
 #include "download/Globals.h"
+#include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -47,7 +48,7 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const std::string& strBaseUR
         CreateDirectory(m_strTempDir);
 
     try {
-        m_pSession = std::make_unique<CInternetSession>();
+        m_pSession = OpenUpdateSession();
         m_pSession->SetCancelFlag(&m_bCancel);
     } catch (const CInternetException&) {
         m_pSession.reset();  // every download then fails with its own message

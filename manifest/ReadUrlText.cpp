@@ -2,14 +2,14 @@
 
 #include <memory>
 
-#include "platform/Internet.h"
+#include "download/UpdateSession.h"
 
 int ReadUrlText(const std::string& strUrl, std::string& strText)
 {
     strText.clear();
     std::unique_ptr<CInternetSession> session;
     try {
-        session = std::make_unique<CInternetSession>("UrlTest");
+        session = OpenUpdateSession("UrlTest");
     } catch (const CInternetException&) {
         return 499;
     }

@@ -245,6 +245,11 @@ void CInternetSession::SetLimits(const Limits& limits)
     m_pTransfer->limits = limits;
 }
 
+const CInternetSession::Limits& CInternetSession::GetLimits() const
+{
+    return m_pTransfer->limits;
+}
+
 CHttpFile::CHttpFile(CInternetSession& session, unsigned nSerial) : m_pSession(&session), m_nSerial(nSerial) {}
 
 CInternetSession::Transfer* CHttpFile::InProgress() const

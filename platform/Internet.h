@@ -51,6 +51,7 @@ public:
     // CInternetException (IsCancel()).
     void SetCancelFlag(const std::atomic<bool>* pCancel);
     void SetLimits(const Limits& limits);
+    const Limits& GetLimits() const;
 
 private:
     friend class CHttpFile;

@@ -21,10 +21,8 @@ build build-asan "-fsanitize=address,undefined -fno-sanitize-recover=undefined -
   ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$(nproc)" --output-on-failure)
 
-# Timing figures are not race checks: the race detector slows everything several times.
 build build-tsan "-fsanitize=thread"
 (cd "$root/build-tsan" &&
   TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" \
   ctest -j"$(nproc)" --output-on-failure \
-    -R 'Window|UpdateEvents|UpdateEnd|DownloadWorker|DownloadMgr|EngineEndToEnd|X11|AutoUpdateDlg|SkinButton|Internet' \
-    -E 'TenThousand')
+    -R 'Window|UpdateEvents|UpdateEnd|DownloadWorker|DownloadMgr|EngineEndToEnd|X11|AutoUpdateDlg|SkinButton|Internet')

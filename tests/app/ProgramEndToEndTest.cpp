@@ -222,7 +222,8 @@ TEST_P(ConsoleProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
 TEST_P(ConsoleProgramTest, AnUnreachableServerShowsItsNumberAndEndsLikeAFinishedRun)
 {
     InstallLobby();
-    install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(UnusedPort()) + "\n");
+    ClosedPort closed;
+    install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(closed.Port()) + "\n");
     EXPECT_EQ(Run("Game7.dat 1 2 -install"), 0);
     EXPECT_EQ(output, "提示: Error line:493\n");
     EXPECT_EQ(Run(), 0);

@@ -82,8 +82,9 @@ TEST_F(SourceSelectionTest, NotFoundFallsBackToTheManifestOnce)
 
 TEST_F(SourceSelectionTest, AnUnreachableServerFallsBackToTheManifestWhichFailsToo)
 {
+    ClosedPort closed;
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(Queue("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/update/"));
+    EXPECT_FALSE(Queue(closed.Url("/update/")));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "提示: Error line:493\n");
     EXPECT_EQ(g_bManifestMode, 1);
     EXPECT_TRUE(mgr.m_arrTasks.empty());

@@ -141,6 +141,14 @@ TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndBuildsTheSetAsideNames)
     EXPECT_EQ(g_strOldExePath, dir.Dir() + "KesuUpdate_old.exe");
 }
 
+TEST_F(DownloadMgrTest, TheSessionGivesUpAfterThirtySecondsWithoutAConnectionOrWithoutAByte)
+{
+    Initialize();
+    ASSERT_NE(mgr.m_pSession, nullptr);
+    EXPECT_EQ(mgr.m_pSession->GetLimits().connectTimeout, 30s);
+    EXPECT_EQ(mgr.m_pSession->GetLimits().stallTimeout, 30s);
+}
+
 TEST_F(DownloadMgrTest, BaseUrlGetsExactlyOneTrailingSlash)
 {
     Initialize("http://a/update/");

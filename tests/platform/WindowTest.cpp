@@ -302,14 +302,14 @@ TEST_F(WindowTest, SendsFromAnotherThreadKeepTheContract)
     EXPECT_EQ(topProc.threads.back(), std::this_thread::get_id());
 }
 
-TEST_F(WindowTest, TenThousandUpdatesFromAWorkerStayUnderATenthOfASecond)
+// How fast they arrive is window_bench's to measure.
+TEST_F(WindowTest, UpdatesFromAWorkerWhileTheWindowPaintsEndWithTheLastTextAndPosition)
 {
     HWND text = Child("Static", WS_VISIBLE | SS_OWNERDRAW, {0, 0, 200, 12}, 1001);
     HWND bar = Child("msctls_progress32", WS_VISIBLE, {0, 20, 200, 34}, 1000);
     SendMessage(bar, PBM_SETRANGE32, 0, 10000);
     ShowWindow(top, SW_SHOW);
     std::atomic<bool> running{true};
-    auto start = std::chrono::steady_clock::now();
     std::thread worker([&] {
         for (int i = 0; i < 10000; ++i) {
             SetWindowText(text, "正在下载 data\\file" + std::to_string(i) + ".dat ");
@@ -320,9 +320,8 @@ TEST_F(WindowTest, TenThousandUpdatesFromAWorkerStayUnderATenthOfASecond)
     while (running)
         PumpMessages();  // the window thread goes on painting meanwhile
     worker.join();
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(elapsed, 100ms);
-    std::printf("10,000 text and position updates: %.1f ms\n", std::chrono::duration<double, std::milli>(elapsed).count());
+    EXPECT_EQ(GetWindowText(text), "正在下载 data\\file9999.dat ");
+    EXPECT_EQ(SendMessage(bar, PBM_GETPOS), 9999);
 }
 
 TEST_F(WindowTest, PostedMessagesArriveInOrderAndQuitEndsTheLoop)

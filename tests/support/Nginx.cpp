@@ -1,34 +1,21 @@
 #include "tests/support/Nginx.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <spawn.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "tests/support/TestServer.h"
 
-namespace {
-
-bool Accepts(int port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-}  // namespace
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 std::string NginxBinary()
 {
@@ -40,10 +27,30 @@ std::string NginxBinary()
 
 Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig, int port)
 {
-    std::string binary = NginxBinary();
+    const std::string binary = NginxBinary();
     if (binary.empty())
         throw std::runtime_error("nginx is not installed");
-    m_nPort = port > 0 ? port : UnusedPort();
+    // nginx binds its port itself, so another program can take the port first: a port of our
+    // choosing is then chosen anew, and a port asked for (a restart) is tried until it is free.
+    const auto deadline = Clock::now() + 20s;
+    for (;;) {
+        m_nPort = port > 0 ? port : ClosedPort().Port();  // free a moment ago
+        WriteConfig(strRoot, strExtraConfig);
+        if (Launch(binary))
+            return;
+        if (Clock::now() > deadline)
+            throw std::runtime_error("nginx: port " + std::to_string(m_nPort) + " stays in use");
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+Nginx::~Nginx()
+{
+    Stop();
+}
+
+void Nginx::WriteConfig(const std::string& strRoot, const std::string& strExtraConfig) const
+{
     const std::string prefix = m_prefix.Dir();
     std::ofstream(prefix + "nginx.conf")
         << "daemon off;\n"
@@ -69,25 +76,63 @@ Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig, int 
            << strExtraConfig <<
            "  }\n"
            "}\n";
-    std::string conf = prefix + "nginx.conf";
+}
+
+bool Nginx::Launch(const std::string& binary)
+{
+    Spawn(binary);
+    return WaitUntilListening();
+}
+
+void Nginx::Spawn(const std::string& binary)
+{
+    const std::string prefix = m_prefix.Dir(), conf = prefix + "nginx.conf";
+    std::filesystem::remove(prefix + "nginx.pid");
+    std::filesystem::remove(prefix + "error.log");
     const char* argv[] = {binary.c_str(), "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};
-    if (::posix_spawn(&m_pid, binary.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    // What nginx says before its error log is open goes to a file of its own, not to the test's output.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, (prefix + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int failed = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed) {
+        m_pid = -1;
         throw std::runtime_error("cannot start nginx");
-    for (int i = 0; i < 500 && !Accepts(m_nPort); ++i) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            throw std::runtime_error("nginx exited: " + ReadWholeFile(prefix + "error.log"));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
-Nginx::~Nginx()
+bool Nginx::WaitUntilListening()
+{
+    // nginx writes its pid file once it listens; a port in use it logs at its first bind, then
+    // goes on trying for seconds.
+    const std::string prefix = m_prefix.Dir();
+    const auto deadline = Clock::now() + 10s;
+    while (std::atoi(ReadWholeFile(prefix + "nginx.pid").c_str()) != m_pid) {
+        const std::string log = ReadWholeFile(prefix + "stderr.log") + ReadWholeFile(prefix + "error.log");
+        if (log.find("Address already in use") != std::string::npos) {
+            Stop();
+            return false;
+        }
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("nginx exited: " + log);
+        }
+        if (Clock::now() > deadline) {
+            Stop();
+            throw std::runtime_error("nginx did not start: " + log);
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+void Nginx::Stop()
 {
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);
         ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // nginx serving a directory on 127.0.0.1 with a free port, started with its own configuration,
-// logs and temporary paths in a scratch directory, and stopped when the object goes.
+// logs and temporary paths in a scratch directory, and stopped when the object goes. The
+// constructor returns once nginx listens.
 
 #include <string>
 #include <sys/types.h>
@@ -9,7 +10,8 @@
 
 class Nginx {
 public:
-    // Throws std::runtime_error when nginx is missing or does not come up. Port 0: a free one.
+    // Throws std::runtime_error when nginx is missing or does not come up. Port 0: a free one;
+    // a port given is waited for while another program holds it (a restart on the same port).
     explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "", int port = 0);
     ~Nginx();
     Nginx(const Nginx&) = delete;
@@ -21,6 +23,13 @@ public:
     int RequestCount() const;
 
 private:
+    void WriteConfig(const std::string& strRoot, const std::string& strExtraConfig) const;
+    // Starts nginx on m_nPort and waits until it listens: true then, false when the port is taken.
+    bool Launch(const std::string& binary);
+    void Spawn(const std::string& binary);
+    bool WaitUntilListening();
+    void Stop();
+
     TempDir m_prefix;
     int m_nPort = 0;
     pid_t m_pid = -1;

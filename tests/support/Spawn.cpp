@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 pid_t SpawnIn(const std::string& directory, const std::string& program, const std::vector<std::string>& arguments,
-              bool keepDisplay, const std::string& errors)
+              bool keepDisplay, const std::string& errors, const std::vector<std::string>& extraEnvironment)
 {
     std::vector<std::string> argumentCopies{program};
     argumentCopies.insert(argumentCopies.end(), arguments.begin(), arguments.end());
@@ -13,7 +13,7 @@ pid_t SpawnIn(const std::string& directory, const std::string& program, const st
     for (auto& argument : argumentCopies)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    std::vector<std::string> environment;
+    std::vector<std::string> environment = extraEnvironment;  // first, so that a lookup finds them
     for (char** entry = environ; *entry; ++entry)
         if (keepDisplay || !std::string(*entry).starts_with("DISPLAY="))
             environment.push_back(*entry);

@@ -34,7 +34,24 @@ std::string TestServer::Url(const std::string& path) const
 bool TestServer::Stall(std::chrono::milliseconds duration)
 {
     std::unique_lock lock(m_mutex);
-    return !m_stopped.wait_for(lock, duration, [this] { return m_bStopping; });
+    ++m_nStalling;
+    m_changed.notify_all();
+    bool stopped = m_changed.wait_for(lock, duration, [this] { return m_bStopping; });
+    --m_nStalling;
+    m_changed.notify_all();
+    return !stopped;
+}
+
+int TestServer::Stalling()
+{
+    std::lock_guard lock(m_mutex);
+    return m_nStalling;
+}
+
+bool TestServer::WaitUntilStalling(int count)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_nStalling >= count; });
 }
 
 void TestServer::Stop()
@@ -43,21 +60,34 @@ void TestServer::Stop()
         std::lock_guard lock(m_mutex);
         m_bStopping = true;
     }
-    m_stopped.notify_all();
+    m_changed.notify_all();
     m_server.stop();
     if (m_thread.joinable())
         m_thread.join();
 }
 
-int UnusedPort()
+ClosedPort::ClosedPort()
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        throw std::runtime_error("closed port: no port can be bound");
+    }
+    m_nPort = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort()
+{
+    ::close(m_fd);
+}
+
+std::string ClosedPort::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
 }

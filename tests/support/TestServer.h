@@ -1,6 +1,7 @@
 #pragma once
 // An HTTP server on 127.0.0.1 with a free port, run on its own threads for the length of a test.
-// Handlers that stall wait through Stall(), which ends as soon as the server shuts down.
+// Handlers that stall wait through Stall(), which ends as soon as the server shuts down; the
+// server counts them, so that a test can wait for a stall to begin and see that it goes on.
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +23,10 @@ public:
     std::string Url(const std::string& path) const;
     // Waits for the time given or until the server stops; false when it stopped.
     bool Stall(std::chrono::milliseconds duration);
+    // Handlers inside Stall() at this moment.
+    int Stalling();
+    // Waits until `count` handlers are inside Stall(); false when they are not after 20 s.
+    bool WaitUntilStalling(int count = 1);
     void Stop();
 
 private:
@@ -29,9 +34,24 @@ private:
     std::thread m_thread;
     int m_nPort = 0;
     std::mutex m_mutex;
-    std::condition_variable m_stopped;
+    std::condition_variable m_changed;  // a stall began or ended, or the server is stopping
+    int m_nStalling = 0;
     bool m_bStopping = false;
 };
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int UnusedPort();
+// A port on 127.0.0.1 where nobody listens: bound, never listening, for as long as the object
+// lives. Connections to it are refused, and no server can take the port meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    int Port() const { return m_nPort; }
+    std::string Url(const std::string& path) const;
+
+private:
+    int m_fd = -1;
+    int m_nPort = 0;
+};
