@@ -133,6 +133,13 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZip
     }
 }
 
+// minizip copies stored data and inflates deflated data. It would hand bzip2 data over undecoded
+// and refuses every other method.
+bool Decompressible(unsigned long method)
+{
+    return method == 0 || method == Z_DEFLATED;
+}
+
 bool IsAbsolute(std::string_view path)
 {
     return path.starts_with('\\') || path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
@@ -249,7 +256,10 @@ int CZipReader::Describe(tagZipEntry& entry)
     entry.comp_size = static_cast<std::uint32_t>(info.compressed_size);
     entry.unc_size = static_cast<std::uint32_t>(info.uncompressed_size);
 
-    // The local header and its extra field are read by opening the entry.
+    // The local header and its extra field are read by opening the entry, which minizip does
+    // only for methods it reads: any other entry keeps its DOS time.
+    if (!Decompressible(info.compression_method))
+        return ZR_OK;
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return ZR_CORRUPT;
     int size = unzGetLocalExtrafield(zip, nullptr, 0);
@@ -303,6 +313,8 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
         return ZR_CORRUPT;
     if (info.flag & 1)
         return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
+    if (!Decompressible(info.compression_method))
+        return ZR_FLATE;
 
     const std::string target = ToNativePath(strPath);
     const std::string part = SiblingTempPath(target);

@@ -4,7 +4,8 @@
 //
 // Every operation returns one of the result codes below (0 for success). A file entry is written
 // under a temporary name beside its target and renamed over the target only when its data are
-// complete and their CRC-32 matches, so a failed entry never replaces what was there.
+// complete and their CRC-32 matches, so a failed entry never replaces what was there. Only
+// stored and deflated entries can be extracted; the others are described all the same.
 
 #include <memory>
 #include <string>

@@ -17,8 +17,13 @@ bool StartProgram(const std::string& path, const std::vector<std::string>& argum
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    // The program outlives us: it must not hold our connections and files open.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
-    bool started = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ) == 0;
+    bool started = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return started;
 }

@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <random>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -100,41 +101,59 @@ protected:
     std::unique_ptr<Nginx> nginx;
 };
 
+// Sees files moved out of the temporary directory: nothing but the installation does that.
+class MoveOutWatch {
+public:
+    explicit MoveOutWatch(const fs::path& directory) : m_fd(::inotify_init1(IN_CLOEXEC))
+    {
+        ::inotify_add_watch(m_fd, directory.c_str(), IN_MOVED_FROM);
+    }
+    ~MoveOutWatch() { ::close(m_fd); }
+
+    // Waits until a file has been moved out; false when none was within the limit.
+    bool Wait(std::chrono::milliseconds limit)
+    {
+        pollfd ready{m_fd, POLLIN, 0};
+        return ::poll(&ready, 1, static_cast<int>(limit.count())) == 1;
+    }
+
+private:
+    int m_fd;
+};
+
 TEST_F(FaultTest, KilledDuringTheInstallationEveryFileIsOldOrNewAndTheNextRunCompletes)
 {
     Prepare(200);
-    std::mt19937 random(12345);
-    int killedMidway = 0;
-    for (int round = 0; round < 20; ++round) {
+    constexpr int kRounds = 20;
+    int stoppedMidway = 0;
+    for (int round = 0; round < kRounds; ++round) {
         fs::path install = NewInstallation("kill" + std::to_string(round));
+        fs::create_directories(install / "tmp");
+        MoveOutWatch installing(install / "tmp");
         pid_t pid = Start(install);
-        // The installation begins once every file has arrived in the temporary directory.
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        auto downloaded = [&] {
-            int count = 0;
-            std::error_code missing;
-            for (const auto& entry : fs::directory_iterator(install / "tmp", missing))
-                count += entry.path().extension() == ".dtm";
-            return count;
-        };
-        // Waits for every file to have arrived, or for the first to have been moved away.
-        for (int most = 0; std::chrono::steady_clock::now() < deadline;) {
-            int count = downloaded();
-            if (count == files || count < most)
-                break;
-            most = std::max(most, count);
-            std::this_thread::sleep_for(200us);
+        // Stopped as soon as the first file has been put in place, the updater is caught
+        // in the middle of the installation.
+        if (!installing.Wait(30s)) {
+            ::kill(pid, SIGKILL);
+            Wait(pid);
+            FAIL() << "round " << round << ": the installation never began";
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+        ::kill(pid, SIGSTOP);
+        siginfo_t state{};
+        // Stopped, or (on a machine busy enough) ended already; left to be reaped below.
+        ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &state, WSTOPPED | WEXITED | WNOWAIT), 0);
+        const int updated = UpdatedFiles(install);
+        EXPECT_GT(updated, 0) << "round " << round;
+        stoppedMidway += state.si_code == CLD_STOPPED && updated < files;
+
         ::kill(pid, SIGKILL);
         Wait(pid);
-        int updated = UpdatedFiles(install);
-        killedMidway += updated > 0 && updated < files;
-
+        EXPECT_EQ(UpdatedFiles(install), updated) << "round " << round;
         ASSERT_EQ(Wait(Start(install)), 0);
         EXPECT_EQ(UpdatedFiles(install), files) << "round " << round;
     }
-    std::printf("killed in the middle of the installation %d times of 20\n", killedMidway);
+    std::printf("stopped in the middle of the installation %d times of %d\n", stoppedMidway, kRounds);
+    EXPECT_GT(stoppedMidway, 0);
 }
 
 TEST_F(FaultTest, AServerRestartedMidwayFailsTheRunAndTheNextRunCompletes)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -182,6 +183,36 @@ TEST_P(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
     for (int i = 0; i < 100 && !fs::exists(install.Path() / "lobby-arguments"); ++i)
         ::usleep(20000);
     EXPECT_EQ(ReadWholeFile(install.Path() / "lobby-arguments"), "-KesuUpdate_old.exe\n");
+}
+
+TEST_P(ProgramTest, TheRestartedLobbyHoldsNoDescriptorOfTheUpdater)
+{
+    // The stand-in lists its shell's descriptors as "<number> <target>"; the shell itself keeps
+    // one open on the script it reads. find writes the list itself: a shell redirection would
+    // set the shell's own standard output aside on another descriptor meanwhile.
+    install.Write("Maravel.exe", "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
+                                 "find /proc/$$/fd -mindepth 1 -fprintf descriptors.part '%f %l\\n'\n"
+                                 "mv descriptors.part lobby-descriptors\n");
+    ::chmod((install.Path() / "Maravel.exe").c_str(), 0755);
+    Publish("readme.txt", "new readme");  // a download: the updater has a connection to the server
+
+    EXPECT_EQ(Run(), 0) << output;
+    const fs::path listing = install.Path() / "lobby-descriptors";
+    for (int i = 0; i < 100 && !fs::exists(listing); ++i)
+        ::usleep(20000);
+    const std::string script = fs::canonical(install.Path() / "Maravel.exe").string();
+    std::set<int> standard;
+    std::string handedOver;
+    std::istringstream lines(ReadWholeFile(listing));
+    for (std::string line; std::getline(lines, line);) {
+        const int fd = std::stoi(line);
+        if (fd <= 2)
+            standard.insert(fd);
+        else if (line.substr(line.find(' ') + 1) != script)
+            handedOver += line + "\n";
+    }
+    EXPECT_EQ(handedOver, "");
+    EXPECT_TRUE(standard.contains(1) && standard.contains(2)) << ReadWholeFile(listing);
 }
 
 TEST_P(ConsoleProgramTest, WithoutADisplayProgressGoesToStandardError)

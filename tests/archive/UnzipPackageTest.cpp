@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -53,6 +54,19 @@ std::string Deflated(const std::string& data)
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
+}
+
+// Gives the only entry of an archive another compression method number, in its local header and
+// in its central directory record.
+void SetMethodOfOnlyEntry(const std::string& path, std::uint16_t method)
+{
+    std::string bytes = ReadWholeFile(path);
+    for (auto [signature, offset] : {std::pair{"PK\x03\x04", 8}, std::pair{"PK\x01\x02", 10}}) {
+        std::size_t at = bytes.find(signature) + offset;
+        bytes[at] = static_cast<char>(method & 0xFF);
+        bytes[at + 1] = static_cast<char>(method >> 8);
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Each test unpacks into root/dest with the current directory at root/cwd.
@@ -229,6 +243,55 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
         EXPECT_EQ(Tree(dest), std::vector<std::string>{item.name}) << item.name;  // no part file left
         fs::remove_all(dest);
     }
+}
+
+TEST_F(UnzipTest, EntriesOfOtherMethodsAreDescribedButNeverWritten)
+{
+    // 7-Zip packs the file with the method asked for; minizip reads only stored and deflated data.
+    const std::string name = "maps/town.map";
+    const std::time_t modified = 1700000000;  // an even second, which a DOS time holds exactly
+    fs::create_directories(root.Path() / "packed/maps");
+    std::ofstream(root.Path() / "packed" / name) << std::string(5000, 't');
+    ::chmod((root.Path() / "packed" / name).c_str(), 0640);
+    const timespec times[2] = {{modified, 0}, {modified, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (root.Path() / "packed" / name).c_str(), times, 0), 0);
+
+    for (const char* method : {"Deflate64", "LZMA", "BZip2"}) {
+        const std::string package = (root.Path() / (std::string(method) + ".zip")).string();
+        const std::string command = "cd '" + (root.Path() / "packed").string() + "' && 7z a -bd -tzip -mm=" +
+                                    method + " '" + package + "' " + name + " > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << method;
+
+        auto reader = CZipReader::Open(package);
+        ASSERT_NE(reader, nullptr) << method;
+        tagZipEntry entry;
+        ASSERT_EQ(reader->GetEntry(0, entry), ZR_OK) << method;
+        EXPECT_EQ(entry.name, name) << method;
+        EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_ARCHIVE) << method;
+        EXPECT_EQ(entry.unix_mode, 0640u) << method;
+        EXPECT_EQ(entry.mtime, FileTime(modified)) << method;
+        EXPECT_EQ(entry.unc_size, 5000u) << method;
+
+        fs::create_directories(dest / "maps");
+        std::ofstream(dest / name) << "installed before";
+        names.clear();
+        EXPECT_EQ(UnzipPackage(package, dest.string(), names), ZR_FLATE) << method;
+        EXPECT_EQ(names, std::vector<std::string>{name}) << method;
+        EXPECT_EQ(ReadWholeFile(dest / name), "installed before") << method;
+        EXPECT_EQ(Tree(dest), (std::vector<std::string>{"maps", name})) << method;  // no part file left
+    }
+
+    // minizip hands over bzip2 data as they are: when their size is the entry's size, nothing
+    // else would tell that they were never decompressed.
+    ZipItem undecoded{"same-size.txt", "ten bytes!"};
+    undecoded.raw = true, undecoded.deflate = false;
+    undecoded.rawCrc = Crc32(undecoded.data), undecoded.rawUncompressedSize = undecoded.data.size();
+    WriteZip(zip, {undecoded});
+    SetMethodOfOnlyEntry(zip, 12);
+    std::ofstream(dest / undecoded.name) << "installed before";
+    names.clear();
+    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZR_FLATE);
+    EXPECT_EQ(ReadWholeFile(dest / undecoded.name), "installed before");
 }
 
 TEST_F(UnzipTest, AfterAFailureTheNextEntryFollowsOnlyWhenTheNameExistsInTheCurrentDirectory)
