@@ -71,7 +71,7 @@ TEST_F(X11ProgramTest, CancelByEscapeOrByTheButtonEndsTheRunAndKeepsThePartialDo
         pid_t pid = Start();
         Window window = AwaitUpdaterWindow();
         ASSERT_NE(window, 0u);
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "big.dat.dtm"); })) << how;  // downloading
         Window child;
         int x = 0, y = 0;
         XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
@@ -79,11 +79,11 @@ TEST_F(X11ProgramTest, CancelByEscapeOrByTheButtonEndsTheRunAndKeepsThePartialDo
         std::string command = "xdotool mousemove " + std::to_string(x + 282 + 30) + " " + std::to_string(y + 65 + 10) +
                               " sleep 0.1 " + how;
         EXPECT_EQ(std::system(command.c_str()), 0);
-        EXPECT_EQ(WaitFor(pid, 3s), 0) << how;
+        EXPECT_EQ(WaitFor(pid, 10s), 0) << how;
         EXPECT_FALSE(fs::exists(install.Path() / "big.dat")) << how;
         EXPECT_TRUE(fs::exists(install.Path() / "big.dat.dtm")) << how;
         fs::remove(install.Path() / "big.dat.dtm");
-        std::this_thread::sleep_for(100ms);  // the window is gone before the next run looks for one
+        ASSERT_TRUE(Await([&] { return CountUpdaterWindows() == 0; }));  // gone before the next run looks for one
     }
 }
 
@@ -99,12 +99,24 @@ TEST_F(X11ProgramTest, ClosingTheWindowDuringADownloadEndsTheRunWithNothingInsta
     pid_t pid = Start();
     Window window = AwaitUpdaterWindow();
     ASSERT_NE(window, 0u);
-    std::this_thread::sleep_for(300ms);  // downloading
+    ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "big.dat.dtm"); }));  // downloading
     EXPECT_EQ(WaitFor(pid, 0ms), -1);
 
     CloseWindow(display, window);
-    EXPECT_EQ(WaitFor(pid, 3s), 0);
+    EXPECT_EQ(WaitFor(pid, 10s), 0);
     EXPECT_FALSE(fs::exists(install.Path() / "big.dat"));
+}
+
+// Whether the window is the topmost of the screen's top-level windows.
+bool OnTop(Display* display, Window window)
+{
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    bool top = XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) && count > 0 &&
+               children[count - 1] == window;
+    if (children)
+        XFree(children);
+    return top;
 }
 
 TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
@@ -117,10 +129,24 @@ TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
     });
     Serve("<manifest><filelist><file filename='slow.dat' filesize='10000000' fileversion='1' md5='x'/></filelist></manifest>");
     pid_t first = Start();
-    ASSERT_NE(AwaitUpdaterWindow(), 0u);
-    pid_t second = Start();
+    Window window = AwaitUpdaterWindow();
+    ASSERT_NE(window, 0u);
+    // Another program's window covers the first updater.
+    Window cover = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1024, 768, 0, 0, 0);
+    XMapRaised(display, cover);
+    XSync(display, False);
+    ASSERT_FALSE(OnTop(display, window));
+
+    // The second updater belongs to another installation: only the first's window can stop it.
+    TempDir other;
+    fs::copy_file(install.Path() / "KesuUpdate.exe", other.Path() / "KesuUpdate.exe");
+    fs::copy_file(install.Path() / "pirvex.dll", other.Path() / "pirvex.dll");
+    pid_t second = SpawnIn(other.Path().string(), (other.Path() / "KesuUpdate.exe").string());
+    started.push_back(second);
     EXPECT_EQ(WaitFor(second, 5s), 0);
+    EXPECT_TRUE(Await([&] { return OnTop(display, window); }));  // the first came to the front
     EXPECT_EQ(CountUpdaterWindows(), 1);
+    EXPECT_FALSE(fs::exists(other.Path() / "slow.dat.dtm"));  // the second fetched nothing
     EXPECT_EQ(WaitFor(first, 0ms), -1);  // the first goes on
 }
 
