@@ -5,7 +5,9 @@
 #include "tests/ui/UpdaterOnXvfb.h"
 
 #include <X11/keysym.h>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 
 #include "res/Resources.h"
@@ -57,24 +59,32 @@ protected:
     // running ten seconds after the last box.
     int DismissBoxesUntilTheEnd(pid_t pid)
     {
+        auto lastAction = std::chrono::steady_clock::now();
+        auto ended = [&](int code) {
+            longestEnd = std::max(longestEnd, std::chrono::steady_clock::now() - lastAction);
+            return code;
+        };
         for (int boxes = 0; boxes <= 2; ++boxes) {
             int code = -1;
             Window box = 0;
-            bool ended = Await([&] {
+            bool gone = Await([&] {
                 if ((code = WaitFor(pid, 0ms)) != -1)
                     return true;
                 box = FindByName(display, kBoxTitle);
                 return box && IsShown(display, box);
             }, 10s);
-            if (!ended || code != -1)
-                return code;
+            if (!gone || code != -1)
+                return ended(code);
             CloseWindow(display, box);
+            lastAction = std::chrono::steady_clock::now();
             Await([&] { return !IsShown(display, box); });
         }
-        return WaitFor(pid, 10s);  // two boxes at most
+        return ended(WaitFor(pid, 10s));  // two boxes at most
     }
 
     std::atomic<bool> failing{false};
+    // The longest a process took to end after the last thing the user did.
+    std::chrono::steady_clock::duration longestEnd{};
 };
 
 TEST_F(X11RunEndTest, EveryWayOfClosingTheWindowEndsTheRun)
@@ -128,6 +138,8 @@ TEST_F(X11RunEndTest, EveryWayOfClosingTheWindowEndsTheRun)
         presser.join();
         ASSERT_EQ(code, 0) << "Escape after the failure";
     }
+    std::printf("80 runs closed four ways: each ended at most %.0f ms after the last close or box\n",
+                std::chrono::duration<double, std::milli>(longestEnd).count());
 }
 
 TEST_F(X11RunEndTest, MessagesFromOtherProgramsAreIgnored)
