@@ -1,6 +1,7 @@
 #include "platform/Window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -67,7 +68,8 @@ std::vector<std::unique_ptr<WindowData>> g_destroyed;
 std::deque<Message> g_queue;
 std::mutex g_queueMutex;
 std::condition_variable g_queueChanged;
-std::thread::id g_windowThread = std::this_thread::get_id();
+// Read by senders on other threads while the window thread (re)states itself.
+std::atomic<std::thread::id> g_windowThread{std::this_thread::get_id()};
 // Set when the loop takes WM_QUIT (under g_queueMutex): from then on nothing waits for the window
 // thread, which is busy ending the process and may itself be waiting for the sender.
 bool g_quit = false;

@@ -19,6 +19,11 @@
 #include <unistd.h>
 #include <vector>
 
+// Last: it defines min and max. Only its display-lock macro is used.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace {
 
 constexpr long kEventMask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask | KeyPressMask |
@@ -300,8 +305,13 @@ private:
 
     // Called instead of ending the process when the display connection breaks: from now on the
     // screen is no display at all, and the run goes on as it does without one.
-    static void OnDisplayLost(Display*, void* screen)
+    static void OnDisplayLost(Display* display, void* screen)
     {
+        // Xlib expects this handler to end the process: before calling it, it took the display's
+        // user lock and released its internal one, which the interrupted call releases again when
+        // it returns. Returning means giving both back as that call expects them.
+        XUnlockDisplay(display);
+        LockDisplay(display);
         auto* self = static_cast<X11Screen*>(screen);
         self->m_lost = true;
         self->Wake();

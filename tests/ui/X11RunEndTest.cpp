@@ -217,9 +217,9 @@ TEST_F(X11RunEndTest, WindowsThatComeAndGoWhileTheUpdaterLooksDoNotStopIt)
 TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
 {
     const std::string contents(2'000'000, 'd');
-    server.Http().Get("/update/data.bin", [&](const httplib::Request&, httplib::Response& res) {
+    server.Http().Get("/update/data.bin", [this, contents](const httplib::Request&, httplib::Response& res) {
         res.set_content_provider(contents.size(), "application/octet-stream",
-                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                 [this, contents](size_t offset, size_t, httplib::DataSink& sink) {
                                      sink.write(contents.data() + offset, std::min<size_t>(65536, contents.size() - offset));
                                      return server.Stall(30ms);
                                  });
