@@ -171,8 +171,9 @@ bool LockDirectoryForProcess(const std::string& directory)
     if (fd < 0)
         return true;  // a directory that cannot be opened cannot be locked by another updater either
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
         ::close(fd);
-        return false;
+        return !held;  // a file system without locks cannot hold another updater's either
     }
     return true;  // the descriptor stays open: the lock lasts as long as the process
 }

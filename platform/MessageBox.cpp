@@ -111,8 +111,9 @@ private:
     unsigned m_nType;
 };
 
-// Shows the box and runs the window thread's messages until it is dismissed.
-void RunModalBox(HWND hOwner, const std::string& text, const std::string& caption, unsigned type)
+// Shows the box and runs the window thread's messages until it is dismissed; false when the
+// display went away under it, so that no one saw it to the end.
+bool RunModalBox(HWND hOwner, const std::string& text, const std::string& caption, unsigned type)
 {
     MessageBoxWindow box(text, type);
     auto [width, height] = box.Size();
@@ -135,15 +136,17 @@ void RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
     UpdateWindow(hBox);
     // The box ends when it is dismissed, when its owner goes (taking the box with it) or when the
     // message loop ends under it.
-    while (IsWindow(hBox) && PumpMessages()) {
+    while (IsWindow(hBox) && GetScreen().HasDisplay() && PumpMessages()) {
         if (IsWindow(hBox))
             GetScreen().WaitForInput(16);
     }
+    const bool seen = GetScreen().HasDisplay();
     DestroyWindow(hBox);
     if (ownerEnabled && IsWindow(hOwner)) {
         EnableWindow(hOwner, true);
         BringWindowToTop(hOwner);
     }
+    return seen;
 }
 
 }  // namespace
@@ -151,9 +154,11 @@ void RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
 int MessageBox(HWND hOwner, const char* lpszText, const char* lpszCaption, unsigned nType)
 {
     const std::string text = lpszText ? lpszText : "", caption = lpszCaption ? lpszCaption : "";
-    if (GetScreen().HasDisplay() && RunOnWindowThread([&] { RunModalBox(hOwner, text, caption, nType); }))
+    bool shown = false;
+    if (GetScreen().HasDisplay() && RunOnWindowThread([&] { shown = RunModalBox(hOwner, text, caption, nType); }) && shown)
         return IDOK;
-    // No one can see a box, or the window thread can no longer show one: the text is not lost.
+    // No one can see a box, the window thread can no longer show one, or the display went away
+    // while it showed: the text is not lost.
     std::string line = caption + ": " + text;
     if (line.back() != '\n')
         line += '\n';

@@ -450,6 +450,8 @@ void SetWindowProc(HWND hWnd, IWindowProc* proc)
         hWnd->proc = proc;
 }
 
+namespace {
+
 // Queues a message or work for the window thread and waits for its answer; refused at once
 // once the loop has ended.
 LRESULT QueueAndWait(Message message, bool first)
@@ -484,6 +486,8 @@ void EndQueue()
             message.reply->set_value(kWorkRefused);
 }
 
+}  // namespace
+
 LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (std::this_thread::get_id() == g_windowThread || IsStateMessage(message))
@@ -515,6 +519,8 @@ bool PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         return false;
     {
         std::lock_guard lock(g_queueMutex);
+        if (g_quit)
+            return false;  // no loop will take it
         g_queue.push_back({hWnd, message, wParam, lParam, nullptr});
     }
     Wake();

@@ -139,16 +139,15 @@ LRESULT DefWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // waiting until it is done. False, and the work not done, once the message loop has ended.
 bool RunOnWindowThread(const std::function<void()>& work);
 
-// The message loop's life: it ends when it takes WM_QUIT. From then on nothing waits for the
-// window thread (which may be waiting for the caller): a cross-thread SendMessage answers 0 and
-// RunOnWindowThread refuses at once, and so does whatever was still queued for it. Runs until the
-// next RunMessageLoop.
-//
 // Runs the message loop of the calling thread until PostQuitMessage; returns its exit code.
 int RunMessageLoop();
 // Handles what is queued and paints what is invalid, without waiting; false once WM_QUIT came.
 bool PumpMessages();
 void PostQuitMessage(int exitCode);
+// Whether the message loop has taken WM_QUIT (until the next RunMessageLoop). From then on
+// nothing waits for the window thread, which may itself be waiting for the caller: a cross-thread
+// SendMessage answers 0, RunOnWindowThread refuses at once, and so does whatever was still queued
+// for it; PostMessage queues nothing.
 bool MessageLoopEnded();
 
 HWND GetParent(HWND hWnd);

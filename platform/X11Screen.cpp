@@ -527,24 +527,25 @@ private:
     bool FollowPointer(const XEvent& event)
     {
         std::optional<Move> move;
+        int x = 0, y = 0;  // where the window goes
         {
             std::lock_guard lock(m_mutex);
             if (!m_move || event.xany.window != m_move->id || (event.type != MotionNotify && event.type != ButtonRelease))
                 return false;
             move = m_move;
-            const bool released = event.type == ButtonRelease;
-            const int x = (released ? event.xbutton.x_root : event.xmotion.x_root) + move->offsetX;
-            const int y = (released ? event.xbutton.y_root : event.xmotion.y_root) + move->offsetY;
+            // A grab lost without a release (the window hidden, another client's grab) ends the
+            // move at the first motion without the button.
+            const bool released = event.type == ButtonRelease || !(event.xmotion.state & Button1Mask);
+            x = (event.type == ButtonRelease ? event.xbutton.x_root : event.xmotion.x_root) + move->offsetX;
+            y = (event.type == ButtonRelease ? event.xbutton.y_root : event.xmotion.y_root) + move->offsetY;
             XMoveWindow(m_display, move->id, x, y);
             if (released) {
                 XUngrabPointer(m_display, CurrentTime);
                 m_move.reset();
             }
             XFlush(m_display);
-            move->offsetX = x;  // where the window is now
-            move->offsetY = y;
         }
-        DeliverMove(move->hWnd, move->offsetX, move->offsetY);
+        DeliverMove(move->hWnd, x, y);
         return true;
     }
 
@@ -561,8 +562,13 @@ private:
             hWnd = it->second;
             // Destroyed by another client: nothing may be asked of that window any more, and the
             // window it showed is closed.
-            if (event.type == DestroyNotify)
+            if (event.type == DestroyNotify) {
+                if (auto window = m_windows.find(hWnd); window != m_windows.end()) {
+                    XFreeGC(m_display, window->second.gc);
+                    XFreePixmap(m_display, window->second.background);
+                }
                 Forget(hWnd);
+            }
         }
         switch (event.type) {
         case DestroyNotify:

@@ -131,6 +131,7 @@ TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
     pid_t first = Start();
     Window window = AwaitUpdaterWindow();
     ASSERT_NE(window, 0u);
+    ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "slow.dat.dtm"); }));  // shown and downloading
     // Another program's window covers the first updater.
     Window cover = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1024, 768, 0, 0, 0);
     XMapRaised(display, cover);

@@ -239,6 +239,24 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
     EXPECT_NE(ReadWholeFile(errors).find("the connection to the display was lost"), std::string::npos);
 }
 
+TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTextsOnStandardError)
+{
+    failing = true;
+    ServeSlowAndMissingFiles();
+    const fs::path errors = install.Path() / "errors.txt";
+    pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
+    started.push_back(pid);
+    ASSERT_NE(AwaitBox(), 0u);
+    XCloseDisplay(display);
+    display = nullptr;
+    x.reset();  // no one can press OK any more
+
+    EXPECT_EQ(WaitFor(pid, 20s), 0);
+    const std::string written = ReadWholeFile(errors);
+    EXPECT_NE(written.find("提示: 下载 missing.dat 文件失败"), std::string::npos) << written;
+    EXPECT_NE(written.find("提示: 更新失败"), std::string::npos) << written;
+}
+
 // The pixels the screen shows of a window, compared with a bitmap; the number that differ.
 int DifferencesOnScreen(Display* display, Window window, const CBitmap& expected)
 {
