@@ -149,3 +149,18 @@ int Nginx::RequestCount() const
         ++lines;
     return lines;
 }
+
+std::vector<std::string> Nginx::RequestedPaths() const
+{
+    // The default log format quotes the request line: "GET /path HTTP/1.1".
+    std::ifstream log(m_prefix.Dir() + "access.log");
+    std::vector<std::string> paths;
+    for (std::string line; std::getline(log, line);) {
+        const auto method = line.find('"');
+        const auto path = line.find(' ', method);
+        const auto end = line.find(' ', path + 1);
+        if (method != std::string::npos && path != std::string::npos && end != std::string::npos)
+            paths.push_back(line.substr(path + 1, end - path - 1));
+    }
+    return paths;
+}

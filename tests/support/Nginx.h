@@ -5,6 +5,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "tests/support/TempDir.h"
 
@@ -21,6 +22,8 @@ public:
     std::string Url(const std::string& path) const;
     // Requests served so far, from the access log.
     int RequestCount() const;
+    // The paths asked for so far, in the order nginx finished them (from the access log).
+    std::vector<std::string> RequestedPaths() const;
 
 private:
     void WriteConfig(const std::string& strRoot, const std::string& strExtraConfig) const;
