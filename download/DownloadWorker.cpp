@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "platform/Path.h"
 
 namespace {
 
@@ -194,7 +195,7 @@ void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& dig
         }
     }
     if (task.fnCheck) {
-        if (std::string refusal = task.fnCheck(path, digests.Blake2b()); !refusal.empty()) {
+        if (std::string refusal = task.fnCheck(ToNativePath(path), digests.Blake2b()); !refusal.empty()) {
             DeleteFile(path);
             throw Refused{refusal};
         }
