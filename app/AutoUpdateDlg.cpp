@@ -90,11 +90,19 @@ bool CAutoUpdateDlg::OnInitDialog()
 
     const StartupValues values = LoadStartupValues(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", GetModuleFileName());
     m_strInstallDir = values.strInstallDir;
-    InitializeDownloads(values, this, m_downloadMgr);
     // One updater per installation, with a display or without (where there are no windows to
     // find): a second one leaves as the rule above makes it leave.
     if (!LockDirectoryForProcess(m_strInstallDir))
         std::exit(0);
+    if (std::string problem = TempDirProblem(values); !problem.empty()) {
+        BuildSetAsideNames(m_strInstallDir);
+        ShowSplash();
+        MessageBox(m_hWnd, problem.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+        OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
+        return true;
+    }
+    InitializeDownloads(values, this, m_downloadMgr);
+    m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_strInstallDir + kTrustStateFile);
     StartUpdate(values.strBaseURL);
     return true;
 }
@@ -102,7 +110,7 @@ bool CAutoUpdateDlg::OnInitDialog()
 void CAutoUpdateDlg::StartUpdate(const std::string& strBaseURL)
 {
     ShowSplash();
-    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr, m_hWnd};
+    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr, m_hWnd, m_pTrust.get()};
     if (!QueueUpdate(target, strBaseURL)) {
         OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
         return;

@@ -13,6 +13,7 @@
 
 #include "app/ConsoleProgress.h"
 #include "download/DownloadMgr.h"
+#include "trust/UpdateTrust.h"
 #include "platform/Framework.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"
@@ -44,6 +45,7 @@ public:
     CSkinStatic m_staticStatus;
     CSkinStatic m_staticDetail;
     CSkinButton m_btnCancel;
+    std::unique_ptr<CUpdateTrust> m_pTrust;  // outlives the manager: the worker checks the package with it
     CDownloadMgr m_downloadMgr;
     std::string m_strInstallDir;
     std::uint32_t m_dwFileSize = 0;

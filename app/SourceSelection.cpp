@@ -7,6 +7,9 @@
 #include "download/UpdateSession.h"
 #include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
+#include "manifest/ReadUrlText.h"
+#include "platform/Log.h"
+#include "trust/UpdateTrust.h"
 
 namespace {
 
@@ -28,16 +31,37 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
     }
 }
 
+// Queues the package. With keys, its signature is fetched and vetted first (a refusal then
+// comes before any download), and checked over the whole package once it has arrived.
+bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const std::string& strUrl)
+{
+    if (!target.pTrust || !target.pTrust->Enabled())
+        return target.downloadMgr.AddTask(strPackage.c_str());
+    auto vetted = target.pTrust->Vet(strPackage, ReadSignatureText(strUrl));
+    if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
+        ShowTrustRefusal(target.hOwner, *refusal);
+        return false;
+    }
+    CUpdateTrust* trust = target.pTrust;
+    DownloadCheck check = [trust, signature = std::get<VettedSignature>(vetted)](const std::string& strPath,
+                                                                                 const Blake2b512Digest& digest) {
+        std::optional<TrustRefusal> refusal = trust->Accept(signature, digest, strPath);
+        if (!refusal)
+            return std::string();
+        LogLine(refusal->strDetail);
+        return refusal->strSentence;
+    };
+    return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check));
+}
+
 }  // namespace
 
 bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
 {
     if (g_bManifestMode != 1) {
         const std::string package = PackageName(g_strManifestName);
-        if (ProbePackage(target, strBaseURL + package)) {
-            target.downloadMgr.AddTask(package.c_str());
-            return true;
-        }
+        if (ProbePackage(target, strBaseURL + package))
+            return QueuePackage(target, package, strBaseURL + package);
         g_bManifestMode = 1;
     }
     return ParseManifest(target, strBaseURL + g_strManifestName);

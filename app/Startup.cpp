@@ -1,8 +1,13 @@
 #include "app/Startup.h"
 
+#include <algorithm>
+
 #include "app/CommandLine.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+#include "platform/Path.h"
 #include "platform/Profile.h"
 
 std::string InstallDirFromExePath(const std::string& strExePath)
@@ -37,7 +42,28 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     std::string tempDirSetting = GetPrivateProfileString("Setup", "TempDir", "", kSettingsFile);
     values.strBaseURL = BuildBaseURL(site);
     values.strTempDir = BuildTempDir(values.strInstallDir, tempDirSetting);
+    values.strTempDirSetting = tempDirSetting;
     return values;
+}
+
+std::string TempDirProblem(const StartupValues& values)
+{
+    // The setting is joined to the installation directory as it stands, so leading separators
+    // keep it inside; a ".." component would lead out.
+    const std::string setting = values.strTempDirSetting;
+    const std::string relative = setting.substr(std::min(setting.size(), setting.find_first_not_of("\\/")));
+    if (!relative.empty() && !IsContainedRelativePath(relative)) {
+        LogLine("the TempDir setting \"" + setting + "\" leads out of the installation directory " + values.strInstallDir);
+        return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
+    }
+    std::string directory = values.strTempDir;
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
+    if (PathIsSymbolicLink(directory)) {
+        LogLine("the temporary directory " + directory + " is a symbolic link; downloads are staged only inside the installation");
+        return "临时目录 " + setting + " 是一个链接，已停止更新。";
+    }
+    return {};
 }
 
 void InitializeDownloads(const StartupValues& values, IDownloadSink* pSink, CDownloadMgr& downloadMgr)

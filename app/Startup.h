@@ -10,6 +10,9 @@ class IDownloadSink;
 // The settings file: an INI file named like a library, relative to the current directory.
 inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
 
+// The installation's record of the signatures it accepted, beside the executable.
+inline constexpr const char* kTrustStateFile = "KesuUpdate.trust";
+
 // The executable's directory, ending in a separator.
 std::string InstallDirFromExePath(const std::string& strExePath);
 // "http://" unless the server text already names its scheme, the server text, "/update/".
@@ -21,10 +24,14 @@ struct StartupValues {
     std::string strInstallDir;
     std::string strBaseURL;
     std::string strTempDir;
+    std::string strTempDirSetting;
 };
 
 // Parses the command line into the process-wide state, reads the settings and derives the
 // directories and the base URL.
 StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath);
+// Why the temporary directory cannot be used (one sentence for the player), or an empty text:
+// it must stay inside the installation and must not be a link to somewhere else.
+std::string TempDirProblem(const StartupValues& values);
 // Hands the values to the download manager.
 void InitializeDownloads(const StartupValues& values, IDownloadSink* pSink, CDownloadMgr& downloadMgr);

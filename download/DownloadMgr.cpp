@@ -19,6 +19,12 @@ std::string SetAsideName(const std::string& executable)
 
 }  // namespace
 
+void BuildSetAsideNames(const std::string& strInstallDir)
+{
+    g_strOldExeName = SetAsideName(kExecutableName);
+    g_strOldExePath = strInstallDir + g_strOldExeName;
+}
+
 CDownloadMgr::CDownloadMgr() = default;
 
 CDownloadMgr::~CDownloadMgr()
@@ -39,8 +45,7 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const std::string& strBaseUR
     m_strTempDir = strTempDir;
     m_strInstallDir = strInstallDir;
 
-    g_strOldExeName = SetAsideName(kExecutableName);
-    g_strOldExePath = m_strInstallDir + g_strOldExeName;
+    BuildSetAsideNames(m_strInstallDir);
 
     if (m_strBaseURL.empty() || m_strBaseURL.back() != '/')
         m_strBaseURL += '/';
@@ -59,10 +64,17 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const std::string& strBaseUR
 
 bool CDownloadMgr::AddTask(const char* lpszName)
 {
+    return AddTask(lpszName, std::nullopt);
+}
+
+bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck)
+{
     if (!lpszName)
         return false;
     auto task = std::make_unique<tagDownloadTask>();
     task->szName = lpszName;
+    task->expected = std::move(expected);
+    task->fnCheck = std::move(fnCheck);
     auto separator = task->szName.find_last_of("\\/");
     if (separator == std::string::npos) {
         task->szFile = task->szName;

@@ -20,6 +20,8 @@
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
+class CDownloadDigests;
+
 class CDownloadMgr {
 public:
     CDownloadMgr();
@@ -42,8 +44,11 @@ public:
     // False for a null sink (nothing changes) or when the start event could not be made.
     bool Initialize(IDownloadSink* pSink, const std::string& strBaseURL, const std::string& strTempDir,
                     const std::string& strInstallDir);
-    // Queues one file by its relative name; false only for a null name.
+    // Queues one file by its relative name; false only for a null name. A file the manifest
+    // describes is verified against that description before it is kept; the check, when given,
+    // runs last on the complete file.
     bool AddTask(const char* lpszName);
+    bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {});
     void RemoveAllTasks();
 
     int m_nNextTaskID = 0;
@@ -64,8 +69,19 @@ private:
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer);
+    // A body beyond the size the manifest lists is dropped as soon as it shows.
+    void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path);
+    // The complete file against its description, then (for the updater's own name) against this
+    // machine, then the task's last check; a refused file is deleted.
+    void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
+                    const std::string& path);
+    static void Discard(CFile& file, const std::string& path);
     void InstallFile(const tagDownloadTask& task, const std::string& ownName);
 };
+
+// The name the running executable is set aside under, alone and in the installation directory
+// (g_strOldExeName, g_strOldExePath).
+void BuildSetAsideNames(const std::string& strInstallDir);
 
 // Creates every directory of the path, from the left, at each '\'; existing ones are passed over.
 // Returns whether the last creation succeeded.

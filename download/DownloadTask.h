@@ -1,6 +1,23 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "platform/Crypto.h"
+
+// What the publisher says a file is: a downloaded file that is not exactly this is never installed.
+struct tagExpectedFile {
+    std::uint64_t nSize = 0;
+    std::string strMd5;     // as the manifest has it; compared as a digest (case and blanks aside)
+    std::string strSha256;  // empty when the manifest gives none
+};
+
+// A last check of a complete download, given its temporary path and its BLAKE2b-512 digest
+// (taken while it arrived); returns why the file is refused, or an empty text. The path is the
+// file system's own.
+using DownloadCheck = std::function<std::string(const std::string& strPath, const Blake2b512Digest& digest)>;
 
 // One file to download. The name is a path relative both to the base URL and to the
 // installation directory; it is split at its last '\' or '/'.
@@ -10,4 +27,6 @@ struct tagDownloadTask {
     std::string szName;        // the name exactly as queued
     std::string szDir;         // before the last separator; empty without one
     std::string szFile;        // after the last separator; the whole name without one
+    std::optional<tagExpectedFile> expected;  // from the manifest; a package has none
+    DownloadCheck fnCheck;                    // the package's signature, when updates are signed
 };

@@ -5,10 +5,16 @@
 #include <cstring>
 #include <string_view>
 
+#include <strings.h>
+
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
 #include "download/TempNames.h"
+#include "download/Verification.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+#include "platform/Path.h"
 
 namespace {
 
@@ -22,15 +28,38 @@ constexpr std::string_view kErrorPageMarkers[] = {"<html>", "<!DOCTYPE HTML PUBL
 
 // The server answered, but not with the file.
 struct NotTheFile {};
+// The file arrived whole and is refused: the text says why, in one sentence for the player.
+struct Refused {
+    std::string strSentence;
+};
 
-bool IsErrorPage(const std::string& strStatus, const char* pBlock, std::size_t nSize)
+bool IsErrorStatus(const std::string& strStatus)
 {
-    if (std::atoi(strStatus.c_str()) >= 400)
-        return true;
+    return std::atoi(strStatus.c_str()) >= 400;
+}
+
+bool StartsLikeErrorPage(const char* pBlock, std::size_t nSize)
+{
     for (std::string_view marker : kErrorPageMarkers)
         if (nSize >= marker.size() && std::memcmp(pBlock, marker.data(), marker.size()) == 0)
             return true;
     return false;
+}
+
+// How much the next read may ask for: a described file is never read beyond one byte more than
+// its size, which is how a longer body shows.
+std::size_t NextRead(const std::optional<tagExpectedFile>& expected, std::uint64_t received)
+{
+    if (!expected)
+        return kBlockSize;
+    const std::uint64_t allowed = expected->nSize + 1 - std::min(received, expected->nSize + 1);
+    return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, allowed));
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    auto separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
 }  // namespace
@@ -66,6 +95,8 @@ int CDownloadMgr::Run()
             failure = e.GetErrorMessage();
         } catch (const CFileException& e) {
             failure = e.GetErrorMessage();
+        } catch (const Refused& refused) {
+            failure = refused.strSentence;
         } catch (...) {
             failure = "下载 " + task.szName + " 文件失败";
         }
@@ -84,40 +115,95 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     if (!m_pSession)
         throw NotTheFile{};
     std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_strBaseURL + task.szName);
-    const std::optional<std::uint64_t> length = http->QueryContentLength();
+    std::optional<std::uint64_t> length = http->QueryContentLength();
+    if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
+        length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;
+    if (IsErrorStatus(http->QueryStatusCode()))
+        throw NotTheFile{};
 
-    std::size_t used = http->Read(buffer.data(), kBlockSize);
-    if (IsErrorPage(http->QueryStatusCode(), buffer.data(), used))
+    std::size_t used = http->Read(buffer.data(), NextRead(task.expected, 0));
+    // A file the manifest describes is judged by its digest, so a real file that happens to
+    // start like an error page is taken; a package has only this test.
+    if (!task.expected && StartsLikeErrorPage(buffer.data(), used))
         throw NotTheFile{};
     Raise(0, static_cast<std::uint32_t>(length.value_or(0)), DOWNLOAD_EVENT_TOTAL, name);
 
+    const std::string path = TempFilePath(m_strTempDir, task, g_bManifestMode == 1);
     CFileException error(0, "");
-    if (!file.Open(TempFilePath(m_strTempDir, task, g_bManifestMode == 1), CFile::modeCreate | CFile::modeReadWrite,
-                   &error))
+    if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite, &error))
         throw error;
+    CDownloadDigests digests(task);
     std::uint64_t received = used;
+    RejectLongerBody(task, received, file, path);
     m_dwTotalDownloaded += static_cast<std::uint32_t>(used);
     Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
 
-    // Without a Content-Length the body is read to its end.
-    while ((!length || received < *length) && !m_bCancel) {
+    // The body is read to its end; libcurl reports one that ends before its Content-Length.
+    while (!m_bCancel) {
         if (used + kBlockSize > buffer.size()) {
             file.Write(buffer.data(), used);
+            digests.Update(buffer.data(), used);
             used = 0;
         }
-        std::size_t k = http->Read(buffer.data() + used, kBlockSize);
-        if (k == 0) {
-            if (length)
-                throw NotTheFile{};  // ended before its announced length
+        std::size_t k = http->Read(buffer.data() + used, NextRead(task.expected, received));
+        if (k == 0)
             break;
-        }
         used += k;
         received += k;
+        RejectLongerBody(task, received, file, path);
         m_dwTotalDownloaded += static_cast<std::uint32_t>(k);
         Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
     }
     file.Write(buffer.data(), used);
+    digests.Update(buffer.data(), used);
     http->Close();
     file.Close();
-    return !m_bCancel;
+    if (m_bCancel)
+        return false;
+    if (length && received < *length)
+        throw NotTheFile{};  // ended before its announced length
+    VerifyTask(task, digests, received, path);
+    return true;
+}
+
+void CDownloadMgr::RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file,
+                                    const std::string& path)
+{
+    if (!task.expected || received <= task.expected->nSize)
+        return;
+    LogLine(task.szName + ": the server sends more than the " + std::to_string(task.expected->nSize) +
+            " bytes the manifest lists");
+    Discard(file, path);
+    throw NotTheFile{};
+}
+
+void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
+                              const std::string& path)
+{
+    if (task.expected) {
+        if (std::string mismatch = digests.Mismatch(*task.expected, received); !mismatch.empty()) {
+            LogLine(task.szName + " is not the published file: " + mismatch);
+            DeleteFile(path);
+            throw NotTheFile{};
+        }
+    }
+    if (g_bManifestMode == 1 && ::strcasecmp(FileNameOf(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
+        if (std::string problem = NotAnExecutableForThisMachine(path); !problem.empty()) {
+            LogLine(task.szName + " cannot replace the running updater: " + problem);
+            DeleteFile(path);
+            throw NotTheFile{};
+        }
+    }
+    if (task.fnCheck) {
+        if (std::string refusal = task.fnCheck(ToNativePath(path), digests.Blake2b()); !refusal.empty()) {
+            DeleteFile(path);
+            throw Refused{refusal};
+        }
+    }
+}
+
+void CDownloadMgr::Discard(CFile& file, const std::string& path)
+{
+    file.Abort();
+    DeleteFile(path);
 }

@@ -4,14 +4,30 @@
 
 namespace {
 
-// The session's own limits. Test-only: the fault tests set KESU_TEST_STALL_SECONDS so that a
-// server that never answers fails a run of the program in a second rather than in thirty.
-CInternetSession::Limits RunLimits()
+// A manifest or a signature arrives whole within this time, however slowly it drips.
+constexpr std::chrono::seconds kDocumentDeadline{600};
+
+std::optional<int> SecondsFromEnvironment(const char* name)
+{
+    if (const char* seconds = std::getenv(name))
+        if (int value = std::atoi(seconds); value > 0)
+            return value;
+    return std::nullopt;
+}
+
+// The session's own limits. Test-only: the fault tests set KESU_TEST_STALL_SECONDS and
+// KESU_TEST_DEADLINE_SECONDS so that a server that never answers, drips or never ends fails a
+// run of the program in seconds rather than in minutes.
+CInternetSession::Limits RunLimits(bool bDocument)
 {
     CInternetSession::Limits limits;
-    if (const char* seconds = std::getenv("KESU_TEST_STALL_SECONDS"))
-        if (int value = std::atoi(seconds); value > 0)
-            limits.stallTimeout = std::chrono::seconds(value);
+    if (auto seconds = SecondsFromEnvironment("KESU_TEST_STALL_SECONDS"))
+        limits.stallTimeout = std::chrono::seconds(*seconds);
+    if (bDocument) {
+        limits.deadline = kDocumentDeadline;
+        if (auto seconds = SecondsFromEnvironment("KESU_TEST_DEADLINE_SECONDS"))
+            limits.deadline = std::chrono::seconds(*seconds);
+    }
     return limits;
 }
 
@@ -20,6 +36,13 @@ CInternetSession::Limits RunLimits()
 std::unique_ptr<CInternetSession> OpenUpdateSession(const std::string& strAgent)
 {
     auto session = std::make_unique<CInternetSession>(strAgent);
-    session->SetLimits(RunLimits());
+    session->SetLimits(RunLimits(false));
+    return session;
+}
+
+std::unique_ptr<CInternetSession> OpenDocumentSession(const std::string& strAgent)
+{
+    auto session = std::make_unique<CInternetSession>(strAgent);
+    session->SetLimits(RunLimits(true));
     return session;
 }

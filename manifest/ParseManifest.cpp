@@ -1,6 +1,7 @@
 #include "manifest/ParseManifest.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -9,9 +10,11 @@
 #include "manifest/ReadUrlText.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
 #include "platform/Path.h"
 #include "platform/XmlDocument.h"
+#include "trust/UpdateTrust.h"
 
 namespace {
 
@@ -57,6 +60,10 @@ bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest
 {
     if (!PathFileExists(strLocalPath))
         return true;
+    // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
+    // one) would make the check wait or read for ever. It differs, and is replaced.
+    if (!PathIsRegularFile(strLocalPath) && !PathIsDirectory(strLocalPath))
+        return true;
     try {
         return CMD5Checksum::HashFile(strLocalPath) != strDigest;
     } catch (const CFileException&) {
@@ -64,11 +71,24 @@ bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest
     }
 }
 
-bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
+void CheckPageFound(const std::string& text)
 {
     if (text.find(kPageNotFoundGbk) != std::string::npos || text.find(kPageNotFoundUtf8) != std::string::npos)
         throw ManifestError{546};
+}
 
+// The manifest's signature over its exact bytes, before anything in it is believed.
+std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text)
+{
+    const std::string name = strUrl.substr(strUrl.find_last_of('/') + 1);
+    auto vetted = trust.Vet(name, ReadSignatureText(strUrl));
+    if (auto* refusal = std::get_if<TrustRefusal>(&vetted))
+        return *refusal;
+    return trust.Accept(std::get<VettedSignature>(vetted), text);
+}
+
+bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
+{
     CXmlDocument document;
     document.LoadXML(text);  // a document that is not well-formed selects nothing
     bool queued = false;
@@ -83,7 +103,8 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
             continue;
         if (NeedsDownload(target.strInstallDir + filename, md5)) {
             target.dwTotalSize += filesize;
-            target.downloadMgr.AddTask(filename.c_str());
+            tagExpectedFile expected{filesize, md5, file.GetAttribute("sha256").value_or("")};
+            target.downloadMgr.AddTask(filename.c_str(), std::move(expected));
             queued = true;
         }
     }
@@ -97,25 +118,53 @@ void ShowErrorLine(HWND hOwner, int nLine)
     MessageBox(hOwner, text, "提示", MB_OK | MB_ICONEXCLAMATION);
 }
 
-}  // namespace
-
-bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
-{
-    std::string text;
-    if (int result = ReadUrlText(strUrl, text)) {
-        ShowErrorLine(target.hOwner, result);
-        return false;
-    }
-    return ParseManifestText(target, text);
-}
-
-bool ParseManifestText(ManifestTarget& target, const std::string& strText)
+// Runs a step of the parse; its failures end it as they should: a number in a box, or silently.
+bool Guarded(ManifestTarget& target, const std::function<bool()>& step)
 {
     try {
-        return QueueChangedFiles(target, strText);
+        return step();
     } catch (const ManifestError& error) {
         ShowErrorLine(target.hOwner, error.nLine);
     } catch (const ManifestRejected&) {
     }
     return false;
+}
+
+}  // namespace
+
+void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
+{
+    LogLine(refusal.strDetail);
+    MessageBox(hOwner, refusal.strSentence.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
+{
+    std::string text;
+    if (int result = ReadUrlText(strUrl, text)) {
+        if (result == kTextTooLarge) {
+            LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
+            MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
+        } else {
+            ShowErrorLine(target.hOwner, result);
+        }
+        return false;
+    }
+    return Guarded(target, [&] {
+        CheckPageFound(text);
+        if (target.pTrust && target.pTrust->Enabled())
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text)) {
+                ShowTrustRefusal(target.hOwner, *refusal);
+                return false;
+            }
+        return QueueChangedFiles(target, text);
+    });
+}
+
+bool ParseManifestText(ManifestTarget& target, const std::string& strText)
+{
+    return Guarded(target, [&] {
+        CheckPageFound(strText);
+        return QueueChangedFiles(target, strText);
+    });
 }

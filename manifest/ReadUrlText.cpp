@@ -1,30 +1,68 @@
 #include "manifest/ReadUrlText.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "download/UpdateSession.h"
 
-int ReadUrlText(const std::string& strUrl, std::string& strText)
+namespace {
+
+// A minisign signature is four short lines; anything much larger is not one.
+constexpr std::size_t kSignatureLimit = 64 * 1024;
+
+struct Document {
+    int nResult = 0;
+    std::string strStatus;
+};
+
+// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge.
+Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, const char* lpszAgent)
 {
     strText.clear();
     std::unique_ptr<CInternetSession> session;
     try {
-        session = OpenUpdateSession("UrlTest");
+        session = OpenDocumentSession(lpszAgent);
     } catch (const CInternetException&) {
-        return 499;
+        return {499, {}};
     }
     std::unique_ptr<CHttpFile> file;
     try {
         file = session->OpenURL(strUrl);
     } catch (const CInternetException&) {
-        return 493;
+        return {493, {}};
     }
+    Document document{0, file->QueryStatusCode()};
+    if (auto length = file->QueryContentLength(); length && *length <= nLimit)
+        strText.reserve(static_cast<std::size_t>(*length));
     char buffer[16384];
     try {
-        while (std::size_t n = file->Read(buffer, sizeof buffer))
+        while (std::size_t n = file->Read(buffer, sizeof buffer)) {
+            if (strText.size() + n > nLimit) {
+                strText.clear();
+                strText.shrink_to_fit();
+                document.nResult = kTextTooLarge;
+                break;
+            }
             strText.append(buffer, n);
+        }
     } catch (const CInternetException&) {
         // What arrived before the failure is kept.
     }
-    return 0;
+    return document;
+}
+
+}  // namespace
+
+int ReadUrlText(const std::string& strUrl, std::string& strText)
+{
+    return ReadDocument(strUrl, strText, kManifestLimit, "UrlTest").nResult;
+}
+
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl)
+{
+    std::string text;
+    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, "UrlTest");
+    if (document.nResult != 0 || std::atoi(document.strStatus.c_str()) >= 400)
+        return std::nullopt;
+    return text;
 }

@@ -20,6 +20,9 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 // Detached Ed25519 signatures.
 bool VerifyEd25519(const Ed25519Signature& signature, std::string_view message, const Ed25519PublicKey& key);
 Ed25519Signature SignEd25519(std::string_view message, const Ed25519SecretKey& key);
+// The public key that the secret key's seed (its first 32 bytes) gives, whatever its second half
+// says: a key file whose halves disagree is damaged.
+Ed25519PublicKey PublicKeyOfSeed(const Ed25519SecretKey& key);
 
 // BLAKE2b with a 64-byte output and no key, fed in pieces.
 class CBlake2b512 {
@@ -33,6 +36,11 @@ private:
     struct State;
     std::unique_ptr<State> m_pState;
 };
+
+// BLAKE2b with a 32-byte output and no key, of bytes in memory (minisign's key checksum). Not a
+// shortened BLAKE2b-512: the output length is part of BLAKE2b's parameters.
+using Blake2b256Digest = std::array<std::uint8_t, 32>;
+Blake2b256Digest Blake2b256(std::string_view data);
 
 // SHA-256, fed in pieces.
 class CSha256 {

@@ -18,12 +18,21 @@ namespace {
 
 // Opens the file, or returns the errno that explains why not. A directory is no file here,
 // although open(2) would give it a descriptor for reading.
+//
+// A created file is always a new one: whatever had its name is unlinked first, and the file is
+// made exclusively, so that a link planted at the name (symbolic or hard) is replaced, never
+// written through. Nothing blocks in open(2): a FIFO at the name fails its reads instead of
+// waiting for a writer that never comes.
 std::optional<int> OpenDescriptor(const std::string& path, unsigned flags, int& fd)
 {
+    const std::string native = ToNativePath(path);
     int mode = (flags & CFile::modeReadWrite) ? O_RDWR : O_RDONLY;
-    if (flags & CFile::modeCreate)
-        mode |= O_CREAT | O_TRUNC;
-    fd = ::open(ToNativePath(path).c_str(), mode | O_CLOEXEC, 0666);
+    if (flags & CFile::modeCreate) {
+        if (::unlink(native.c_str()) != 0 && errno != ENOENT && errno != EISDIR)
+            return errno;
+        mode |= O_CREAT | O_EXCL | O_NOFOLLOW;
+    }
+    fd = ::open(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return errno;
     struct stat st {};

@@ -21,7 +21,7 @@ public:
     enum OpenFlags : unsigned {
         modeRead = 0x0000,
         modeReadWrite = 0x0002,
-        modeCreate = 0x1000,  // create, or empty an existing file
+        modeCreate = 0x1000,  // create anew: what had the name (a link included) is replaced
     };
 
     CFile() = default;

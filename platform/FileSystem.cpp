@@ -90,6 +90,18 @@ bool PathIsDirectory(const std::string& path)
     return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool PathIsRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PathIsSymbolicLink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool CreateDirectory(const std::string& path)
 {
     return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;

@@ -13,6 +13,10 @@ inline constexpr unsigned MOVEFILE_WRITE_THROUGH = 0x8;
 
 bool PathFileExists(const std::string& path);
 bool PathIsDirectory(const std::string& path);
+// A regular file, or a link to one.
+bool PathIsRegularFile(const std::string& path);
+// The name itself is a symbolic link (whatever it points to, if anything).
+bool PathIsSymbolicLink(const std::string& path);
 // Creates one directory; its parent must exist.
 bool CreateDirectory(const std::string& path);
 // Creates the directory and every missing parent; true when it exists afterwards.

@@ -33,6 +33,17 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
+// A header value that names no encoding at all.
+bool IsIdentity(std::string_view value)
+{
+    const auto first = value.find_first_not_of(" \t\r\n");
+    const auto last = value.find_last_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return true;
+    value = value.substr(first, last - first + 1);
+    return value.size() == 8 && ::strncasecmp(value.data(), "identity", 8) == 0;
+}
+
 }  // namespace
 
 CInternetException::CInternetException(int nCurlCode, const std::string& strText)
@@ -61,6 +72,7 @@ struct CInternetSession::Transfer {
     bool done = false;        // the transfer has ended, with `result`
     bool paused = false;      // the write callback refused data until the next read
     bool sawLocation = false; // the current header block carries a Location
+    bool encoded = false;     // the current header block carries a Content-Encoding
     CURLcode result = CURLE_OK;
     std::vector<char> pending; // body bytes received and not yet read
     std::size_t pendingPos = 0;
@@ -106,8 +118,9 @@ struct CInternetSession::Transfer {
         else
             Check(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
         Check(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectTimeout.count())));
-        Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L));
+        Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, limits.minimumRate)));
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallTimeout.count())));
+        Check(curl_easy_setopt(easy, CURLOPT_TIMEOUT, static_cast<long>(limits.deadline.count())));
         Check(curl_multi_add_handle(multi, easy));
         active = true;
     }
@@ -117,7 +130,7 @@ struct CInternetSession::Transfer {
     {
         if (active)
             curl_multi_remove_handle(multi, easy);
-        active = headersDone = done = paused = sawLocation = false;
+        active = headersDone = done = paused = sawLocation = encoded = false;
         result = CURLE_OK;
         pending.clear();
         pendingPos = 0;
@@ -186,9 +199,11 @@ struct CInternetSession::Transfer {
         auto* self = static_cast<Transfer*>(user);
         std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
-            self->sawLocation = false;
+            self->sawLocation = self->encoded = false;
         } else if (StartsWithIgnoringCase(line, "location:")) {
             self->sawLocation = true;
+        } else if (StartsWithIgnoringCase(line, "content-encoding:")) {
+            self->encoded = !IsIdentity(line.substr(std::strlen("content-encoding:")));
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
             curl_easy_getinfo(self->easy, CURLINFO_RESPONSE_CODE, &code);
@@ -212,6 +227,8 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.Check(curl_easy_setopt(t.easy, CURLOPT_NOSIGNAL, 1L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, 128L * 1024));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_FOLLOWLOCATION, 1L));
+    // Asks for the file as it is, and lets libcurl decode a body compressed all the same.
+    t.Check(curl_easy_setopt(t.easy, CURLOPT_ACCEPT_ENCODING, "identity"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_MAXREDIRS, 10L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_PROTOCOLS_STR, "http,https"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
@@ -279,6 +296,12 @@ std::optional<std::uint64_t> CHttpFile::QueryContentLength() const
     if (!t || curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0)
         return std::nullopt;
     return static_cast<std::uint64_t>(length);
+}
+
+bool CHttpFile::IsEncoded() const
+{
+    auto* t = InProgress();
+    return t && t->encoded;
 }
 
 std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)

@@ -6,7 +6,8 @@
 //
 // Throws CInternetException, carrying libcurl's text, on every network failure: no connection,
 // a broken or stalled transfer, a body shorter than its Content-Length, a cancel. An HTTP error
-// status is no failure: its body is read like any other.
+// status is no failure: its body is read like any other. No compression is asked for; a body that
+// a server compresses all the same is decoded.
 
 #include <atomic>
 #include <chrono>
@@ -35,7 +36,11 @@ class CInternetSession {
 public:
     struct Limits {
         std::chrono::seconds connectTimeout{30};
-        std::chrono::seconds stallTimeout{30};  // no byte received for this long fails the transfer
+        // A transfer slower than minimumRate bytes a second on average for this long fails: a
+        // silent server and one that drips a few bytes a second end alike.
+        std::chrono::seconds stallTimeout{30};
+        long minimumRate = 1024;
+        std::chrono::seconds deadline{0};  // the longest a whole request may take; 0: no limit
     };
 
     explicit CInternetSession(const std::string& strAgent = "KesuUpdate");
@@ -68,8 +73,12 @@ public:
 
     // The status code as decimal text ("200", "404"), as the server sent it.
     std::string QueryStatusCode() const;
-    // The Content-Length of the body, or nothing when the server announced none.
+    // The Content-Length of the body, or nothing when the server announced none. For an encoded
+    // body it counts the encoded bytes, not those that Read delivers.
     std::optional<std::uint64_t> QueryContentLength() const;
+    // The server compressed the body (Content-Encoding) although it was not asked to; Read
+    // delivers it decoded.
+    bool IsEncoded() const;
     // Reads up to nCount bytes and returns how many; fewer only at the end of the body, 0 there.
     std::size_t Read(void* pBuffer, std::size_t nCount);
     // Ends the request; a body not read to its end is dropped with its connection.

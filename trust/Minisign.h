@@ -19,7 +19,8 @@
 
 using MinisignKeyId = std::array<std::uint8_t, 8>;
 
-// The key id as minisign prints it: 16 upper-case hexadecimal digits of the little-endian number.
+// The key id as minisign prints it: the little-endian number in upper-case hexadecimal, without
+// leading zeros (minisign 0.11 writes "minisign public key 70F27E687A6BEE1" in a .pub file).
 std::string KeyIdText(const MinisignKeyId& keyId);
 
 struct MinisignPublicKey {

@@ -124,6 +124,8 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
 {
     if (NginxBinary().empty())
         GTEST_SKIP() << "nginx is not installed";
+    // The updater takes a new copy of itself only when it is a program for this machine.
+    fs::copy_file("/bin/true", build.Path() / "KesuUpdate.exe", fs::copy_options::overwrite_existing);
     ASSERT_EQ(Run(out.Path() / "site/update", true).error, "");
     ::chmod(out.Path().c_str(), 0755);
     Nginx nginx((out.Path() / "site").string());
@@ -134,7 +136,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
     ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(50000, 't'));
     EXPECT_EQ(ReadWholeFile(install.Path() / "名字 带空格.txt"), "chinese & blank");
-    EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate.exe"), "program");  // the self-update, too
+    EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate.exe"), ReadWholeFile("/bin/true"));  // the self-update, too
     EXPECT_TRUE(fs::exists(install.Path() / "KesuUpdate_old.exe"));
 
     TempDir packaged;

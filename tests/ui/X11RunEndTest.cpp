@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "download/MD5Checksum.h"
 #include "res/Resources.h"
 #include "platform/Gdi.h"
 
@@ -224,7 +225,10 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
                                      return server.Stall(30ms);
                                  });
     });
-    Serve("<manifest><filelist><file filename='data.bin' filesize='2000000' fileversion='1' md5='x'/></filelist></manifest>");
+    CMD5Checksum md5;
+    md5.Update(contents.data(), contents.size());
+    Serve("<manifest><filelist><file filename='data.bin' filesize='2000000' fileversion='1' md5='" +
+          CMD5Checksum::ToHex(md5.Final()) + "'/></filelist></manifest>");
     const fs::path errors = install.Path() / "errors.txt";
     pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
     started.push_back(pid);

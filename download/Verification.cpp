@@ -1,0 +1,91 @@
+#include "download/Verification.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <elf.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/Path.h"
+
+CDownloadDigests::CDownloadDigests(const tagDownloadTask& task)
+    : m_bMd5(task.expected.has_value()),
+      m_bSha256(task.expected && !task.expected->strSha256.empty()),
+      m_bBlake2b(static_cast<bool>(task.fnCheck))
+{
+}
+
+void CDownloadDigests::Update(const void* pData, std::size_t nLength)
+{
+    if (m_bMd5)
+        m_md5.Update(pData, nLength);
+    if (m_bSha256)
+        m_sha256.Update(pData, nLength);
+    if (m_bBlake2b)
+        m_blake2b.Update(pData, nLength);
+}
+
+std::string CDownloadDigests::Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived)
+{
+    if (nReceived != expected.nSize)
+        return std::to_string(nReceived) + " bytes arrived, the manifest says " + std::to_string(expected.nSize);
+    const std::string md5 = CMD5Checksum::ToHex(m_md5.Final());
+    if (md5 != NormalizedDigest(expected.strMd5))
+        return "its MD5 is " + md5 + ", the manifest says " + expected.strMd5;
+    if (m_bSha256) {
+        const Sha256Digest digest = m_sha256.Final();
+        const std::string sha256 = ToHex(digest.data(), digest.size());
+        if (sha256 != NormalizedDigest(expected.strSha256))
+            return "its SHA-256 is " + sha256 + ", the manifest says " + expected.strSha256;
+    }
+    return {};
+}
+
+const Blake2b512Digest& CDownloadDigests::Blake2b()
+{
+    if (!m_blake2bDigest)
+        m_blake2bDigest = m_blake2b.Final();
+    return *m_blake2bDigest;
+}
+
+std::string NormalizedDigest(const std::string& strDigest)
+{
+    const auto first = strDigest.find_first_not_of(" \t\r\n");
+    const auto last = strDigest.find_last_not_of(" \t\r\n");
+    std::string digest = first == std::string::npos ? std::string() : strDigest.substr(first, last - first + 1);
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
+    return digest;
+}
+
+namespace {
+
+// The identity of an ELF program: its class, byte order and machine; nothing when it is none.
+std::optional<std::string> ElfIdentity(const std::string& nativePath)
+{
+    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    Elf64_Ehdr header{};  // the fields compared sit at the same places in 32-bit headers
+    const ssize_t got = ::read(fd, &header, sizeof header);
+    ::close(fd);
+    if (got < static_cast<ssize_t>(sizeof(Elf32_Ehdr)) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+        return std::nullopt;
+    if (header.e_type != ET_EXEC && header.e_type != ET_DYN)
+        return std::nullopt;
+    std::string identity(reinterpret_cast<const char*>(header.e_ident) + EI_CLASS, 3);  // class, data, version
+    identity.append(reinterpret_cast<const char*>(&header.e_machine), sizeof header.e_machine);
+    return identity;
+}
+
+}  // namespace
+
+std::string NotAnExecutableForThisMachine(const std::string& strPath)
+{
+    const std::optional<std::string> identity = ElfIdentity(ToNativePath(strPath));
+    if (!identity)
+        return "it is not an executable program";
+    if (identity != ElfIdentity("/proc/self/exe"))
+        return "it is a program for another kind of machine";
+    return {};
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The check of a download against what the manifest says it is. The digests are taken while the
+// bytes arrive, so that verifying costs no second read of the file.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "download/DownloadTask.h"
+#include "download/MD5Checksum.h"
+#include "platform/Crypto.h"
+
+class CDownloadDigests {
+public:
+    // Takes the digests the task needs: MD5 and SHA-256 for a described file, BLAKE2b-512 for a
+    // file that has a last check.
+    explicit CDownloadDigests(const tagDownloadTask& task);
+    void Update(const void* pData, std::size_t nLength);
+    // Why the complete download is not the file described (for the log), or an empty text.
+    std::string Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived);
+    const Blake2b512Digest& Blake2b();
+
+private:
+    bool m_bMd5 = false, m_bSha256 = false, m_bBlake2b = false;
+    CMD5Checksum m_md5;
+    CSha256 m_sha256;
+    CBlake2b512 m_blake2b;
+    std::optional<Blake2b512Digest> m_blake2bDigest;
+};
+
+// A digest as the manifest writes it, made comparable: blanks around it dropped, lower case.
+std::string NormalizedDigest(const std::string& strDigest);
+
+// The updater's own name: a file of that name replaces the running executable, which it must be
+// able to do the job of. Why the file at the path cannot (for the log), or an empty text.
+std::string NotAnExecutableForThisMachine(const std::string& strPath);

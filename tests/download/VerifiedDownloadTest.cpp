@@ -1,0 +1,230 @@
+// A download is kept only when it is the file the manifest describes, however the server sends it.
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "download/DownloadMgr.h"
+#include "download/Globals.h"
+#include "download/MD5Checksum.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "tests/support/EventLog.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class DownloadOnlyMgr : public CDownloadMgr {
+public:
+    int Install() override { return 0; }
+};
+
+std::string Md5(const std::string& data)
+{
+    CMD5Checksum md5;
+    md5.Update(data.data(), data.size());
+    return CMD5Checksum::ToHex(md5.Final());
+}
+
+std::string Sha256(const std::string& data)
+{
+    CSha256 sha;
+    sha.Update(data.data(), data.size());
+    Sha256Digest digest = sha.Final();
+    return ToHex(digest.data(), digest.size());
+}
+
+std::string Gzip(const std::string& data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// One manifest download of a.dat from a server of its own.
+struct OneDownload {
+    OneDownload() { g_bManifestMode = 1; }
+
+    void Serve(const std::string& body, const std::string& encoding = "")
+    {
+        server.Http().Get("/update/a.dat", [body, encoding](const httplib::Request&, httplib::Response& res) {
+            if (!encoding.empty())
+                res.set_header("Content-Encoding", encoding);
+            res.set_content(body, "application/octet-stream");
+        });
+    }
+
+    // Downloads a.dat, described as given (nothing: a package, which has no description).
+    int Fetch(std::optional<tagExpectedFile> expected, DownloadCheck check = {})
+    {
+        server.Start();
+        mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        mgr.m_pSession->SetLimits({.connectTimeout = 5s, .stallTimeout = 2s});
+        mgr.AddTask("a.dat", std::move(expected), std::move(check));
+        return mgr.Run();
+    }
+
+    std::string Stored() const { return ReadWholeFile(install.Path() / "tmp/a.dat.dtm"); }
+    bool AnythingStored() const { return PathFileExists(install.Dir() + "tmp/a.dat.dtm"); }
+
+    // The most bytes of the file that any progress event reported.
+    std::uint32_t MostReported() const
+    {
+        std::uint32_t most = 0;
+        for (const RecordedEvent& event : log.Events())
+            if (event.nEvent == DOWNLOAD_EVENT_PROGRESS)
+                most = std::max(most, event.dwParam1);
+        return most;
+    }
+
+    TestServer server;
+    TempDir install;
+    EventLog log;
+    DownloadOnlyMgr mgr;
+};
+
+class VerifiedDownloadTest : public ::testing::Test, public OneDownload {};
+
+TEST_F(VerifiedDownloadTest, AFileIsKeptOnlyWhenItsSizeAndDigestsAreTheManifests)
+{
+    const std::string body(30000, 'q');
+    std::string upper = Md5(body);
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    struct Case {
+        const char* what;
+        tagExpectedFile expected;
+        bool kept;
+    } cases[] = {
+        {"digests as published", {30000, Md5(body), Sha256(body)}, true},
+        {"the MD5 in capitals with blanks around it", {30000, " " + upper + "\n", ""}, true},
+        {"another MD5", {30000, Md5(body + "x"), ""}, false},
+        {"another SHA-256", {30000, Md5(body), Sha256(body + "x")}, false},
+        {"a larger size", {30001, Md5(body), ""}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OneDownload fresh;
+        fresh.Serve(body);
+        EXPECT_EQ(fresh.Fetch(c.expected), c.kept ? 0 : 1);
+        EXPECT_EQ(fresh.AnythingStored(), c.kept);
+        if (!c.kept) {
+            EXPECT_EQ(fresh.log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "下载 a.dat 文件失败"}));
+        }
+    }
+}
+
+TEST_F(VerifiedDownloadTest, ABodyLongerThanTheManifestSaysIsDroppedOneByteBeyondIt)
+{
+    // An endless body with no length: a file of 1000 bytes never takes more than that on disk.
+    server.Http().Get("/update/a.dat", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+            static const std::string chunk(4096, 'z');
+            return sink.write(chunk.data(), chunk.size());
+        });
+    });
+    EXPECT_EQ(Fetch(tagExpectedFile{1000, Md5(std::string(1000, 'z')), ""}), 1);
+    EXPECT_FALSE(AnythingStored());
+    EXPECT_LE(MostReported(), 1000u);
+    EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
+}
+
+TEST_F(VerifiedDownloadTest, ALongerBodyWithItsLengthIsDroppedToo)
+{
+    const std::string body(50000, 'l');
+    Serve(body);
+    EXPECT_EQ(Fetch(tagExpectedFile{20000, Md5(body.substr(0, 20000)), ""}), 1);
+    EXPECT_FALSE(AnythingStored());
+    EXPECT_LE(MostReported(), 20000u);
+}
+
+TEST_F(VerifiedDownloadTest, ARealFileThatStartsLikeAnErrorPageIsTheFile)
+{
+    const std::string help = "<html><body>How to play: ...</body></html>";
+    Serve(help);
+    EXPECT_EQ(Fetch(tagExpectedFile{help.size(), Md5(help), ""}), 0);
+    EXPECT_EQ(Stored(), help);
+}
+
+TEST_F(VerifiedDownloadTest, AnErrorPageInPlaceOfAFileStillFails)
+{
+    Serve("<html><body>Service unavailable</body></html>");
+    EXPECT_EQ(Fetch(tagExpectedFile{12, Md5("the real one"), ""}), 1);
+    EXPECT_FALSE(AnythingStored());
+    EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
+}
+
+TEST_F(VerifiedDownloadTest, APackageThatStartsLikeAnErrorPageFailsAtTheFirstBlock)
+{
+    Serve("<html><body>Service unavailable</body></html>");
+    EXPECT_EQ(Fetch(std::nullopt), 1);
+    EXPECT_FALSE(AnythingStored());  // never created
+    for (int code : log.Codes())
+        EXPECT_NE(code, DOWNLOAD_EVENT_TOTAL);
+}
+
+TEST_F(VerifiedDownloadTest, ABodyCompressedWithoutBeingAskedIsStoredDecoded)
+{
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += "line " + std::to_string(i) + " of a text that compresses well\n";
+    Serve(Gzip(text), "gzip");
+    EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text)}), 0);
+    EXPECT_EQ(Stored(), text);
+    EXPECT_EQ(log.Events()[1], (RecordedEvent{0, static_cast<std::uint32_t>(text.size()), DOWNLOAD_EVENT_TOTAL, "a.dat"}));
+}
+
+TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
+{
+    const std::string package(100000, 'p');
+    CBlake2b512 blake;
+    blake.Update(package.data(), package.size());
+    const Blake2b512Digest expected = blake.Final();
+    Serve(package);
+    bool sawTheDigest = false;
+    EXPECT_EQ(Fetch(std::nullopt,
+                  [&](const std::string& path, const Blake2b512Digest& digest) {
+                      sawTheDigest = digest == expected && ReadWholeFile(path) == package;
+                      return std::string("不是发布者的文件。");
+                  }),
+              1);
+    EXPECT_TRUE(sawTheDigest);
+    EXPECT_FALSE(AnythingStored());
+    EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "不是发布者的文件。"}));
+}
+
+// The running program's own name: the test program stands in for the updater.
+TEST_F(VerifiedDownloadTest, ANewCopyOfTheRunningProgramMustBeAProgramForThisMachine)
+{
+    const std::string ownName = GetModuleFileName().substr(GetModuleFileName().find_last_of('/') + 1);
+    const std::string program = ReadWholeFile("/proc/self/exe");
+    std::string foreign = program;
+    foreign[18] = static_cast<char>(foreign[18] == 0x3E ? 0xB7 : 0x3E);  // x86-64 <-> AArch64
+    for (const auto& [body, kept] : {std::pair{program, true}, {std::string("#!/bin/sh\necho hi\n"), false},
+                                     {foreign, false}}) {
+        TestServer other;
+        other.Http().Get("/update/" + ownName, [body = body](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "application/octet-stream");
+        });
+        other.Start();
+        TempDir dir;
+        EventLog events;
+        DownloadOnlyMgr downloads;
+        downloads.Initialize(&events, other.Url("/update/"), dir.Dir() + "tmp", dir.Dir());
+        downloads.AddTask(ownName.c_str(), tagExpectedFile{body.size(), Md5(body), ""});
+        EXPECT_EQ(downloads.Run(), kept ? 0 : 1);
+        EXPECT_EQ(PathFileExists(dir.Dir() + "tmp/" + ownName + ".dtm"), kept);
+    }
+}
+
+}  // namespace

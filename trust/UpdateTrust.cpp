@@ -1,0 +1,160 @@
+#include "trust/UpdateTrust.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/Profile.h"
+
+namespace {
+
+// Keys built into the program (the KESU_PUBLIC_KEYS build option), comma-separated.
+#ifndef KESU_EMBEDDED_PUBLIC_KEYS
+#define KESU_EMBEDDED_PUBLIC_KEYS ""
+#endif
+constexpr const char* kEmbeddedKeys = KESU_EMBEDDED_PUBLIC_KEYS;
+
+std::string Sentence(const char* format, const std::string& name)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, format, name.c_str());
+    return text;
+}
+
+TrustRefusal Refuse(const char* sentenceFormat, const std::string& name, std::string detail)
+{
+    return {Sentence(sentenceFormat, name), name + ": " + detail};
+}
+
+std::string Trim(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> SplitKeys(const std::string& list)
+{
+    std::vector<std::string> keys;
+    std::istringstream parts(list);
+    for (std::string part; std::getline(parts, part, ',');)
+        if (!Trim(part).empty())
+            keys.push_back(Trim(part));
+    return keys;
+}
+
+// The second signature of a minisign file covers the file's signature and the trusted comment.
+bool TrustedCommentVerifies(const MinisignSignature& signature, const MinisignPublicKey& key)
+{
+    std::string covered(signature.signature.begin(), signature.signature.end());
+    covered += signature.trustedComment;
+    return VerifyEd25519(signature.globalSignature, covered, key.key);
+}
+
+std::uint64_t SystemNow()
+{
+    return static_cast<std::uint64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+std::vector<std::string> TrustedKeyTexts(const std::string& strSettingsFile)
+{
+    std::vector<std::string> embedded = SplitKeys(kEmbeddedKeys);
+    if (!embedded.empty())
+        return embedded;
+    return SplitKeys(GetPrivateProfileString("Security", "PublicKey", "", strSettingsFile));
+}
+
+CUpdateTrust::CUpdateTrust(const std::vector<std::string>& keyTexts, std::string strStatePath,
+                           std::function<std::uint64_t()> now)
+    : m_bEnabled(!keyTexts.empty()), m_strStatePath(std::move(strStatePath)), m_now(now ? std::move(now) : SystemNow)
+{
+    for (const std::string& text : keyTexts) {
+        if (std::optional<MinisignPublicKey> key = ParseMinisignPublicKey(text))
+            m_keys.push_back(*key);
+        else if (m_strBadKey.empty())
+            m_strBadKey = text;
+    }
+}
+
+std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string& strFileName,
+                                                              const std::optional<std::string>& signatureText) const
+{
+    if (!m_strBadKey.empty())
+        return TrustRefusal{"配置的公钥无效，已拒绝本次更新。", "not a minisign public key: \"" + m_strBadKey + "\""};
+    if (!signatureText)
+        return Refuse("%s 没有签名，已拒绝本次更新。", strFileName, "the server has no " + strFileName + ".minisig");
+    std::optional<MinisignSignature> signature = ParseMinisignSignature(*signatureText);
+    if (!signature)
+        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName, "the signature is not in minisign's format");
+
+    const std::string keyId = KeyIdText(signature->keyId);
+    const MinisignPublicKey* key = nullptr;
+    for (const MinisignPublicKey& candidate : m_keys)
+        if (candidate.keyId == signature->keyId)
+            key = &candidate;
+    if (!key)
+        return Refuse("%s 不是用受信任的密钥签名的，已拒绝本次更新。", strFileName,
+                      "signed by key " + keyId + ", which this installation does not trust");
+    // The comment is believed only once its own signature holds; the file's comes in Accept.
+    if (!TrustedCommentVerifies(*signature, *key))
+        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName,
+                      "the trusted comment's signature by key " + keyId + " does not verify");
+
+    const TrustedComment comment = ParseTrustedComment(signature->trustedComment);
+    if (!comment.file || *comment.file != strFileName)
+        return Refuse("%s 的签名属于另一个文件，已拒绝本次更新。", strFileName,
+                      "the signature was made for \"" + comment.file.value_or("") + "\"");
+    if (!comment.timestamp)
+        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName, "the trusted comment carries no timestamp");
+    const AcceptedTimestamps accepted = ReadAcceptedTimestamps(m_strStatePath);
+    if (auto it = accepted.find(strFileName); it != accepted.end() && *comment.timestamp < it->second)
+        return Refuse("%s 比本机已接受的版本更旧，已拒绝本次更新。", strFileName,
+                      "signed at " + std::to_string(*comment.timestamp) + ", older than " +
+                          std::to_string(it->second) + ", accepted before");
+    if (comment.expires && *comment.expires <= m_now())
+        return Refuse("%s 的签名已过期，已拒绝本次更新。", strFileName,
+                      "expired at " + std::to_string(*comment.expires) + ", now " + std::to_string(m_now()));
+    return VettedSignature{strFileName, *signature, *comment.timestamp};
+}
+
+std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, std::string_view data)
+{
+    return Checked(vetted, VerifyMinisign(vetted.signature, m_keys, data));
+}
+
+std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, const Blake2b512Digest& digest,
+                                                 const std::string& strPath)
+{
+    if (vetted.signature.prehashed)
+        return Checked(vetted, VerifyMinisignPrehashed(vetted.signature, m_keys, digest));
+    std::ifstream file(strPath, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.good() && !file.eof())
+        return Refuse("%s 的签名无效，已拒绝本次更新。", vetted.strFileName, "cannot read " + strPath);
+    return Accept(vetted, data);
+}
+
+std::optional<TrustRefusal> CUpdateTrust::Checked(const VettedSignature& vetted, SignatureCheck check)
+{
+    if (check == SignatureCheck::UnknownKey)
+        return Refuse("%s 不是用受信任的密钥签名的，已拒绝本次更新。", vetted.strFileName,
+                      "signed by key " + KeyIdText(vetted.signature.keyId) + ", which this installation does not trust");
+    if (check != SignatureCheck::Valid)
+        return Refuse("%s 的签名无效，已拒绝本次更新。", vetted.strFileName,
+                      "the signature by key " + KeyIdText(vetted.signature.keyId) +
+                          " does not verify over the file and its trusted comment");
+    AcceptedTimestamps accepted = ReadAcceptedTimestamps(m_strStatePath);
+    std::uint64_t& newest = accepted[vetted.strFileName];
+    if (vetted.nTimestamp > newest) {
+        newest = vetted.nTimestamp;
+        if (!WriteAcceptedTimestamps(m_strStatePath, accepted))
+            std::fprintf(stderr, "KesuUpdate.exe: cannot record the accepted signature in %s: %s\n",
+                         m_strStatePath.c_str(), std::strerror(errno));
+    }
+    return std::nullopt;
+}
