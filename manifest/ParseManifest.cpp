@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "download/DownloadMgr.h"
 #include "download/MD5Checksum.h"
+#include "download/UpdateSession.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -78,10 +80,11 @@ void CheckPageFound(const std::string& text)
 }
 
 // The manifest's signature over its exact bytes, before anything in it is believed.
-std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text)
+std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text,
+                                           CInternetSession* pSession)
 {
     const std::string name = strUrl.substr(strUrl.find_last_of('/') + 1);
-    auto vetted = trust.Vet(name, ReadSignatureText(strUrl));
+    auto vetted = trust.Vet(name, ReadSignatureText(strUrl, pSession));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted))
         return *refusal;
     return trust.Accept(std::get<VettedSignature>(vetted), text);
@@ -141,7 +144,13 @@ void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
 {
     std::string text;
-    if (int result = ReadUrlText(strUrl, text)) {
+    // The manifest and its signature come over one connection.
+    std::unique_ptr<CInternetSession> session;
+    try {
+        session = OpenDocumentSession("UrlTest");
+    } catch (const CInternetException&) {
+    }
+    if (int result = session ? ReadUrlText(strUrl, text, session.get()) : 499) {
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
             MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
@@ -153,7 +162,7 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
     return Guarded(target, [&] {
         CheckPageFound(text);
         if (target.pTrust && target.pTrust->Enabled())
-            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text)) {
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text, session.get())) {
                 ShowTrustRefusal(target.hOwner, *refusal);
                 return false;
             }
