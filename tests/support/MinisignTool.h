@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-struct ToolRun {
-    int status = -1;     // the exit status; -1 when it did not exit normally
-    std::string output;  // standard output and standard error together
-};
+#include "tests/support/RunTool.h"
 
 // Runs `minisign` with the arguments in `directory`, `input` on its standard input (which is
 // where it reads a password when it has no terminal).
