@@ -15,7 +15,7 @@
 #include "platform/Log.h"
 #include "platform/MessageBox.h"
 #include "platform/Path.h"
-#include "platform/XmlDocument.h"
+#include "platform/XmlReader.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
@@ -32,9 +32,9 @@ struct ManifestError {
 // Ends the parse without a message.
 struct ManifestRejected {};
 
-std::string ReadAttribute(const CXmlElement& element, const char* name)
+std::string ReadAttribute(const CXmlAttributes& element, const char* name)
 {
-    std::optional<std::string> value = element.GetAttribute(name);
+    std::optional<std::string> value = element.Get(name);
     if (!value)
         throw ManifestRejected{};
     return *value;
@@ -90,28 +90,52 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
+// A file the manifest lists that must be downloaded.
+struct ChangedFile {
+    std::string strName;
+    tagExpectedFile expected;
+};
+
+// The entry's file when it must be downloaded. Throws ManifestRejected when the entry cannot be
+// used; "Reg.Local" is passed over.
+std::optional<ChangedFile> CheckEntry(const ManifestTarget& target, const CXmlAttributes& file)
+{
+    std::string filename = ReadAttribute(file, "filename");
+    std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
+    ReadAttribute(file, "fileversion");
+    std::string md5 = ReadAttribute(file, "md5");
+    if (!IsContainedRelativePath(filename))
+        throw ManifestRejected{};
+    if (filename == "Reg.Local" || !NeedsDownload(target.strInstallDir + filename, md5))
+        return std::nullopt;
+    return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or("")}};
+}
+
+// The entries are checked as the text streams by; they are queued only once the whole text has
+// proved well-formed, as a document that is not lists nothing at all.
 bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
 {
-    CXmlDocument document;
-    document.LoadXML(text);  // a document that is not well-formed selects nothing
-    bool queued = false;
-    for (const CXmlElement& file : document.SelectNodes("/manifest/filelist/file")) {
-        std::string filename = ReadAttribute(file, "filename");
-        std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
-        ReadAttribute(file, "fileversion");
-        std::string md5 = ReadAttribute(file, "md5");
-        if (!IsContainedRelativePath(filename))
-            throw ManifestRejected{};
-        if (filename == "Reg.Local")
-            continue;
-        if (NeedsDownload(target.strInstallDir + filename, md5)) {
-            target.dwTotalSize += filesize;
-            tagExpectedFile expected{filesize, md5, file.GetAttribute("sha256").value_or("")};
-            target.downloadMgr.AddTask(filename.c_str(), std::move(expected));
-            queued = true;
+    std::vector<ChangedFile> changed;
+    bool stopped = false;  // an entry that cannot be used ends the list there
+    const bool wellFormed = ReadXmlElements(text, {"manifest", "filelist", "file"}, [&](const CXmlAttributes& file) {
+        if (stopped)
+            return;
+        try {
+            if (std::optional<ChangedFile> entry = CheckEntry(target, file))
+                changed.push_back(std::move(*entry));
+        } catch (const ManifestRejected&) {
+            stopped = true;
         }
+    });
+    if (!wellFormed)
+        return false;
+    for (ChangedFile& file : changed) {
+        target.dwTotalSize += static_cast<std::uint32_t>(file.expected.nSize);
+        target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
-    return queued;
+    if (stopped)
+        throw ManifestRejected{};
+    return !changed.empty();
 }
 
 void ShowErrorLine(HWND hOwner, int nLine)
