@@ -1,6 +1,6 @@
 // The download engine against curl and md5sum, measured in the same run, with nginx on loopback:
-//   1. one 1 GiB file into the temporary directory, against `curl -o` to the same disk, and the
-//      peak memory of the process while it downloads;
+//   1. one 1 GiB file into the temporary directory, verified against its MD5 as it arrives,
+//      against `curl -o` to the same disk, and the peak memory of the process while it downloads;
 //   2. 5,000 files of 4 KiB listed in a manifest, against one `curl -K` process fetching the same
 //      URL/output list over one kept-alive connection;
 //   3. the check of 10,000 up-to-date local files of 64 KiB (the manifest step finding nothing
@@ -102,8 +102,8 @@ int main(int argc, char** argv)
     constexpr std::uintmax_t kBig = 1ull << 30;
     WriteRandomFile(root / "update" / "big.bin", kBig, 0xC0FFEEull);
     std::ofstream(root / "update" / "big.xml")
-        << "<manifest><filelist><file filename=\"big.bin\" filesize=\"" << kBig
-        << "\" fileversion=\"1\" md5=\"-\"/></filelist></manifest>";
+        << "<manifest><filelist><file filename=\"big.bin\" filesize=\"" << kBig << "\" fileversion=\"1\" md5=\""
+        << CMD5Checksum::HashFile((root / "update" / "big.bin").string()) << "\"/></filelist></manifest>";
     PublishSmallFiles(root, 5000, 4096);
     fs::path checked = dir / "checked";
     PublishSmallFiles(checked, 10000, 65536);

@@ -20,6 +20,7 @@
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
+class CBackgroundWriter;
 class CDownloadDigests;
 
 class CDownloadMgr {
@@ -68,9 +69,10 @@ private:
     // Sets m_nLastEvent, then tells the sink.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
-    bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer);
+    bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer, CBackgroundWriter& writer);
     // A body beyond the size the manifest lists is dropped as soon as it shows.
-    void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path);
+    void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path,
+                          CBackgroundWriter& writer);
     // The complete file against its description, then (for the updater's own name) against this
     // machine, then the task's last check; a refused file is deleted.
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,

@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include "download/BackgroundWriter.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
 #include "download/TempNames.h"
@@ -20,7 +21,8 @@ namespace {
 
 constexpr std::size_t kBlockSize = 8192;
 // Blocks are read one at a time (one progress event each) but written in groups: a write call
-// per block costs a third of the throughput.
+// per block costs a third of the throughput. A group is written and hashed on a second thread
+// while the next one arrives.
 constexpr std::size_t kBlocksPerWrite = 32;
 
 // Texts a server's error page starts with.
@@ -75,11 +77,12 @@ int CDownloadMgr::Run()
     const std::size_t count = m_arrTasks.size();
     std::vector<char> buffer(kBlockSize * kBlocksPerWrite);
     CFile file;
+    CBackgroundWriter writer;
     for (std::size_t i = 0; i < count; ++i) {
         tagDownloadTask& task = *m_arrTasks[i];
         std::string failure;
         try {
-            if (!StoreTask(task, file, buffer)) {
+            if (!StoreTask(task, file, buffer, writer)) {
                 Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
                 return 2;
             }
@@ -108,7 +111,7 @@ int CDownloadMgr::Run()
     return 0;
 }
 
-bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer)
+bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer, CBackgroundWriter& writer)
 {
     const char* name = task.szName.c_str();
     Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
@@ -133,16 +136,24 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite, &error))
         throw error;
     CDownloadDigests digests(task);
+    // However this download ends, nothing is still being written into its file afterwards.
+    struct DrainOnExit {
+        CBackgroundWriter& writer;
+        ~DrainOnExit() { writer.Drain(); }
+    } drain{writer};
+    auto consume = [&file, &digests](const char* pData, std::size_t nLength) {
+        file.Write(pData, nLength);
+        digests.Update(pData, nLength);
+    };
     std::uint64_t received = used;
-    RejectLongerBody(task, received, file, path);
+    RejectLongerBody(task, received, file, path, writer);
     m_dwTotalDownloaded += static_cast<std::uint32_t>(used);
     Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
 
     // The body is read to its end; libcurl reports one that ends before its Content-Length.
     while (!m_bCancel) {
         if (used + kBlockSize > buffer.size()) {
-            file.Write(buffer.data(), used);
-            digests.Update(buffer.data(), used);
+            writer.Submit(buffer, used, consume);
             used = 0;
         }
         std::size_t k = http->Read(buffer.data() + used, NextRead(task.expected, received));
@@ -150,12 +161,12 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
             break;
         used += k;
         received += k;
-        RejectLongerBody(task, received, file, path);
+        RejectLongerBody(task, received, file, path, writer);
         m_dwTotalDownloaded += static_cast<std::uint32_t>(k);
         Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
     }
-    file.Write(buffer.data(), used);
-    digests.Update(buffer.data(), used);
+    writer.Submit(buffer, used, consume);
+    writer.Flush();
     http->Close();
     file.Close();
     if (m_bCancel)
@@ -167,12 +178,13 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
 }
 
 void CDownloadMgr::RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file,
-                                    const std::string& path)
+                                    const std::string& path, CBackgroundWriter& writer)
 {
     if (!task.expected || received <= task.expected->nSize)
         return;
     LogLine(task.szName + ": the server sends more than the " + std::to_string(task.expected->nSize) +
             " bytes the manifest lists");
+    writer.Drain();
     Discard(file, path);
     throw NotTheFile{};
 }

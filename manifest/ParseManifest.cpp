@@ -2,18 +2,20 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "download/DownloadMgr.h"
 #include "download/MD5Checksum.h"
+#include "download/UpdateSession.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/MessageBox.h"
 #include "platform/Path.h"
-#include "platform/XmlDocument.h"
+#include "platform/XmlReader.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
@@ -30,9 +32,9 @@ struct ManifestError {
 // Ends the parse without a message.
 struct ManifestRejected {};
 
-std::string ReadAttribute(const CXmlElement& element, const char* name)
+std::string ReadAttribute(const CXmlAttributes& element, const char* name)
 {
-    std::optional<std::string> value = element.GetAttribute(name);
+    std::optional<std::string> value = element.Get(name);
     if (!value)
         throw ManifestRejected{};
     return *value;
@@ -78,37 +80,62 @@ void CheckPageFound(const std::string& text)
 }
 
 // The manifest's signature over its exact bytes, before anything in it is believed.
-std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text)
+std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text,
+                                           CInternetSession* pSession)
 {
     const std::string name = strUrl.substr(strUrl.find_last_of('/') + 1);
-    auto vetted = trust.Vet(name, ReadSignatureText(strUrl));
+    auto vetted = trust.Vet(name, ReadSignatureText(strUrl, pSession));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted))
         return *refusal;
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
+// A file the manifest lists that must be downloaded.
+struct ChangedFile {
+    std::string strName;
+    tagExpectedFile expected;
+};
+
+// The entry's file when it must be downloaded. Throws ManifestRejected when the entry cannot be
+// used; "Reg.Local" is passed over.
+std::optional<ChangedFile> CheckEntry(const ManifestTarget& target, const CXmlAttributes& file)
+{
+    std::string filename = ReadAttribute(file, "filename");
+    std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
+    ReadAttribute(file, "fileversion");
+    std::string md5 = ReadAttribute(file, "md5");
+    if (!IsContainedRelativePath(filename))
+        throw ManifestRejected{};
+    if (filename == "Reg.Local" || !NeedsDownload(target.strInstallDir + filename, md5))
+        return std::nullopt;
+    return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or("")}};
+}
+
+// The entries are checked as the text streams by; they are queued only once the whole text has
+// proved well-formed, as a document that is not lists nothing at all.
 bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
 {
-    CXmlDocument document;
-    document.LoadXML(text);  // a document that is not well-formed selects nothing
-    bool queued = false;
-    for (const CXmlElement& file : document.SelectNodes("/manifest/filelist/file")) {
-        std::string filename = ReadAttribute(file, "filename");
-        std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
-        ReadAttribute(file, "fileversion");
-        std::string md5 = ReadAttribute(file, "md5");
-        if (!IsContainedRelativePath(filename))
-            throw ManifestRejected{};
-        if (filename == "Reg.Local")
-            continue;
-        if (NeedsDownload(target.strInstallDir + filename, md5)) {
-            target.dwTotalSize += filesize;
-            tagExpectedFile expected{filesize, md5, file.GetAttribute("sha256").value_or("")};
-            target.downloadMgr.AddTask(filename.c_str(), std::move(expected));
-            queued = true;
+    std::vector<ChangedFile> changed;
+    bool stopped = false;  // an entry that cannot be used ends the list there
+    const bool wellFormed = ReadXmlElements(text, {"manifest", "filelist", "file"}, [&](const CXmlAttributes& file) {
+        if (stopped)
+            return;
+        try {
+            if (std::optional<ChangedFile> entry = CheckEntry(target, file))
+                changed.push_back(std::move(*entry));
+        } catch (const ManifestRejected&) {
+            stopped = true;
         }
+    });
+    if (!wellFormed)
+        return false;
+    for (ChangedFile& file : changed) {
+        target.dwTotalSize += static_cast<std::uint32_t>(file.expected.nSize);
+        target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
-    return queued;
+    if (stopped)
+        throw ManifestRejected{};
+    return !changed.empty();
 }
 
 void ShowErrorLine(HWND hOwner, int nLine)
@@ -141,7 +168,13 @@ void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
 bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
 {
     std::string text;
-    if (int result = ReadUrlText(strUrl, text)) {
+    // The manifest and its signature come over one connection.
+    std::unique_ptr<CInternetSession> session;
+    try {
+        session = OpenDocumentSession("UrlTest");
+    } catch (const CInternetException&) {
+    }
+    if (int result = session ? ReadUrlText(strUrl, text, session.get()) : 499) {
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
             MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
@@ -153,7 +186,7 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
     return Guarded(target, [&] {
         CheckPageFound(text);
         if (target.pTrust && target.pTrust->Enabled())
-            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text)) {
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text, session.get())) {
                 ShowTrustRefusal(target.hOwner, *refusal);
                 return false;
             }

@@ -15,16 +15,21 @@ struct Document {
     std::string strStatus;
 };
 
-// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge.
-Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, const char* lpszAgent)
+// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge. Without a
+// session of the caller's, one is opened for this request.
+Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession* pSession)
 {
     strText.clear();
-    std::unique_ptr<CInternetSession> session;
-    try {
-        session = OpenDocumentSession(lpszAgent);
-    } catch (const CInternetException&) {
-        return {499, {}};
+    std::unique_ptr<CInternetSession> own;
+    if (!pSession) {
+        try {
+            own = OpenDocumentSession("UrlTest");
+        } catch (const CInternetException&) {
+            return {499, {}};
+        }
+        pSession = own.get();
     }
+    CInternetSession* session = pSession;
     std::unique_ptr<CHttpFile> file;
     try {
         file = session->OpenURL(strUrl);
@@ -53,15 +58,15 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText)
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession)
 {
-    return ReadDocument(strUrl, strText, kManifestLimit, "UrlTest").nResult;
+    return ReadDocument(strUrl, strText, kManifestLimit, pSession).nResult;
 }
 
-std::optional<std::string> ReadSignatureText(const std::string& strFileUrl)
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession)
 {
     std::string text;
-    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, "UrlTest");
+    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, pSession);
     if (document.nResult != 0 || std::atoi(document.strStatus.c_str()) >= 400)
         return std::nullopt;
     return text;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+class CInternetSession;
+
 // The largest manifest read: far beyond any real one, and a bound on the memory a server can take.
 inline constexpr std::size_t kManifestLimit = 64u << 20;
 // ReadUrlText's result for a body beyond kManifestLimit.
@@ -13,9 +15,11 @@ inline constexpr int kTextTooLarge = 413;
 // a deadline passed or a server too slow ends the text where it failed), 499 when no HTTP
 // session can be set up, 493 when the URL cannot be opened (no connection, unknown host,
 // refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty).
-int ReadUrlText(const std::string& strUrl, std::string& strText);
+// A session of the caller's (one from OpenDocumentSession) lets the next request reuse its
+// connection; without one, the request opens its own.
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr);
 
 // The signature that belongs to the file at the URL (the URL followed by ".minisig"), read whole;
 // nothing when the server has none (an error status), cannot be asked, or sends something too
 // large to be one.
-std::optional<std::string> ReadSignatureText(const std::string& strFileUrl);
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession = nullptr);

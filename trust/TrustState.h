@@ -13,6 +13,6 @@ using AcceptedTimestamps = std::map<std::string, std::uint64_t>;
 
 // The record; empty when the file is missing, unreadable or damaged in any way.
 AcceptedTimestamps ReadAcceptedTimestamps(const std::string& strPath);
-// Writes a new file beside the record (never through a link planted at any name), syncs it and
-// renames it over the record. False, with errno set, when that fails.
+// Writes a new file beside the record (never through a link planted at any name) and renames it
+// over the record. False, with errno set, when that fails.
 bool WriteAcceptedTimestamps(const std::string& strPath, const AcceptedTimestamps& timestamps);

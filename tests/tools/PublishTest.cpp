@@ -1,21 +1,50 @@
-// The publisher: what it writes, what it refuses, and that the updater installs its tree.
+// The publisher: what it writes, what it refuses, that the updater installs its tree, and that
+// minisign accepts its signatures.
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "archive/UnzipPackage.h"
 #include "download/MD5Checksum.h"
+#include "tests/support/MinisignTool.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
 #include "tools/publish/Publisher.h"
+#include "tools/publish/Signer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Every file under the directory with its contents, to tell whether anything changed.
+std::map<std::string, std::string> Snapshot(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(dir).string()] = ReadWholeFile(entry.path());
+    return files;
+}
+
+TrustedComment CommentOf(const fs::path& minisig)
+{
+    std::optional<MinisignSignature> signature = ParseMinisignSignature(ReadWholeFile(minisig));
+    return signature ? ParseTrustedComment(signature->trustedComment) : TrustedComment{};
+}
+
+// The manifest's line for the file.
+std::string EntryOf(const std::string& manifest, const std::string& name)
+{
+    const std::size_t at = manifest.find("filename=\"" + name + "\"");
+    return at == std::string::npos ? "" : manifest.substr(at, manifest.find('\n', at) - at);
+}
 
 class PublishTest : public ::testing::Test {
 protected:
@@ -29,7 +58,7 @@ protected:
         build.Write("名字 带空格.txt", "chinese & blank");
         fs::create_symlink("readme.txt", build.Path() / "linked.txt");
     }
-    PublishResult Run(const fs::path& tree, bool package = false)
+    PublishOptions Options(const fs::path& tree, bool package = false)
     {
         PublishOptions options;
         options.buildDir = build.Path().string();
@@ -37,8 +66,9 @@ protected:
         options.excludes = {"*.pdb"};
         options.version = "2.0";
         options.package = package;
-        return Publish(options);
+        return options;
     }
+    PublishResult Run(const fs::path& tree, bool package = false) { return Publish(Options(tree, package)); }
 
     TempDir build;
     TempDir out;
@@ -58,7 +88,7 @@ TEST_F(PublishTest, WritesTheFilesAndASortedManifestOfThem)
     EXPECT_FALSE(fs::exists(out.Path() / "update/data/debug.pdb"));
     std::string manifest = ReadWholeFile(out.Path() / "update/update.xml");
     EXPECT_NE(manifest.find("<file filename=\"data\\map\\town.dat\" filesize=\"50000\" fileversion=\"2.0\" md5=\"" +
-                            CMD5Checksum::HashFile((build.Path() / "data/map/town.dat").string()) + "\"/>"),
+                            CMD5Checksum::HashFile((build.Path() / "data/map/town.dat").string()) + "\" sha256=\""),
               std::string::npos)
         << manifest;
     EXPECT_NE(manifest.find("filename=\"名字 带空格.txt\""), std::string::npos);
@@ -145,6 +175,112 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
     command = "cd '" + packaged.Path().string() + "' && env -u DISPLAY ./KesuUpdate.exe update.dat 1 2 -install 2>/dev/null";
     ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
     EXPECT_EQ(ReadWholeFile(packaged.Path() / "readme.txt"), "read me");
+}
+
+TEST_F(PublishTest, EveryEntryCarriesTheSha256OfItsFile)
+{
+    PublishResult result = Run(out.Path() / "update");
+    ASSERT_EQ(result.error, "");
+    std::vector<std::string> paths;
+    for (const auto& file : result.files) {
+        std::string path = file.name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        paths.push_back(path);
+    }
+    ToolRun sums = RunTool(build.Path(), "sha256sum", paths);
+    ASSERT_EQ(sums.status, 0) << sums.output;
+    const std::string manifest = ReadWholeFile(out.Path() / "update/update.xml");
+    std::istringstream lines(sums.output);
+    for (std::size_t i = 0; i < result.files.size(); ++i) {
+        const PublishedFile& file = result.files[i];
+        std::string sum, path;
+        lines >> sum;
+        std::getline(lines >> std::ws, path);
+        EXPECT_EQ(path, paths[i]);
+        EXPECT_TRUE(EntryOf(manifest, file.name).ends_with(" md5=\"" + file.md5 + "\" sha256=\"" + sum + "\"/>"))
+            << EntryOf(manifest, file.name) << " against " << sum << " " << path;
+    }
+    // Files that did not change are hashed on another path: the same manifest comes out.
+    ASSERT_EQ(Run(out.Path() / "update").error, "");
+    EXPECT_EQ(ReadWholeFile(out.Path() / "update/update.xml"), manifest);
+}
+
+TEST_F(PublishTest, MinisignAcceptsTheSignaturesOfTheManifestAndThePackage)
+{
+    TempDir keys;
+    const MinisignKeyFiles key = MakeMinisignKeys(keys.Path(), "publisher");
+    const fs::path tree = out.Path() / "update";
+    PublishOptions options = Options(tree, true);
+    options.signingKey = key.secretKey.string();
+    options.expiresAfter = 30 * 86400;
+    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+    ASSERT_EQ(Publish(options).error, "");
+    const auto after = static_cast<std::uint64_t>(std::time(nullptr));
+
+    for (const std::string name : {"update.xml", "update.zip"}) {
+        ToolRun run = RunMinisign(tree, {"-V", "-p", key.publicKey.string(), "-m", name});
+        EXPECT_EQ(run.status, 0) << name << ": " << run.output;
+        const TrustedComment comment = CommentOf(tree / (name + ".minisig"));
+        EXPECT_EQ(comment.file, name);
+        ASSERT_TRUE(comment.timestamp && comment.expires) << name;
+        EXPECT_TRUE(*comment.timestamp >= before && *comment.timestamp <= after) << *comment.timestamp;
+        EXPECT_EQ(*comment.expires, *comment.timestamp + 30 * 86400);
+    }
+    for (const auto& [path, contents] : Snapshot(tree))
+        EXPECT_FALSE(path.ends_with(".kesu-publish")) << path;
+}
+
+TEST_F(PublishTest, AnEncryptedKeyTakesItsPassphraseFromTheEnvironment)
+{
+    ::unsetenv("KESU_SIGN_PASSPHRASE");
+    TempDir keys;
+    const MinisignKeyFiles key = MakeMinisignKeys(keys.Path(), "publisher", "the passphrase");
+    const fs::path tree = out.Path() / "update";
+    ASSERT_EQ(Run(tree, true).error, "");  // an earlier publication
+    build.Write("readme.txt", "read me again");
+    const auto earlier = Snapshot(tree);
+    const std::vector<std::string> arguments{"--package", "--sign", key.secretKey.string(), "--expires", "12h",
+                                             build.Path().string(), tree.string()};
+
+    ToolRun wrong = RunTool(out.Path(), KESU_PUBLISH_EXE, arguments, "", {"KESU_SIGN_PASSPHRASE=not it"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.output, "kesu-publish: " + key.secretKey.string() + ": wrong passphrase\n");
+    EXPECT_EQ(Snapshot(tree), earlier);
+
+    ToolRun unasked = RunTool(out.Path(), KESU_PUBLISH_EXE, arguments);  // no variable, no terminal
+    EXPECT_EQ(unasked.status, 1);
+    EXPECT_NE(unasked.output.find("set KESU_SIGN_PASSPHRASE or run from a terminal"), std::string::npos)
+        << unasked.output;
+    EXPECT_EQ(Snapshot(tree), earlier);
+
+    ToolRun right = RunTool(out.Path(), KESU_PUBLISH_EXE, arguments, "", {"KESU_SIGN_PASSPHRASE=the passphrase"});
+    ASSERT_EQ(right.status, 0) << right.output;
+    EXPECT_EQ(ReadWholeFile(tree / "readme.txt"), "read me again");
+    EXPECT_EQ(RunMinisign(tree, {"-V", "-p", key.publicKey.string(), "-m", "update.zip"}).status, 0);
+    const TrustedComment comment = CommentOf(tree / "update.xml.minisig");
+    ASSERT_TRUE(comment.timestamp && comment.expires);
+    EXPECT_EQ(*comment.expires, *comment.timestamp + 12 * 3600);
+}
+
+TEST_F(PublishTest, ExpiryNeedsASignatureAndADuration)
+{
+    const std::string tree = (out.Path() / "update").string();
+    ToolRun withoutSign = RunTool(out.Path(), KESU_PUBLISH_EXE, {"--expires", "30d", build.Path().string(), tree});
+    EXPECT_EQ(withoutSign.status, 2);
+    EXPECT_EQ(withoutSign.output, "kesu-publish: --expires is for signatures: it needs --sign\n");
+    ToolRun badDuration =
+        RunTool(out.Path(), KESU_PUBLISH_EXE, {"--sign", "k.key", "--expires", "1 week", build.Path().string(), tree});
+    EXPECT_EQ(badDuration.status, 2);
+    EXPECT_NE(badDuration.output.find("not a duration"), std::string::npos) << badDuration.output;
+    EXPECT_FALSE(fs::exists(tree));
+
+    EXPECT_EQ(ParseDuration("30d"), 30u * 86400);
+    EXPECT_EQ(ParseDuration("12h"), 12u * 3600);
+    EXPECT_EQ(ParseDuration("90m"), 90u * 60);
+    EXPECT_EQ(ParseDuration("3600s"), 3600u);
+    EXPECT_EQ(ParseDuration("3600"), 3600u);
+    for (const char* refused : {"", "d", "0", "0h", "-1d", "+1d", "1w", "1.5h", "30 d", "12H", "99999999999999d"})
+        EXPECT_FALSE(ParseDuration(refused)) << refused;
 }
 
 }  // namespace

@@ -18,12 +18,20 @@
 
 #include "download/MD5Checksum.h"
 #include "manifest/PackageName.h"
+#include "platform/Crypto.h"
+#include "tools/publish/Signer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
+
+// Where a file is written before it is renamed into place, complete.
+fs::path TemporaryName(const fs::path& path)
+{
+    return path.string() + ".kesu-publish";
+}
 
 struct Source {
     fs::path path;     // in the build directory (a link already resolved)
@@ -105,13 +113,39 @@ std::string Collect(const PublishOptions& options, std::vector<Source>& sources)
     return {};
 }
 
-std::string Digest(const fs::path& path)
+// Both digests the manifest gives, fed the same bytes, so that each file is read once.
+class FileDigests {
+public:
+    void Update(const char* pData, std::size_t nLength)
+    {
+        m_md5.Update(pData, nLength);
+        m_sha256.Update(pData, nLength);
+    }
+    void Finish(PublishedFile& file)
+    {
+        file.md5 = CMD5Checksum::ToHex(m_md5.Final());
+        const Sha256Digest sha256 = m_sha256.Final();
+        file.sha256 = ToHex(sha256.data(), sha256.size());
+    }
+
+private:
+    CMD5Checksum m_md5;
+    CSha256 m_sha256;
+};
+
+void HashFile(const fs::path& path, std::vector<char>& buffer, PublishedFile& file)
 {
-    return CMD5Checksum::HashFile(path.string());
+    std::ifstream in(path, std::ios::binary);
+    FileDigests digests;
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+        digests.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    if (in.bad() || !in.eof())
+        throw std::runtime_error(path.string() + ": cannot be read");
+    digests.Finish(file);
 }
 
 // Copies the file into place through a temporary name, hashing what it copies.
-std::string CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, std::uint64_t& size)
+void CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, PublishedFile& file)
 {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -119,14 +153,14 @@ std::string CopyHashing(const fs::path& from, const fs::path& to, std::vector<ch
     struct stat st {};
     ::fstat(in, &st);
     fs::create_directories(to.parent_path());
-    const fs::path temporary = to.string() + ".kesu-publish";
+    const fs::path temporary = TemporaryName(to);
     int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
     if (out < 0) {
         ::close(in);
         throw std::runtime_error(to.string() + ": " + std::strerror(errno));
     }
-    CMD5Checksum md5;
-    size = 0;
+    FileDigests digests;
+    std::uint64_t size = 0;
     for (;;) {
         ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
@@ -138,7 +172,7 @@ std::string CopyHashing(const fs::path& from, const fs::path& to, std::vector<ch
             }
             break;
         }
-        md5.Update(buffer.data(), static_cast<std::size_t>(n));
+        digests.Update(buffer.data(), static_cast<std::size_t>(n));
         size += static_cast<std::uint64_t>(n);
         for (ssize_t at = 0; at < n;) {
             ssize_t written = ::write(out, buffer.data() + at, static_cast<std::size_t>(n - at));
@@ -154,7 +188,8 @@ std::string CopyHashing(const fs::path& from, const fs::path& to, std::vector<ch
     ::futimens(out, times);
     if (::close(out) != 0 || ::rename(temporary.c_str(), to.c_str()) != 0)
         throw std::runtime_error(to.string() + ": " + std::strerror(errno));
-    return CMD5Checksum::ToHex(md5.Final());
+    file.size = size;
+    digests.Finish(file);
 }
 
 PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::vector<char>& buffer)
@@ -165,14 +200,13 @@ PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::v
     std::error_code error;
     const std::uint64_t sourceSize = fs::file_size(source.path);
     if (fs::is_regular_file(target, error) && fs::file_size(target, error) == sourceSize) {
-        std::string digest = Digest(source.path);
-        if (Digest(target) == digest) {
+        HashFile(source.path, buffer, file);
+        if (CMD5Checksum::HashFile(target.string()) == file.md5) {
             file.size = sourceSize;
-            file.md5 = digest;
             return file;  // unchanged: not written again
         }
     }
-    file.md5 = CopyHashing(source.path, target, buffer, file.size);
+    CopyHashing(source.path, target, buffer, file);
     file.written = true;
     return file;
 }
@@ -192,14 +226,22 @@ std::string XmlAttribute(const std::string& text)
     return escaped;
 }
 
-void WriteAtomically(const fs::path& path, const std::string& text)
+void WriteText(const fs::path& path, const std::string& text)
 {
-    const fs::path temporary = path.string() + ".kesu-publish";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush())
-            throw std::runtime_error(path.string() + ": cannot be written");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush())
+        throw std::runtime_error(path.string() + ": cannot be written");
+}
+
+// Renames a complete file into place, its signature just before it when signing: a reader that
+// finds the new file finds its signature too.
+void PlaceFile(const fs::path& temporary, const fs::path& path, const PublishSigner* signer)
+{
+    if (signer) {
+        const fs::path signature = path.string() + ".minisig";
+        WriteText(TemporaryName(signature), signer->SignatureOf(temporary, path.filename().string()));
+        fs::rename(TemporaryName(signature), signature);
     }
     fs::rename(temporary, path);
 }
@@ -215,9 +257,9 @@ std::string ExtendedTimestamp(std::int64_t mtime)
 }
 
 void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
-                  std::vector<char>& buffer)
+                  std::vector<char>& buffer, const PublishSigner* signer)
 {
-    const fs::path temporary = zipPath.string() + ".kesu-publish";
+    const fs::path temporary = TemporaryName(zipPath);
     zipFile zip = zipOpen64(temporary.c_str(), APPEND_STATUS_CREATE);
     if (!zip)
         throw std::runtime_error(zipPath.string() + ": cannot be created");
@@ -244,7 +286,7 @@ void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, c
     }
     if (zipClose(zip, nullptr) != ZIP_OK)
         throw std::runtime_error(zipPath.string() + ": cannot be written");
-    fs::rename(temporary, zipPath);
+    PlaceFile(temporary, zipPath, signer);
 }
 
 }  // namespace
@@ -254,7 +296,8 @@ std::string ManifestText(const std::vector<PublishedFile>& files, const std::str
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest>\n  <filelist>\n";
     for (const PublishedFile& file : files)
         text += "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" + std::to_string(file.size) +
-                "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" + file.md5 + "\"/>\n";
+                "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" + file.md5 + "\" sha256=\"" + file.sha256 +
+                "\"/>\n";
     return text + "  </filelist>\n</manifest>\n";
 }
 
@@ -272,6 +315,18 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
             return result;
         }
     }
+    // The key is read, and its passphrase asked, before anything in the tree changes.
+    std::optional<PublishSigner> signer;
+    if (!options.signingKey.empty()) {
+        try {
+            signer.emplace(options.signingKey, options.passphrase, static_cast<std::uint64_t>(std::time(nullptr)),
+                           options.expiresAfter);
+        } catch (const std::exception& e) {
+            result.error = e.what();
+            return result;
+        }
+    }
+    const PublishSigner* signing = signer ? &*signer : nullptr;
     const fs::path updateDir = options.treeDir;
     result.files.resize(sources.size());
     std::atomic<std::size_t> next{0}, done{0};
@@ -306,8 +361,10 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     try {
         std::vector<char> buffer(kChunk);
         if (options.package)
-            WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer);
-        WriteAtomically(updateDir / options.manifestName, ManifestText(result.files, options.version));
+            WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer, signing);
+        const fs::path manifest = updateDir / options.manifestName;
+        WriteText(TemporaryName(manifest), ManifestText(result.files, options.version));
+        PlaceFile(TemporaryName(manifest), manifest, signing);
     } catch (const std::exception& e) {
         result.error = e.what();
     }

@@ -1,13 +1,17 @@
 #pragma once
 // Publishing an update: from a build directory, the update tree a static HTTP server serves
 // under /update/ — every file under its relative path, the manifest listing them with their
-// sizes and MD5 digests, and on request the package (the manifest's name with ".zip").
+// sizes and MD5 and SHA-256 digests, and on request the package (the manifest's name with ".zip").
+// With a minisign secret key, the manifest and the package get signatures beside them
+// (NAME.minisig).
 //
 // Files are written before the manifest, and the manifest and the package are renamed into
-// place when complete, so a server never hands out a manifest that names a missing file.
+// place when complete (each just after its signature), so a server never hands out a manifest
+// that names a missing file.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +23,16 @@ struct PublishOptions {
     std::vector<std::string> excludes;  // shell patterns, matched against the relative path
     bool package = false;
     int threads = 2;
+    std::string signingKey;                     // a minisign secret key file; empty: nothing signed
+    std::optional<std::uint64_t> expiresAfter;  // seconds after signing that the signatures expire
+    std::function<std::string()> passphrase;    // asked only when the key is encrypted
 };
 
 struct PublishedFile {
     std::string name;  // relative, with '\' between directories, as the manifest has it
     std::uint64_t size = 0;
     std::string md5;
+    std::string sha256;
     bool written = false;  // false: the tree already held the same file
 };
 

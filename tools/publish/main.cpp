@@ -6,6 +6,11 @@
 //     --version TEXT    the fileversion of every entry (default 1.0)
 //     --exclude PATTERN leave out files whose path or name matches (repeatable)
 //     --package         also write the package, the manifest's name with .zip
+//     --sign KEY        sign the manifest and the package with a minisign secret key: NAME.minisig
+//                       beside each (an encrypted key's passphrase comes from KESU_SIGN_PASSPHRASE,
+//                       else from the terminal)
+//     --expires TIME    with --sign: the signatures expire after TIME (30d, 12h, 90m, 3600s or
+//                       seconds), after which the updater refuses them
 //
 // The tree may hold an earlier publication: files that did not change are not written again.
 // Serve the tree's directory as /update/ of the server named in the updater's settings.
@@ -14,15 +19,25 @@
 #include <cstring>
 #include <string>
 
+#include "tools/publish/Passphrase.h"
 #include "tools/publish/Publisher.h"
+#include "tools/publish/Signer.h"
 
 namespace {
 
 int Usage(const char* program)
 {
     std::fprintf(stderr,
-                 "usage: %s [--manifest NAME] [--version TEXT] [--exclude PATTERN]... [--package] <build dir> <tree dir>\n",
+                 "usage: %s [--manifest NAME] [--version TEXT] [--exclude PATTERN]... [--package]\n"
+                 "           [--sign SECRETKEY [--expires 30d|12h|90m|3600s]] <build dir> <tree dir>\n"
+                 "  an encrypted key's passphrase comes from KESU_SIGN_PASSPHRASE, else from the terminal\n",
                  program);
+    return 2;
+}
+
+int Refuse(const std::string& reason)
+{
+    std::fprintf(stderr, "kesu-publish: %s\n", reason.c_str());
     return 2;
 }
 
@@ -35,7 +50,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (argument == "--manifest" || argument == "--version" || argument == "--exclude") {
+        if (argument == "--manifest" || argument == "--version" || argument == "--exclude" || argument == "--sign" ||
+            argument == "--expires") {
             const char* text = value();
             if (!text)
                 return Usage(argv[0]);
@@ -43,8 +59,13 @@ int main(int argc, char** argv)
                 options.manifestName = text;
             else if (argument == "--version")
                 options.version = text;
-            else
+            else if (argument == "--exclude")
                 options.excludes.push_back(text);
+            else if (argument == "--sign")
+                options.signingKey = text;
+            else if (!(options.expiresAfter = ParseDuration(text)))
+                return Refuse(std::string("--expires ") + text +
+                              ": not a duration (like 30d, 12h, 90m, 3600s or a number of seconds)");
         } else if (argument == "--package") {
             options.package = true;
         } else if (argument.starts_with("--")) {
@@ -55,6 +76,9 @@ int main(int argc, char** argv)
     }
     if (positional.size() != 2)
         return Usage(argv[0]);
+    if (options.expiresAfter && options.signingKey.empty())
+        return Refuse("--expires is for signatures: it needs --sign");
+    options.passphrase = [key = options.signingKey] { return SigningPassphrase(key); };
     options.buildDir = positional[0];
     options.treeDir = positional[1];
 
@@ -70,8 +94,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kesu-publish: %s\n", result.error.c_str());
         return 1;
     }
-    std::printf("%zu files, %.1f MB, %zu written, %zu unchanged; manifest %s%s\n", result.files.size(), bytes / 1e6,
+    std::printf("%zu files, %.1f MB, %zu written, %zu unchanged; manifest %s%s%s\n", result.files.size(), bytes / 1e6,
                 written, result.files.size() - written, options.manifestName.c_str(),
-                options.package ? " and its package" : "");
+                options.package ? " and its package" : "", options.signingKey.empty() ? "" : ", signed");
     return 0;
 }

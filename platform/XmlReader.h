@@ -1,0 +1,29 @@
+#pragma once
+// XML text read as a stream, over libxml2: strictly (a document that is not well-formed is
+// reported as such), as UTF-8 whatever it declares, without network access or external
+// entities. Memory does not grow with the document: only the elements asked for are handed out.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// An element's attributes that have no namespace, in document order.
+class CXmlAttributes {
+public:
+    // The attribute's value, or nothing when the element has no such attribute.
+    std::optional<std::string> Get(std::string_view name) const;
+
+private:
+    friend bool ReadXmlElements(std::string_view, const std::vector<std::string>&,
+                                const std::function<void(const CXmlAttributes&)>&);
+    std::vector<std::pair<std::string, std::string>> m_values;
+};
+
+// Hands the attributes of every element at the path (element names from the root down, none of
+// them in a namespace, as the XPath "/a/b/c" selects them) to `onElement`, in document order.
+// False when the text is not well-formed; elements before the fault have been handed out.
+bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path,
+                     const std::function<void(const CXmlAttributes&)>& onElement);
