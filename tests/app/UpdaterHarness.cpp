@@ -61,9 +61,9 @@ Installation::Installation()
     ::chmod((Path() / "Maravel.exe").c_str(), 0755);
 }
 
-void Installation::Configure(int port, const std::string& extra)
+void Installation::Configure(int port, const std::string& extra, const std::string& tempDir)
 {
-    Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(port) + "\n[Setup]\nTempDir=tmp\n" + extra);
+    Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(port) + "\n[Setup]\nTempDir=" + tempDir + "\n" + extra);
 }
 
 bool Installation::Has(const std::string& name) const

@@ -33,8 +33,8 @@ public:
     Installation();
 
     const fs::path& Path() const { return m_dir.Path(); }
-    // pirvex.dll: the server, TempDir=tmp and the lines given (sections included).
-    void Configure(int port, const std::string& extra = "");
+    // pirvex.dll: the server, the temporary directory and the lines given (sections included).
+    void Configure(int port, const std::string& extra = "", const std::string& tempDir = "tmp");
     void Write(const std::string& name, const std::string& contents) const { m_dir.Write(name, contents); }
     std::string Read(const std::string& name) const { return ReadWholeFile(Path() / name); }
     bool Has(const std::string& name) const;
