@@ -14,7 +14,7 @@ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMP
   -DKESU_BUILD_FUZZERS=ON -DKESU_BUILD_TESTS=OFF > /dev/null
 cmake --build "$root/build-fuzz" -j"$(nproc)" > /dev/null
 failed=0
-for target in manifest zip commandline settings; do
+for target in manifest zip commandline settings signature; do
   work="$root/build-fuzz/corpus-$target"
   mkdir -p "$work"
   echo "fuzz: $target for $seconds s"
