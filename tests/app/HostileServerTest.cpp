@@ -380,7 +380,8 @@ TEST_P(EndlessManifestTest, EndsTheManifestStepAndHandsTheLobbyBack)
     EXPECT_TRUE(run.LobbyStarted()) << run.errors;
     EXPECT_FALSE(install.Has("good.txt"));
     EXPECT_EQ(site.Fetched(), std::vector<std::string>{"/update/update.xml"});
-    EXPECT_LT(site.sent.load(), 256u << 20);
+    // 64 MiB is the most a manifest may be; what the socket buffers held besides is far less.
+    EXPECT_LT(site.sent.load(), 96u << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Manifest, EndlessManifestTest,

@@ -65,7 +65,7 @@ const BadProgram kBadPrograms[] = {
          return other;
      }},
     {"TruncatedElf", [](const std::string& program) { return program.substr(0, 40); }},
-    {"SharedLibraryNotProgram",
+    {"ObjectFileNotProgram",
      [](const std::string& program) {
          std::string library = program;
          library[16] = 1;  // e_type ET_REL: an object file, not an executable
@@ -89,6 +89,7 @@ TEST_P(BadSelfUpdateTest, IsRefusedAndTheRunningProgramStaysInPlace)
                     {"KesuUpdate.exe", bad}});
     UpdaterRun run = install.Run();
     ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.Told(DownloadFailed("KesuUpdate.exe"))) << run.errors;
     EXPECT_TRUE(run.Told(kFailedRunText)) << run.errors;
     EXPECT_EQ(install.Read("KesuUpdate.exe"), program);
     EXPECT_FALSE(install.Has("KesuUpdate_old.exe"));
