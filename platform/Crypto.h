@@ -1,6 +1,7 @@
 #pragma once
-// Digests and signatures over libsodium; the only file that includes its header. Nothing here
-// is written by hand: every primitive is libsodium's.
+// Digests and signatures over libsodium, and SHA-256 over OpenSSL's libcrypto (which libcurl
+// brings into the process anyway); the only file that includes their headers. Nothing here is
+// written by hand: every primitive is one of theirs.
 
 #include <array>
 #include <cstddef>
