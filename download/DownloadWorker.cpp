@@ -165,8 +165,10 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
         m_dwTotalDownloaded += static_cast<std::uint32_t>(k);
         Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
     }
-    writer.Submit(buffer, used, consume);
+    // The last piece is written here: for the many small files that are all last piece, a hand-over
+    // to the second thread would cost more than it saves.
     writer.Flush();
+    consume(buffer.data(), used);
     http->Close();
     file.Close();
     if (m_bCancel)
