@@ -178,6 +178,9 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
             MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
+        } else if (result == kTextCutShort) {
+            // Part of a manifest lists part of an update: it is never used.
+            MessageBox(target.hOwner, "更新清单没有完整下载，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
         } else {
             ShowErrorLine(target.hOwner, result);
         }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "download/UpdateSession.h"
+#include "platform/Log.h"
 
 namespace {
 
@@ -50,8 +51,10 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
             }
             strText.append(buffer, n);
         }
-    } catch (const CInternetException&) {
-        // What arrived before the failure is kept.
+    } catch (const CInternetException& e) {
+        // What arrived before the failure is kept; the caller learns that it is not all.
+        LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
+        document.nResult = kTextCutShort;
     }
     return document;
 }
@@ -67,7 +70,8 @@ std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInt
 {
     std::string text;
     Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, pSession);
-    if (document.nResult != 0 || std::atoi(document.strStatus.c_str()) >= 400)
+    // A signature cut short is kept: it cannot pass for a whole one.
+    if ((document.nResult != 0 && document.nResult != kTextCutShort) || std::atoi(document.strStatus.c_str()) >= 400)
         return std::nullopt;
     return text;
 }

@@ -8,13 +8,15 @@ class CInternetSession;
 
 // The largest manifest read: far beyond any real one, and a bound on the memory a server can take.
 inline constexpr std::size_t kManifestLimit = 64u << 20;
-// ReadUrlText's result for a body beyond kManifestLimit.
+// ReadUrlText's results for a body beyond kManifestLimit, and for one that a failure (a broken
+// connection, a server too slow, the deadline) cut short.
 inline constexpr int kTextTooLarge = 413;
+inline constexpr int kTextCutShort = 408;
 
-// Reads the body of the URL into strText, whatever the HTTP status. Returns 0 (a failed read,
-// a deadline passed or a server too slow ends the text where it failed), 499 when no HTTP
+// Reads the body of the URL into strText, whatever the HTTP status. Returns 0, 499 when no HTTP
 // session can be set up, 493 when the URL cannot be opened (no connection, unknown host,
-// refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty).
+// refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty),
+// kTextCutShort when a failed read ended the text where it failed (the cause is logged).
 // A session of the caller's (one from OpenDocumentSession) lets the next request reuse its
 // connection; without one, the request opens its own.
 int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr);

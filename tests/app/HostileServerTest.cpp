@@ -341,10 +341,12 @@ TEST_P(DripTest, FailsTheRunInsteadOfWaitingForTheBody)
     const UpdaterRun run = install.Run({}, {"KESU_TEST_STALL_SECONDS=2"}, 40s);
     ASSERT_TRUE(run.ended) << "still reading " << site.sent.load() << " bytes later";
     ExpectNothingInstalled();
-    if (dripped == "update.xml")
+    if (dripped == "update.xml") {
         EXPECT_TRUE(run.LobbyStarted()) << run.errors;  // the manifest step failed
-    else
+        EXPECT_TRUE(run.Told("更新清单没有完整下载，已停止更新。")) << run.errors;
+    } else {
         EXPECT_TRUE(run.Told(kFailedRunText)) << run.errors;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Slow, DripTest, ::testing::Values("update.xml", "data.bin"),
@@ -358,6 +360,7 @@ struct Endless {
     const char* name;
     std::chrono::milliseconds pause;
     std::vector<std::string> environment;
+    const char* told;
 };
 
 void PrintTo(const Endless& endless, std::ostream* out)
@@ -378,6 +381,7 @@ TEST_P(EndlessManifestTest, EndsTheManifestStepAndHandsTheLobbyBack)
     const UpdaterRun run = install.Run({}, GetParam().environment);
     ASSERT_TRUE(run.ended) << "still reading " << site.sent.load() << " bytes later";
     EXPECT_TRUE(run.LobbyStarted()) << run.errors;
+    EXPECT_TRUE(run.Told(GetParam().told)) << run.errors;
     EXPECT_FALSE(install.Has("good.txt"));
     EXPECT_EQ(site.Fetched(), std::vector<std::string>{"/update/update.xml"});
     // 64 MiB is the most a manifest may be; what the socket buffers held besides is far less.
@@ -385,8 +389,9 @@ TEST_P(EndlessManifestTest, EndsTheManifestStepAndHandsTheLobbyBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Manifest, EndlessManifestTest,
-                         ::testing::Values(Endless{"Fast", 0ms, {}},
-                                           Endless{"Steady", 50ms, {"KESU_TEST_DEADLINE_SECONDS=3"}}),
+                         ::testing::Values(Endless{"Fast", 0ms, {}, "更新清单过大，已停止更新。"},
+                                           Endless{"Steady", 50ms, {"KESU_TEST_DEADLINE_SECONDS=3"},
+                                                   "更新清单没有完整下载，已停止更新。"}),
                          [](const ::testing::TestParamInfo<Endless>& info) { return info.param.name; });
 
 // A server that gzips what nobody asked it to: the decoded bytes are the file.
