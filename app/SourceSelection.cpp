@@ -14,8 +14,8 @@
 namespace {
 
 // Asks for the package with one request and reads only the headers. False when the server
-// has no such package or cannot be asked.
-bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
+// has no such package or cannot be asked; the package's length, when the server gave one.
+bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::optional<std::uint64_t>& length)
 {
     try {
         std::unique_ptr<CInternetSession> session = OpenUpdateSession();
@@ -23,7 +23,8 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
         if (response->QueryStatusCode() == "404")
             return false;
         // Any other answer means the package is there; the worker meets any error page.
-        if (std::optional<std::uint64_t> length = response->QueryContentLength())
+        length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
+        if (length)
             target.dwTotalSize = static_cast<std::uint32_t>(*length);
         return true;
     } catch (const CInternetException&) {
@@ -31,13 +32,21 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl)
     }
 }
 
-// Queues the package. With keys, its signature is fetched and vetted first (a refusal then
-// comes before any download), and checked over the whole package once it has arrived.
-bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const std::string& strUrl)
+std::string FileNameOf(const std::string& name)
+{
+    auto separator = name.find_last_of("\\/");
+    return separator == std::string::npos ? name : name.substr(separator + 1);
+}
+
+// Queues the package, never to be read beyond the length the probe was told. With keys, its
+// signature is fetched and vetted first (a refusal then comes before any download), and
+// checked over the whole package once it has arrived.
+bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const std::string& strUrl,
+                  std::optional<std::uint64_t> length)
 {
     if (!target.pTrust || !target.pTrust->Enabled())
-        return target.downloadMgr.AddTask(strPackage.c_str());
-    auto vetted = target.pTrust->Vet(strPackage, ReadSignatureText(strUrl));
+        return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
+    auto vetted = target.pTrust->Vet(FileNameOf(strPackage), ReadSignatureText(strUrl));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
         ShowTrustRefusal(target.hOwner, *refusal);
         return false;
@@ -51,7 +60,7 @@ bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const s
         LogLine(refusal->strDetail);
         return refusal->strSentence;
     };
-    return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check));
+    return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
 }
 
 }  // namespace
@@ -60,8 +69,9 @@ bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
 {
     if (g_bManifestMode != 1) {
         const std::string package = PackageName(g_strManifestName);
-        if (ProbePackage(target, strBaseURL + package))
-            return QueuePackage(target, package, strBaseURL + package);
+        std::optional<std::uint64_t> length;
+        if (ProbePackage(target, strBaseURL + package, length))
+            return QueuePackage(target, package, strBaseURL + package, length);
         g_bManifestMode = 1;
     }
     return ParseManifest(target, strBaseURL + g_strManifestName);

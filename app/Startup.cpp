@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/CommandLine.h"
 #include "download/DownloadMgr.h"
@@ -9,6 +10,8 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Profile.h"
+
+namespace fs = std::filesystem;
 
 std::string InstallDirFromExePath(const std::string& strExePath)
 {
@@ -49,19 +52,27 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
 std::string TempDirProblem(const StartupValues& values)
 {
     // The setting is joined to the installation directory as it stands, so leading separators
-    // keep it inside; a ".." component would lead out.
+    // keep it inside; a ".." component would lead out, and so would a link on the way.
     const std::string setting = values.strTempDirSetting;
     const std::string relative = setting.substr(std::min(setting.size(), setting.find_first_not_of("\\/")));
-    if (!relative.empty() && !IsContainedRelativePath(relative)) {
-        LogLine("the TempDir setting \"" + setting + "\" leads out of the installation directory " + values.strInstallDir);
-        return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
-    }
-    std::string directory = values.strTempDir;
-    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
-        directory.pop_back();
+    const auto withoutTrailingSeparators = [](std::string path) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    };
+    const std::string directory = withoutTrailingSeparators(ToNativePath(values.strTempDir));
     if (PathIsSymbolicLink(directory)) {
         LogLine("the temporary directory " + directory + " is a symbolic link; downloads are staged only inside the installation");
         return "临时目录 " + setting + " 是一个链接，已停止更新。";
+    }
+    std::error_code error;
+    const fs::path install = fs::weakly_canonical(withoutTrailingSeparators(ToNativePath(values.strInstallDir)), error);
+    const fs::path temp = fs::weakly_canonical(directory, error);
+    auto [end, unused] = std::mismatch(install.begin(), install.end(), temp.begin(), temp.end());
+    if ((!relative.empty() && !IsContainedRelativePath(relative)) || error || end != install.end()) {
+        LogLine("the temporary directory " + directory + " (TempDir \"" + setting + "\") leads out of the installation directory " +
+                values.strInstallDir);
+        return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
     }
     return {};
 }

@@ -67,7 +67,8 @@ bool CDownloadMgr::AddTask(const char* lpszName)
     return AddTask(lpszName, std::nullopt);
 }
 
-bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck)
+bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck,
+                           std::optional<std::uint64_t> nLimit)
 {
     if (!lpszName)
         return false;
@@ -75,6 +76,7 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
     task->szName = lpszName;
     task->expected = std::move(expected);
     task->fnCheck = std::move(fnCheck);
+    task->nLimit = nLimit;
     auto separator = task->szName.find_last_of("\\/");
     if (separator == std::string::npos) {
         task->szFile = task->szName;

@@ -49,7 +49,8 @@ public:
     // describes is verified against that description before it is kept; the check, when given,
     // runs last on the complete file.
     bool AddTask(const char* lpszName);
-    bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {});
+    bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {},
+                 std::optional<std::uint64_t> nLimit = std::nullopt);
     void RemoveAllTasks();
 
     int m_nNextTaskID = 0;

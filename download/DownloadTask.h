@@ -29,4 +29,8 @@ struct tagDownloadTask {
     std::string szFile;        // after the last separator; the whole name without one
     std::optional<tagExpectedFile> expected;  // from the manifest; a package has none
     DownloadCheck fnCheck;                    // the package's signature, when updates are signed
+    std::optional<std::uint64_t> nLimit;      // the most bytes a file that nothing describes may have
+
+    // The size the download must not pass: the described one, else the limit.
+    std::optional<std::uint64_t> SizeLimit() const { return expected ? std::optional(expected->nSize) : nLimit; }
 };

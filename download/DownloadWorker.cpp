@@ -48,13 +48,14 @@ bool StartsLikeErrorPage(const char* pBlock, std::size_t nSize)
     return false;
 }
 
-// How much the next read may ask for: a described file is never read beyond one byte more than
-// its size, which is how a longer body shows.
-std::size_t NextRead(const std::optional<tagExpectedFile>& expected, std::uint64_t received)
+// How much the next read may ask for: a download is never read beyond one byte more than its
+// size limit, which is how a longer body shows.
+std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received)
 {
-    if (!expected)
+    const std::optional<std::uint64_t> limit = task.SizeLimit();
+    if (!limit)
         return kBlockSize;
-    const std::uint64_t allowed = expected->nSize + 1 - std::min(received, expected->nSize + 1);
+    const std::uint64_t allowed = *limit + 1 - std::min(received, *limit + 1);
     return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, allowed));
 }
 
@@ -124,7 +125,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     if (IsErrorStatus(http->QueryStatusCode()))
         throw NotTheFile{};
 
-    std::size_t used = http->Read(buffer.data(), NextRead(task.expected, 0));
+    std::size_t used = http->Read(buffer.data(), NextRead(task, 0));
     // A file the manifest describes is judged by its digest, so a real file that happens to
     // start like an error page is taken; a package has only this test.
     if (!task.expected && StartsLikeErrorPage(buffer.data(), used))
@@ -156,7 +157,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
             writer.Submit(buffer, used, consume);
             used = 0;
         }
-        std::size_t k = http->Read(buffer.data() + used, NextRead(task.expected, received));
+        std::size_t k = http->Read(buffer.data() + used, NextRead(task, received));
         if (k == 0)
             break;
         used += k;
@@ -182,10 +183,11 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
 void CDownloadMgr::RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file,
                                     const std::string& path, CBackgroundWriter& writer)
 {
-    if (!task.expected || received <= task.expected->nSize)
+    const std::optional<std::uint64_t> limit = task.SizeLimit();
+    if (!limit || received <= *limit)
         return;
-    LogLine(task.szName + ": the server sends more than the " + std::to_string(task.expected->nSize) +
-            " bytes the manifest lists");
+    LogLine(task.szName + ": the server sends more than the " + std::to_string(*limit) + " bytes " +
+            (task.expected ? "the manifest lists" : "it announced"));
     writer.Drain();
     Discard(file, path);
     throw NotTheFile{};

@@ -93,15 +93,18 @@ std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string&
         return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName, "the signature is not in minisign's format");
 
     const std::string keyId = KeyIdText(signature->keyId);
-    const MinisignPublicKey* key = nullptr;
-    for (const MinisignPublicKey& candidate : m_keys)
-        if (candidate.keyId == signature->keyId)
-            key = &candidate;
-    if (!key)
+    bool known = false, verifies = false;
+    for (const MinisignPublicKey& key : m_keys) {
+        if (key.keyId != signature->keyId)
+            continue;
+        known = true;
+        verifies = verifies || TrustedCommentVerifies(*signature, key);
+    }
+    if (!known)
         return Refuse("%s 不是用受信任的密钥签名的，已拒绝本次更新。", strFileName,
                       "signed by key " + keyId + ", which this installation does not trust");
     // The comment is believed only once its own signature holds; the file's comes in Accept.
-    if (!TrustedCommentVerifies(*signature, *key))
+    if (!verifies)
         return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName,
                       "the trusted comment's signature by key " + keyId + " does not verify");
 

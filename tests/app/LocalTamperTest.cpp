@@ -165,10 +165,14 @@ TEST_P(TempDirOutsideTest, IsRefusedAndNothingIsWrittenThere)
                     {"good.txt", kGood},
                     {"data.bin", kData}});
     const std::string way = GetParam().way;
-    if (way == "link")
+    if (way == "link") {
         fs::create_directory_symlink(outside.Path(), install.Path() / "tmp");
-    else
+    } else if (way == "linked parent") {  // staged in a directory below a link that leads out
+        fs::create_directory_symlink(outside.Path(), install.Path() / "cache");
+        install.Configure(nginx->Port(), "", "cache/tmp");
+    } else {
         install.Configure(nginx->Port(), "", way + outside.Path().filename().string());
+    }
     const UpdaterRun run = install.Run();
     ASSERT_TRUE(run.ended);
     EXPECT_NE(run.errors.find("提示: "), std::string::npos) << "refused without a word";
@@ -178,7 +182,7 @@ TEST_P(TempDirOutsideTest, IsRefusedAndNothingIsWrittenThere)
 
 INSTANTIATE_TEST_SUITE_P(Setup, TempDirOutsideTest,
                          ::testing::Values(Outside{"Parent", "../"}, Outside{"ParentThroughTmp", "tmp/../../"},
-                                           Outside{"TmpIsALink", "link"}),
+                                           Outside{"TmpIsALink", "link"}, Outside{"BelowALink", "linked parent"}),
                          [](const ::testing::TestParamInfo<Outside>& info) { return info.param.name; });
 
 }  // namespace

@@ -66,12 +66,13 @@ struct OneDownload {
     }
 
     // Downloads a.dat, described as given (nothing: a package, which has no description).
-    int Fetch(std::optional<tagExpectedFile> expected, DownloadCheck check = {})
+    int Fetch(std::optional<tagExpectedFile> expected, DownloadCheck check = {},
+              std::optional<std::uint64_t> limit = std::nullopt)
     {
         server.Start();
         mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
         mgr.m_pSession->SetLimits({.connectTimeout = 5s, .stallTimeout = 2s});
-        mgr.AddTask("a.dat", std::move(expected), std::move(check));
+        mgr.AddTask("a.dat", std::move(expected), std::move(check), limit);
         return mgr.Run();
     }
 
@@ -137,6 +138,19 @@ TEST_F(VerifiedDownloadTest, ABodyLongerThanTheManifestSaysIsDroppedOneByteBeyon
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 1000u);
     EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
+}
+
+TEST_F(VerifiedDownloadTest, AnEndlessPackageStopsAtTheLengthItsProbeWasTold)
+{
+    server.Http().Get("/update/a.dat", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/zip", [](size_t, httplib::DataSink& sink) {
+            static const std::string chunk(4096, 'z');
+            return sink.write(chunk.data(), chunk.size());
+        });
+    });
+    EXPECT_EQ(Fetch(std::nullopt, {}, 100000), 1);
+    EXPECT_FALSE(AnythingStored());
+    EXPECT_LE(MostReported(), 100000u);
 }
 
 TEST_F(VerifiedDownloadTest, ALongerBodyWithItsLengthIsDroppedToo)
