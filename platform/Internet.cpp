@@ -9,6 +9,7 @@
 #include <string_view>
 #include <strings.h>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -33,15 +34,42 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// A header value that names no encoding at all.
-bool IsIdentity(std::string_view value)
+// How much compressed body the decoder takes in at a time.
+constexpr std::size_t kDecoderInput = 64 * 1024;
+
+std::string_view Trimmed(std::string_view value)
 {
     const auto first = value.find_first_not_of(" \t\r\n");
     const auto last = value.find_last_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return true;
-    value = value.substr(first, last - first + 1);
-    return value.size() == 8 && ::strncasecmp(value.data(), "identity", 8) == 0;
+    return first == std::string_view::npos ? std::string_view() : value.substr(first, last - first + 1);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Inflates a body that the server compressed (gzip, or zlib's "deflate"), a member at a time:
+// only as much is decoded as the reader asks for, so memory stays flat however well it packs.
+struct BodyDecoder {
+    z_stream stream{};
+    std::vector<char> input = std::vector<char>(kDecoderInput);
+    bool betweenMembers = false;  // a gzip member ended; another may follow, or the body ends
+
+    BodyDecoder()
+    {
+        if (inflateInit2(&stream, 15 + 32) != Z_OK)  // gzip or zlib, told by the header
+            throw std::bad_alloc();
+    }
+    ~BodyDecoder() { inflateEnd(&stream); }
+    BodyDecoder(const BodyDecoder&) = delete;
+    BodyDecoder& operator=(const BodyDecoder&) = delete;
+};
+
+bool CanDecode(std::string_view encoding)
+{
+    return EqualsIgnoringCase(encoding, "gzip") || EqualsIgnoringCase(encoding, "x-gzip") ||
+           EqualsIgnoringCase(encoding, "deflate");
 }
 
 }  // namespace
@@ -72,7 +100,8 @@ struct CInternetSession::Transfer {
     bool done = false;        // the transfer has ended, with `result`
     bool paused = false;      // the write callback refused data until the next read
     bool sawLocation = false; // the current header block carries a Location
-    bool encoded = false;     // the current header block carries a Content-Encoding
+    std::string encoding;     // the current header block's Content-Encoding, "identity" aside
+    std::unique_ptr<BodyDecoder> decoder;  // for an encoded body, made when its reading begins
     CURLcode result = CURLE_OK;
     std::vector<char> pending; // body bytes received and not yet read
     std::size_t pendingPos = 0;
@@ -86,7 +115,7 @@ struct CInternetSession::Transfer {
             curl_multi_cleanup(multi);
     }
 
-    [[noreturn]] void Fail(int code, const char* generic)
+    [[noreturn]] void Fail(int code, const std::string& generic)
     {
         std::string text = generic;
         if (errorText[0] && std::string_view(errorText) != generic)
@@ -130,7 +159,9 @@ struct CInternetSession::Transfer {
     {
         if (active)
             curl_multi_remove_handle(multi, easy);
-        active = headersDone = done = paused = sawLocation = encoded = false;
+        active = headersDone = done = paused = sawLocation = false;
+        encoding.clear();
+        decoder.reset();
         result = CURLE_OK;
         pending.clear();
         pendingPos = 0;
@@ -160,6 +191,76 @@ struct CInternetSession::Transfer {
     }
 
     std::size_t Available() const { return pending.size() - pendingPos; }
+
+    // Reads the body as it came: fills the buffer unless the body ends.
+    std::size_t ReadRaw(char* out, std::size_t count)
+    {
+        std::size_t got = 0;
+        while (got < count) {
+            got += Take(out + got, count - got);
+            if (got == count)
+                break;
+            if (done) {
+                if (result != CURLE_OK && got == 0)
+                    Fail(result, curl_easy_strerror(result));
+                break;
+            }
+            Pump();
+        }
+        return got;
+    }
+
+    // Some of the body as it came, waiting only while none has arrived; 0 at its end.
+    std::size_t ReadSome(char* out, std::size_t count)
+    {
+        while (Available() == 0 && !done)
+            Pump();
+        if (Available() == 0 && result != CURLE_OK)
+            Fail(result, curl_easy_strerror(result));
+        return Take(out, count);
+    }
+
+    [[noreturn]] void FailDecoding(const std::string& why)
+    {
+        Fail(CURLE_BAD_CONTENT_ENCODING, "the server's " + encoding + " body " + why);
+    }
+
+    // Reads the decoded body: fills the buffer unless the body ends.
+    std::size_t ReadDecoded(char* out, std::size_t count)
+    {
+        if (!CanDecode(encoding))
+            Fail(CURLE_BAD_CONTENT_ENCODING, "the server sent its answer in an encoding this program cannot read: " +
+                                                 encoding);
+        if (!decoder)
+            decoder = std::make_unique<BodyDecoder>();
+        z_stream& z = decoder->stream;
+        std::size_t got = 0;
+        while (got < count) {
+            if (z.avail_in == 0) {
+                std::size_t n = ReadSome(decoder->input.data(), decoder->input.size());
+                if (n == 0) {
+                    if (!decoder->betweenMembers)
+                        FailDecoding("ends in the middle");
+                    break;  // the body ended after a whole member
+                }
+                z.next_in = reinterpret_cast<Bytef*>(decoder->input.data());
+                z.avail_in = static_cast<uInt>(n);
+            }
+            if (decoder->betweenMembers) {  // more follows the member that ended: another one
+                inflateReset(&z);
+                decoder->betweenMembers = false;
+            }
+            z.next_out = reinterpret_cast<Bytef*>(out + got);
+            z.avail_out = static_cast<uInt>(std::min<std::size_t>(count - got, 1u << 30));
+            const int status = inflate(&z, Z_NO_FLUSH);
+            got = static_cast<std::size_t>(reinterpret_cast<char*>(z.next_out) - out);
+            if (status == Z_STREAM_END)
+                decoder->betweenMembers = true;
+            else if (status != Z_OK && status != Z_BUF_ERROR)
+                FailDecoding("is damaged");
+        }
+        return got;
+    }
 
     std::size_t Take(char* out, std::size_t count)
     {
@@ -199,11 +300,13 @@ struct CInternetSession::Transfer {
         auto* self = static_cast<Transfer*>(user);
         std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
-            self->sawLocation = self->encoded = false;
+            self->sawLocation = false;
+            self->encoding.clear();
         } else if (StartsWithIgnoringCase(line, "location:")) {
             self->sawLocation = true;
         } else if (StartsWithIgnoringCase(line, "content-encoding:")) {
-            self->encoded = !IsIdentity(line.substr(std::strlen("content-encoding:")));
+            std::string_view value = Trimmed(line.substr(std::strlen("content-encoding:")));
+            self->encoding = EqualsIgnoringCase(value, "identity") ? std::string() : std::string(value);
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
             curl_easy_getinfo(self->easy, CURLINFO_RESPONSE_CODE, &code);
@@ -227,8 +330,6 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.Check(curl_easy_setopt(t.easy, CURLOPT_NOSIGNAL, 1L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, 128L * 1024));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_FOLLOWLOCATION, 1L));
-    // Asks for the file as it is, and lets libcurl decode a body compressed all the same.
-    t.Check(curl_easy_setopt(t.easy, CURLOPT_ACCEPT_ENCODING, "identity"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_MAXREDIRS, 10L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_PROTOCOLS_STR, "http,https"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
@@ -301,7 +402,7 @@ std::optional<std::uint64_t> CHttpFile::QueryContentLength() const
 bool CHttpFile::IsEncoded() const
 {
     auto* t = InProgress();
-    return t && t->encoded;
+    return t && !t->encoding.empty();
 }
 
 std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)
@@ -309,21 +410,8 @@ std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)
     auto* transfer = InProgress();
     if (!transfer)
         return 0;
-    auto& t = *transfer;
     auto* out = static_cast<char*>(pBuffer);
-    std::size_t got = 0;
-    while (got < nCount) {
-        got += t.Take(out + got, nCount - got);
-        if (got == nCount)
-            break;
-        if (t.done) {
-            if (t.result != CURLE_OK && got == 0)
-                t.Fail(t.result, curl_easy_strerror(t.result));
-            break;
-        }
-        t.Pump();
-    }
-    return got;
+    return transfer->encoding.empty() ? transfer->ReadRaw(out, nCount) : transfer->ReadDecoded(out, nCount);
 }
 
 void CHttpFile::Close()

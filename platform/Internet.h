@@ -7,7 +7,8 @@
 // Throws CInternetException, carrying libcurl's text, on every network failure: no connection,
 // a broken or stalled transfer, a body shorter than its Content-Length, a cancel. An HTTP error
 // status is no failure: its body is read like any other. No compression is asked for; a body that
-// a server compresses all the same is decoded.
+// a server compresses all the same (gzip or deflate) is decoded as it is read, and one in an
+// encoding this program cannot read fails its first read.
 
 #include <atomic>
 #include <chrono>

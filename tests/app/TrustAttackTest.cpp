@@ -369,7 +369,7 @@ struct Damage {
 
 const Damage kDamages[] = {
     {"Empty", ""},
-    {"Binary", std::string("\0\xff\xfe garbage \x01\x02", 16)},
+    {"Binary", std::string("\0\xff\xfe garbage \x01\x02", sizeof "\0\xff\xfe garbage \x01\x02" - 1)},
     {"OneLongLine", std::string(100000, 'x')},
     {"HalfARecord", "update.xml\t"},
     {"RecordsWithoutNumbers", "update.xml=\nGame7.zip=-\n"},

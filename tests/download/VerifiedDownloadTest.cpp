@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <zlib.h>
 
 #include "download/DownloadMgr.h"
@@ -196,6 +198,48 @@ TEST_F(VerifiedDownloadTest, ABodyCompressedWithoutBeingAskedIsStoredDecoded)
     EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text)}), 0);
     EXPECT_EQ(Stored(), text);
     EXPECT_EQ(log.Events()[1], (RecordedEvent{0, static_cast<std::uint32_t>(text.size()), DOWNLOAD_EVENT_TOTAL, "a.dat"}));
+}
+
+// The process's peak resident memory so far.
+long PeakKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:"))
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+TEST_F(VerifiedDownloadTest, AHugelyCompressedBodyIsDecodedAsItIsReadInLittleMemory)
+{
+    const std::string zeros(80 << 20, '\0');  // 80 MB that pack into 80 KB
+    Serve(Gzip(zeros), "gzip");
+    const long before = PeakKilobytes();
+    EXPECT_EQ(Fetch(tagExpectedFile{zeros.size(), Md5(zeros), ""}), 0) << log.Last();
+    EXPECT_LT(PeakKilobytes() - before, 16 * 1024);
+    EXPECT_EQ(std::filesystem::file_size(install.Path() / "tmp/a.dat.dtm"), zeros.size());
+}
+
+TEST_F(VerifiedDownloadTest, CompressedBodiesInMembersDamagedOrUnknown)
+{
+    const std::string text(100000, 'm');
+    struct Case {
+        const char* what;
+        std::string body, encoding;
+        bool kept;
+    } cases[] = {
+        {"two gzip members", Gzip(text.substr(0, 40000)) + Gzip(text.substr(40000)), "gzip", true},
+        {"a damaged gzip body", Gzip(text).replace(20, 8, "damaged!"), "gzip", false},
+        {"a gzip body cut short", Gzip(text).substr(0, 60), "gzip", false},
+        {"an encoding this program cannot read", text, "br", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OneDownload fresh;
+        fresh.Serve(c.body, c.encoding);
+        EXPECT_EQ(fresh.Fetch(tagExpectedFile{text.size(), Md5(text), ""}), c.kept ? 0 : 1);
+        EXPECT_EQ(fresh.AnythingStored() && fresh.Stored() == text, c.kept);
+    }
 }
 
 TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
