@@ -142,9 +142,11 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
         CBackgroundWriter& writer;
         ~DrainOnExit() { writer.Drain(); }
     } drain{writer};
+    // The second thread writes and takes most digests; SHA-256 is taken here, so that the two
+    // threads carry about as much.
     auto consume = [&file, &digests](const char* pData, std::size_t nLength) {
         file.Write(pData, nLength);
-        digests.Update(pData, nLength);
+        digests.UpdateOthers(pData, nLength);
     };
     std::uint64_t received = used;
     RejectLongerBody(task, received, file, path, writer);
@@ -154,6 +156,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     // The body is read to its end; libcurl reports one that ends before its Content-Length.
     while (!m_bCancel) {
         if (used + kBlockSize > buffer.size()) {
+            digests.UpdateSha256(buffer.data(), used);
             writer.Submit(buffer, used, consume);
             used = 0;
         }
@@ -169,6 +172,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     // The last piece is written here: for the many small files that are all last piece, a hand-over
     // to the second thread would cost more than it saves.
     writer.Flush();
+    digests.UpdateSha256(buffer.data(), used);
     consume(buffer.data(), used);
     http->Close();
     file.Close();

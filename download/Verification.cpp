@@ -16,12 +16,16 @@ CDownloadDigests::CDownloadDigests(const tagDownloadTask& task)
 {
 }
 
-void CDownloadDigests::Update(const void* pData, std::size_t nLength)
+void CDownloadDigests::UpdateSha256(const void* pData, std::size_t nLength)
+{
+    if (m_bSha256)
+        m_sha256.Update(pData, nLength);
+}
+
+void CDownloadDigests::UpdateOthers(const void* pData, std::size_t nLength)
 {
     if (m_bMd5)
         m_md5.Update(pData, nLength);
-    if (m_bSha256)
-        m_sha256.Update(pData, nLength);
     if (m_bBlake2b)
         m_blake2b.Update(pData, nLength);
 }

@@ -15,7 +15,10 @@ public:
     // Takes the digests the task needs: MD5 and SHA-256 for a described file, BLAKE2b-512 for a
     // file that has a last check.
     explicit CDownloadDigests(const tagDownloadTask& task);
-    void Update(const void* pData, std::size_t nLength);
+    // The digests come in two halves that may run on two threads side by side, each seeing every
+    // byte once and in order: SHA-256, and the others.
+    void UpdateSha256(const void* pData, std::size_t nLength);
+    void UpdateOthers(const void* pData, std::size_t nLength);
     // Why the complete download is not the file described (for the log), or an empty text.
     std::string Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived);
     const Blake2b512Digest& Blake2b();
