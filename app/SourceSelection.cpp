@@ -9,6 +9,7 @@
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
+#include "platform/Url.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
@@ -19,7 +20,11 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::option
 {
     try {
         std::unique_ptr<CInternetSession> session = OpenUpdateSession();
-        std::unique_ptr<CHttpFile> response = session->OpenURL(strUrl);
+        // A HEAD costs the server no body; one that does not know HEAD is asked the old way, with
+        // a GET whose body is dropped.
+        std::unique_ptr<CHttpFile> response = session->OpenURL(strUrl, true);
+        if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
+            response = session->OpenURL(strUrl);
         if (response->QueryStatusCode() == "404")
             return false;
         // Any other answer means the package is there; the worker meets any error page.
@@ -70,9 +75,10 @@ bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
     if (g_bManifestMode != 1) {
         const std::string package = PackageName(g_strManifestName);
         std::optional<std::uint64_t> length;
-        if (ProbePackage(target, strBaseURL + package, length))
-            return QueuePackage(target, package, strBaseURL + package, length);
+        const std::string url = strBaseURL + EncodeUrlPath(package);
+        if (ProbePackage(target, url, length))
+            return QueuePackage(target, package, url, length);
         g_bManifestMode = 1;
     }
-    return ParseManifest(target, strBaseURL + g_strManifestName);
+    return ParseManifest(target, strBaseURL + EncodeUrlPath(g_strManifestName));
 }

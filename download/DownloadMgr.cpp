@@ -1,6 +1,7 @@
 #include "download/DownloadMgr.h"
 
 #include "download/Globals.h"
+#include "download/TempNames.h"
 #include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 
@@ -85,6 +86,15 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
         task->szFile = task->szName.substr(separator + 1);
     }
     task->nID = ++m_nNextTaskID;
+    // a\b.txt and a_b.txt flatten alike: the later one gets a name of its own, or it would
+    // overwrite the first and be installed under the first one's name.
+    const std::string flat = FlatTempName(*task);
+    if (!m_tempNames.insert(flat).second) {
+        std::string own = flat.substr(0, flat.size() - 4) + "~" + std::to_string(task->nID) + ".dtm";
+        while (!m_tempNames.insert(own).second)
+            own.insert(own.size() - 4, "~");
+        task->szTempName = own;
+    }
 
     std::lock_guard lock(g_csTaskLock);
     m_arrTasks.push_back(std::move(task));
@@ -95,6 +105,7 @@ void CDownloadMgr::RemoveAllTasks()
 {
     std::lock_guard lock(g_csTaskLock);
     m_arrTasks.clear();
+    m_tempNames.clear();
     m_arrTasks.shrink_to_fit();
 }
 

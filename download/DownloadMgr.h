@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,7 @@ public:
     void RemoveAllTasks();
 
     int m_nNextTaskID = 0;
+    std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
     std::uint32_t m_dwTotalDownloaded = 0;
     std::atomic<int> m_nLastEvent{0};
     std::vector<std::unique_ptr<tagDownloadTask>> m_arrTasks;
@@ -86,7 +88,8 @@ private:
 // (g_strOldExeName, g_strOldExePath).
 void BuildSetAsideNames(const std::string& strInstallDir);
 
-// Creates every directory of the path, from the left, at each '\'; existing ones are passed over.
+// Creates every directory of the path, from the left, at each '\' or '/'; existing ones are passed
+// over.
 // Returns whether the last creation succeeded.
 bool CreateDirectoryTree(std::string strPath);
 

@@ -27,6 +27,7 @@ struct tagDownloadTask {
     std::string szName;        // the name exactly as queued
     std::string szDir;         // before the last separator; empty without one
     std::string szFile;        // after the last separator; the whole name without one
+    std::string szTempName;    // its own temporary name, when the flattened one is another task's
     std::optional<tagExpectedFile> expected;  // from the manifest; a package has none
     DownloadCheck fnCheck;                    // the package's signature, when updates are signed
     std::optional<std::uint64_t> nLimit;      // the most bytes a file that nothing describes may have

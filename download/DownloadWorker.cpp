@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -118,7 +119,8 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
     if (!m_pSession)
         throw NotTheFile{};
-    std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_strBaseURL + task.szName);
+    // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
+    std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_strBaseURL + EncodeUrlPath(task.szName));
     std::optional<std::uint64_t> length = http->QueryContentLength();
     if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
         length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;

@@ -23,10 +23,10 @@ std::string FileNameOf(const std::string& path)
 
 bool CreateDirectoryTree(std::string strPath)
 {
-    if (!strPath.ends_with('\\'))
+    if (!strPath.ends_with('\\') && !strPath.ends_with('/'))
         strPath += '\\';
     bool created = false;
-    for (auto at = strPath.find('\\'); at != std::string::npos; at = strPath.find('\\', at + 1))
+    for (auto at = strPath.find_first_of("\\/"); at != std::string::npos; at = strPath.find_first_of("\\/", at + 1))
         created = CreateDirectory(strPath.substr(0, at));
     return created;
 }

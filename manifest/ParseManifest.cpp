@@ -1,6 +1,7 @@
 #include "manifest/ParseManifest.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/MessageBox.h"
 #include "platform/Path.h"
+#include "platform/Url.h"
 #include "platform/XmlReader.h"
 #include "trust/UpdateTrust.h"
 
@@ -83,7 +85,7 @@ void CheckPageFound(const std::string& text)
 std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text,
                                            CInternetSession* pSession)
 {
-    const std::string name = strUrl.substr(strUrl.find_last_of('/') + 1);
+    const std::string name = FileNameOfUrl(strUrl);
     auto vetted = trust.Vet(name, ReadSignatureText(strUrl, pSession));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted))
         return *refusal;
@@ -174,7 +176,8 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
         session = OpenDocumentSession("UrlTest");
     } catch (const CInternetException&) {
     }
-    if (int result = session ? ReadUrlText(strUrl, text, session.get()) : 499) {
+    std::string status;
+    if (int result = session ? ReadUrlText(strUrl, text, session.get(), &status) : 499) {
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
             MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
@@ -187,6 +190,12 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
         return false;
     }
     return Guarded(target, [&] {
+        // An error page instead of the manifest (a site that moved, a server's own 404 page)
+        // means what the Chinese page-not-found text means: the server has no update here.
+        if (std::atoi(status.c_str()) >= 400) {
+            LogLine(strUrl + ": the server answered " + status + " instead of the manifest");
+            throw ManifestError{546};
+        }
         CheckPageFound(text);
         if (target.pTrust && target.pTrust->Enabled())
             if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text, session.get())) {

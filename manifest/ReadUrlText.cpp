@@ -34,7 +34,8 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
     std::unique_ptr<CHttpFile> file;
     try {
         file = session->OpenURL(strUrl);
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
+        LogLine(strUrl + ": " + e.GetErrorMessage());
         return {493, {}};
     }
     Document document{0, file->QueryStatusCode()};
@@ -61,9 +62,12 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession)
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession, std::string* pStatus)
 {
-    return ReadDocument(strUrl, strText, kManifestLimit, pSession).nResult;
+    Document document = ReadDocument(strUrl, strText, kManifestLimit, pSession);
+    if (pStatus)
+        *pStatus = document.strStatus;
+    return document.nResult;
 }
 
 std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession)

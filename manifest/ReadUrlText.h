@@ -19,7 +19,9 @@ inline constexpr int kTextCutShort = 408;
 // kTextCutShort when a failed read ended the text where it failed (the cause is logged).
 // A session of the caller's (one from OpenDocumentSession) lets the next request reuse its
 // connection; without one, the request opens its own.
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr);
+// The HTTP status code's text goes to *pStatus when asked for.
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr,
+                std::string* pStatus = nullptr);
 
 // The signature that belongs to the file at the URL (the URL followed by ".minisig"), read whole;
 // nothing when the server has none (an error status), cannot be asked, or sends something too

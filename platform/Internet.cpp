@@ -3,6 +3,7 @@
 #include "platform/Url.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
@@ -333,6 +334,15 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.Check(curl_easy_setopt(t.easy, CURLOPT_MAXREDIRS, 10L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_PROTOCOLS_STR, "http,https"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    // The certificate authorities the curl tool would trust here: libcurl leaves these variables
+    // to the program.
+    for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"})
+        if (const char* file = std::getenv(variable); file && *file) {
+            t.Check(curl_easy_setopt(t.easy, CURLOPT_CAINFO, file));
+            break;
+        }
+    if (const char* directory = std::getenv("SSL_CERT_DIR"); directory && *directory)
+        t.Check(curl_easy_setopt(t.easy, CURLOPT_CAPATH, directory));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader));

@@ -1,6 +1,7 @@
 #include "platform/Url.h"
 
 #include <cctype>
+#include <string_view>
 
 namespace {
 
@@ -48,4 +49,53 @@ std::string MakeUrlValid(std::string_view url)
         }
     }
     return valid;
+}
+
+namespace {
+
+// RFC 3986's pchar less '%': unreserved, sub-delims, ':' and '@'.
+bool IsPathCharacter(unsigned char c)
+{
+    return std::isalnum(c) || std::string_view("-._~!$&'()*+,;=:@").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+int HexValue(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+}
+
+}  // namespace
+
+std::string EncodeUrlPath(std::string_view name)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == '\\' || c == '/') {
+            encoded += '/';
+        } else if (c < 0x80 && IsPathCharacter(c)) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+std::string FileNameOfUrl(std::string_view url)
+{
+    const std::string_view segment = url.substr(url.find_last_of('/') + 1);
+    std::string name;
+    for (std::size_t i = 0; i < segment.size(); ++i) {
+        if (segment[i] == '%' && i + 2 < segment.size() && IsHexDigit(segment[i + 1]) && IsHexDigit(segment[i + 2])) {
+            name += static_cast<char>(HexValue(segment[i + 1]) * 16 + HexValue(segment[i + 2]));
+            i += 2;
+        } else {
+            name += segment[i];
+        }
+    }
+    return name;
 }

@@ -8,3 +8,10 @@
 #include <string_view>
 
 std::string MakeUrlValid(std::string_view url);
+
+// A file name (with '\' or '/' between directories) as the path of a URL: '\' becomes '/', and
+// every byte that is not an unreserved path character is percent-encoded, '%', '?' and '#'
+// included: a name is never part of a URL's syntax.
+std::string EncodeUrlPath(std::string_view name);
+// The last segment of a URL's path, percent-decoded: the name of the file it asks for.
+std::string FileNameOfUrl(std::string_view url);

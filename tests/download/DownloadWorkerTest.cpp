@@ -256,17 +256,18 @@ TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithT
     EXPECT_EQ(refused.Run(), 1);
     EXPECT_NE(log.Last().text.find("connect"), std::string::npos) << log.Last().text;
 
-    // The directory part keeps its '/', which names a directory the temporary directory lacks.
+    // A temporary directory below a file cannot hold the download.
     EventLog fileLog;
     Serve("a/b/c.dat", "data");
     server.Start();
+    install.Write("plain", "a file, not a directory");
     DownloadOnlyMgr m;
-    m.Initialize(&fileLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+    m.Initialize(&fileLog, server.Url("/update/"), install.Dir() + "plain/tmp", install.Dir());
     m.AddTask("a/b/c.dat");
     EXPECT_EQ(m.Run(), 1);
     EXPECT_EQ(fileLog.Codes(), (std::vector<int>{DOWNLOAD_EVENT_FILE_BEGIN, DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_ERROR}));
-    EXPECT_NE(fileLog.Last().text.find("a/b_c.dat.dtm"), std::string::npos) << fileLog.Last().text;
-    EXPECT_NE(fileLog.Last().text.find("No such file"), std::string::npos) << fileLog.Last().text;
+    EXPECT_NE(fileLog.Last().text.find("a_b_c.dat.dtm"), std::string::npos) << fileLog.Last().text;
+    EXPECT_NE(fileLog.Last().text.find("Not a directory"), std::string::npos) << fileLog.Last().text;
 }
 
 TEST_F(DownloadWorkerTest, RedirectIsFollowed)

@@ -26,4 +26,15 @@ TEST(UrlTest, PathsAreMadeValidAndHostsKept)
         EXPECT_EQ(MakeUrlValid(c.url), c.valid) << c.url;
 }
 
+TEST(UrlTest, AFileNameIsEncodedWholeAndItsNameReadBack)
+{
+    EXPECT_EQ(EncodeUrlPath("data\\map/town.dat"), "data/map/town.dat");
+    EXPECT_EQ(EncodeUrlPath("what?.txt"), "what%3F.txt");
+    EXPECT_EQ(EncodeUrlPath("50%25off #1.txt"), "50%2525off%20%231.txt");
+    EXPECT_EQ(EncodeUrlPath("地图.dat"), "%E5%9C%B0%E5%9B%BE.dat");
+    EXPECT_EQ(EncodeUrlPath("a-b_c.d~e!$&'()*+,;=:@"), "a-b_c.d~e!$&'()*+,;=:@");
+    for (const char* name : {"update.xml", "what?.xml", "50%off.xml", "名字 带空格.xml"})
+        EXPECT_EQ(FileNameOfUrl("http://h/update/" + EncodeUrlPath(name)), name);
+}
+
 }  // namespace

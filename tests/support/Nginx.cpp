@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -148,6 +149,25 @@ int Nginx::RequestCount() const
     for (std::string line; std::getline(log, line);)
         ++lines;
     return lines;
+}
+
+std::uint64_t Nginx::BodyBytesSent() const
+{
+    // The default log format: ... "GET /path HTTP/1.1" STATUS BYTES "referer" "agent".
+    std::ifstream log(m_prefix.Dir() + "access.log");
+    std::uint64_t total = 0;
+    for (std::string line; std::getline(log, line);) {
+        const auto request = line.find('"');
+        const auto afterRequest = line.find('"', request + 1);
+        if (request == std::string::npos || afterRequest == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(afterRequest + 1));
+        int status = 0;
+        std::uint64_t bytes = 0;
+        if (fields >> status >> bytes)
+            total += bytes;
+    }
+    return total;
 }
 
 std::vector<std::string> Nginx::RequestedPaths() const

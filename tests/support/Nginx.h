@@ -3,6 +3,7 @@
 // logs and temporary paths in a scratch directory, and stopped when the object goes. The
 // constructor returns once nginx listens.
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,6 +25,8 @@ public:
     int RequestCount() const;
     // The paths asked for so far, in the order nginx finished them (from the access log).
     std::vector<std::string> RequestedPaths() const;
+    // The body bytes nginx sent over all requests so far, as its log counts them.
+    std::uint64_t BodyBytesSent() const;
 
 private:
     void WriteConfig(const std::string& strRoot, const std::string& strExtraConfig) const;
