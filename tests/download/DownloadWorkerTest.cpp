@@ -104,7 +104,7 @@ TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
     EXPECT_TRUE(mgr.m_arrTasks[0]->bDownloaded && mgr.m_arrTasks[1]->bDownloaded);
 }
 
-TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedOnlyAtBackslashes)
+TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
 {
     Serve("地图 文件.dat", "chinese and a blank");
     Serve("a/b.dat", "forward slash");

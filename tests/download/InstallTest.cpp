@@ -127,15 +127,15 @@ TEST_F(InstallTest, PackageModeWithoutExactlyOneTaskUnpacksNothing)
                                              DOWNLOAD_EVENT_INSTALL_BEGIN, DOWNLOAD_EVENT_FINISHED}));
 }
 
-TEST(CreateDirectoryTreeTest, EveryLevelAtEachBackslash)
+TEST(CreateDirectoryTreeTest, EveryLevelAtEachSeparator)
 {
     TempDir dir;
     EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\a\\b\\c"));
     EXPECT_TRUE(fs::is_directory(dir.Path() / "a/b/c"));
     EXPECT_FALSE(CreateDirectoryTree(dir.Dir() + "\\a\\b"));  // already there
-    // Forward slashes are no levels of their own: x does not exist, so x/y cannot be made.
-    EXPECT_FALSE(CreateDirectoryTree(dir.Dir() + "\\x/y"));
-    EXPECT_FALSE(fs::exists(dir.Path() / "x"));
+    // A forward slash separates levels as a backslash does.
+    EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\x/y\\z"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "x/y/z"));
 }
 
 }  // namespace
