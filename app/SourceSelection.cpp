@@ -9,6 +9,7 @@
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
+#include "platform/Path.h"
 #include "platform/Url.h"
 #include "trust/UpdateTrust.h"
 
@@ -37,12 +38,6 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::option
     }
 }
 
-std::string FileNameOf(const std::string& name)
-{
-    auto separator = name.find_last_of("\\/");
-    return separator == std::string::npos ? name : name.substr(separator + 1);
-}
-
 // Queues the package, never to be read beyond the length the probe was told. With keys, its
 // signature is fetched and vetted first (a refusal then comes before any download), and
 // checked over the whole package once it has arrived.
@@ -51,7 +46,7 @@ bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const s
 {
     if (!target.pTrust || !target.pTrust->Enabled())
         return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
-    auto vetted = target.pTrust->Vet(FileNameOf(strPackage), ReadSignatureText(strUrl));
+    auto vetted = target.pTrust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
         ShowTrustRefusal(target.hOwner, *refusal);
         return false;

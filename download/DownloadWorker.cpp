@@ -60,12 +60,6 @@ std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received)
     return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, allowed));
 }
 
-std::string FileNameOf(const std::string& path)
-{
-    auto separator = path.find_last_of("\\/");
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 }  // namespace
 
 void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
@@ -209,7 +203,7 @@ void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& dig
             throw NotTheFile{};
         }
     }
-    if (g_bManifestMode == 1 && ::strcasecmp(FileNameOf(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
+    if (g_bManifestMode == 1 && ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
         if (std::string problem = NotAnExecutableForThisMachine(path); !problem.empty()) {
             LogLine(task.szName + " cannot replace the running updater: " + problem);
             DeleteFile(path);

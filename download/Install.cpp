@@ -8,16 +8,11 @@
 #include "download/Globals.h"
 #include "download/TempNames.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 
 namespace {
 
 constexpr const char* kInstallBeginText = "开始安装更新，请稍候...";
-
-std::string FileNameOf(const std::string& path)
-{
-    auto separator = path.find_last_of("\\/");
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
 
 }  // namespace
 
@@ -35,7 +30,7 @@ int CDownloadMgr::Install()
 {
     // m_nLastEvent keeps DOWNLOAD_EVENT_INSTALLING: a cancel now must not pass for a finished run.
     m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_INSTALL_BEGIN, kInstallBeginText);
-    const std::string ownName = FileNameOf(GetModuleFileName());
+    const std::string ownName = PathFindFileName(GetModuleFileName());
     const std::size_t count = m_arrTasks.size();
 
     if (g_bManifestMode == 0) {

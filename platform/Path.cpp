@@ -10,6 +10,12 @@ std::string ToNativePath(std::string_view path)
     return native;
 }
 
+std::string PathFindFileName(std::string_view path)
+{
+    auto separator = path.find_last_of("\\/");
+    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
+
 bool IsContainedRelativePath(std::string_view name)
 {
     if (name.starts_with('/') || name.starts_with('\\'))

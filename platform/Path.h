@@ -7,6 +7,9 @@
 
 std::string ToNativePath(std::string_view path);
 
+// The part of a path after its last '\\' or '/'; the whole path without one.
+std::string PathFindFileName(std::string_view path);
+
 // Whether a relative name stays inside the directory it is joined to: not absolute, no drive
 // prefix ("C:"), no ".." component between separators of either kind.
 bool IsContainedRelativePath(std::string_view name);
