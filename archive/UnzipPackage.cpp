@@ -6,7 +6,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
-int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames)
+int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames,
+                 tagUnzipFailure* pFirstFailure)
 {
     std::string dest = strDestDir;
     if (dest.empty()) {
@@ -24,6 +25,8 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
         reader->GetEntry(i, entry);
         result = IsContainedRelativePath(entry.name) ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZR_NOFILE;
         arrNames.push_back(entry.name);
+        if (result != ZR_OK && pFirstFailure && pFirstFailure->result == ZR_OK)
+            *pFirstFailure = {entry.name, result};
         if (result != ZR_OK && ::access(ToNativePath(entry.name).c_str(), F_OK) != 0)
             break;
     }

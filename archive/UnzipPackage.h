@@ -9,4 +9,10 @@
 // to the current directory the next entry follows; after any other failure it stops there.
 // Returns the last entry's result code (0 when there is nothing to unpack or no archive).
 // Entries whose name would climb out of the destination are refused (ZR_NOFILE).
-int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames);
+// pFirstFailure, when given, receives the first entry that failed, even one passed over.
+struct tagUnzipFailure {
+    std::string entry;
+    int result = 0;  // ZR_OK: no entry failed
+};
+int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames,
+                 tagUnzipFailure* pFirstFailure = nullptr);

@@ -19,7 +19,17 @@ struct tagZipEntry {
     std::uint64_t atime = 0;
     std::uint64_t ctime = 0;
     std::uint64_t mtime = 0;
-    std::uint32_t comp_size = 0;
-    std::uint32_t unc_size = 0;
+    std::uint64_t comp_size = 0;  // Zip64 records give sizes of 4 GiB and more
+    std::uint64_t unc_size = 0;
     std::uint32_t unix_mode = 0;  // permission bits of an entry made on a Unix-like host; 0 otherwise
+    bool link = false;            // a symbolic link (made on a Unix-like host); its data are the target
+    unsigned method = 0;          // the compression method number: 0 stored, 8 deflated
+    bool encrypted = false;
+    // Where the entry's compressed data begin in the archive; 0 when the entry is of a method
+    // that cannot be read (its local header is not looked at).
+    std::uint64_t data_offset = 0;
+    std::uint32_t crc = 0;
+    bool sizes_from_zip64 = false;  // its sizes come from a Zip64 record
+    // It starts or ends 4 GiB or more into the archive, where minizip cannot take it.
+    bool beyond_reach = false;
 };

@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "archive/PackageCheck.h"
 #include "archive/ReadAheadFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/TextEncoding.h"
 
 namespace {
 
@@ -19,6 +21,7 @@ namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr int kBadPassword = -106;
 constexpr std::uint64_t kFileTimeEpochOffset = 11644473600ull;  // seconds from 1601 to 1970
+constexpr unsigned long kUtf8NameFlag = 0x800;  // the language-encoding flag: the name is UTF-8
 
 unzFile Handle(void* zip)
 {
@@ -77,6 +80,16 @@ std::string CleanEntryName(std::string name)
     }
 }
 
+// A name the creator did not mark as UTF-8 and that is not UTF-8 comes from a Chinese Windows
+// tool: GBK, the code page the program's names are in. Converting before the name is cleaned
+// and split keeps a GBK trail byte of 0x5C from passing for a '\\'.
+std::string DecodedName(const std::string& stored, unsigned long flags)
+{
+    if (flags & kUtf8NameFlag || IsValidUtf8(stored))
+        return stored;
+    return GbkToUtf8(stored).value_or(stored);
+}
+
 bool MadeOnDos(unsigned host)
 {
     return host == 0 || host == 7 || host == 11 || host == 14;
@@ -133,11 +146,56 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZip
     }
 }
 
+// The sizes a Zip64 record ("\x01\x00" in the central extra field) holds for the fields that read
+// 0xFFFFFFFF, in the record's order: uncompressed size, compressed size, local header offset.
+// The minizip this program is built with leaves those fields as they read. Returns whether the
+// local header's offset lies in the record too (the entry starts 4 GiB or more into the archive).
+bool ApplyZip64Record(const unsigned char* extra, std::size_t size, const unz_file_info64& info, tagZipEntry& entry)
+{
+    constexpr std::uint64_t kMarker = 0xFFFFFFFFu;
+    for (std::size_t at = 0; at + 4 <= size;) {
+        const std::size_t length = std::min<std::size_t>(LittleEndian(extra + at + 2, 2), size - at - 4);
+        if (LittleEndian(extra + at, 2) == 1) {
+            const unsigned char* field = extra + at + 4;
+            std::size_t left = length;
+            auto Take = [&](std::uint64_t& value) {
+                if (left < 8)
+                    return;
+                value = static_cast<std::uint64_t>(LittleEndian(field + 4, 4)) << 32 | LittleEndian(field, 4);
+                field += 8;
+                left -= 8;
+            };
+            if (info.uncompressed_size == kMarker)
+                Take(entry.unc_size);
+            if (info.compressed_size == kMarker)
+                Take(entry.comp_size);
+            entry.sizes_from_zip64 = true;
+            return left >= 8;
+        }
+        at += 4 + length;
+    }
+    return false;
+}
+
 // minizip copies stored data and inflates deflated data. It would hand bzip2 data over undecoded
 // and refuses every other method.
 bool Decompressible(unsigned long method)
 {
     return method == 0 || method == Z_DEFLATED;
+}
+
+int WriteAll(int fd, const char* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t written = ::write(fd, p, n);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return ZR_WRITE;
+        p += written;
+        n -= static_cast<std::size_t>(written);
+    }
+    return ZR_OK;
 }
 
 bool IsAbsolute(std::string_view path)
@@ -169,6 +227,10 @@ std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
         return nullptr;
     }
     std::unique_ptr<CZipReader> reader(new CZipReader);
+    struct stat st {};
+    if (::stat(ToNativePath(strZipFile).c_str(), &st) == 0)
+        reader->m_nArchiveSize = static_cast<std::uint64_t>(st.st_size);
+    reader->m_creationMask = FileCreationMask();
     reader->m_hZip = zip;
     reader->m_nEntries = static_cast<int>(info.number_entry);
     reader->m_strBaseDir = base;
@@ -242,26 +304,36 @@ int CZipReader::Describe(tagZipEntry& entry)
     unzFile zip = Handle(m_hZip);
     unz_file_info64 info{};
     std::string name(65536, '\0');
-    if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
+    std::vector<unsigned char> centralExtra(65536);
+    if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), centralExtra.data(), centralExtra.size(), nullptr,
+                                0) != UNZ_OK)
         return ZR_CORRUPT;
     name.resize(std::min<std::size_t>(info.size_filename, name.size()));
-    entry.name = CleanEntryName(name);
+    entry.name = CleanEntryName(DecodedName(name, info.flag));
 
     const unsigned host = (info.version >> 8) & 0xFF;
     const auto external = static_cast<std::uint32_t>(info.external_fa);
     entry.attr = Attributes(external, host);
-    if (!MadeOnDos(host))
+    if (!MadeOnDos(host)) {
         entry.unix_mode = (external >> 16) & 0777;
+        entry.link = ((external >> 16) & S_IFMT) == S_IFLNK;
+    }
     entry.atime = entry.ctime = entry.mtime = DosTimeToFileTime(static_cast<std::uint32_t>(info.dosDate));
-    entry.comp_size = static_cast<std::uint32_t>(info.compressed_size);
-    entry.unc_size = static_cast<std::uint32_t>(info.uncompressed_size);
+    entry.comp_size = info.compressed_size;
+    entry.unc_size = info.uncompressed_size;
+    entry.method = static_cast<unsigned>(info.compression_method);
+    entry.encrypted = info.flag & 1;
+    entry.crc = static_cast<std::uint32_t>(info.crc);
+    const bool farOffset = ApplyZip64Record(centralExtra.data(), std::min<std::size_t>(info.size_file_extra, 65536), info, entry);
+    entry.beyond_reach = farOffset || (entry.sizes_from_zip64 && std::max(entry.comp_size, entry.unc_size) >= 0xFFFFFFFFu);
 
     // The local header and its extra field are read by opening the entry, which minizip does
     // only for methods it reads: any other entry keeps its DOS time.
-    if (!Decompressible(info.compression_method))
+    if (!Decompressible(info.compression_method) || entry.beyond_reach)
         return ZR_OK;
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return ZR_CORRUPT;
+    entry.data_offset = unzGetCurrentFileZStreamPos64(zip);
     int size = unzGetLocalExtrafield(zip, nullptr, 0);
     std::vector<unsigned char> extra(size > 0 ? static_cast<std::size_t>(size) : 0);
     if (size < 0 || (size > 0 && unzGetLocalExtrafield(zip, extra.data(), static_cast<unsigned>(size)) != size)) {
@@ -301,7 +373,57 @@ int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
         CreatePathDirectories(base, dirPart);
         m_strLastDir = base + dirPart;
     }
-    return WriteFileEntry(entry, base + dirPart + fileName);
+    return entry.link ? WriteLinkEntry(nIndex, entry, base + dirPart + fileName)
+                      : WriteFileEntry(entry, base + dirPart + fileName);
+}
+
+int CZipReader::ReadEntryData(int nIndex, std::string& data, std::size_t nMax)
+{
+    data.clear();
+    tagZipEntry entry;
+    if (int result = GetEntry(nIndex, entry))
+        return result;
+    if (int result = GoTo(nIndex))
+        return result;
+    if (entry.encrypted)
+        return ZR_PASSWORD;
+    if (!Decompressible(entry.method))
+        return ZR_FLATE;
+    if (entry.beyond_reach)
+        return ZR_SEEK;
+    unzFile zip = Handle(m_hZip);
+    if (unzOpenCurrentFile(zip) != UNZ_OK)
+        return ZR_CORRUPT;
+    m_bEntryOpen = true;
+    data.resize(nMax);
+    std::size_t got = 0;
+    int n = 0;
+    while (got < nMax && (n = unzReadCurrentFile(zip, data.data() + got, static_cast<unsigned>(nMax - got))) > 0)
+        got += static_cast<std::size_t>(n);
+    data.resize(got);
+    unzCloseCurrentFile(zip);
+    m_bEntryOpen = false;
+    return n < 0 ? ZR_FLATE : ZR_OK;
+}
+
+// Makes the link beside strPath and renames it over strPath: what was there is replaced, never
+// written through. A link that would lead out of the directory the archive unpacks into is refused.
+int CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath)
+{
+    std::string target;
+    if (int result = ReadEntryData(nIndex, target, kMaxLinkTarget + 1))
+        return result;
+    if (!LinkStaysInside(entry.name, target))
+        return ZR_NOFILE;
+    const std::string path = ToNativePath(strPath);
+    const std::string part = SiblingTempPath(path);
+    if (::symlink(ToNativePath(target).c_str(), part.c_str()) != 0)
+        return ZR_NOFILE;
+    if (::rename(part.c_str(), path.c_str()) != 0) {
+        ::unlink(part.c_str());
+        return ZR_NOFILE;
+    }
+    return ZR_OK;
 }
 
 // Copies the entry's data into a file beside strPath, then renames it over strPath.
@@ -315,6 +437,8 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
         return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
     if (!Decompressible(info.compression_method))
         return ZR_FLATE;
+    if (entry.beyond_reach)
+        return ZR_SEEK;
 
     const std::string target = ToNativePath(strPath);
     const std::string part = SiblingTempPath(target);
@@ -326,32 +450,24 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
 
     m_bEntryOpen = unzOpenCurrentFile(zip) == UNZ_OK;
     int result = ZR_OK;
-    for (;;) {
-        int n = unzReadCurrentFile(zip, m_buffer.data(), static_cast<unsigned>(m_buffer.size()));
-        if (n == kBadPassword) {
-            result = ZR_PASSWORD;
+    // The data are read to the size the directory gives, no further. minizip checks the CRC-32
+    // when it knows the size too; for sizes from a Zip64 record the check is made here.
+    std::uint64_t remaining = entry.unc_size;
+    uLong crc = crc32(0, nullptr, 0);
+    while (remaining > 0 && result == ZR_OK) {
+        const auto ask = static_cast<unsigned>(std::min<std::uint64_t>(m_buffer.size(), remaining));
+        const int n = unzReadCurrentFile(zip, m_buffer.data(), ask);
+        if (n <= 0) {
+            result = n == kBadPassword ? ZR_PASSWORD : ZR_FLATE;
             break;
         }
-        if (n < 0 || (n == 0 && unzeof(zip) != 1)) {
-            result = ZR_FLATE;
-            break;
-        }
-        if (n == 0)
-            break;
-        for (const char* p = m_buffer.data(); n > 0;) {
-            ssize_t written = ::write(fd, p, static_cast<std::size_t>(n));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                result = ZR_WRITE;
-                break;
-            }
-            p += written;
-            n -= static_cast<int>(written);
-        }
-        if (result)
-            break;
+        if (entry.sizes_from_zip64)
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(m_buffer.data()), static_cast<uInt>(n));
+        remaining -= static_cast<std::uint64_t>(n);
+        result = WriteAll(fd, m_buffer.data(), static_cast<std::size_t>(n));
     }
+    if (result == ZR_OK && entry.sizes_from_zip64 && crc != entry.crc)
+        result = ZR_FLATE;
     if (m_bEntryOpen && unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZR_OK)
         result = ZR_FLATE;
     m_bEntryOpen = false;
@@ -365,6 +481,7 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
             if (entry.attr & FILE_ATTRIBUTE_READONLY)
                 mode &= ~0222;
         }
+        mode &= ~m_creationMask;  // as the umask masks every file this process creates
         const timespec times[2] = {FileTimeToTimespec(entry.atime), FileTimeToTimespec(entry.mtime)};
         ::fchmod(fd, mode);
         ::futimens(fd, times);
@@ -376,6 +493,21 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
     if (result != ZR_OK)
         ::unlink(part.c_str());
     return result;
+}
+
+const char* ZipResultText(int nResult)
+{
+    switch (nResult) {
+    case ZR_OK: return "unpacked";
+    case ZR_NOFILE: return "its file could not be created";
+    case ZR_WRITE: return "writing its file failed";
+    case ZR_CORRUPT: return "its local header does not match the central directory";
+    case ZR_SEEK: return "its local header could not be read";
+    case ZR_PASSWORD: return "it is encrypted";
+    case ZR_ARGS: return "it is not in the archive";
+    case ZR_FLATE: return "its data are damaged or fail their CRC-32";
+    default: return "it failed";
+    }
 }
 
 void CreatePathDirectories(const std::string& strBase, const std::string& strPath)

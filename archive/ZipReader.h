@@ -7,8 +7,10 @@
 // complete and their CRC-32 matches, so a failed entry never replaces what was there. Only
 // stored and deflated entries can be extracted; the others are described all the same.
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "archive/ZipEntry.h"
@@ -34,8 +36,13 @@ public:
     // Describes entry nIndex (0 to count-1), or with -1 the archive.
     int GetEntry(int nIndex, tagZipEntry& entry);
     // Writes entry nIndex to the file strTarget, or creates the directory strTarget for a
-    // directory entry. Relative targets lie under the base directory.
+    // directory entry, or makes the link strTarget for a link entry whose target stays inside
+    // the archive's tree (others are refused with ZR_NOFILE). Relative targets lie under the base
+    // directory. Modes from the archive are masked by the process's umask.
     int ExtractEntry(int nIndex, const std::string& strTarget);
+    // The first nMax bytes of entry nIndex's data (all of them when it is shorter).
+    int ReadEntryData(int nIndex, std::string& data, std::size_t nMax);
+    std::uint64_t ArchiveSize() const { return m_nArchiveSize; }
     void Close();
 
     const std::string& BaseDir() const { return m_strBaseDir; }
@@ -45,6 +52,7 @@ private:
     int GoTo(int nIndex);
     int Describe(tagZipEntry& entry);
     int WriteFileEntry(const tagZipEntry& entry, const std::string& strPath);
+    int WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath);
 
     void* m_hZip = nullptr;  // minizip's unzFile
     int m_nEntries = 0;
@@ -54,8 +62,13 @@ private:
     tagZipEntry m_cached;
     std::vector<char> m_buffer;  // allocated by the first extraction
     std::string m_strBaseDir;
+    std::uint64_t m_nArchiveSize = 0;
+    mode_t m_creationMask = 0;
     std::string m_strLastDir;  // the directory the previous file entry was written to
 };
+
+// What a result code means, for the log.
+const char* ZipResultText(int nResult);
 
 // Creates strBase (when given) and every missing directory of strPath under it.
 void CreatePathDirectories(const std::string& strBase, const std::string& strPath);

@@ -38,7 +38,8 @@ public:
     virtual int Run();
     // Puts the downloaded files in place: moves each over the installed file (setting the running
     // executable aside for a new copy of itself), or unpacks the package. Reports its start and
-    // end, never a failure; returns 0. Runs on the worker thread.
+    // end and returns 0; a package that cannot be unpacked whole instead raises
+    // DOWNLOAD_EVENT_ERROR and returns 1. Runs on the worker thread.
     virtual int Install();
 
     // Stores the sink and the three locations, builds the set-aside names of the executable,
@@ -82,6 +83,9 @@ private:
                     const std::string& path);
     static void Discard(CFile& file, const std::string& path);
     void InstallFile(const tagDownloadTask& task, const std::string& ownName);
+    // Unpacks the package into the installation when every entry can be; false after raising
+    // the failure.
+    bool InstallPackage(const std::string& package, const std::string& ownName);
 };
 
 // The name the running executable is set aside under, alone and in the installation directory

@@ -1,18 +1,64 @@
 // CDownloadMgr::Install: puts the downloaded files in place once every task has arrived.
-// Nothing here stops the installation: a file that cannot be moved is passed over.
+// A file that cannot be moved is passed over. A package is looked at whole before anything of it
+// is written: one that cannot be unpacked, or is unpacked only in part, fails the run and stays
+// in the temporary directory.
 
 #include <strings.h>
 
+#include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
+#include "archive/ZipReader.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
 #include "download/TempNames.h"
+#include "download/Verification.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Path.h"
 
 namespace {
 
 constexpr const char* kInstallBeginText = "开始安装更新，请稍候...";
+
+std::string CannotUnpack(const std::string& entry, const std::string& reason)
+{
+    return "更新包中的 " + entry + " 无法解压（" + reason + "），已停止更新。";
+}
+
+// The package's own copy of the updater replaces the running one: it must be a program for this
+// machine. Why it is not (for the user), or an empty text.
+std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
+{
+    tagZipEntry archive;
+    const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
+    for (int i = 0; i < count; ++i) {
+        tagZipEntry entry;
+        if (reader.GetEntry(i, entry) != ZR_OK || ::strcasecmp(entry.name.c_str(), ownName.c_str()) != 0)
+            continue;
+        std::string head;
+        reader.ReadEntryData(i, head, kExecutableHeadSize);
+        if (std::string problem = NotAnExecutableHeadForThisMachine(head); !problem.empty()) {
+            LogLine(entry.name + " of the package cannot replace the running updater: " + problem);
+            return CannotUnpack(entry.name, "不是本机可以运行的程序");
+        }
+    }
+    return {};
+}
+
+// Why the package cannot be unpacked (for the user; the cause goes to the log), or an empty text.
+std::string PackageProblem(const std::string& package, const std::string& ownName)
+{
+    std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
+    if (!reader) {
+        LogLine(package + " is not a zip archive that can be read");
+        return "更新包已损坏，无法解压，已停止更新。";
+    }
+    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
+        LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
+        return CannotUnpack(problem->entry, problem->reason);
+    }
+    return OwnCopyProblem(*reader, ownName);
+}
 
 }  // namespace
 
@@ -37,8 +83,8 @@ int CDownloadMgr::Install()
         std::string package;
         if (count == 1) {
             package = m_strTempDir + "\\" + m_arrTasks[0]->szFile;
-            std::vector<std::string> names;
-            UnzipPackage(package, m_strInstallDir, names);
+            if (!InstallPackage(package, ownName))
+                return 1;
         }
         m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
         if (!package.empty())
@@ -50,6 +96,24 @@ int CDownloadMgr::Install()
         InstallFile(*m_arrTasks[i], ownName);
     m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
     return 0;
+}
+
+bool CDownloadMgr::InstallPackage(const std::string& package, const std::string& ownName)
+{
+    std::string failure = PackageProblem(package, ownName);
+    if (failure.empty()) {
+        std::vector<std::string> names;
+        tagUnzipFailure firstFailure;
+        UnzipPackage(package, m_strInstallDir, names, &firstFailure);
+        if (firstFailure.result != ZR_OK) {
+            LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
+            failure = "更新包中的 " + firstFailure.entry + " 解压失败，已停止更新。";
+        }
+    }
+    if (failure.empty())
+        return true;
+    Raise(0, 0, DOWNLOAD_EVENT_ERROR, failure.c_str());
+    return false;
 }
 
 void CDownloadMgr::InstallFile(const tagDownloadTask& task, const std::string& ownName)

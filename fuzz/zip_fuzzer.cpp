@@ -10,7 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
+#include "archive/ZipReader.h"
 
 namespace fs = std::filesystem;
 
@@ -38,8 +40,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path archive = root / "package.zip";
     const fs::path dest = root / "dest";
     std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (std::unique_ptr<CZipReader> reader = CZipReader::Open(archive.string()))
+        FindUnpackableEntry(*reader);
     std::vector<std::string> names;
     UnzipPackage(archive.string(), dest.string(), names);
+
+    // Every link made leads to a place inside the destination.
+    std::error_code error;
+    const fs::path inside = fs::weakly_canonical(dest, error);
+    for (auto it = fs::recursive_directory_iterator(dest, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (!it->is_symlink())
+            continue;
+        const fs::path resolved = fs::weakly_canonical(it->path().parent_path() / fs::read_symlink(it->path()), error);
+        if (!error && resolved.string().rfind(inside.string(), 0) != 0)
+            std::abort();  // a link out of the destination
+        it.disable_recursion_pending();
+    }
 
     for (const auto& entry : fs::directory_iterator(root)) {
         const auto name = entry.path().filename();

@@ -1,9 +1,10 @@
 #include "platform/FileSystem.h"
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
@@ -167,6 +168,20 @@ std::optional<mode_t> GetFileMode(const std::string& path)
 bool SetFileMode(const std::string& path, mode_t mode)
 {
     return ::chmod(ToNativePath(path).c_str(), mode & 07777) == 0;
+}
+
+mode_t FileCreationMask()
+{
+    // The umask can only be read by setting it, which would race other threads creating files:
+    // the kernel reports it in the process's status instead.
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("Umask:"))
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8)) & 0777;
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask & 0777;
 }
 
 std::string SiblingTempPath(const std::string& nativePath)

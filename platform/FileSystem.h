@@ -30,6 +30,8 @@ bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags);
 // Permission bits (the mode's low 12 bits), or nothing when the file does not exist.
 std::optional<mode_t> GetFileMode(const std::string& path);
 bool SetFileMode(const std::string& path, mode_t mode);
+// The bits the process's umask takes from the modes of files it creates.
+mode_t FileCreationMask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any
 // file name beside it and unique within this process.
 std::string SiblingTempPath(const std::string& nativePath);

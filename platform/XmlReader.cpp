@@ -4,6 +4,8 @@
 #include <limits>
 #include <memory>
 
+#include "platform/TextEncoding.h"
+
 namespace {
 
 std::string_view View(const xmlChar* text)
@@ -14,6 +16,23 @@ std::string_view View(const xmlChar* text)
 struct ReaderDeleter {
     void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
 };
+
+// Whether the text opens with an XML declaration that names its encoding.
+bool DeclaresEncoding(std::string_view text)
+{
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    if (!text.starts_with("<?xml"))
+        return false;
+    const std::string_view declaration = text.substr(0, text.find("?>"));
+    return declaration.find("encoding") != std::string_view::npos;
+}
+
+// The encoding to read the text in when it declares none.
+const char* UndeclaredEncoding(std::string_view text)
+{
+    return DeclaresEncoding(text) || IsValidUtf8(text) ? nullptr : "GBK";
+}
 
 }  // namespace
 
@@ -30,9 +49,9 @@ bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path
 {
     if (path.empty() || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return false;
-    constexpr int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
-    std::unique_ptr<xmlTextReader, ReaderDeleter> reader(
-        xmlReaderForMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options));
+    constexpr int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    std::unique_ptr<xmlTextReader, ReaderDeleter> reader(xmlReaderForMemory(
+        text.data(), static_cast<int>(text.size()), nullptr, UndeclaredEncoding(text), options));
     if (!reader)
         return false;
 

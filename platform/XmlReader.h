@@ -1,7 +1,9 @@
 #pragma once
 // XML text read as a stream, over libxml2: strictly (a document that is not well-formed is
-// reported as such), as UTF-8 whatever it declares, without network access or external
-// entities. Memory does not grow with the document: only the elements asked for are handed out.
+// reported as such), without network access or external entities. The text is in the encoding
+// it declares; undeclared, it is UTF-8, or GBK when it is not valid UTF-8 (what Chinese Windows
+// tools write). Values are handed out as UTF-8. Memory does not grow with the document: only
+// the elements asked for are handed out.
 
 #include <functional>
 #include <optional>

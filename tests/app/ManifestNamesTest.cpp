@@ -1,6 +1,8 @@
 // Updates as other tools write them, served by nginx: names with '/' between directories, names
 // that hold URL syntax ('?', '#', '%'), two names that flatten alike, an error page in place of
-// the manifest, and a package made by Info-ZIP's zip, whose probe costs the server no body.
+// the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
+// Info-ZIP's zip and Python's zipfile: one whose probe costs the server no body, and ones that
+// cannot be unpacked whole.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 
 #include "tests/app/UpdaterHarness.h"
 #include "tests/support/Nginx.h"
+#include "tests/support/RunTool.h"
 
 namespace {
 
@@ -33,6 +36,26 @@ protected:
         site.Write("update/update.xml", Manifest(entries));
         nginx = std::make_unique<Nginx>(site.Path().string());
         install.Configure(nginx->Port());
+    }
+
+    // Runs a shell command in the site's directory.
+    void Shell(const std::string& command)
+    {
+        const ToolRun run = RunTool(site.Path(), "sh", {"-c", command});
+        ASSERT_EQ(run.status, 0) << command << "\n" << run.output;
+    }
+
+    // Serves build/ packed as update/Game7.zip by `packCommand` (run in build/) and runs a
+    // package update of an installation that holds the old a.txt.
+    UpdaterRun RunPackageUpdate(const std::string& packCommand)
+    {
+        site.Write("build/a.txt", "new a");
+        site.Write("build/b.txt", std::string(5000, 'b'));
+        Shell("cd build && " + packCommand + " && mv Game7.zip ../update/");
+        install.Write("a.txt", "old a");
+        nginx = std::make_unique<Nginx>(site.Path().string());
+        install.Configure(nginx->Port());
+        return install.Run({"Game7.dat", "1", "2", "-install"});
     }
 
     Installation install;
@@ -98,6 +121,69 @@ TEST_F(ManifestNamesTest, ThePackageProbeCostsTheServerNoBody)
     EXPECT_EQ(install.Read("data.bin"), contents) << run.errors;
     const auto package = fs::file_size(site.Path() / "update/Game7.zip");
     EXPECT_LT(nginx->BodyBytesSent(), package + package / 2) << "the probe fetched the package too";
+}
+
+TEST_F(ManifestNamesTest, ManifestsInGbkInstallTheirChineseNames)
+{
+    const std::string town = "\xE5\x9F\x8E\xE9\x95\x87.dat", light = "\xE6\xB7\xBA\xE8\x89\xB2.txt";  // 城镇, 淺色
+    site.Write("update/" + town, "town");
+    site.Write("update/" + light, "light");
+    site.Write("update/plain.txt", "plain");
+    const std::string entries = ManifestEntry(town, "town") + ManifestEntry("plain.txt", "plain");
+    // What a Windows publisher writes: declared GB2312; and GBK text that declares nothing.
+    site.Write("declared.xml", "<?xml version=\"1.0\" encoding=\"gb2312\"?>" + Manifest(entries));
+    site.Write("undeclared.xml", Manifest(entries + ManifestEntry(light, "light")));
+    Shell("iconv -f UTF-8 -t GB2312 declared.xml > update/Game7.xml && iconv -f UTF-8 -t GBK undeclared.xml > "
+          "update/Game8.xml");
+    nginx = std::make_unique<Nginx>(site.Path().string());
+    install.Configure(nginx->Port());
+
+    UpdaterRun run = install.Run({"Game7.dat", "1", "2"});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read(town), "town") << run.errors;
+    EXPECT_EQ(install.Read("plain.txt"), "plain") << run.errors;
+    run = install.Run({"Game8.dat", "1", "2"});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read(light), "light") << run.errors;
+}
+
+TEST_F(ManifestNamesTest, APackageWithAnEntryThatCannotBeUnpackedFailsAndStays)
+{
+    const UpdaterRun run = RunPackageUpdate(
+        "/usr/bin/python3 -c 'import zipfile\nwith zipfile.ZipFile(\"Game7.zip\", \"w\") as z:\n"
+        " z.write(\"a.txt\", compress_type=zipfile.ZIP_DEFLATED)\n z.write(\"b.txt\", compress_type=zipfile.ZIP_BZIP2)'");
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.Told("更新包中的 b.txt 无法解压（压缩方式 bzip2 不受支持），已停止更新。")) << run.errors;
+    EXPECT_TRUE(run.Told(kFailedRunText)) << run.errors;
+    EXPECT_NE(run.errors.find("b.txt of the package cannot be unpacked: it is compressed with bzip2"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(install.Read("a.txt"), "old a");
+    EXPECT_FALSE(install.Has("b.txt"));
+    EXPECT_TRUE(install.Has("tmp/Game7.zip")) << "kept for the next run";
+    EXPECT_FALSE(run.LobbyStarted());
+}
+
+TEST_F(ManifestNamesTest, APackagedUpdaterMustBeAProgramForThisMachine)
+{
+    const std::string before = install.Read("KesuUpdate.exe");
+    const UpdaterRun run = RunPackageUpdate("echo 'not a program' > KesuUpdate.exe && zip -q Game7.zip a.txt KesuUpdate.exe");
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.Told("更新包中的 KesuUpdate.exe 无法解压（不是本机可以运行的程序），已停止更新。")) << run.errors;
+    EXPECT_TRUE(install.Read("KesuUpdate.exe") == before);
+    EXPECT_EQ(install.Read("a.txt"), "old a");
+}
+
+TEST_F(ManifestNamesTest, APackageThatFailsWhileUnpackingIsAFailure)
+{
+    // b.txt's stored data damaged after zip wrote them: its CRC-32 fails once a.txt is unpacked.
+    const UpdaterRun run = RunPackageUpdate(
+        "zip -q -0 Game7.zip a.txt b.txt && printf c | dd of=Game7.zip bs=1 seek=$(grep -abo bbbb Game7.zip | head -1 | "
+        "cut -d: -f1) conv=notrunc status=none");
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.Told("更新包中的 b.txt 解压失败，已停止更新。")) << run.errors;
+    EXPECT_NE(run.errors.find("b.txt of the package was not unpacked"), std::string::npos) << run.errors;
+    EXPECT_FALSE(install.Has("b.txt"));
+    EXPECT_FALSE(run.LobbyStarted());
 }
 
 }  // namespace

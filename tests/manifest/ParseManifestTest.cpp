@@ -153,11 +153,18 @@ TEST_F(ParseManifestTest, NamesThatWouldLeaveTheInstallationDirectoryRejectTheMa
     }
 }
 
-TEST_F(ParseManifestTest, TheBodyIsUtf8WhateverItDeclares)
+TEST_F(ParseManifestTest, TheBodyIsReadInTheEncodingItDeclaresElseUtf8OrGbk)
 {
     install.Write("地图.dat", "abc");
-    EXPECT_TRUE(Parse("<?xml version=\"1.0\" encoding=\"GBK\"?><manifest><filelist>" + Entry("地图.dat") +
-                      Entry("新 文件.dat") + "</filelist></manifest>"));
+    const std::string gbkNewFile = "\xD0\xC2 \xCE\xC4\xBC\xFE.dat";  // 新 文件.dat
+    const std::string gbkMap = "\xB5\xD8\xCD\xBC.dat";                 // 地图.dat
+    for (const std::string& prolog : {std::string("<?xml version=\"1.0\" encoding=\"GBK\"?>"), std::string()}) {
+        mgr.RemoveAllTasks();
+        EXPECT_TRUE(Parse(prolog + "<manifest><filelist>" + Entry(gbkMap) + Entry(gbkNewFile) + "</filelist></manifest>"));
+        EXPECT_EQ(Queued(), std::vector<std::string>{"新 文件.dat"}) << prolog;
+    }
+    mgr.RemoveAllTasks();
+    EXPECT_TRUE(Parse("<manifest><filelist>" + Entry("地图.dat") + Entry("新 文件.dat") + "</filelist></manifest>"));
     EXPECT_EQ(Queued(), std::vector<std::string>{"新 文件.dat"});
 }
 

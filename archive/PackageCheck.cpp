@@ -1,0 +1,140 @@
+#include "archive/PackageCheck.h"
+
+#include <set>
+#include <vector>
+
+#include "archive/ZipReader.h"
+#include "platform/Path.h"
+
+namespace {
+
+// Deflate cannot pack more than about 1032 bytes into one.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr unsigned kStored = 0, kDeflated = 8, kAes = 99;
+
+std::string MethodName(unsigned method)
+{
+    switch (method) {
+    case 1: return "Shrink";
+    case 6: return "Implode";
+    case 9: return "Deflate64";
+    case 12: return "bzip2";
+    case 14: return "LZMA";
+    case 93: return "Zstandard";
+    case 95: return "xz";
+    case 98: return "PPMd";
+    default: return "method " + std::to_string(method);
+    }
+}
+
+std::vector<std::string_view> Components(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t end = std::min(path.find_first_of("\\/", at), path.size());
+        if (end > at)
+            parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+std::optional<tagEntryProblem> SizesProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
+{
+    std::string cause;
+    if (entry.method == kStored && entry.comp_size != entry.unc_size)
+        cause = "it is stored, yet its sizes differ";
+    else if (entry.method == kDeflated && entry.unc_size / kMaxDeflateRatio > entry.comp_size)
+        cause = "deflate cannot pack " + std::to_string(entry.unc_size) + " bytes into " +
+                std::to_string(entry.comp_size);
+    else if (entry.data_offset + entry.comp_size > archiveSize)
+        cause = "its data would end beyond the end of the package";
+    if (cause.empty())
+        return std::nullopt;
+    return tagEntryProblem{entry.name, "大小记录有误", cause};
+}
+
+std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
+{
+    if (entry.encrypted || entry.method == kAes)
+        return tagEntryProblem{entry.name, "文件已加密", "it is encrypted"};
+    if (entry.method != kStored && entry.method != kDeflated)
+        return tagEntryProblem{entry.name, "压缩方式 " + MethodName(entry.method) + " 不受支持",
+                               "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here"};
+    if (entry.beyond_reach)
+        return tagEntryProblem{entry.name, "超出了 4 GB 的读取范围",
+                               "it is 4 GiB or larger, or lies that far into the package, beyond what the zip reader reaches"};
+    if (!IsContainedRelativePath(entry.name))
+        return tagEntryProblem{entry.name, "名称指向安装目录之外", "its name leads out of the destination"};
+    return SizesProblem(entry, archiveSize);
+}
+
+// A path below a link of the archive would be written through that link.
+std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<std::string>& links)
+{
+    std::string prefix;
+    for (std::string_view part : Components(name)) {
+        if (links.contains(prefix))
+            return prefix;
+        prefix += (prefix.empty() ? "" : "/") + std::string(part);
+    }
+    return std::nullopt;
+}
+
+std::string Canonical(const std::string& name)
+{
+    std::string joined;
+    for (std::string_view part : Components(name))
+        joined += (joined.empty() ? "" : "/") + std::string(part);
+    return joined;
+}
+
+}  // namespace
+
+bool LinkStaysInside(std::string_view entryName, std::string_view target)
+{
+    if (target.empty() || target.size() > kMaxLinkTarget || target.find('\0') != std::string_view::npos ||
+        target.starts_with('/') || target.starts_with('\\') || (target.size() >= 2 && target[1] == ':'))
+        return false;
+    const std::size_t parts = Components(entryName).size();
+    std::size_t depth = parts ? parts - 1 : 0;  // the directories the link lies in
+    bool climbing = true;
+    for (std::string_view part : Components(target)) {
+        if (part == "..") {
+            if (!climbing || depth == 0)
+                return false;
+            --depth;
+        } else if (part != ".") {
+            climbing = false;
+        }
+    }
+    return true;
+}
+
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
+{
+    tagZipEntry archive;
+    const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
+    std::vector<tagZipEntry> entries;
+    std::set<std::string> links;  // with '/' between directories
+    for (int i = 0; i < count; ++i) {
+        tagZipEntry& entry = entries.emplace_back();
+        if (reader.GetEntry(i, entry) != ZR_OK)
+            return tagEntryProblem{"#" + std::to_string(i + 1), "记录已损坏", "its record cannot be read"};
+        if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
+            return problem;
+        if (!entry.link)
+            continue;
+        std::string target;
+        if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZR_OK || !LinkStaysInside(entry.name, target))
+            return tagEntryProblem{entry.name, "是指向安装目录之外的链接",
+                                   "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination"};
+        links.insert(Canonical(entry.name));
+    }
+    // Links may come after the entries below them: the paths are checked once all are known.
+    for (const tagZipEntry& entry : entries) {
+        if (auto link = LinkOnTheWay(entry.name, links))
+            return tagEntryProblem{entry.name, "位于链接之下", "it would be written through the link " + *link};
+    }
+    return std::nullopt;
+}

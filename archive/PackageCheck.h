@@ -1,0 +1,30 @@
+#pragma once
+// A package looked at before anything of it is written: either every entry can be unpacked and
+// placed safely, or nothing is unpacked at all.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class CZipReader;
+
+// Why an entry cannot be unpacked.
+struct tagEntryProblem {
+    std::string entry;   // the entry's cleaned name
+    std::string reason;  // for the user, in the program's language
+    std::string cause;   // for the log, with the details
+};
+
+// No file system takes a link target longer than this.
+inline constexpr std::size_t kMaxLinkTarget = 4095;
+
+// Whether a link named entryName (relative to the tree it is unpacked into) with this target
+// leads to a place inside that tree: the target is relative, its ".." components all come first,
+// and they climb no higher than the tree's root. Separators are '\' or '/'.
+bool LinkStaysInside(std::string_view entryName, std::string_view target);
+
+// The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
+// with sizes that do not add up or data beyond the archive's end, with a name that leads out of
+// the tree, a link that leads out of it, or a path through a link of the archive.
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);

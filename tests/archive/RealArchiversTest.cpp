@@ -1,0 +1,206 @@
+// Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip and Python's zipfile.
+// Entries this program cannot unpack are found before anything is written; Zip64 records,
+// links and GBK names from Chinese Windows tools unpack as their creators meant.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "archive/PackageCheck.h"
+#include "archive/UnzipPackage.h"
+#include "archive/ZipReader.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+class RealArchiversTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"zip", "bsdtar", "7z", kPython})
+            if (RunTool(files.Path(), "sh", {"-c", std::string("command -v ") + tool}).status != 0)
+                GTEST_SKIP() << tool << " is not installed";
+        files.Write("a.txt", "first file\n");
+        std::string lines;
+        for (int i = 0; i < 3000; ++i)
+            lines += "line " + std::to_string(i) + "\n";
+        files.Write("b.txt", lines);
+    }
+
+    // Runs a shell command in the directory of the files to pack; the package is files/p.zip.
+    void Pack(const std::string& command)
+    {
+        ToolRun run = RunTool(files.Path(), "sh", {"-c", command}, "", {"LC_ALL=C.UTF-8"});
+        ASSERT_EQ(run.status, 0) << command << "\n" << run.output;
+    }
+
+    // Writes p.zip with Python's zipfile; `body` runs with the archive open as z.
+    void PackWithPython(const std::string& body)
+    {
+        Pack(std::string(kPython) + " -c 'import zipfile, stat\nwith zipfile.ZipFile(\"p.zip\", \"w\") as z:\n" + body +
+             "'");
+    }
+
+    std::optional<tagEntryProblem> Check()
+    {
+        std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
+        EXPECT_TRUE(reader);
+        return reader ? FindUnpackableEntry(*reader) : std::nullopt;
+    }
+
+    int Unpack()
+    {
+        std::vector<std::string> names;
+        return UnzipPackage(Package(), dest.Path().string(), names);
+    }
+
+    std::string Package() const { return (files.Path() / "p.zip").string(); }
+
+    TempDir files;
+    TempDir dest;
+};
+
+TEST_F(RealArchiversTest, EntriesThatCannotBeUnpackedAreNamedWithTheReason)
+{
+    struct Case {
+        std::string command;
+        std::string entry, cause;
+    } cases[] = {
+        {std::string(kPython) + " -c 'import zipfile\nwith zipfile.ZipFile(\"p.zip\", \"w\") as z:\n"
+                                " z.write(\"a.txt\", compress_type=zipfile.ZIP_DEFLATED)\n"
+                                " z.write(\"b.txt\", compress_type=zipfile.ZIP_BZIP2)'",
+         "b.txt", "bzip2"},
+        {std::string(kPython) + " -c 'import zipfile\nwith zipfile.ZipFile(\"p.zip\", \"w\") as z:\n"
+                                " z.write(\"b.txt\", compress_type=zipfile.ZIP_LZMA)'",
+         "b.txt", "LZMA"},
+        {"7z a -tzip -mm=Deflate64 p.zip a.txt b.txt", "b.txt", "Deflate64"},  // a.txt is too small to pack
+        {"7z a -tzip -psecret p.zip a.txt", "a.txt", "encrypted"},
+        {"7z a -tzip -psecret -mem=AES256 p.zip a.txt", "a.txt", "encrypted"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(Package());
+        Pack(c.command);
+        std::optional<tagEntryProblem> problem = Check();
+        ASSERT_TRUE(problem) << c.command;
+        EXPECT_EQ(problem->entry, c.entry) << c.command;
+        EXPECT_NE(problem->cause.find(c.cause), std::string::npos) << c.command << ": " << problem->cause;
+        EXPECT_FALSE(problem->reason.empty());
+    }
+}
+
+TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
+{
+    for (const std::string& command :
+         {std::string("zip -q -fz p.zip a.txt b.txt"),
+          std::string(kPython) + " -c 'import zipfile\nwith zipfile.ZipFile(\"p.zip\", \"w\", zipfile.ZIP_DEFLATED) as z:\n"
+                                 " z.write(\"a.txt\")\n"
+                                 " with z.open(\"b.txt\", \"w\", force_zip64=True) as f: f.write(open(\"b.txt\", \"rb\").read())'"}) {
+        fs::remove(Package());
+        Pack(command);
+        std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
+        ASSERT_TRUE(reader) << command;
+        tagZipEntry entry;
+        ASSERT_EQ(reader->GetEntry(1, entry), ZR_OK) << command;
+        EXPECT_EQ(entry.unc_size, fs::file_size(files.Path() / "b.txt")) << command;
+        EXPECT_FALSE(FindUnpackableEntry(*reader)) << command;
+        reader.reset();
+        EXPECT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_TRUE(ReadWholeFile(dest.Path() / "b.txt") == ReadWholeFile(files.Path() / "b.txt")) << command;
+    }
+}
+
+TEST_F(RealArchiversTest, LinksInsideTheTreeBecomeLinks)
+{
+    fs::create_directories(files.Path() / "data/maps");
+    files.Write("data/maps/town.dat", "town");
+    fs::create_symlink("maps/town.dat", files.Path() / "data/current.dat");
+    fs::create_symlink("../a.txt", files.Path() / "data/readme");
+    for (const std::string& command : {std::string("bsdtar --format zip -cf p.zip a.txt data"),
+                                       std::string("zip -q -r -y p.zip a.txt data")}) {
+        fs::remove(Package());
+        fs::remove_all(dest.Path() / "data");
+        Pack(command);
+        EXPECT_FALSE(Check()) << command;
+        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_EQ(fs::read_symlink(dest.Path() / "data/current.dat"), "maps/town.dat") << command;
+        EXPECT_EQ(fs::read_symlink(dest.Path() / "data/readme"), "../a.txt") << command;
+        EXPECT_EQ(ReadWholeFile(dest.Path() / "data/current.dat"), "town") << command;
+    }
+}
+
+TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
+{
+    const std::string link = " i = zipfile.ZipInfo(\"%s\"); i.create_system = 3;"
+                             " i.external_attr = (stat.S_IFLNK | 0o777) << 16; z.writestr(i, \"%s\")\n";
+    auto Link = [&](const std::string& name, const std::string& target) {
+        std::string line = link;
+        line.replace(line.find("%s"), 2, name);
+        line.replace(line.find("%s"), 2, target);
+        return line;
+    };
+    struct Case {
+        std::string body, entry;
+    } cases[] = {
+        {Link("etc", "/etc"), "etc"},
+        {Link("up", "../outside"), "up"},
+        {Link("sub/up", "x/../../.."), "sub/up"},
+        {Link("sub/deep", "../../outside"), "sub/deep"},
+        {" z.writestr(\"dir/x.txt\", \"x\")\n" + Link("dir", "real"), "dir/x.txt"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(Package());
+        PackWithPython(c.body);
+        std::optional<tagEntryProblem> problem = Check();
+        ASSERT_TRUE(problem) << c.body;
+        EXPECT_EQ(problem->entry, c.entry) << problem->cause;
+    }
+    // The writer refuses such a link too, whoever calls it.
+    fs::remove(Package());
+    PackWithPython(Link("up", "../outside"));
+    std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "up").string()), ZR_NOFILE);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "up")));
+}
+
+TEST_F(RealArchiversTest, ModesAreMaskedByTheUmask)
+{
+    ::chmod((files.Path() / "a.txt").c_str(), 0666);
+    ::chmod((files.Path() / "b.txt").c_str(), 0777);
+    Pack("zip -q p.zip a.txt b.txt");
+    const mode_t previous = ::umask(027);
+    const int result = Unpack();
+    ::umask(previous);
+    ASSERT_EQ(result, ZR_OK);
+    struct stat st {};
+    ASSERT_EQ(::stat((dest.Path() / "a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(::stat((dest.Path() / "b.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+}
+
+TEST_F(RealArchiversTest, GbkNamesFromChineseWindowsToolsArriveAsUtf8)
+{
+    // 淺色.txt in GBK is 9C 5C C9 AB: its trail byte 0x5C is a '\' in ASCII.
+    const std::string utf8Name = "\xE6\xB7\xBA\xE8\x89\xB2.txt";
+    const std::string gbkName = "\x9C\x5C\xC9\xAB.txt";
+    files.Write(utf8Name, "light");
+    files.Write(gbkName, "light");
+    for (const std::string& command : {"LC_ALL=C zip -q p.zip '" + gbkName + "'",
+                                       "bsdtar --format zip --options zip:hdrcharset=CP936 -cf p.zip '" + utf8Name + "'"}) {
+        fs::remove(Package());
+        fs::remove_all(dest.Path());
+        fs::create_directories(dest.Path());
+        Pack(command);
+        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_EQ(ReadWholeFile(dest.Path() / utf8Name), "light") << command;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dest.Path()), fs::directory_iterator()), 1) << command;
+    }
+}
+
+}  // namespace
