@@ -1,6 +1,8 @@
 #include "archive/PackageCheck.h"
 
+#include <algorithm>
 #include <set>
+#include <sys/stat.h>
 #include <vector>
 
 #include "archive/ZipReader.h"
@@ -61,16 +63,14 @@ std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint6
     if (entry.method != kStored && entry.method != kDeflated)
         return tagEntryProblem{entry.name, "压缩方式 " + MethodName(entry.method) + " 不受支持",
                                "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here"};
-    if (entry.beyond_reach)
-        return tagEntryProblem{entry.name, "超出了 4 GB 的读取范围",
-                               "it is 4 GiB or larger, or lies that far into the package, beyond what the zip reader reaches"};
-    if (!IsContainedRelativePath(entry.name))
-        return tagEntryProblem{entry.name, "名称指向安装目录之外", "its name leads out of the destination"};
+    if (!IsPlaceableEntryName(entry.name))
+        return tagEntryProblem{entry.name, "名称指向安装目录之外", "its name leads out of the destination or holds a control character"};
     return SizesProblem(entry, archiveSize);
 }
 
-// A path below a link of the archive would be written through that link.
-std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<std::string>& links)
+// A path below a link, of the archive or already in the destination, would be written through it.
+std::optional<std::string> LinkOnTheWay(const std::string& destination, const std::string& name,
+                                        const std::set<std::string>& links)
 {
     std::string prefix;
     for (std::string_view part : Components(name)) {
@@ -78,6 +78,8 @@ std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<
             return prefix;
         prefix += (prefix.empty() ? "" : "/") + std::string(part);
     }
+    if (auto link = ExistingLinkOnTheWay(destination, name))
+        return *link + " (in the installation)";
     return std::nullopt;
 }
 
@@ -90,6 +92,27 @@ std::string Canonical(const std::string& name)
 }
 
 }  // namespace
+
+bool IsPlaceableEntryName(std::string_view name)
+{
+    return !name.empty() && IsContainedRelativePath(name) &&
+           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name)
+{
+    const std::vector<std::string_view> parts = Components(name);
+    std::string path = destination;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        path += "/" + std::string(parts[i]);
+        struct stat st {};
+        if (::lstat(ToNativePath(path).c_str(), &st) != 0)
+            return std::nullopt;  // what does not exist yet is made as a directory
+        if (S_ISLNK(st.st_mode))
+            return path;
+    }
+    return std::nullopt;
+}
 
 bool LinkStaysInside(std::string_view entryName, std::string_view target)
 {
@@ -111,7 +134,7 @@ bool LinkStaysInside(std::string_view entryName, std::string_view target)
     return true;
 }
 
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std::string& destination)
 {
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
@@ -126,14 +149,16 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
         if (!entry.link)
             continue;
         std::string target;
-        if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZR_OK || !LinkStaysInside(entry.name, target))
+        if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZR_OK || target.size() != entry.unc_size)
+            return tagEntryProblem{entry.name, "数据已损坏", "its data are damaged or fail their CRC-32"};
+        if (!LinkStaysInside(entry.name, target))
             return tagEntryProblem{entry.name, "是指向安装目录之外的链接",
                                    "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination"};
         links.insert(Canonical(entry.name));
     }
     // Links may come after the entries below them: the paths are checked once all are known.
     for (const tagZipEntry& entry : entries) {
-        if (auto link = LinkOnTheWay(entry.name, links))
+        if (auto link = LinkOnTheWay(destination, entry.name, links))
             return tagEntryProblem{entry.name, "位于链接之下", "it would be written through the link " + *link};
     }
     return std::nullopt;

@@ -19,12 +19,21 @@ struct tagEntryProblem {
 // No file system takes a link target longer than this.
 inline constexpr std::size_t kMaxLinkTarget = 4095;
 
+// Whether an entry may be placed under its name: relative, no ".." component, no drive prefix,
+// no control character.
+bool IsPlaceableEntryName(std::string_view name);
+
+// The first directory of the name's path (below destination) that exists as a symbolic link:
+// what is written there would be written through it.
+std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name);
+
 // Whether a link named entryName (relative to the tree it is unpacked into) with this target
 // leads to a place inside that tree: the target is relative, its ".." components all come first,
 // and they climb no higher than the tree's root. Separators are '\' or '/'.
 bool LinkStaysInside(std::string_view entryName, std::string_view target);
 
-// The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
-// with sizes that do not add up or data beyond the archive's end, with a name that leads out of
-// the tree, a link that leads out of it, or a path through a link of the archive.
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);
+// The first entry that cannot be unpacked into destination: of a method other than stored or
+// deflated, encrypted, with sizes that do not add up or data beyond the archive's end, with a name
+// that leads out of the tree, a link that leads out of it, or a path through a link of the
+// archive or of the destination.
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std::string& destination);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "archive/PackageCheck.h"
 #include "archive/ZipReader.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -20,10 +21,18 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
     tagZipEntry archive;
     int count = reader && reader->GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
     int result = ZR_OK;
+    std::string checkedDir;  // entries of one directory follow each other: its path is checked once
     for (int i = 0; i < count; ++i) {
         tagZipEntry entry;
         reader->GetEntry(i, entry);
-        result = IsContainedRelativePath(entry.name) ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZR_NOFILE;
+        const std::string path = entry.name.substr(0, entry.name.find_last_not_of("\\/") + 1);
+        const std::string dir = path.substr(0, path.find_last_of("\\/") + 1);  // what lies on its way
+        bool placeable = IsPlaceableEntryName(entry.name);
+        if (placeable && dir != checkedDir) {
+            placeable = !ExistingLinkOnTheWay(dest, entry.name);  // never written through a link
+            checkedDir = placeable ? dir : std::string();
+        }
+        result = placeable ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZR_NOFILE;
         arrNames.push_back(entry.name);
         if (result != ZR_OK && pFirstFailure && pFirstFailure->result == ZR_OK)
             *pFirstFailure = {entry.name, result};

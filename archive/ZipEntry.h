@@ -29,7 +29,5 @@ struct tagZipEntry {
     // that cannot be read (its local header is not looked at).
     std::uint64_t data_offset = 0;
     std::uint32_t crc = 0;
-    bool sizes_from_zip64 = false;  // its sizes come from a Zip64 record
-    // It starts or ends 4 GiB or more into the archive, where minizip cannot take it.
-    bool beyond_reach = false;
+    bool zip64 = false;  // it has a Zip64 record, and is read without minizip
 };

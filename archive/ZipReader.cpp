@@ -11,6 +11,7 @@
 
 #include "archive/PackageCheck.h"
 #include "archive/ReadAheadFile.h"
+#include "archive/Zip64Entry.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/TextEncoding.h"
@@ -90,6 +91,23 @@ std::string DecodedName(const std::string& stored, unsigned long flags)
     return GbkToUtf8(stored).value_or(stored);
 }
 
+// "." components and empty ones (doubled separators) name nothing: dropped, so that every check
+// of a name sees the path the file system will.
+std::string WithoutDotComponents(const std::string& name)
+{
+    std::string kept;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t end = std::min(name.find_first_of("\\/", at), name.size());
+        const std::string_view part(name.data() + at, end - at);
+        if (!part.empty() && part != ".")
+            kept.append(part).append(end < name.size() ? name.substr(end, 1) : "");
+        at = end + 1;
+    }
+    if (!kept.empty() && (kept.back() == '/' || kept.back() == '\\') && !(name.ends_with('/') || name.ends_with('\\')))
+        kept.pop_back();
+    return kept;
+}
+
 bool MadeOnDos(unsigned host)
 {
     return host == 0 || host == 7 || host == 11 || host == 14;
@@ -144,37 +162,6 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZip
         }
         at += 4 + length;
     }
-}
-
-// The sizes a Zip64 record ("\x01\x00" in the central extra field) holds for the fields that read
-// 0xFFFFFFFF, in the record's order: uncompressed size, compressed size, local header offset.
-// The minizip this program is built with leaves those fields as they read. Returns whether the
-// local header's offset lies in the record too (the entry starts 4 GiB or more into the archive).
-bool ApplyZip64Record(const unsigned char* extra, std::size_t size, const unz_file_info64& info, tagZipEntry& entry)
-{
-    constexpr std::uint64_t kMarker = 0xFFFFFFFFu;
-    for (std::size_t at = 0; at + 4 <= size;) {
-        const std::size_t length = std::min<std::size_t>(LittleEndian(extra + at + 2, 2), size - at - 4);
-        if (LittleEndian(extra + at, 2) == 1) {
-            const unsigned char* field = extra + at + 4;
-            std::size_t left = length;
-            auto Take = [&](std::uint64_t& value) {
-                if (left < 8)
-                    return;
-                value = static_cast<std::uint64_t>(LittleEndian(field + 4, 4)) << 32 | LittleEndian(field, 4);
-                field += 8;
-                left -= 8;
-            };
-            if (info.uncompressed_size == kMarker)
-                Take(entry.unc_size);
-            if (info.compressed_size == kMarker)
-                Take(entry.comp_size);
-            entry.sizes_from_zip64 = true;
-            return left >= 8;
-        }
-        at += 4 + length;
-    }
-    return false;
 }
 
 // minizip copies stored data and inflates deflated data. It would hand bzip2 data over undecoded
@@ -232,6 +219,7 @@ std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
         reader->m_nArchiveSize = static_cast<std::uint64_t>(st.st_size);
     reader->m_creationMask = FileCreationMask();
     reader->m_hZip = zip;
+    reader->m_nFd = ::open(ToNativePath(strZipFile).c_str(), O_RDONLY | O_CLOEXEC);
     reader->m_nEntries = static_cast<int>(info.number_entry);
     reader->m_strBaseDir = base;
     return reader;
@@ -249,6 +237,9 @@ void CZipReader::Close()
     if (m_bEntryOpen)
         unzCloseCurrentFile(Handle(m_hZip));
     unzClose(Handle(m_hZip));
+    if (m_nFd >= 0)
+        ::close(m_nFd);
+    m_nFd = -1;
     m_hZip = nullptr;
     m_bEntryOpen = false;
     m_buffer = {};
@@ -309,7 +300,7 @@ int CZipReader::Describe(tagZipEntry& entry)
                                 0) != UNZ_OK)
         return ZR_CORRUPT;
     name.resize(std::min<std::size_t>(info.size_filename, name.size()));
-    entry.name = CleanEntryName(DecodedName(name, info.flag));
+    entry.name = WithoutDotComponents(CleanEntryName(DecodedName(name, info.flag)));
 
     const unsigned host = (info.version >> 8) & 0xFF;
     const auto external = static_cast<std::uint32_t>(info.external_fa);
@@ -324,12 +315,18 @@ int CZipReader::Describe(tagZipEntry& entry)
     entry.method = static_cast<unsigned>(info.compression_method);
     entry.encrypted = info.flag & 1;
     entry.crc = static_cast<std::uint32_t>(info.crc);
-    const bool farOffset = ApplyZip64Record(centralExtra.data(), std::min<std::size_t>(info.size_file_extra, 65536), info, entry);
-    entry.beyond_reach = farOffset || (entry.sizes_from_zip64 && std::max(entry.comp_size, entry.unc_size) >= 0xFFFFFFFFu);
+    const std::size_t extraSize = std::min<std::size_t>(info.size_file_extra, centralExtra.size());
+    if (HasZip64Record(centralExtra.data(), extraSize)) {
+        std::vector<unsigned char> localExtra;
+        if (!DescribeZip64Entry(m_nFd, unzGetOffset64(zip), centralExtra.data(), extraSize, entry, localExtra))
+            return ZR_CORRUPT;
+        ApplyExtendedTimestamp(localExtra.data(), localExtra.size(), entry);
+        return ZR_OK;
+    }
 
     // The local header and its extra field are read by opening the entry, which minizip does
     // only for methods it reads: any other entry keeps its DOS time.
-    if (!Decompressible(info.compression_method) || entry.beyond_reach)
+    if (!Decompressible(info.compression_method))
         return ZR_OK;
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return ZR_CORRUPT;
@@ -385,25 +382,48 @@ int CZipReader::ReadEntryData(int nIndex, std::string& data, std::size_t nMax)
         return result;
     if (int result = GoTo(nIndex))
         return result;
+    return ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
+        data.append(block, std::min(n, nMax - data.size()));
+        return data.size() < nMax;
+    });
+}
+
+// Hands the data of the entry minizip stands on to the sink, block by block, read to the size
+// the directory gives and no further, until the sink returns false. Data read to their end have
+// their CRC-32 checked.
+int CZipReader::ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink)
+{
     if (entry.encrypted)
-        return ZR_PASSWORD;
+        return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
     if (!Decompressible(entry.method))
         return ZR_FLATE;
-    if (entry.beyond_reach)
-        return ZR_SEEK;
+    if (m_buffer.empty())
+        m_buffer.resize(kBufferSize);
+    if (entry.zip64)
+        return ReadZip64EntryData(m_nFd, entry, m_buffer, sink);
+
     unzFile zip = Handle(m_hZip);
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return ZR_CORRUPT;
     m_bEntryOpen = true;
-    data.resize(nMax);
-    std::size_t got = 0;
-    int n = 0;
-    while (got < nMax && (n = unzReadCurrentFile(zip, data.data() + got, static_cast<unsigned>(nMax - got))) > 0)
-        got += static_cast<std::size_t>(n);
-    data.resize(got);
-    unzCloseCurrentFile(zip);
+    int result = ZR_OK;
+    std::uint64_t remaining = entry.unc_size;
+    while (remaining > 0) {
+        const auto ask = static_cast<unsigned>(std::min<std::uint64_t>(m_buffer.size(), remaining));
+        const int n = unzReadCurrentFile(zip, m_buffer.data(), ask);
+        if (n <= 0) {
+            result = n == kBadPassword ? ZR_PASSWORD : ZR_FLATE;
+            break;
+        }
+        remaining -= static_cast<std::uint64_t>(n);
+        if (!sink(m_buffer.data(), static_cast<std::size_t>(n)))
+            break;
+    }
+    // minizip checks the CRC-32 as the entry closes, when every byte was read.
+    if (unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZR_OK && remaining == 0)
+        result = ZR_FLATE;
     m_bEntryOpen = false;
-    return n < 0 ? ZR_FLATE : ZR_OK;
+    return result;
 }
 
 // Makes the link beside strPath and renames it over strPath: what was there is replaced, never
@@ -413,6 +433,8 @@ int CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::
     std::string target;
     if (int result = ReadEntryData(nIndex, target, kMaxLinkTarget + 1))
         return result;
+    if (target.size() != entry.unc_size)
+        return ZR_FLATE;
     if (!LinkStaysInside(entry.name, target))
         return ZR_NOFILE;
     const std::string path = ToNativePath(strPath);
@@ -429,49 +451,23 @@ int CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::
 // Copies the entry's data into a file beside strPath, then renames it over strPath.
 int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strPath)
 {
-    unzFile zip = Handle(m_hZip);
-    unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return ZR_CORRUPT;
-    if (info.flag & 1)
-        return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
-    if (!Decompressible(info.compression_method))
+    if (entry.encrypted)
+        return ZR_PASSWORD;
+    if (!Decompressible(entry.method))
         return ZR_FLATE;
-    if (entry.beyond_reach)
-        return ZR_SEEK;
-
     const std::string target = ToNativePath(strPath);
     const std::string part = SiblingTempPath(target);
     int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return ZR_NOFILE;
-    if (m_buffer.empty())
-        m_buffer.resize(kBufferSize);
 
-    m_bEntryOpen = unzOpenCurrentFile(zip) == UNZ_OK;
-    int result = ZR_OK;
-    // The data are read to the size the directory gives, no further. minizip checks the CRC-32
-    // when it knows the size too; for sizes from a Zip64 record the check is made here.
-    std::uint64_t remaining = entry.unc_size;
-    uLong crc = crc32(0, nullptr, 0);
-    while (remaining > 0 && result == ZR_OK) {
-        const auto ask = static_cast<unsigned>(std::min<std::uint64_t>(m_buffer.size(), remaining));
-        const int n = unzReadCurrentFile(zip, m_buffer.data(), ask);
-        if (n <= 0) {
-            result = n == kBadPassword ? ZR_PASSWORD : ZR_FLATE;
-            break;
-        }
-        if (entry.sizes_from_zip64)
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(m_buffer.data()), static_cast<uInt>(n));
-        remaining -= static_cast<std::uint64_t>(n);
-        result = WriteAll(fd, m_buffer.data(), static_cast<std::size_t>(n));
-    }
-    if (result == ZR_OK && entry.sizes_from_zip64 && crc != entry.crc)
-        result = ZR_FLATE;
-    if (m_bEntryOpen && unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZR_OK)
-        result = ZR_FLATE;
-    m_bEntryOpen = false;
-
+    int written = ZR_OK;
+    int result = ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
+        written = WriteAll(fd, block, n);
+        return written == ZR_OK;
+    });
+    if (result == ZR_OK)
+        result = written;
     if (result == ZR_OK) {
         mode_t mode = entry.unix_mode;
         if (!mode) {

@@ -8,6 +8,7 @@
 // stored and deflated entries can be extracted; the others are described all the same.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -53,8 +54,10 @@ private:
     int Describe(tagZipEntry& entry);
     int WriteFileEntry(const tagZipEntry& entry, const std::string& strPath);
     int WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath);
+    int ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink);
 
     void* m_hZip = nullptr;  // minizip's unzFile
+    int m_nFd = -1;          // the archive, for what minizip cannot read (Zip64 entries)
     int m_nEntries = 0;
     int m_nCurrent = 0;      // the entry minizip stands on
     bool m_bEntryOpen = false;

@@ -46,14 +46,14 @@ std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
 }
 
 // Why the package cannot be unpacked (for the user; the cause goes to the log), or an empty text.
-std::string PackageProblem(const std::string& package, const std::string& ownName)
+std::string PackageProblem(const std::string& package, const std::string& installDir, const std::string& ownName)
 {
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     if (!reader) {
         LogLine(package + " is not a zip archive that can be read");
         return "更新包已损坏，无法解压，已停止更新。";
     }
-    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
+    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader, installDir)) {
         LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
         return CannotUnpack(problem->entry, problem->reason);
     }
@@ -100,7 +100,7 @@ int CDownloadMgr::Install()
 
 bool CDownloadMgr::InstallPackage(const std::string& package, const std::string& ownName)
 {
-    std::string failure = PackageProblem(package, ownName);
+    std::string failure = PackageProblem(package, m_strInstallDir, ownName);
     if (failure.empty()) {
         std::vector<std::string> names;
         tagUnzipFailure firstFailure;

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path dest = root / "dest";
     std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (std::unique_ptr<CZipReader> reader = CZipReader::Open(archive.string()))
-        FindUnpackableEntry(*reader);
+        FindUnpackableEntry(*reader, dest.string());
     std::vector<std::string> names;
     UnzipPackage(archive.string(), dest.string(), names);
 
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!it->is_symlink())
             continue;
         const fs::path resolved = fs::weakly_canonical(it->path().parent_path() / fs::read_symlink(it->path()), error);
-        if (!error && resolved.string().rfind(inside.string(), 0) != 0)
+        if (!error && resolved != inside && resolved.string().rfind(inside.string() + "/", 0) != 0)
             std::abort();  // a link out of the destination
         it.disable_recursion_pending();
     }

@@ -1,5 +1,6 @@
 #include "platform/XmlReader.h"
 
+#include <cctype>
 #include <libxml/xmlreader.h>
 #include <limits>
 #include <memory>
@@ -17,21 +18,35 @@ struct ReaderDeleter {
     void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
 };
 
-// Whether the text opens with an XML declaration that names its encoding.
-bool DeclaresEncoding(std::string_view text)
+// The encoding the XML declaration names, lower case; empty without one.
+std::string DeclaredEncoding(std::string_view text)
 {
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
     if (!text.starts_with("<?xml"))
-        return false;
+        return {};
     const std::string_view declaration = text.substr(0, text.find("?>"));
-    return declaration.find("encoding") != std::string_view::npos;
+    const std::size_t name = declaration.find("encoding");
+    const std::size_t quote = declaration.find_first_of("\"'", name);
+    const std::size_t end = quote == std::string_view::npos ? quote : declaration.find(declaration[quote], quote + 1);
+    if (name == std::string_view::npos || end == std::string_view::npos)
+        return {};
+    std::string encoding(declaration.substr(quote + 1, end - quote - 1));
+    for (char& c : encoding)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return encoding;
 }
 
-// The encoding to read the text in when it declares none.
-const char* UndeclaredEncoding(std::string_view text)
+// The encoding to read the text in, overriding its declaration; null to let the declaration
+// decide. Windows tools declare "gb2312" for text in code page 936, which is GBK: characters
+// beyond GB2312 (such as 淺) must not fail the document.
+const char* EncodingOverride(std::string_view text)
 {
-    return DeclaresEncoding(text) || IsValidUtf8(text) ? nullptr : "GBK";
+    const std::string declared = DeclaredEncoding(text);
+    if (declared == "gb2312" || declared == "gbk" || declared == "cp936" || declared == "x-gbk" ||
+        (declared.empty() && !IsValidUtf8(text)))
+        return "GBK";
+    return nullptr;
 }
 
 }  // namespace
@@ -49,9 +64,11 @@ bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path
 {
     if (path.empty() || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return false;
-    constexpr int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    const char* encoding = EncodingOverride(text);
+    // An encoding given here replaces the declared one only when the declaration is ignored.
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (encoding ? XML_PARSE_IGNORE_ENC : 0);
     std::unique_ptr<xmlTextReader, ReaderDeleter> reader(xmlReaderForMemory(
-        text.data(), static_cast<int>(text.size()), nullptr, UndeclaredEncoding(text), options));
+        text.data(), static_cast<int>(text.size()), nullptr, encoding, options));
     if (!reader)
         return false;
 

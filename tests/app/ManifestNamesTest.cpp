@@ -129,11 +129,12 @@ TEST_F(ManifestNamesTest, ManifestsInGbkInstallTheirChineseNames)
     site.Write("update/" + town, "town");
     site.Write("update/" + light, "light");
     site.Write("update/plain.txt", "plain");
-    const std::string entries = ManifestEntry(town, "town") + ManifestEntry("plain.txt", "plain");
-    // What a Windows publisher writes: declared GB2312; and GBK text that declares nothing.
-    site.Write("declared.xml", "<?xml version=\"1.0\" encoding=\"gb2312\"?>" + Manifest(entries));
-    site.Write("undeclared.xml", Manifest(entries + ManifestEntry(light, "light")));
-    Shell("iconv -f UTF-8 -t GB2312 declared.xml > update/Game7.xml && iconv -f UTF-8 -t GBK undeclared.xml > "
+    // What a Windows publisher writes: declared GB2312, in code page 936 (淺 is not in GB2312);
+    // and GBK text that declares nothing.
+    site.Write("declared.xml", "<?xml version=\"1.0\" encoding=\"gb2312\"?>" +
+                                   Manifest(ManifestEntry(town, "town") + ManifestEntry(light, "light")));
+    site.Write("undeclared.xml", Manifest(ManifestEntry(town, "town") + ManifestEntry("plain.txt", "plain")));
+    Shell("iconv -f UTF-8 -t CP936 declared.xml > update/Game7.xml && iconv -f UTF-8 -t GBK undeclared.xml > "
           "update/Game8.xml");
     nginx = std::make_unique<Nginx>(site.Path().string());
     install.Configure(nginx->Port());
@@ -141,10 +142,10 @@ TEST_F(ManifestNamesTest, ManifestsInGbkInstallTheirChineseNames)
     UpdaterRun run = install.Run({"Game7.dat", "1", "2"});
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(install.Read(town), "town") << run.errors;
-    EXPECT_EQ(install.Read("plain.txt"), "plain") << run.errors;
+    EXPECT_EQ(install.Read(light), "light") << run.errors;
     run = install.Run({"Game8.dat", "1", "2"});
     ASSERT_TRUE(run.ended);
-    EXPECT_EQ(install.Read(light), "light") << run.errors;
+    EXPECT_EQ(install.Read("plain.txt"), "plain") << run.errors;
 }
 
 TEST_F(ManifestNamesTest, APackageWithAnEntryThatCannotBeUnpackedFailsAndStays)
@@ -166,7 +167,9 @@ TEST_F(ManifestNamesTest, APackageWithAnEntryThatCannotBeUnpackedFailsAndStays)
 TEST_F(ManifestNamesTest, APackagedUpdaterMustBeAProgramForThisMachine)
 {
     const std::string before = install.Read("KesuUpdate.exe");
-    const UpdaterRun run = RunPackageUpdate("echo 'not a program' > KesuUpdate.exe && zip -q Game7.zip a.txt KesuUpdate.exe");
+    // bsdtar names the entries ./a.txt and ./KesuUpdate.exe.
+    const UpdaterRun run =
+        RunPackageUpdate("echo 'not a program' > KesuUpdate.exe && bsdtar --format zip -cf Game7.zip ./a.txt ./KesuUpdate.exe");
     ASSERT_TRUE(run.ended);
     EXPECT_TRUE(run.Told("更新包中的 KesuUpdate.exe 无法解压（不是本机可以运行的程序），已停止更新。")) << run.errors;
     EXPECT_TRUE(install.Read("KesuUpdate.exe") == before);
@@ -183,6 +186,7 @@ TEST_F(ManifestNamesTest, APackageThatFailsWhileUnpackingIsAFailure)
     EXPECT_TRUE(run.Told("更新包中的 b.txt 解压失败，已停止更新。")) << run.errors;
     EXPECT_NE(run.errors.find("b.txt of the package was not unpacked"), std::string::npos) << run.errors;
     EXPECT_FALSE(install.Has("b.txt"));
+    EXPECT_TRUE(install.Has("tmp/Game7.zip"));
     EXPECT_FALSE(run.LobbyStarted());
 }
 

@@ -50,7 +50,7 @@ protected:
     {
         std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
         EXPECT_TRUE(reader);
-        return reader ? FindUnpackableEntry(*reader) : std::nullopt;
+        return reader ? FindUnpackableEntry(*reader, dest.Path().string()) : std::nullopt;
     }
 
     int Unpack()
@@ -97,9 +97,10 @@ TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
 {
     for (const std::string& command :
          {std::string("zip -q -fz p.zip a.txt b.txt"),
-          std::string(kPython) + " -c 'import zipfile\nwith zipfile.ZipFile(\"p.zip\", \"w\", zipfile.ZIP_DEFLATED) as z:\n"
-                                 " z.write(\"a.txt\")\n"
-                                 " with z.open(\"b.txt\", \"w\", force_zip64=True) as f: f.write(open(\"b.txt\", \"rb\").read())'"}) {
+          // Records for both sizes and the offset, as for entries of 4 GiB and more.
+          std::string(kPython) + " -c 'import zipfile\nzipfile.ZIP64_LIMIT = 0\n"
+                                 "with zipfile.ZipFile(\"p.zip\", \"w\", zipfile.ZIP_DEFLATED) as z:\n"
+                                 " z.write(\"a.txt\"); z.write(\"b.txt\", compress_type=zipfile.ZIP_STORED)'"}) {
         fs::remove(Package());
         Pack(command);
         std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
@@ -107,7 +108,7 @@ TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
         tagZipEntry entry;
         ASSERT_EQ(reader->GetEntry(1, entry), ZR_OK) << command;
         EXPECT_EQ(entry.unc_size, fs::file_size(files.Path() / "b.txt")) << command;
-        EXPECT_FALSE(FindUnpackableEntry(*reader)) << command;
+        EXPECT_FALSE(FindUnpackableEntry(*reader, dest.Path().string())) << command;
         reader.reset();
         EXPECT_EQ(Unpack(), ZR_OK) << command;
         EXPECT_TRUE(ReadWholeFile(dest.Path() / "b.txt") == ReadWholeFile(files.Path() / "b.txt")) << command;
@@ -151,6 +152,9 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
         {Link("sub/up", "x/../../.."), "sub/up"},
         {Link("sub/deep", "../../outside"), "sub/deep"},
         {" z.writestr(\"dir/x.txt\", \"x\")\n" + Link("dir", "real"), "dir/x.txt"},
+        {Link("./L", "..") + " z.writestr(\"L/x.txt\", \"x\")\n", "L"},
+        {Link("a/./././up", "../../.."), "a/up"},
+        {" z.writestr(\"bad\\x01name.txt\", \"x\")\n", "bad\x01name.txt"},
     };
     for (const Case& c : cases) {
         fs::remove(Package());
@@ -166,6 +170,32 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "up").string()), ZR_NOFILE);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "up")));
+}
+
+TEST_F(RealArchiversTest, NothingIsWrittenThroughALinkAlreadyInTheDestination)
+{
+    TempDir elsewhere;
+    fs::create_directory_symlink(elsewhere.Path(), dest.Path() / "saves");
+    fs::create_directories(files.Path() / "saves");
+    files.Write("saves/x.txt", "x");
+    Pack("zip -q -r p.zip a.txt saves");
+    std::optional<tagEntryProblem> problem = Check();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->entry, "saves/x.txt");
+    EXPECT_EQ(Unpack(), ZR_NOFILE);  // the unpacker refuses it too, whoever calls it
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
+}
+
+TEST_F(RealArchiversTest, ADamagedLinkIsNotMade)
+{
+    fs::create_symlink("a.txt", files.Path() / "link");
+    Pack("zip -q -y p.zip a.txt link && printf X | dd of=p.zip bs=1 seek=$(grep -abo 'a\\.txt' p.zip | sed -n 2p | "
+         "cut -d: -f1) conv=notrunc status=none");
+    std::optional<tagEntryProblem> problem = Check();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->entry, "link");
+    Unpack();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "link")));
 }
 
 TEST_F(RealArchiversTest, ModesAreMaskedByTheUmask)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
 #include "tests/support/TempDir.h"
@@ -235,7 +236,19 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
     ZipItem truncated{"truncated.txt", truncatedStream};
     truncated.raw = true, truncated.rawCrc = Crc32(std::string(100000, 'q')), truncated.rawUncompressedSize = 100000;
 
-    for (const ZipItem& item : {badCrc, badDeflate, lyingSize, truncated}) {
+    ZipItem impossibleRatio{"ratio.txt", Deflated("tiny")};
+    impossibleRatio.raw = true, impossibleRatio.rawCrc = Crc32("tiny"), impossibleRatio.rawUncompressedSize = 1 << 30;
+
+    // The stored sizes that disagree and the impossible packing are found before anything is written.
+    for (const ZipItem& item : {lyingSize, impossibleRatio}) {
+        WriteZip(zip, {item});
+        std::unique_ptr<CZipReader> reader = CZipReader::Open(zip);
+        ASSERT_TRUE(reader);
+        std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader, dest.string());
+        ASSERT_TRUE(problem) << item.name;
+        EXPECT_EQ(problem->entry, item.name);
+    }
+    for (const ZipItem& item : {badCrc, badDeflate, lyingSize, truncated, impossibleRatio}) {
         fs::create_directories(dest);
         std::ofstream(dest / item.name) << "installed before";
         EXPECT_EQ(Unzip({item}), ZR_FLATE) << item.name;
