@@ -132,11 +132,12 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
     if (!wellFormed)
         return false;
     for (ChangedFile& file : changed) {
-        target.dwTotalSize += static_cast<std::uint32_t>(file.expected.nSize);
+        target.nTotalSize += file.expected.nSize;
         target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
     if (stopped)
         throw ManifestRejected{};
+    target.bUpToDate = changed.empty();
     return !changed.empty();
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -215,11 +216,23 @@ TEST_P(ProgramTest, TheRestartedLobbyHoldsNoDescriptorOfTheUpdater)
     EXPECT_TRUE(standard.contains(1) && standard.contains(2)) << ReadWholeFile(listing);
 }
 
-TEST_P(ConsoleProgramTest, WithoutADisplayProgressGoesToStandardError)
+TEST_P(ConsoleProgramTest, WithoutADisplayEachFileTellsItsProgressOnceAndANeedlessRunSaysSo)
 {
+    Publish("small.txt", "ten bytes!");
     Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
     EXPECT_EQ(Run(), 0);
-    EXPECT_NE(output.find("big.dat 3072 KB / 3072 KB  100%"), std::string::npos) << output;
+    std::vector<std::string> lines;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    auto has = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_TRUE(has("small.txt  10 B of 10 B  (update: 0%)")) << output;
+    EXPECT_TRUE(has("big.dat  3.0 MB of 3.0 MB  (update: 100%)")) << output;
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << output;
+    EXPECT_FALSE(has("The installation is up to date.")) << output;
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output, "The installation is up to date.\n");
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
