@@ -4,6 +4,8 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
@@ -167,6 +169,18 @@ std::optional<mode_t> GetFileMode(const std::string& path)
 bool SetFileMode(const std::string& path, mode_t mode)
 {
     return ::chmod(ToNativePath(path).c_str(), mode & 07777) == 0;
+}
+
+mode_t ProcessUmask()
+{
+    // Linux tells it in /proc/self/status as "Umask:\t0022".
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("Umask:"))
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
 }
 
 std::string SiblingTempPath(const std::string& nativePath)

@@ -30,6 +30,9 @@ bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags);
 // Permission bits (the mode's low 12 bits), or nothing when the file does not exist.
 std::optional<mode_t> GetFileMode(const std::string& path);
 bool SetFileMode(const std::string& path, mode_t mode);
+// The process's file mode creation mask, read without changing it (umask(2) can only be read by
+// setting it, which would race with threads creating files meanwhile).
+mode_t ProcessUmask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any
 // file name beside it and unique within this process.
 std::string SiblingTempPath(const std::string& nativePath);
