@@ -218,21 +218,29 @@ TEST_P(ProgramTest, TheRestartedLobbyHoldsNoDescriptorOfTheUpdater)
 
 TEST_P(ConsoleProgramTest, WithoutADisplayEachFileTellsItsProgressOnceAndANeedlessRunSaysSo)
 {
+    // The progress lines of the output, in order.
+    auto progress = [this] {
+        std::vector<std::string> lines;
+        std::istringstream stream(output);
+        for (std::string line; std::getline(stream, line);)
+            if (line.find("  (update: ") != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    };
+    const std::string upToDate = "The installation is up to date.\n";
     Publish("small.txt", "ten bytes!");
     Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
     EXPECT_EQ(Run(), 0);
-    std::vector<std::string> lines;
-    std::istringstream stream(output);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    auto has = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
-    EXPECT_TRUE(has("small.txt  10 B of 10 B  (update: 0%)")) << output;
-    EXPECT_TRUE(has("big.dat  3.0 MB of 3.0 MB  (update: 100%)")) << output;
+    const std::vector<std::string> lines = progress();
+    ASSERT_GE(lines.size(), 2u) << output;
+    EXPECT_EQ(lines.front(), "small.txt  10 B of 10 B  (update: 0%)") << output;
+    EXPECT_EQ(lines.back(), "big.dat  3.0 MB of 3.0 MB  (update: 100%)") << output;
     EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << output;
-    EXPECT_FALSE(has("The installation is up to date.")) << output;
+    EXPECT_EQ(output.find(upToDate), std::string::npos) << output;
 
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output, "The installation is up to date.\n");
+    EXPECT_TRUE(progress().empty()) << output;
+    EXPECT_TRUE(output.starts_with(upToDate)) << output;
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
