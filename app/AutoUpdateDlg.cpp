@@ -110,12 +110,14 @@ bool CAutoUpdateDlg::OnInitDialog()
 void CAutoUpdateDlg::StartUpdate(const std::string& strBaseURL)
 {
     ShowSplash();
-    ManifestTarget target{m_strInstallDir, m_dwTotalSize, m_downloadMgr, m_hWnd, m_pTrust.get()};
+    ManifestTarget target{m_strInstallDir, m_nTotalSize, m_downloadMgr, m_hWnd, m_pTrust.get()};
     if (!QueueUpdate(target, strBaseURL)) {
+        if (target.bUpToDate && m_pConsoleProgress)
+            m_pConsoleProgress->UpToDate();
         OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
         return;
     }
-    ShowDownloadPanel(m_dwTotalSize);
+    ShowDownloadPanel(m_nTotalSize);
     StartDownload(m_downloadMgr);
 }
 
@@ -133,8 +135,11 @@ void CAutoUpdateDlg::OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwPar
             Format("大小 %d KB  已下载 %d KB", static_cast<int>(m_dwFileSize / 1024), static_cast<int>(dwParam1 / 1024)));
         m_progressFile.SetPos(static_cast<int>(dwParam1 / 1024));
         m_progressTotal.SetPos(static_cast<int>(dwParam2 / 1024));
-        if (m_pConsoleProgress)
-            m_pConsoleProgress->Update(lpszText, dwParam1 / 1024, m_dwFileSize / 1024, dwParam2 / 1024, m_dwTotalSize / 1024);
+        if (m_pConsoleProgress) {
+            // The event's parameters hold 32 bits; the manager keeps the whole counts.
+            const CDownloadMgr::Counts& counts = m_downloadMgr.m_counts;
+            m_pConsoleProgress->Update(lpszText, counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize);
+        }
         break;
     case DOWNLOAD_EVENT_RESET:
         m_dwFileSize = 0;
@@ -306,7 +311,7 @@ void CAutoUpdateDlg::ShowSplash()
     UpdateWindow();
 }
 
-void CAutoUpdateDlg::ShowDownloadPanel(std::uint32_t dwTotalSize)
+void CAutoUpdateDlg::ShowDownloadPanel(std::uint64_t nTotalSize)
 {
     m_bSplash = false;
     BuildBackground();
@@ -315,7 +320,7 @@ void CAutoUpdateDlg::ShowDownloadPanel(std::uint32_t dwTotalSize)
                           static_cast<CWnd*>(&m_staticDetail), static_cast<CWnd*>(&m_progressFile),
                           static_cast<CWnd*>(&m_progressTotal)})
         control->ShowWindow(SW_SHOW);
-    m_progressTotal.SetRange32(0, static_cast<int>(dwTotalSize / 1024));
+    m_progressTotal.SetRange32(0, static_cast<int>(nTotalSize / 1024));
     const UINT frameChanged = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED;
     m_progressFile.SetWindowPos(0, 0, 0, 0, frameChanged);
     m_progressTotal.SetWindowPos(0, 0, 0, 0, frameChanged);

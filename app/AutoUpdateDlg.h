@@ -37,7 +37,7 @@ public:
     void ShowSplash();
     // The download panel: the controls shown, the overall bar's range in whole KB, the bars'
     // frames recomputed.
-    void ShowDownloadPanel(std::uint32_t dwTotalSize);
+    void ShowDownloadPanel(std::uint64_t nTotalSize);
 
     CBitmap m_hIcon;
     CSkinProgressCtrl m_progressFile;
@@ -49,7 +49,7 @@ public:
     CDownloadMgr m_downloadMgr;
     std::string m_strInstallDir;
     std::uint32_t m_dwFileSize = 0;
-    std::uint32_t m_dwTotalSize = 0;
+    std::uint64_t m_nTotalSize = 0;
     bool m_bSplash = true;
     std::unique_ptr<CDC> m_pMemDC;
     CBitmap* m_hOldMemBitmap = nullptr;

@@ -3,29 +3,79 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+constexpr const char* kUpToDateLine = "The installation is up to date.";
+
+}  // namespace
+
+std::string ReadableSize(std::uint64_t bytes)
+{
+    if (bytes < 1024)
+        return std::to_string(bytes) + " B";
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    // 1023.95 and more would print as 1024.0.
+    while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string ProgressLine(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize,
+                         std::uint64_t totalDone, std::uint64_t totalSize)
+{
+    std::string line = file + "  " + ReadableSize(fileDone);
+    if (fileSize > 0)
+        line += " of " + ReadableSize(fileSize);
+    if (totalSize > 0) {
+        const std::uint64_t percent = totalDone >= totalSize ? 100 : totalDone * 100 / totalSize;
+        line += "  (update: " + std::to_string(percent) + "%)";
+    }
+    return line;
+}
+
 CConsoleProgress::CConsoleProgress() : m_bTerminal(::isatty(STDERR_FILENO) == 1) {}
 
-void CConsoleProgress::Update(const std::string& file, std::uint32_t fileDoneKB, std::uint32_t fileSizeKB,
-                              std::uint32_t totalDoneKB, std::uint32_t totalSizeKB)
+void CConsoleProgress::Update(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize,
+                              std::uint64_t totalDone, std::uint64_t totalSize)
 {
-    const auto now = std::chrono::steady_clock::now();
+    m_strPending = ProgressLine(file, fileDone, fileSize, totalDone, totalSize);
     const auto interval = m_bTerminal ? std::chrono::milliseconds(100) : std::chrono::milliseconds(500);
-    const bool last = fileSizeKB > 0 && fileDoneKB >= fileSizeKB;
-    if (now - m_lastWrite < interval && !last)
-        return;
-    m_lastWrite = now;
-    unsigned percent = totalSizeKB ? static_cast<unsigned>(100ull * totalDoneKB / totalSizeKB) : 0;
-    if (percent > 100)
-        percent = 100;
-    std::fprintf(stderr, "%s%s %u KB / %u KB  %u%%%s", m_bTerminal ? "\r\033[K" : "", file.c_str(), fileDoneKB,
-                 fileSizeKB, percent, m_bTerminal ? "" : "\n");
-    std::fflush(stderr);
-    m_bLineOpen = m_bTerminal;
+    const bool last = fileSize > 0 && fileDone >= fileSize;
+    if (last || std::chrono::steady_clock::now() - m_lastWrite >= interval)
+        WritePending();
 }
 
 void CConsoleProgress::Finish()
 {
+    if (!m_strPending.empty())
+        WritePending();
     if (m_bLineOpen)
         std::fputc('\n', stderr);
     m_bLineOpen = false;
+    std::fflush(stderr);
+}
+
+void CConsoleProgress::UpToDate()
+{
+    Finish();
+    std::fprintf(stderr, "%s\n", kUpToDateLine);
+    std::fflush(stderr);
+}
+
+void CConsoleProgress::WritePending()
+{
+    if (m_strPending != m_strWritten) {
+        std::fprintf(stderr, "%s%s%s", m_bTerminal ? "\r\033[K" : "", m_strPending.c_str(), m_bTerminal ? "" : "\n");
+        std::fflush(stderr);
+        m_strWritten = m_strPending;
+        m_lastWrite = std::chrono::steady_clock::now();
+        m_bLineOpen = m_bTerminal;
+    }
+    m_strPending.clear();
 }

@@ -31,7 +31,7 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::option
         // Any other answer means the package is there; the worker meets any error page.
         length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
         if (length)
-            target.dwTotalSize = static_cast<std::uint32_t>(*length);
+            target.nTotalSize = *length;
         return true;
     } catch (const CInternetException&) {
         return false;

@@ -71,13 +71,13 @@ fs::path FreshDir(const fs::path& base)
 }
 
 double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const std::string& manifest,
-                          std::uint32_t* pTotal = nullptr)
+                          std::uint64_t* pTotal = nullptr)
 {
     QuietSink sink;
     DownloadOnlyMgr mgr;
     std::string install = installDir.string() + "/";
     mgr.Initialize(&sink, nginx.Url("/update/"), install + "tmp", install);
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ManifestTarget target{install, total, mgr};
     if (!ParseManifest(target, mgr.m_strBaseURL + manifest)) {
         std::fprintf(stderr, "the manifest queued nothing\n");
@@ -90,7 +90,7 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
         }
     });
     if (pTotal)
-        *pTotal = mgr.m_dwTotalDownloaded;
+        *pTotal = mgr.m_counts.nTotalDone;
     return seconds;
 }
 
@@ -133,7 +133,7 @@ int main(int argc, char** argv)
     // 1. One large file.
     double ours = 1e9, oursSha = 1e9, curl = 1e9;
     long peakBefore = PeakKilobytes();
-    std::uint32_t received = 0;
+    std::uint64_t received = 0;
     for (int i = 0; i < kRounds; ++i) {
         fs::path install = FreshDir(work);
         ours = std::min(ours, DownloadWithEngine(nginx, install, "big.xml", &received));
@@ -153,8 +153,8 @@ int main(int argc, char** argv)
                 curl / oursSha);
     std::printf("  peak memory of this process: %ld KiB before the downloads, %ld KiB after (target < 32 MB)\n",
                 peakBefore, peakAfter);
-    if (received != static_cast<std::uint32_t>(kBig))
-        std::printf("  (received %u bytes)\n", received);
+    if (received != static_cast<std::uint64_t>(kBig))
+        std::printf("  (received %llu bytes)\n", static_cast<unsigned long long>(received));
 
     // 2. Many small files over one connection.
     ours = curl = 1e9;
@@ -186,7 +186,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < kRounds; ++i) {
         DownloadOnlyMgr mgr;
         mgr.Initialize(&sink, checkServer.Url("/update/"), install, install);
-        std::uint32_t total = 0;
+        std::uint64_t total = 0;
         ManifestTarget target{install, total, mgr};
         check = std::min(check, Seconds([&] {
             if (ParseManifest(target, mgr.m_strBaseURL + "small.xml"))

@@ -44,7 +44,7 @@ void WriteManifest(const fs::path& path)
 void ParseWithTheProgram(const fs::path& manifest, const std::string& installDir)
 {
     QueueOnlyMgr mgr;
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ManifestTarget target{installDir, total, mgr};
     if (!ParseManifestText(target, ReadWholeFile(manifest)) || mgr.m_arrTasks.size() != kEntries) {
         std::fprintf(stderr, "the parse queued %zu of %d entries\n", mgr.m_arrTasks.size(), kEntries);

@@ -55,7 +55,7 @@ double Median(std::vector<double> values)
 double ManifestStep(const Nginx& nginx, const std::string& installDir, CUpdateTrust* trust)
 {
     QueueOnlyMgr mgr;
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ManifestTarget target{installDir, total, mgr, nullptr, trust};
     bool queued = false;
     double seconds = Seconds([&] { queued = ParseManifest(target, nginx.Url("/update/update.xml")); });

@@ -111,7 +111,7 @@ void CDownloadMgr::RemoveAllTasks()
 
 void StartDownload(CDownloadMgr& downloadMgr)
 {
-    downloadMgr.m_dwTotalDownloaded = 0;
+    downloadMgr.m_counts = {};
     downloadMgr.m_hThread = std::make_unique<CThread>([&downloadMgr] { return DownloadThreadProc(&downloadMgr); });
     downloadMgr.m_hStartEvent->Set();
 }

@@ -2,7 +2,7 @@
 // The download engine: the list of files to fetch, the session that fetches them and the
 // protocol by which the window thread starts, watches and cancels the one worker thread.
 //
-// The window thread initialises the manager, queues every task, resets m_dwTotalDownloaded,
+// The window thread initialises the manager, queues every task, resets m_counts,
 // creates the worker (DownloadThreadProc) and stores it in m_hThread, then sets m_hStartEvent.
 // The worker runs Run, then Install when every file arrived, reporting each step to the sink.
 // To cancel, the window thread sets m_bCancel; m_nLastEvent tells it how far the run has come.
@@ -57,7 +57,13 @@ public:
 
     int m_nNextTaskID = 0;
     std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
-    std::uint32_t m_dwTotalDownloaded = 0;
+    // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
+    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL or DOWNLOAD_EVENT_PROGRESS.
+    struct Counts {
+        std::uint64_t nFileDone = 0;
+        std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
+        std::uint64_t nTotalDone = 0;
+    } m_counts;
     std::atomic<int> m_nLastEvent{0};
     std::vector<std::unique_ptr<tagDownloadTask>> m_arrTasks;
     std::unique_ptr<CThread> m_hThread;
@@ -72,6 +78,8 @@ public:
 private:
     // Sets m_nLastEvent, then tells the sink.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    // Counts `nBytes` more of the file, now `nReceived` long, and tells the sink.
+    void RaiseProgress(std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
     // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer, CBackgroundWriter& writer);
     // A body beyond the size the manifest lists is dropped as soon as it shows.
@@ -97,8 +105,8 @@ void BuildSetAsideNames(const std::string& strInstallDir);
 // Returns whether the last creation succeeded.
 bool CreateDirectoryTree(std::string strPath);
 
-// The owner's start of the worker, in the order the manager relies on: the running byte count
-// reset, the worker created and stored in m_hThread, then the start event set.
+// The owner's start of the worker, in the order the manager relies on: the byte counts reset,
+// the worker created and stored in m_hThread, then the start event set.
 void StartDownload(CDownloadMgr& downloadMgr);
 
 // The worker thread's body: waits for the start event, runs, installs after a complete run and

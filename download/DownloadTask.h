@@ -12,6 +12,7 @@ struct tagExpectedFile {
     std::uint64_t nSize = 0;
     std::string strMd5;     // as the manifest has it; compared as a digest (case and blanks aside)
     std::string strSha256;  // empty when the manifest gives none
+    std::optional<unsigned> nMode;  // the permission bits (within 0777) the installed file gets
 };
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest

@@ -68,6 +68,14 @@ void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEv
     m_pSink->OnDownloadEvent(dwParam1, dwParam2, nEvent, lpszText);
 }
 
+void CDownloadMgr::RaiseProgress(std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
+{
+    m_counts.nFileDone = nReceived;
+    m_counts.nTotalDone += nBytes;
+    const auto low32 = [](std::uint64_t count) { return static_cast<std::uint32_t>(count); };
+    Raise(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
+}
+
 int CDownloadMgr::Run()
 {
     const std::size_t count = m_arrTasks.size();
@@ -126,7 +134,9 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     // start like an error page is taken; a package has only this test.
     if (!task.expected && StartsLikeErrorPage(buffer.data(), used))
         throw NotTheFile{};
-    Raise(0, static_cast<std::uint32_t>(length.value_or(0)), DOWNLOAD_EVENT_TOTAL, name);
+    m_counts.nFileDone = 0;
+    m_counts.nFileSize = length.value_or(0);
+    Raise(0, static_cast<std::uint32_t>(m_counts.nFileSize), DOWNLOAD_EVENT_TOTAL, name);
 
     const std::string path = TempFilePath(m_strTempDir, task, g_bManifestMode == 1);
     CFileException error(0, "");
@@ -146,8 +156,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     };
     std::uint64_t received = used;
     RejectLongerBody(task, received, file, path, writer);
-    m_dwTotalDownloaded += static_cast<std::uint32_t>(used);
-    Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
+    RaiseProgress(received, used, name);
 
     // The body is read to its end; libcurl reports one that ends before its Content-Length.
     while (!m_bCancel) {
@@ -162,8 +171,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
         used += k;
         received += k;
         RejectLongerBody(task, received, file, path, writer);
-        m_dwTotalDownloaded += static_cast<std::uint32_t>(k);
-        Raise(static_cast<std::uint32_t>(received), m_dwTotalDownloaded, DOWNLOAD_EVENT_PROGRESS, name);
+        RaiseProgress(received, k, name);
     }
     // The last piece is written here: for the many small files that are all last piece, a hand-over
     // to the second thread would cost more than it saves.

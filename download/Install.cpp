@@ -136,5 +136,9 @@ void CDownloadMgr::InstallFile(const tagDownloadTask& task, const std::string& o
     } else {
         destination = m_strInstallDir + "\\" + task.szFile;
     }
-    MoveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    // A mode the manifest gives is the file's, whatever it replaced; the umask limits it as it
+    // limits every file this process creates.
+    if (MoveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) && task.expected &&
+        task.expected->nMode)
+        SetFileMode(destination, *task.expected->nMode & ~FileCreationMask() & 0777);
 }

@@ -31,7 +31,7 @@ const std::string& InstallDir()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     QueueOnlyMgr mgr;
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ManifestTarget target{InstallDir(), total, mgr};
     bool queued = ParseManifestText(target, std::string(reinterpret_cast<const char*>(data), size));
     if (queued && mgr.m_arrTasks.empty())

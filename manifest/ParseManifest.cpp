@@ -60,6 +60,22 @@ std::uint32_t ParseFileSize(std::string_view text)
     return static_cast<std::uint32_t>(value);
 }
 
+// The permission bits of a "mode" attribute: octal digits up to 777. Any other value is passed
+// over, and said: the file is installed as if its entry had none.
+std::optional<unsigned> ParseMode(const std::string& filename, const std::optional<std::string>& text)
+{
+    if (!text)
+        return std::nullopt;
+    unsigned mode = 0;
+    bool valid = !text->empty();
+    for (char c : *text)
+        valid = valid && c >= '0' && c <= '7' && (mode = mode * 8 + static_cast<unsigned>(c - '0')) <= 0777;
+    if (valid)
+        return mode;
+    LogLine(filename + ": the mode \"" + *text + "\" is not octal permission bits up to 777 and is ignored");
+    return std::nullopt;
+}
+
 bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest)
 {
     if (!PathFileExists(strLocalPath))
@@ -110,7 +126,8 @@ std::optional<ChangedFile> CheckEntry(const ManifestTarget& target, const CXmlAt
         throw ManifestRejected{};
     if (filename == "Reg.Local" || !NeedsDownload(target.strInstallDir + filename, md5))
         return std::nullopt;
-    return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or("")}};
+    std::optional<unsigned> mode = ParseMode(filename, file.Get("mode"));
+    return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), mode}};
 }
 
 // The entries are checked as the text streams by; they are queued only once the whole text has
@@ -132,11 +149,12 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
     if (!wellFormed)
         return false;
     for (ChangedFile& file : changed) {
-        target.dwTotalSize += static_cast<std::uint32_t>(file.expected.nSize);
+        target.nTotalSize += file.expected.nSize;
         target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
     if (stopped)
         throw ManifestRejected{};
+    target.bUpToDate = changed.empty();
     return !changed.empty();
 }
 

@@ -15,10 +15,11 @@ struct TrustRefusal;
 // download size and its download manager; the window owns the message box.
 struct ManifestTarget {
     const std::string& strInstallDir;
-    std::uint32_t& dwTotalSize;
+    std::uint64_t& nTotalSize;
     CDownloadMgr& downloadMgr;
     HWND hOwner = nullptr;
     CUpdateTrust* pTrust = nullptr;  // with keys: the manifest must be signed
+    bool bUpToDate = false;          // set when the whole manifest was read and nothing differs
 };
 
 // True when at least one file was queued, each with what the manifest says it is. False when nothing needs downloading or the manifest

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -215,11 +216,31 @@ TEST_P(ProgramTest, TheRestartedLobbyHoldsNoDescriptorOfTheUpdater)
     EXPECT_TRUE(standard.contains(1) && standard.contains(2)) << ReadWholeFile(listing);
 }
 
-TEST_P(ConsoleProgramTest, WithoutADisplayProgressGoesToStandardError)
+TEST_P(ConsoleProgramTest, WithoutADisplayEachFileTellsItsProgressOnceAndANeedlessRunSaysSo)
 {
+    // The progress lines of the output, in order.
+    auto progress = [this] {
+        std::vector<std::string> lines;
+        std::istringstream stream(output);
+        for (std::string line; std::getline(stream, line);)
+            if (line.find("  (update: ") != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    };
+    const std::string upToDate = "The installation is up to date.\n";
+    Publish("small.txt", "ten bytes!");
     Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
     EXPECT_EQ(Run(), 0);
-    EXPECT_NE(output.find("big.dat 3072 KB / 3072 KB  100%"), std::string::npos) << output;
+    const std::vector<std::string> lines = progress();
+    ASSERT_GE(lines.size(), 2u) << output;
+    EXPECT_EQ(lines.front(), "small.txt  10 B of 10 B  (update: 0%)") << output;
+    EXPECT_EQ(lines.back(), "big.dat  3.0 MB of 3.0 MB  (update: 100%)") << output;
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << output;
+    EXPECT_EQ(output.find(upToDate), std::string::npos) << output;
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(progress().empty()) << output;
+    EXPECT_TRUE(output.starts_with(upToDate)) << output;
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)

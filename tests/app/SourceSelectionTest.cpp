@@ -39,7 +39,7 @@ protected:
     TestServer server;
     TempDir install;
     std::string installDir = install.Dir();
-    std::uint32_t totalSize = 0;
+    std::uint64_t totalSize = 0;
     CDownloadMgr mgr;
 };
 

@@ -100,7 +100,7 @@ TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
     };
     EXPECT_EQ(log.Events(), expected);
     EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_INSTALLING);
-    EXPECT_EQ(mgr.m_dwTotalDownloaded, 28192u);
+    EXPECT_EQ(mgr.m_counts.nTotalDone, 28192u);
     EXPECT_TRUE(mgr.m_arrTasks[0]->bDownloaded && mgr.m_arrTasks[1]->bDownloaded);
 }
 

@@ -67,14 +67,14 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EventLog log;
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
-    std::uint32_t totalSize = 0;
+    std::uint64_t totalSize = 0;
     ASSERT_TRUE(mgr.Initialize(&log, nginx.Url("/update"), install.Dir() + "tmp", installDir));
     ManifestTarget target{installDir, totalSize, mgr};
     ASSERT_TRUE(ParseManifest(target, mgr.m_strBaseURL + "update.xml"));
     ASSERT_EQ(mgr.m_arrTasks.size(), 3u);
     EXPECT_EQ(totalSize, 10u + 200000u + 25u);
 
-    mgr.m_dwTotalDownloaded = 0;
+    mgr.m_counts = {};
     mgr.m_hThread = std::make_unique<CThread>([&] { return DownloadThreadProc(&mgr); });
     mgr.m_hStartEvent->Set();
     ASSERT_TRUE(mgr.m_hThread->WaitFor(std::chrono::seconds(20)));
@@ -84,7 +84,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/data_map_town.dat.dtm"), big);
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/新 地图.dat.dtm"), "chinese name with a blank");
-    EXPECT_EQ(mgr.m_dwTotalDownloaded, totalSize);
+    EXPECT_EQ(mgr.m_counts.nTotalDone, totalSize);
 
     // Per file: begin, total, one progress per 8 KiB block, stored; then installing.
     std::vector<int> expected;

@@ -109,11 +109,11 @@ TEST_F(VerifiedDownloadTest, AFileIsKeptOnlyWhenItsSizeAndDigestsAreTheManifests
         tagExpectedFile expected;
         bool kept;
     } cases[] = {
-        {"digests as published", {30000, Md5(body), Sha256(body)}, true},
-        {"the MD5 in capitals with blanks around it", {30000, " " + upper + "\n", ""}, true},
-        {"another MD5", {30000, Md5(body + "x"), ""}, false},
-        {"another SHA-256", {30000, Md5(body), Sha256(body + "x")}, false},
-        {"a larger size", {30001, Md5(body), ""}, false},
+        {"digests as published", {30000, Md5(body), Sha256(body), {}}, true},
+        {"the MD5 in capitals with blanks around it", {30000, " " + upper + "\n", "", {}}, true},
+        {"another MD5", {30000, Md5(body + "x"), "", {}}, false},
+        {"another SHA-256", {30000, Md5(body), Sha256(body + "x"), {}}, false},
+        {"a larger size", {30001, Md5(body), "", {}}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,7 +136,7 @@ TEST_F(VerifiedDownloadTest, ABodyLongerThanTheManifestSaysIsDroppedOneByteBeyon
             return sink.write(chunk.data(), chunk.size());
         });
     });
-    EXPECT_EQ(Fetch(tagExpectedFile{1000, Md5(std::string(1000, 'z')), ""}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{1000, Md5(std::string(1000, 'z')), "", {}}), 1);
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 1000u);
     EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
@@ -159,7 +159,7 @@ TEST_F(VerifiedDownloadTest, ALongerBodyWithItsLengthIsDroppedToo)
 {
     const std::string body(50000, 'l');
     Serve(body);
-    EXPECT_EQ(Fetch(tagExpectedFile{20000, Md5(body.substr(0, 20000)), ""}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{20000, Md5(body.substr(0, 20000)), "", {}}), 1);
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 20000u);
 }
@@ -168,14 +168,14 @@ TEST_F(VerifiedDownloadTest, ARealFileThatStartsLikeAnErrorPageIsTheFile)
 {
     const std::string help = "<html><body>How to play: ...</body></html>";
     Serve(help);
-    EXPECT_EQ(Fetch(tagExpectedFile{help.size(), Md5(help), ""}), 0);
+    EXPECT_EQ(Fetch(tagExpectedFile{help.size(), Md5(help), "", {}}), 0);
     EXPECT_EQ(Stored(), help);
 }
 
 TEST_F(VerifiedDownloadTest, AnErrorPageInPlaceOfAFileStillFails)
 {
     Serve("<html><body>Service unavailable</body></html>");
-    EXPECT_EQ(Fetch(tagExpectedFile{12, Md5("the real one"), ""}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{12, Md5("the real one"), "", {}}), 1);
     EXPECT_FALSE(AnythingStored());
     EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
 }
@@ -195,7 +195,7 @@ TEST_F(VerifiedDownloadTest, ABodyCompressedWithoutBeingAskedIsStoredDecoded)
     for (int i = 0; i < 5000; ++i)
         text += "line " + std::to_string(i) + " of a text that compresses well\n";
     Serve(Gzip(text), "gzip");
-    EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text)}), 0);
+    EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text), {}}), 0);
     EXPECT_EQ(Stored(), text);
     EXPECT_EQ(log.Events()[1], (RecordedEvent{0, static_cast<std::uint32_t>(text.size()), DOWNLOAD_EVENT_TOTAL, "a.dat"}));
 }
@@ -215,7 +215,7 @@ TEST_F(VerifiedDownloadTest, AHugelyCompressedBodyIsDecodedAsItIsReadInLittleMem
     const std::string zeros(80 << 20, '\0');  // 80 MB that pack into 80 KB
     Serve(Gzip(zeros), "gzip");
     const long before = PeakKilobytes();
-    EXPECT_EQ(Fetch(tagExpectedFile{zeros.size(), Md5(zeros), ""}), 0) << log.Last();
+    EXPECT_EQ(Fetch(tagExpectedFile{zeros.size(), Md5(zeros), "", {}}), 0) << log.Last();
     EXPECT_LT(PeakKilobytes() - before, 16 * 1024);
     EXPECT_EQ(std::filesystem::file_size(install.Path() / "tmp/a.dat.dtm"), zeros.size());
 }
@@ -237,7 +237,7 @@ TEST_F(VerifiedDownloadTest, CompressedBodiesInMembersDamagedOrUnknown)
         SCOPED_TRACE(c.what);
         OneDownload fresh;
         fresh.Serve(c.body, c.encoding);
-        EXPECT_EQ(fresh.Fetch(tagExpectedFile{text.size(), Md5(text), ""}), c.kept ? 0 : 1);
+        EXPECT_EQ(fresh.Fetch(tagExpectedFile{text.size(), Md5(text), "", {}}), c.kept ? 0 : 1);
         EXPECT_EQ(fresh.AnythingStored() && fresh.Stored() == text, c.kept);
     }
 }
@@ -279,7 +279,7 @@ TEST_F(VerifiedDownloadTest, ANewCopyOfTheRunningProgramMustBeAProgramForThisMac
         EventLog events;
         DownloadOnlyMgr downloads;
         downloads.Initialize(&events, other.Url("/update/"), dir.Dir() + "tmp", dir.Dir());
-        downloads.AddTask(ownName.c_str(), tagExpectedFile{body.size(), Md5(body), ""});
+        downloads.AddTask(ownName.c_str(), tagExpectedFile{body.size(), Md5(body), "", {}});
         EXPECT_EQ(downloads.Run(), kept ? 0 : 1);
         EXPECT_EQ(PathFileExists(dir.Dir() + "tmp/" + ownName + ".dtm"), kept);
     }

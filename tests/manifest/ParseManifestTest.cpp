@@ -60,7 +60,7 @@ protected:
     int status = 200;
     TempDir install;
     std::string installDir = install.Dir();
-    std::uint32_t totalSize = 0;
+    std::uint64_t totalSize = 0;
     QueueOnlyMgr mgr;
     std::string messages;
 };

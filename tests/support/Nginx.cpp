@@ -26,7 +26,8 @@ std::string NginxBinary()
     return {};
 }
 
-Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig, int port)
+Nginx::Nginx(const std::string& strRoot, const std::string& strExtraConfig, int port, std::optional<NginxTls> tls)
+    : m_tls(std::move(tls))
 {
     const std::string binary = NginxBinary();
     if (binary.empty())
@@ -53,6 +54,8 @@ Nginx::~Nginx()
 void Nginx::WriteConfig(const std::string& strRoot, const std::string& strExtraConfig) const
 {
     const std::string prefix = m_prefix.Dir();
+    const std::string tls =
+        m_tls ? "    ssl_certificate " + m_tls->certificate + ";\n    ssl_certificate_key " + m_tls->key + ";\n" : "";
     std::ofstream(prefix + "nginx.conf")
         << "daemon off;\n"
            "master_process off;\n"
@@ -72,7 +75,8 @@ void Nginx::WriteConfig(const std::string& strRoot, const std::string& strExtraC
            "  sendfile on;\n"
            "  tcp_nopush on;\n"
            "  server {\n"
-           "    listen 127.0.0.1:" << m_nPort << ";\n"
+           "    listen 127.0.0.1:" << m_nPort << (m_tls ? " ssl" : "") << ";\n"
+           << tls <<
            "    root " << strRoot << ";\n"
            << strExtraConfig <<
            "  }\n"
@@ -139,7 +143,7 @@ void Nginx::Stop()
 
 std::string Nginx::Url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
+    return (m_tls ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(m_nPort) + path;
 }
 
 int Nginx::RequestCount() const

@@ -1,20 +1,28 @@
 #pragma once
-// nginx serving a directory on 127.0.0.1 with a free port, started with its own configuration,
-// logs and temporary paths in a scratch directory, and stopped when the object goes. The
-// constructor returns once nginx listens.
+// nginx serving a directory on 127.0.0.1 with a free port, over HTTP or HTTPS, started with its
+// own configuration, logs and temporary paths in a scratch directory, and stopped when the object
+// goes. The constructor returns once nginx listens.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 #include "tests/support/TempDir.h"
 
+// A server certificate and its key (PEM files): nginx then speaks HTTPS.
+struct NginxTls {
+    std::string certificate;
+    std::string key;
+};
+
 class Nginx {
 public:
     // Throws std::runtime_error when nginx is missing or does not come up. Port 0: a free one;
     // a port given is waited for while another program holds it (a restart on the same port).
-    explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "", int port = 0);
+    explicit Nginx(const std::string& strRoot, const std::string& strExtraConfig = "", int port = 0,
+                   std::optional<NginxTls> tls = std::nullopt);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
@@ -37,6 +45,7 @@ private:
     void Stop();
 
     TempDir m_prefix;
+    std::optional<NginxTls> m_tls;
     int m_nPort = 0;
     pid_t m_pid = -1;
 };

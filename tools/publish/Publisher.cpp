@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -196,6 +197,7 @@ PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::v
 {
     PublishedFile file;
     file.name = source.name;
+    file.mode = static_cast<unsigned>(fs::status(source.path).permissions() & fs::perms::mask) & 0777;
     const fs::path target = updateDir / source.rel;
     std::error_code error;
     const std::uint64_t sourceSize = fs::file_size(source.path);
@@ -224,6 +226,16 @@ std::string XmlAttribute(const std::string& text)
         }
     }
     return escaped;
+}
+
+// " mode=\"755\"" for a file that any execute bit marks as a program; nothing for the others.
+std::string ModeAttribute(unsigned mode)
+{
+    if (!(mode & 0111))
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, " mode=\"%o\"", mode & 0777);
+    return text;
 }
 
 void WriteText(const fs::path& path, const std::string& text)
@@ -297,7 +309,7 @@ std::string ManifestText(const std::vector<PublishedFile>& files, const std::str
     for (const PublishedFile& file : files)
         text += "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" + std::to_string(file.size) +
                 "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" + file.md5 + "\" sha256=\"" + file.sha256 +
-                "\"/>\n";
+                "\"" + ModeAttribute(file.mode) + "/>\n";
     return text + "  </filelist>\n</manifest>\n";
 }
 

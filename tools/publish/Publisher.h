@@ -33,6 +33,7 @@ struct PublishedFile {
     std::uint64_t size = 0;
     std::string md5;
     std::string sha256;
+    unsigned mode = 0;     // the build file's permission bits
     bool written = false;  // false: the tree already held the same file
 };
 
@@ -46,5 +47,6 @@ using PublishProgress = std::function<void(std::size_t done, std::size_t total, 
 
 PublishResult Publish(const PublishOptions& options, const PublishProgress& progress = {});
 
-// The manifest text for the files, as the updater reads it.
+// The manifest text for the files, as the updater reads it. A file with an execute bit gets its
+// permission bits in a "mode" attribute, so that it arrives executable.
 std::string ManifestText(const std::vector<PublishedFile>& files, const std::string& version);
