@@ -6,7 +6,6 @@
 #include "app/SourceSelection.h"
 #include "app/Startup.h"
 #include "download/Globals.h"
-#include "manifest/ParseManifest.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"

@@ -1,5 +1,6 @@
 #include "app/SourceSelection.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "download/DownloadMgr.h"
@@ -9,6 +10,7 @@
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
+#include "platform/MessageBox.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
 #include "trust/UpdateTrust.h"
@@ -63,7 +65,32 @@ bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const s
     return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
 }
 
+// Queues what the manifest found (the files before an entry that ended it too) and tells the
+// player why it could not be used.
+bool QueueFindings(ManifestTarget& target, ManifestFindings& findings)
+{
+    for (ChangedFile& file : findings.files) {
+        target.nTotalSize += file.expected.nSize;
+        target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
+    }
+    target.bUpToDate = findings.bUpToDate;
+    if (findings.nErrorLine) {
+        char text[32];
+        std::snprintf(text, sizeof text, "Error line:%d\n", findings.nErrorLine);
+        MessageBox(target.hOwner, text, "提示", MB_OK | MB_ICONEXCLAMATION);
+    } else if (!findings.strMessage.empty()) {
+        MessageBox(target.hOwner, findings.strMessage.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
+    }
+    return findings.bFetch;
+}
+
 }  // namespace
+
+void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
+{
+    LogLine(refusal.strDetail);
+    MessageBox(hOwner, refusal.strSentence.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
+}
 
 bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
 {
@@ -75,5 +102,6 @@ bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
             return QueuePackage(target, package, url, length);
         g_bManifestMode = 1;
     }
-    return ParseManifest(target, strBaseURL + EncodeUrlPath(g_strManifestName));
+    ManifestFindings findings = ParseManifest(target.strInstallDir, strBaseURL + EncodeUrlPath(g_strManifestName), target.pTrust);
+    return QueueFindings(target, findings);
 }

@@ -22,7 +22,7 @@
 #include "bench/BenchSupport.h"
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "manifest/ParseManifest.h"
 #include "tests/support/Nginx.h"
@@ -77,12 +77,13 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
     DownloadOnlyMgr mgr;
     std::string install = installDir.string() + "/";
     mgr.Initialize(&sink, nginx.Url("/update/"), install + "tmp", install);
-    std::uint64_t total = 0;
-    ManifestTarget target{install, total, mgr};
-    if (!ParseManifest(target, mgr.m_strBaseURL + manifest)) {
-        std::fprintf(stderr, "the manifest queued nothing\n");
+    ManifestFindings findings = ParseManifest(install, mgr.m_strBaseURL + manifest);
+    if (!findings.bFetch) {
+        std::fprintf(stderr, "the manifest lists nothing to fetch\n");
         std::exit(1);
     }
+    for (ChangedFile& file : findings.files)
+        mgr.AddTask(file.strName.c_str(), std::move(file.expected));
     double seconds = Seconds([&] {
         if (mgr.Run() != 0) {
             std::fprintf(stderr, "the download failed\n");
@@ -186,10 +187,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < kRounds; ++i) {
         DownloadOnlyMgr mgr;
         mgr.Initialize(&sink, checkServer.Url("/update/"), install, install);
-        std::uint64_t total = 0;
-        ManifestTarget target{install, total, mgr};
         check = std::min(check, Seconds([&] {
-            if (ParseManifest(target, mgr.m_strBaseURL + "small.xml"))
+            if (ParseManifest(install, mgr.m_strBaseURL + "small.xml").bFetch)
                 std::printf("  unexpected: files were queued\n");
         }));
         md5sum = std::min(md5sum, Seconds([&] {

@@ -1,6 +1,6 @@
 // The manifest step's parse against xmllint, measured in the same run: a manifest of 100,000
-// entries, none of them installed, read from disk and parsed by ParseManifestText (which queues
-// every entry), against `xmllint --noout` reading and parsing the same file; and the memory the
+// entries, none of them installed, read from disk and parsed by ParseManifestText (which lists
+// every entry as one to fetch), against `xmllint --noout` reading and parsing the same file; and the memory the
 // parse takes at its peak.
 //
 //   manifest_bench [scratch directory]   (default: ./manifest-bench-data)
@@ -13,7 +13,6 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
-#include "download/DownloadMgr.h"
 #include "manifest/ParseManifest.h"
 #include "tests/support/TempDir.h"
 
@@ -25,11 +24,6 @@ constexpr int kEntries = 100000;
 constexpr int kRounds = 5;
 
 // Only the queue is measured: nothing is downloaded or installed.
-class QueueOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
-
 void WriteManifest(const fs::path& path)
 {
     std::ofstream out(path);
@@ -43,11 +37,9 @@ void WriteManifest(const fs::path& path)
 // Reads and parses the manifest into a fresh queue; a parse that misses an entry ends the bench.
 void ParseWithTheProgram(const fs::path& manifest, const std::string& installDir)
 {
-    QueueOnlyMgr mgr;
-    std::uint64_t total = 0;
-    ManifestTarget target{installDir, total, mgr};
-    if (!ParseManifestText(target, ReadWholeFile(manifest)) || mgr.m_arrTasks.size() != kEntries) {
-        std::fprintf(stderr, "the parse queued %zu of %d entries\n", mgr.m_arrTasks.size(), kEntries);
+    const ManifestFindings findings = ParseManifestText(installDir, ReadWholeFile(manifest));
+    if (!findings.bFetch || findings.files.size() != kEntries) {
+        std::fprintf(stderr, "the parse found %zu of %d entries\n", findings.files.size(), kEntries);
         std::exit(1);
     }
 }

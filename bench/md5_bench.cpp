@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "download/DownloadMgr.h"
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "tests/support/Nginx.h"
@@ -28,11 +27,6 @@ namespace {
 
 constexpr int kEntries = 10000;
 constexpr int kRounds = 21;
-
-class QueueOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
 
 void WriteManifest(const fs::path& path)
 {
@@ -54,13 +48,10 @@ double Median(std::vector<double> values)
 // The manifest step as a run takes it; every entry is queued (nothing is installed).
 double ManifestStep(const Nginx& nginx, const std::string& installDir, CUpdateTrust* trust)
 {
-    QueueOnlyMgr mgr;
-    std::uint64_t total = 0;
-    ManifestTarget target{installDir, total, mgr, nullptr, trust};
-    bool queued = false;
-    double seconds = Seconds([&] { queued = ParseManifest(target, nginx.Url("/update/update.xml")); });
-    if (!queued || mgr.m_arrTasks.size() != kEntries) {
-        std::fprintf(stderr, "the manifest step queued %zu of %d entries\n", mgr.m_arrTasks.size(), kEntries);
+    ManifestFindings findings;
+    double seconds = Seconds([&] { findings = ParseManifest(installDir, nginx.Url("/update/update.xml"), trust); });
+    if (!findings.bFetch || findings.files.size() != kEntries) {
+        std::fprintf(stderr, "the manifest step found %zu of %d entries\n", findings.files.size(), kEntries);
         std::exit(1);
     }
     return seconds;

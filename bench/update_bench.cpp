@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "bench/BenchSupport.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/Xvfb.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "download/DownloadTask.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 
 class CDownloadDigests {

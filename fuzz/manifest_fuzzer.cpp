@@ -6,16 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/DownloadMgr.h"
 #include "manifest/ParseManifest.h"
 #include "platform/Path.h"
 
 namespace {
-
-class QueueOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
 
 const std::string& InstallDir()
 {
@@ -30,14 +24,11 @@ const std::string& InstallDir()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    QueueOnlyMgr mgr;
-    std::uint64_t total = 0;
-    ManifestTarget target{InstallDir(), total, mgr};
-    bool queued = ParseManifestText(target, std::string(reinterpret_cast<const char*>(data), size));
-    if (queued && mgr.m_arrTasks.empty())
-        std::abort();  // a true result promises queued files
-    for (const auto& task : mgr.m_arrTasks)
-        if (!IsContainedRelativePath(task->szName))
-            std::abort();  // nothing outside the installation directory is ever queued
+    const ManifestFindings findings = ParseManifestText(InstallDir(), std::string(reinterpret_cast<const char*>(data), size));
+    if (findings.bFetch && findings.files.empty())
+        std::abort();  // files to fetch are listed
+    for (const ChangedFile& file : findings.files)
+        if (!IsContainedRelativePath(file.strName))
+            std::abort();  // nothing outside the installation directory is ever listed
     return 0;
 }

@@ -7,14 +7,12 @@
 #include <optional>
 #include <string_view>
 
-#include "download/DownloadMgr.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "download/UpdateSession.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
-#include "platform/MessageBox.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
 #include "platform/XmlReader.h"
@@ -26,7 +24,7 @@ namespace {
 constexpr std::string_view kPageNotFoundGbk = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3";
 constexpr std::string_view kPageNotFoundUtf8 = "无法找到该页";
 
-// Ends the parse with a message box showing its number.
+// Ends the parse with a number for the player.
 struct ManifestError {
     int nLine;
 };
@@ -108,15 +106,9 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
-// A file the manifest lists that must be downloaded.
-struct ChangedFile {
-    std::string strName;
-    tagExpectedFile expected;
-};
-
 // The entry's file when it must be downloaded. Throws ManifestRejected when the entry cannot be
 // used; "Reg.Local" is passed over.
-std::optional<ChangedFile> CheckEntry(const ManifestTarget& target, const CXmlAttributes& file)
+std::optional<ChangedFile> CheckEntry(const std::string& strInstallDir, const CXmlAttributes& file)
 {
     std::string filename = ReadAttribute(file, "filename");
     std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
@@ -124,15 +116,15 @@ std::optional<ChangedFile> CheckEntry(const ManifestTarget& target, const CXmlAt
     std::string md5 = ReadAttribute(file, "md5");
     if (!IsContainedRelativePath(filename))
         throw ManifestRejected{};
-    if (filename == "Reg.Local" || !NeedsDownload(target.strInstallDir + filename, md5))
+    if (filename == "Reg.Local" || !NeedsDownload(strInstallDir + filename, md5))
         return std::nullopt;
     std::optional<unsigned> mode = ParseMode(filename, file.Get("mode"));
     return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), mode}};
 }
 
-// The entries are checked as the text streams by; they are queued only once the whole text has
+// The entries are checked as the text streams by; they are listed only once the whole text has
 // proved well-formed, as a document that is not lists nothing at all.
-bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
+void FindChangedFiles(const std::string& strInstallDir, const std::string& text, ManifestFindings& findings)
 {
     std::vector<ChangedFile> changed;
     bool stopped = false;  // an entry that cannot be used ends the list there
@@ -140,52 +132,46 @@ bool QueueChangedFiles(ManifestTarget& target, const std::string& text)
         if (stopped)
             return;
         try {
-            if (std::optional<ChangedFile> entry = CheckEntry(target, file))
+            if (std::optional<ChangedFile> entry = CheckEntry(strInstallDir, file))
                 changed.push_back(std::move(*entry));
         } catch (const ManifestRejected&) {
             stopped = true;
         }
     });
     if (!wellFormed)
-        return false;
-    for (ChangedFile& file : changed) {
-        target.nTotalSize += file.expected.nSize;
-        target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
-    }
+        return;
+    for (const ChangedFile& file : changed)
+        findings.nTotalSize += file.expected.nSize;
+    findings.files = std::move(changed);
     if (stopped)
-        throw ManifestRejected{};
-    target.bUpToDate = changed.empty();
-    return !changed.empty();
+        return;
+    findings.bUpToDate = findings.files.empty();
+    findings.bFetch = !findings.files.empty();
 }
 
-void ShowErrorLine(HWND hOwner, int nLine)
+// Runs a step of the parse; a number that ends it is kept for the player.
+ManifestFindings Guarded(const std::function<void(ManifestFindings&)>& step)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "Error line:%d\n", nLine);
-    MessageBox(hOwner, text, "提示", MB_OK | MB_ICONEXCLAMATION);
-}
-
-// Runs a step of the parse; its failures end it as they should: a number in a box, or silently.
-bool Guarded(ManifestTarget& target, const std::function<bool()>& step)
-{
+    ManifestFindings findings;
     try {
-        return step();
+        step(findings);
     } catch (const ManifestError& error) {
-        ShowErrorLine(target.hOwner, error.nLine);
-    } catch (const ManifestRejected&) {
+        findings.nErrorLine = error.nLine;
     }
-    return false;
+    return findings;
+}
+
+ManifestFindings Refused(const TrustRefusal& refusal)
+{
+    LogLine(refusal.strDetail);
+    ManifestFindings findings;
+    findings.strMessage = refusal.strSentence;
+    return findings;
 }
 
 }  // namespace
 
-void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
-{
-    LogLine(refusal.strDetail);
-    MessageBox(hOwner, refusal.strSentence.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
-}
-
-bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
+ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust)
 {
     std::string text;
     // The manifest and its signature come over one connection.
@@ -196,18 +182,19 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
     }
     std::string status;
     if (int result = session ? ReadUrlText(strUrl, text, session.get(), &status) : 499) {
+        ManifestFindings findings;
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
-            MessageBox(target.hOwner, "更新清单过大，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
+            findings.strMessage = "更新清单过大，已停止更新。";
         } else if (result == kTextCutShort) {
             // Part of a manifest lists part of an update: it is never used.
-            MessageBox(target.hOwner, "更新清单没有完整下载，已停止更新。", "提示", MB_OK | MB_ICONEXCLAMATION);
+            findings.strMessage = "更新清单没有完整下载，已停止更新。";
         } else {
-            ShowErrorLine(target.hOwner, result);
+            findings.nErrorLine = result;
         }
-        return false;
+        return findings;
     }
-    return Guarded(target, [&] {
+    return Guarded([&](ManifestFindings& findings) {
         // An error page instead of the manifest (a site that moved, a server's own 404 page)
         // means what the Chinese page-not-found text means: the server has no update here.
         if (std::atoi(status.c_str()) >= 400) {
@@ -215,19 +202,19 @@ bool ParseManifest(ManifestTarget& target, const std::string& strUrl)
             throw ManifestError{546};
         }
         CheckPageFound(text);
-        if (target.pTrust && target.pTrust->Enabled())
-            if (std::optional<TrustRefusal> refusal = CheckSignature(*target.pTrust, strUrl, text, session.get())) {
-                ShowTrustRefusal(target.hOwner, *refusal);
-                return false;
+        if (pTrust && pTrust->Enabled())
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*pTrust, strUrl, text, session.get())) {
+                findings = Refused(*refusal);
+                return;
             }
-        return QueueChangedFiles(target, text);
+        FindChangedFiles(strInstallDir, text, findings);
     });
 }
 
-bool ParseManifestText(ManifestTarget& target, const std::string& strText)
+ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText)
 {
-    return Guarded(target, [&] {
+    return Guarded([&](ManifestFindings& findings) {
         CheckPageFound(strText);
-        return QueueChangedFiles(target, strText);
+        FindChangedFiles(strInstallDir, strText, findings);
     });
 }

@@ -1,34 +1,37 @@
 #pragma once
-// The manifest step of a manifest update: fetches the XML manifest, compares every listed file
-// with the installed copy by its MD5 digest and queues those that are missing or differ.
+// The manifest step of a manifest update: fetches the XML manifest and compares every listed
+// file with the installed copy by its MD5 digest. It says what it found — the files that are
+// missing or differ, or why the manifest cannot be used — and leaves queueing them and telling
+// the player to the run.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "platform/Window.h"
+#include "download/DownloadTask.h"
 
-class CDownloadMgr;
 class CUpdateTrust;
-struct TrustRefusal;
 
-// What the manifest step works on: the update window's installation directory, its total
-// download size and its download manager; the window owns the message box.
-struct ManifestTarget {
-    const std::string& strInstallDir;
-    std::uint64_t& nTotalSize;
-    CDownloadMgr& downloadMgr;
-    HWND hOwner = nullptr;
-    CUpdateTrust* pTrust = nullptr;  // with keys: the manifest must be signed
-    bool bUpToDate = false;          // set when the whole manifest was read and nothing differs
+// A file the manifest lists that must be downloaded.
+struct ChangedFile {
+    std::string strName;
+    tagExpectedFile expected;
 };
 
-// True when at least one file was queued, each with what the manifest says it is. False when nothing needs downloading or the manifest
-// cannot be used; files queued before a failure stay queued. A failure to reach the server or a
-// page-not-found answer shows one message box, and so do a manifest beyond its size limit and a
-// signature refused; every other failure is silent.
-bool ParseManifest(ManifestTarget& target, const std::string& strUrl);
-// The same for a manifest text already fetched.
-bool ParseManifestText(ManifestTarget& target, const std::string& strText);
+struct ManifestFindings {
+    // In document order. An entry that cannot be used ends the list: the files before it stay.
+    std::vector<ChangedFile> files;
+    std::uint64_t nTotalSize = 0;  // of the files
+    bool bFetch = false;           // the whole manifest was usable and lists files to fetch
+    bool bUpToDate = false;        // the whole manifest was usable and nothing differs
+    // Why the manifest cannot be used, for the player: a number shown as "Error line:%d" (0 for
+    // none), or a sentence. Every other failure is silent.
+    int nErrorLine = 0;
+    std::string strMessage;
+};
 
-// Tells the player in one sentence why a signed file was refused; the particulars go to the log.
-void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal);
+// Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) and
+// compares its files with those under strInstallDir.
+ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust = nullptr);
+// The same for a manifest text already fetched (no signature).
+ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText);

@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"

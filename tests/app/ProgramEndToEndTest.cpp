@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"

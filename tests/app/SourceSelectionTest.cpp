@@ -4,7 +4,6 @@
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
 #include "manifest/PackageName.h"
-#include "manifest/ParseManifest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 

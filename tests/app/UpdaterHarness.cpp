@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 
 extern char** environ;
 

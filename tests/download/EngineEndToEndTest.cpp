@@ -5,7 +5,7 @@
 
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "manifest/ParseManifest.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
@@ -67,12 +67,13 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EventLog log;
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
-    std::uint64_t totalSize = 0;
     ASSERT_TRUE(mgr.Initialize(&log, nginx.Url("/update"), install.Dir() + "tmp", installDir));
-    ManifestTarget target{installDir, totalSize, mgr};
-    ASSERT_TRUE(ParseManifest(target, mgr.m_strBaseURL + "update.xml"));
-    ASSERT_EQ(mgr.m_arrTasks.size(), 3u);
-    EXPECT_EQ(totalSize, 10u + 200000u + 25u);
+    ManifestFindings findings = ParseManifest(installDir, mgr.m_strBaseURL + "update.xml");
+    ASSERT_TRUE(findings.bFetch);
+    ASSERT_EQ(findings.files.size(), 3u);
+    EXPECT_EQ(findings.nTotalSize, 10u + 200000u + 25u);
+    for (ChangedFile& file : findings.files)
+        mgr.AddTask(file.strName.c_str(), std::move(file.expected));
 
     mgr.m_counts = {};
     mgr.m_hThread = std::make_unique<CThread>([&] { return DownloadThreadProc(&mgr); });
@@ -84,7 +85,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/data_map_town.dat.dtm"), big);
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/新 地图.dat.dtm"), "chinese name with a blank");
-    EXPECT_EQ(mgr.m_counts.nTotalDone, totalSize);
+    EXPECT_EQ(mgr.m_counts.nTotalDone, findings.nTotalSize);
 
     // Per file: begin, total, one progress per 8 KiB block, stored; then installing.
     std::vector<int> expected;

@@ -8,7 +8,7 @@
 
 #include "download/DownloadMgr.h"
 #include "download/Globals.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "tests/support/EventLog.h"

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "download/DownloadMgr.h"
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "tests/support/TempDir.h"
@@ -9,11 +8,6 @@
 namespace {
 
 constexpr const char* kAbcDigest = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
-
-class QueueOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
 
 std::string Entry(const std::string& name, const std::string& size = "3", const std::string& md5 = kAbcDigest)
 {
@@ -41,17 +35,17 @@ protected:
     {
         body = manifest;
         ::testing::internal::CaptureStderr();
-        ManifestTarget target{installDir, totalSize, mgr};
-        bool result = ParseManifest(target, server.Url("/update/update.xml"));
+        findings = ParseManifest(installDir, server.Url("/update/update.xml"));
         messages = ::testing::internal::GetCapturedStderr();
-        return result;
+        return findings.bFetch;
     }
 
+    // The files found to fetch, by name.
     std::vector<std::string> Queued() const
     {
         std::vector<std::string> names;
-        for (const auto& task : mgr.m_arrTasks)
-            names.push_back(task->szName);
+        for (const ChangedFile& file : findings.files)
+            names.push_back(file.strName);
         return names;
     }
 
@@ -60,8 +54,7 @@ protected:
     int status = 200;
     TempDir install;
     std::string installDir = install.Dir();
-    std::uint64_t totalSize = 0;
-    QueueOnlyMgr mgr;
+    ManifestFindings findings;
     std::string messages;
 };
 
@@ -80,14 +73,12 @@ TEST_F(ParseManifestTest, ChangedAndMissingFilesAreQueuedInDocumentOrder)
     // The last entry lacks attributes: it ends the parse after all the others.
     EXPECT_FALSE(Parse(manifest));
     EXPECT_EQ(Queued(), (std::vector<std::string>{"changed.txt", "missing.txt", "reg.local", "upper.txt", "changed.txt"}));
-    EXPECT_EQ(totalSize, 10u + 100u + 10000u + 100000u + 1000000u);
+    EXPECT_EQ(findings.nTotalSize, 10u + 100u + 10000u + 100000u + 1000000u);
     EXPECT_EQ(messages, "");
 
-    mgr.RemoveAllTasks();
-    totalSize = 7;
     EXPECT_TRUE(Parse(Manifest(Entry("same.txt") + Entry("changed.txt", "10") + Entry("same.txt"))));
     EXPECT_EQ(Queued(), std::vector<std::string>{"changed.txt"});
-    EXPECT_EQ(totalSize, 17u);
+    EXPECT_EQ(findings.nTotalSize, 10u);
 }
 
 TEST_F(ParseManifestTest, NothingToDoGivesFalseWithoutMessage)
@@ -99,12 +90,12 @@ TEST_F(ParseManifestTest, NothingToDoGivesFalseWithoutMessage)
           Manifest(Entry("a.txt") + Entry("b.txt")).substr(0, Manifest(Entry("a.txt") + Entry("b.txt")).size() - 12),
           std::string("<manifest><filelist>") + Entry("a.txt") + "</filelist></manifest><trailing/>",
           std::string("<m:manifest xmlns:m='urn:x'><m:filelist>") + Entry("a.txt") + "</m:filelist></m:manifest>"}) {
-        mgr.RemoveAllTasks();
         EXPECT_FALSE(Parse(manifest)) << manifest;
-        EXPECT_TRUE(mgr.m_arrTasks.empty()) << manifest;
+        EXPECT_TRUE(findings.files.empty()) << manifest;
+        EXPECT_EQ(findings.nTotalSize, 0u);
+        EXPECT_EQ(findings.nErrorLine, 0);
         EXPECT_EQ(messages, "");
     }
-    EXPECT_EQ(totalSize, 0u);
 }
 
 TEST_F(ParseManifestTest, AnAttributeThatIsMissingOrNotANumberEndsTheParseThere)
@@ -126,8 +117,6 @@ TEST_F(ParseManifestTest, AnAttributeThatIsMissingOrNotANumberEndsTheParseThere)
         {Entry("b", "4294967295"), true},
     };
     for (const auto& c : cases) {
-        mgr.RemoveAllTasks();
-        totalSize = 0;
         bool result = Parse(Manifest(Entry("a", "1") + c.badEntry + Entry("c", "1")));
         EXPECT_EQ(result, c.queuedAfterwards) << c.badEntry;
         std::vector<std::string> expected = {"a"};
@@ -143,12 +132,10 @@ TEST_F(ParseManifestTest, NamesThatWouldLeaveTheInstallationDirectoryRejectTheMa
 {
     for (std::string name : {"..\\evil.dat", "data/../../evil.dat", "data\\..", "..", "/etc/passwd",
                                     "\\evil.dat", "C:\\evil.dat", "c:evil.dat"}) {
-        mgr.RemoveAllTasks();
         EXPECT_FALSE(Parse(Manifest(Entry("fine.dat") + Entry(name) + Entry("after.dat")))) << name;
         EXPECT_EQ(Queued(), std::vector<std::string>{"fine.dat"}) << name;
     }
     for (std::string name : {"..data\\x..", "a\\...\\b", "data\\.\\x", "地图 文件.dat"}) {
-        mgr.RemoveAllTasks();
         EXPECT_TRUE(Parse(Manifest(Entry(name)))) << name;
     }
 }
@@ -159,11 +146,9 @@ TEST_F(ParseManifestTest, TheBodyIsReadInTheEncodingItDeclaresElseUtf8OrGbk)
     const std::string gbkNewFile = "\xD0\xC2 \xCE\xC4\xBC\xFE.dat";  // 新 文件.dat
     const std::string gbkMap = "\xB5\xD8\xCD\xBC.dat";                 // 地图.dat
     for (const std::string& prolog : {std::string("<?xml version=\"1.0\" encoding=\"GBK\"?>"), std::string()}) {
-        mgr.RemoveAllTasks();
         EXPECT_TRUE(Parse(prolog + "<manifest><filelist>" + Entry(gbkMap) + Entry(gbkNewFile) + "</filelist></manifest>"));
         EXPECT_EQ(Queued(), std::vector<std::string>{"新 文件.dat"}) << prolog;
     }
-    mgr.RemoveAllTasks();
     EXPECT_TRUE(Parse("<manifest><filelist>" + Entry("地图.dat") + Entry("新 文件.dat") + "</filelist></manifest>"));
     EXPECT_EQ(Queued(), std::vector<std::string>{"新 文件.dat"});
 }
@@ -189,16 +174,16 @@ TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
     for (const auto& c : cases) {
         status = c.status;
         EXPECT_FALSE(Parse(c.body));
-        EXPECT_TRUE(messages.ends_with("提示: Error line:546\n")) << messages;
-        EXPECT_TRUE(mgr.m_arrTasks.empty());
+        EXPECT_EQ(findings.nErrorLine, 546);
+        EXPECT_TRUE(findings.files.empty());
     }
 
     ClosedPort closed;
     ::testing::internal::CaptureStderr();
-    ManifestTarget target{installDir, totalSize, mgr};
-    EXPECT_FALSE(ParseManifest(target, closed.Url("/update/update.xml")));
+    findings = ParseManifest(installDir, closed.Url("/update/update.xml"));
     const std::string told = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(told.ends_with("\n提示: Error line:493\n")) << told;
+    EXPECT_FALSE(findings.bFetch);
+    EXPECT_EQ(findings.nErrorLine, 493);
     EXPECT_NE(told.find("Couldn't connect"), std::string::npos) << told;
 }
 
@@ -225,7 +210,7 @@ TEST_F(ParseManifestTest, AHundredThousandEntriesAreAllQueuedInDocumentOrder)
     }
     EXPECT_TRUE(Parse(Manifest(entries)));
     EXPECT_EQ(Queued(), names);
-    EXPECT_EQ(totalSize, 100000u);
+    EXPECT_EQ(findings.nTotalSize, 100000u);
     EXPECT_EQ(messages, "");
 }
 

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 
 #include "archive/UnzipPackage.h"
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "tests/support/MinisignTool.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"

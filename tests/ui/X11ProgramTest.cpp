@@ -9,7 +9,7 @@
 #include <random>
 #include <sys/stat.h>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "res/Resources.h"
 #include "platform/Gdi.h"
 

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "manifest/PackageName.h"
 #include "platform/Crypto.h"
 #include "tools/publish/Signer.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 #include "platform/File.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"

@@ -1,4 +1,4 @@
-#include "download/MD5Checksum.h"
+#include "digest/MD5Checksum.h"
 
 #include <cstring>
 #include <algorithm>
