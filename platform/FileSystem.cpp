@@ -189,7 +189,7 @@ std::string SiblingTempPath(const std::string& nativePath)
     static std::atomic<unsigned> serial{0};
     auto slash = nativePath.find_last_of('/');
     std::string dir = slash == std::string::npos ? std::string() : nativePath.substr(0, slash + 1);
-    return dir + ".kesu-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+    return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
 }
 
 bool LockDirectoryForProcess(const std::string& directory)

@@ -44,7 +44,7 @@ public:
         std::chrono::seconds deadline{0};  // the longest a whole request may take; 0: no limit
     };
 
-    explicit CInternetSession(const std::string& strAgent = "KesuUpdate");
+    explicit CInternetSession(const std::string& strAgent);
     ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;

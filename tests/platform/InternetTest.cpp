@@ -42,7 +42,7 @@ protected:
     }
 
     TestServer server;
-    CInternetSession session;
+    CInternetSession session{"InternetTest"};
 };
 
 TEST_F(InternetTest, BodyArrivesWholeInFullBlocksWithItsLength)
