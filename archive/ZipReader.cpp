@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <minizip/unzip.h>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include "archive/PackageCheck.h"
 #include "archive/ReadAheadFile.h"
 #include "archive/Zip64Entry.h"
+#include "platform/AtomicFile.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/TextEncoding.h"
@@ -169,20 +172,6 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZip
 bool Decompressible(unsigned long method)
 {
     return method == 0 || method == Z_DEFLATED;
-}
-
-int WriteAll(int fd, const char* p, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t written = ::write(fd, p, n);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return ZR_WRITE;
-        p += written;
-        n -= static_cast<std::size_t>(written);
-    }
-    return ZR_OK;
 }
 
 bool IsAbsolute(std::string_view path)
@@ -455,40 +444,43 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
         return ZR_PASSWORD;
     if (!Decompressible(entry.method))
         return ZR_FLATE;
-    const std::string target = ToNativePath(strPath);
-    const std::string part = SiblingTempPath(target);
-    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    std::optional<CAtomicFile> file;
+    try {
+        file.emplace(ToNativePath(strPath));
+    } catch (const CFileException&) {
         return ZR_NOFILE;
-
+    }
     int written = ZR_OK;
     int result = ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
-        written = WriteAll(fd, block, n);
-        return written == ZR_OK;
-    });
-    if (result == ZR_OK)
-        result = written;
-    if (result == ZR_OK) {
-        mode_t mode = entry.unix_mode;
-        if (!mode) {
-            struct stat st {};
-            ::fstat(fd, &st);
-            mode = st.st_mode & 0777;
-            if (entry.attr & FILE_ATTRIBUTE_READONLY)
-                mode &= ~0222;
+        try {
+            file->Write(block, n);
+            return true;
+        } catch (const CFileException&) {
+            written = ZR_WRITE;
+            return false;
         }
-        mode &= ~m_creationMask;  // as the umask masks every file this process creates
-        const timespec times[2] = {FileTimeToTimespec(entry.atime), FileTimeToTimespec(entry.mtime)};
-        ::fchmod(fd, mode);
-        ::futimens(fd, times);
+    });
+    if (result != ZR_OK || written != ZR_OK)
+        return result != ZR_OK ? result : written;  // the file's temporary goes with it
+
+    mode_t mode = entry.unix_mode;
+    if (!mode) {
+        struct stat st {};
+        ::fstat(file->Descriptor(), &st);
+        mode = st.st_mode & 0777;
+        if (entry.attr & FILE_ATTRIBUTE_READONLY)
+            mode &= ~0222;
     }
-    if (::close(fd) != 0 && result == ZR_OK)
-        result = ZR_WRITE;
-    if (result == ZR_OK && ::rename(part.c_str(), target.c_str()) != 0)
-        result = ZR_NOFILE;
-    if (result != ZR_OK)
-        ::unlink(part.c_str());
-    return result;
+    mode &= ~m_creationMask;  // as the umask masks every file this process creates
+    const timespec times[2] = {FileTimeToTimespec(entry.atime), FileTimeToTimespec(entry.mtime)};
+    ::fchmod(file->Descriptor(), mode);
+    ::futimens(file->Descriptor(), times);
+    try {
+        file->Commit(false);
+    } catch (const CFileException&) {
+        return ZR_NOFILE;
+    }
+    return ZR_OK;
 }
 
 const char* ZipResultText(int nResult)

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
+#include "platform/File.h"
 #include "platform/Path.h"
 
 namespace {
@@ -33,48 +35,32 @@ bool SyncPath(const std::string& nativePath, int openFlags)
     return ok;
 }
 
-// Copies the bytes of `from` into a new file `to` and syncs it.
-bool CopyAndSync(const std::string& from, const std::string& to, mode_t mode)
-{
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    for (;;) {
-        ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
-        if (n == 0)
-            break;
-        if (n < 0 && errno != EINTR) {
-            ok = false;
-            break;
-        }
-    }
-    ok = ok && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
-    ok = (::close(out) == 0) && ok;
-    ::close(in);
-    if (!ok)
-        ::unlink(to.c_str());
-    return ok;
-}
-
 bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
 {
-    // The copy lands beside the target and is renamed over it only when complete.
-    std::string staging = SiblingTempPath(to);
-    if (!CopyAndSync(from, staging, mode))
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
         return false;
-    if (::rename(staging.c_str(), to.c_str()) != 0) {
-        int error = errno;
-        ::unlink(staging.c_str());
-        errno = error;
-        return false;
+    bool copied = false;
+    int error = 0;
+    try {
+        CAtomicFile copy(to, mode);
+        for (;;) {
+            const ssize_t n = ::sendfile(copy.Descriptor(), in, nullptr, 1 << 30);
+            if (n == 0)
+                break;
+            if (n < 0 && errno != EINTR)
+                throw CFileException(errno, to);
+        }
+        if (::fchmod(copy.Descriptor(), mode) != 0)
+            throw CFileException(errno, to);
+        copy.Commit(true);
+        copied = true;
+    } catch (const CFileException& failure) {
+        error = failure.GetErrno();
     }
-    return ::unlink(from.c_str()) == 0;
+    ::close(in);
+    errno = error;
+    return copied && ::unlink(from.c_str()) == 0;
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -26,6 +29,35 @@ TEST(FileSystemTest, DirectoriesAreMadeOneLevelAtATime)
     EXPECT_TRUE(PathFileExists(dir.Dir() + "a\\b"));
     EXPECT_FALSE(CreateDirectory(dir.Dir() + "a"));
     EXPECT_FALSE(DeleteFile(dir.Dir() + "a"));
+}
+
+TEST(FileSystemTest, AnAtomicFileReplacesItsTargetWholeOrLeavesNoTrace)
+{
+    TempDir dir;
+    const std::string target = dir.Write("target.bin", "old");
+    {
+        CAtomicFile dropped(target);
+        dropped.Write("half", 4);
+    }  // never committed
+    EXPECT_EQ(ReadWholeFile(target), "old");
+    {
+        CAtomicFile file(target);
+        file.Write("new contents", 12);
+        EXPECT_EQ(ReadWholeFile(target), "old");  // not before it is complete
+        file.Commit(true);
+    }
+    EXPECT_EQ(ReadWholeFile(target), "new contents");
+    // A rename that fails (a directory holds the name) throws with the system's text, and the
+    // temporary file goes.
+    const std::string occupied = dir.Write("occupied/inside.txt", "x");
+    CAtomicFile blocked(dir.Dir() + "occupied");
+    blocked.Write("x", 1);
+    EXPECT_THROW(blocked.Commit(false), CFileException);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"occupied", "target.bin"}));
 }
 
 TEST(FileSystemTest, ReplacingMoveKeepsTheReplacedFilesPermissions)

@@ -240,7 +240,7 @@ TEST_F(PublishTest, MinisignAcceptsTheSignaturesOfTheManifestAndThePackage)
         EXPECT_EQ(*comment.expires, *comment.timestamp + 30 * 86400);
     }
     for (const auto& [path, contents] : Snapshot(tree))
-        EXPECT_FALSE(path.ends_with(".kesu-publish")) << path;
+        EXPECT_FALSE(path.ends_with(".part")) << path;  // no temporary file is left
 }
 
 TEST_F(PublishTest, AnEncryptedKeyTakesItsPassphraseFromTheEnvironment)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fnmatch.h>
 #include <fstream>
+#include <memory>
 #include <minizip/zip.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "manifest/PackageName.h"
+#include "platform/AtomicFile.h"
 #include "platform/Crypto.h"
 #include "tools/publish/Signer.h"
 
@@ -27,12 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
-
-// Where a file is written before it is renamed into place, complete.
-fs::path TemporaryName(const fs::path& path)
-{
-    return path.string() + ".kesu-publish";
-}
 
 struct Source {
     fs::path path;     // in the build directory (a link already resolved)
@@ -145,50 +141,39 @@ void HashFile(const fs::path& path, std::vector<char>& buffer, PublishedFile& fi
     digests.Finish(file);
 }
 
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
 // Copies the file into place through a temporary name, hashing what it copies.
 void CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, PublishedFile& file)
 {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+    const FdCloser closeIn{in};
     struct stat st {};
     ::fstat(in, &st);
     fs::create_directories(to.parent_path());
-    const fs::path temporary = TemporaryName(to);
-    int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-    if (out < 0) {
-        ::close(in);
-        throw std::runtime_error(to.string() + ": " + std::strerror(errno));
-    }
+    CAtomicFile out(to.string(), st.st_mode & 0777);
     FileDigests digests;
     std::uint64_t size = 0;
     for (;;) {
-        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            if (n < 0) {
-                ::close(in), ::close(out);
-                throw std::runtime_error(from.string() + ": " + std::strerror(errno));
-            }
+        if (n < 0)
+            throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+        if (n == 0)
             break;
-        }
         digests.Update(buffer.data(), static_cast<std::size_t>(n));
         size += static_cast<std::uint64_t>(n);
-        for (ssize_t at = 0; at < n;) {
-            ssize_t written = ::write(out, buffer.data() + at, static_cast<std::size_t>(n - at));
-            if (written < 0 && errno != EINTR) {
-                ::close(in), ::close(out);
-                throw std::runtime_error(to.string() + ": " + std::strerror(errno));
-            }
-            at += std::max<ssize_t>(written, 0);
-        }
+        out.Write(buffer.data(), static_cast<std::size_t>(n));
     }
-    ::close(in);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out, times);
-    if (::close(out) != 0 || ::rename(temporary.c_str(), to.c_str()) != 0)
-        throw std::runtime_error(to.string() + ": " + std::strerror(errno));
+    ::futimens(out.Descriptor(), times);
+    out.Commit(false);
     file.size = size;
     digests.Finish(file);
 }
@@ -238,24 +223,24 @@ std::string ModeAttribute(unsigned mode)
     return text;
 }
 
-void WriteText(const fs::path& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush())
-        throw std::runtime_error(path.string() + ": cannot be written");
-}
-
-// Renames a complete file into place, its signature just before it when signing: a reader that
-// finds the new file finds its signature too.
-void PlaceFile(const fs::path& temporary, const fs::path& path, const PublishSigner* signer)
+// Renames the complete file over its path, its signature just before it when signing: a reader
+// that finds the new file finds its signature too.
+void PlaceFile(CAtomicFile& file, const fs::path& path, const PublishSigner* signer)
 {
     if (signer) {
-        const fs::path signature = path.string() + ".minisig";
-        WriteText(TemporaryName(signature), signer->SignatureOf(temporary, path.filename().string()));
-        fs::rename(TemporaryName(signature), signature);
+        CAtomicFile signature(path.string() + ".minisig");
+        const std::string text = signer->SignatureOf(file.TemporaryPath(), path.filename().string());
+        signature.Write(text.data(), text.size());
+        signature.Commit(false);
     }
-    fs::rename(temporary, path);
+    file.Commit(false);
+}
+
+void WriteText(const fs::path& path, const std::string& text, const PublishSigner* signer)
+{
+    CAtomicFile file(path.string());
+    file.Write(text.data(), text.size());
+    PlaceFile(file, path, signer);
 }
 
 // An extended-timestamp field with the last-write time.
@@ -271,10 +256,12 @@ std::string ExtendedTimestamp(std::int64_t mtime)
 void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
                   std::vector<char>& buffer, const PublishSigner* signer)
 {
-    const fs::path temporary = TemporaryName(zipPath);
-    zipFile zip = zipOpen64(temporary.c_str(), APPEND_STATUS_CREATE);
+    CAtomicFile package(zipPath.string());
+    zipFile zip = zipOpen64(package.TemporaryPath().c_str(), APPEND_STATUS_CREATE);
     if (!zip)
         throw std::runtime_error(zipPath.string() + ": cannot be created");
+    // A failure part of the way closes the writer; the package's temporary file goes with it.
+    std::unique_ptr<void, int (*)(void*)> open(zip, [](void* z) { return zipClose(z, nullptr); });
     for (const Source& source : sources) {
         const fs::path file = updateDir / source.rel;
         struct stat st {};
@@ -293,12 +280,14 @@ void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, c
             throw std::runtime_error(zipPath.string() + ": cannot add " + source.rel);
         std::ifstream in(file, std::ios::binary);
         while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
-            zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount()));
-        zipCloseFileInZip(zip);
+            if (zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount())) != ZIP_OK)
+                throw std::runtime_error(zipPath.string() + ": cannot be written");
+        if (in.bad() || !in.eof() || zipCloseFileInZip(zip) != ZIP_OK)
+            throw std::runtime_error(zipPath.string() + ": " + source.rel + " cannot be added");
     }
-    if (zipClose(zip, nullptr) != ZIP_OK)
+    if (zipClose(open.release(), nullptr) != ZIP_OK)
         throw std::runtime_error(zipPath.string() + ": cannot be written");
-    PlaceFile(temporary, zipPath, signer);
+    PlaceFile(package, zipPath, signer);
 }
 
 }  // namespace
@@ -375,8 +364,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         if (options.package)
             WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer, signing);
         const fs::path manifest = updateDir / options.manifestName;
-        WriteText(TemporaryName(manifest), ManifestText(result.files, options.version));
-        PlaceFile(TemporaryName(manifest), manifest, signing);
+        WriteText(manifest, ManifestText(result.files, options.version), signing);
     } catch (const std::exception& e) {
         result.error = e.what();
     }
