@@ -11,7 +11,9 @@
 //
 // Painting. Invalidation records an update rectangle (with or without erasing); the loop
 // paints what is invalid, WM_NCPAINT, WM_ERASEBKGND, WM_PAINT, then the children, into the
-// top-level window's surface, and hands the surface to the screen with one copy.
+// top-level window's surface, and hands the surface to the screen with one copy. Setting a
+// window's text, or a progress bar's range or position, to what it already has invalidates
+// nothing, so it paints nothing.
 
 #include <cstdint>
 #include <functional>

@@ -15,10 +15,16 @@ namespace {
 LRESULT PlainWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SETTEXT:
-        hWnd->text = reinterpret_cast<const char*>(lParam);
-        InvalidateRect(hWnd, nullptr, true);
+    case WM_SETTEXT: {
+        // The same text again changes nothing on screen: a worker that repeats its status
+        // costs no paint.
+        const char* text = reinterpret_cast<const char*>(lParam);
+        if (hWnd->text != text) {
+            hWnd->text = text;
+            InvalidateRect(hWnd, nullptr, true);
+        }
         return 1;
+    }
     case WM_ENABLE:
         InvalidateRect(hWnd, nullptr, true);
         return 0;
@@ -167,14 +173,17 @@ int ClampToRange(int value, int low, int high)
     return std::clamp(value, std::min(low, high), std::max(low, high));
 }
 
-// A new range takes the position along into it.
+// A new range takes the position along into it; the bar is repainted only when either changed.
 LRESULT SetProgressRange(HWND hWnd, int low, int high)
 {
     LRESULT previous = MAKELPARAM(hWnd->progressLow, hWnd->progressHigh);
-    hWnd->progressLow = low;
-    hWnd->progressHigh = high;
-    hWnd->progressPos = ClampToRange(hWnd->progressPos, low, high);
-    InvalidateRect(hWnd, nullptr, true);
+    int pos = ClampToRange(hWnd->progressPos, low, high);
+    if (low != hWnd->progressLow || high != hWnd->progressHigh || pos != hWnd->progressPos) {
+        hWnd->progressLow = low;
+        hWnd->progressHigh = high;
+        hWnd->progressPos = pos;
+        InvalidateRect(hWnd, nullptr, true);
+    }
     return previous;
 }
 
