@@ -20,6 +20,9 @@ inline constexpr std::uint32_t WS_EX_APPWINDOW = 0x00040000;
 inline constexpr std::uint32_t DS_SETFONT = 0x0040;
 inline constexpr std::uint32_t DS_CENTER = 0x0800;
 
+// The low bits of a button's or a static's style say what kind of control it is.
+inline constexpr std::uint32_t BS_TYPEMASK = 0x000F;
+inline constexpr std::uint32_t SS_TYPEMASK = 0x001F;
 inline constexpr std::uint32_t BS_PUSHBUTTON = 0x0000;
 inline constexpr std::uint32_t BS_OWNERDRAW = 0x000B;
 inline constexpr std::uint32_t SS_LEFT = 0x0000;

@@ -194,6 +194,42 @@ TEST_F(WindowTest, ProgressRangeAndPositionAreClampedAndRepaintWithErasing)
     EXPECT_FALSE(GetProgressState(top, low, high, pos));
 }
 
+TEST_F(WindowTest, SettingWhatIsAlreadySetPaintsNothing)
+{
+    Recorder& label = Make();
+    Recorder& progress = Make();
+    HWND text = Child("Static", WS_VISIBLE, {0, 0, 200, 12}, 1001);
+    HWND bar = Child("msctls_progress32", WS_VISIBLE, {0, 20, 200, 34}, 1000);
+    Attach(text, label, "text");
+    Attach(bar, progress, "bar");
+    SetWindowText(text, "正在下载 a.bin");
+    SendMessage(bar, PBM_SETRANGE32, 0, 2048);
+    SendMessage(bar, PBM_SETPOS, 40);
+    ShowWindow(top, SW_SHOW);
+    Paint();
+    ASSERT_EQ(std::count(log.begin(), log.end(), "text:paint"), 1);
+    ASSERT_EQ(std::count(log.begin(), log.end(), "bar:paint"), 1);
+
+    log.clear();
+    SetWindowText(text, "正在下载 a.bin");
+    SendMessage(bar, PBM_SETRANGE32, 0, 2048);
+    SendMessage(bar, PBM_SETPOS, 40);
+    Paint();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(GetWindowText(text), "正在下载 a.bin");
+    EXPECT_EQ(SendMessage(bar, PBM_GETPOS), 40);
+
+    // What does change is painted again, each window once.
+    log.clear();
+    SetWindowText(text, "正在下载 b.bin");
+    SendMessage(bar, PBM_SETPOS, 41);
+    SendMessage(bar, PBM_SETRANGE32, 0, 1024);
+    Paint();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "text:paint"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "bar:paint"), 1);
+    EXPECT_EQ(SendMessage(bar, PBM_GETRANGE, 0), 1024);
+}
+
 TEST_F(WindowTest, OwnerDrawnButtonIsDrawnThroughItsParentAndClicks)
 {
     Recorder& button = Make();
