@@ -6,6 +6,11 @@
 // Its initialisation runs the start of an update: settings, the choice of source, the queueing
 // of the downloads and the start of the worker. From then on the worker's events drive it; they
 // arrive on the worker thread and change the controls only through their messages.
+//
+// Errors: the app is where failures are told. Every way a run can fail ends in one message box
+// (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
+// the second box with the web page; the cause is on standard error. The lobby's relaunch and
+// notification are not checked on purpose: the updater has nothing left to do if they fail.
 
 #include <cstdint>
 #include <memory>

@@ -179,12 +179,6 @@ bool IsAbsolute(std::string_view path)
     return path.starts_with('\\') || path.starts_with('/') || (path.size() >= 2 && path[1] == ':');
 }
 
-void CreateIfMissing(const std::string& path)
-{
-    if (!PathFileExists(path))
-        CreateDirectory(path);
-}
-
 }  // namespace
 
 std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
@@ -500,16 +494,5 @@ const char* ZipResultText(int nResult)
 
 void CreatePathDirectories(const std::string& strBase, const std::string& strPath)
 {
-    if (!strBase.empty()) {
-        std::string base = strBase;
-        if (base.ends_with('/') || base.ends_with('\\'))
-            base.pop_back();
-        CreateIfMissing(base);
-    }
-    if (strPath.empty())
-        return;
-    auto separator = strPath.find_last_of("\\/");
-    if (separator != std::string::npos && separator != 0)
-        CreatePathDirectories(strBase, strPath.substr(0, separator));
-    CreateIfMissing(strBase + strPath);
+    CreateDirectoryWithParents(strBase + strPath);
 }

@@ -6,6 +6,9 @@
 // under a temporary name beside its target and renamed over the target only when its data are
 // complete and their CRC-32 matches, so a failed entry never replaces what was there. Only
 // stored and deflated entries can be extracted; the others are described all the same.
+//
+// Errors: every call returns one of the ZR_ codes; nothing throws and nothing is shown. The
+// caller decides what a code means for the run (ZipResultText words it for the log).
 
 #include <cstdint>
 #include <functional>

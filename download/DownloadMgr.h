@@ -6,6 +6,12 @@
 // creates the worker (DownloadThreadProc) and stores it in m_hThread, then sets m_hStartEvent.
 // The worker runs Run, then Install when every file arrived, reporting each step to the sink.
 // To cancel, the window thread sets m_bCancel; m_nLastEvent tells it how far the run has come.
+//
+// Errors in the engine: the platform's exceptions are caught here and become what the program
+// tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
+// code; nothing in the engine shows a message. Results ignored on purpose: a file that cannot be
+// moved into place is passed over so that the rest still installs, and its download stays in the
+// temporary directory for the next run.
 
 #include <atomic>
 #include <cstdint>
@@ -101,8 +107,7 @@ private:
 void BuildSetAsideNames(const std::string& strInstallDir);
 
 // Creates every directory of the path, from the left, at each '\' or '/'; existing ones are passed
-// over.
-// Returns whether the last creation succeeded.
+// over. Returns whether the last one was made by this call.
 bool CreateDirectoryTree(std::string strPath);
 
 // The owner's start of the worker, in the order the manager relies on: the byte counts reset,

@@ -64,12 +64,7 @@ std::string PackageProblem(const std::string& package, const std::string& instal
 
 bool CreateDirectoryTree(std::string strPath)
 {
-    if (!strPath.ends_with('\\') && !strPath.ends_with('/'))
-        strPath += '\\';
-    bool created = false;
-    for (auto at = strPath.find_first_of("\\/"); at != std::string::npos; at = strPath.find_first_of("\\/", at + 1))
-        created = CreateDirectory(strPath.substr(0, at));
-    return created;
+    return CreateDirectoryWithParents(strPath);
 }
 
 int CDownloadMgr::Install()

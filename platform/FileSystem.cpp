@@ -97,10 +97,11 @@ bool CreateDirectory(const std::string& path)
 bool CreateDirectoryWithParents(const std::string& path)
 {
     std::string native = ToNativePath(path);
+    while (native.size() > 1 && native.ends_with('/'))
+        native.pop_back();
     for (std::size_t at = native.find('/', 1); at != std::string::npos; at = native.find('/', at + 1))
         ::mkdir(native.substr(0, at).c_str(), 0777);
-    ::mkdir(native.c_str(), 0777);
-    return PathIsDirectory(native);
+    return ::mkdir(native.c_str(), 0777) == 0;
 }
 
 bool DeleteFile(const std::string& path)

@@ -1,6 +1,12 @@
 #pragma once
 // The file and directory operations the program uses, with the Windows results it relies on:
 // each returns whether it succeeded and leaves errno set when it did not.
+//
+// Errors in the platform layer: the functions named after Windows calls answer as those calls do
+// (a bool, errno set), because the code above them is written against those answers; the
+// classes (CFile, CAtomicFile, CInternetSession, CHttpFile) throw CFileException or
+// CInternetException carrying the system's or curl's own text. Nothing here shows anything to a
+// person: the engine turns failures into its codes and the app tells them.
 
 #include <optional>
 #include <string>
@@ -19,7 +25,9 @@ bool PathIsRegularFile(const std::string& path);
 bool PathIsSymbolicLink(const std::string& path);
 // Creates one directory; its parent must exist.
 bool CreateDirectory(const std::string& path);
-// Creates the directory and every missing parent; true when it exists afterwards.
+// Creates the directory and every missing parent: one directory at each separator ('\' or '/',
+// which are one here), from the left; those already there are passed over. True when the
+// directory itself was made by this call.
 bool CreateDirectoryWithParents(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail; a file that
