@@ -1,5 +1,6 @@
 #include "platform/X11Screen.h"
 
+#include "platform/Window.h"
 #include "platform/WindowStyles.h"
 
 #include <X11/Xatom.h>
