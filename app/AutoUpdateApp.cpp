@@ -2,6 +2,14 @@
 
 #include "app/Startup.h"
 
+PlatformIdentity ProductIdentity()
+{
+    return {.className = "KesuUpdate",
+            .messageAtom = "KESU_MESSAGE",
+            .okText = "确定",
+            .fontFamilies = "SimSun, AR PL UMing CN"};
+}
+
 bool CAutoUpdateApp::InitInstance()
 {
     m_pszProfileName = kSettingsFile;

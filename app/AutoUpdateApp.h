@@ -2,6 +2,12 @@
 
 #include "app/AutoUpdateDlg.h"
 #include "platform/Framework.h"
+#include "platform/PlatformIdentity.h"
+
+// This program's words for the platform: the class of its windows, the type of the messages it
+// sends the lobby, which listens for that type, the OK of its message boxes, and the Song-style
+// faces its Chinese text is drawn in.
+PlatformIdentity ProductIdentity();
 
 // The application: creates the update window, whose initialisation starts the run, and
 // deletes it when the window is gone.

@@ -25,6 +25,7 @@ std::string JoinArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    SetPlatformIdentity(ProductIdentity());
     std::unique_ptr<IScreen> display = OpenX11Screen();
     const bool headless = !display;
     if (display)

@@ -10,11 +10,13 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 
-// The template's face, asked for as a family list that a Song-style face on this system matches.
+// The template's face, which names a Windows font this system may not have, then the program's
+// families to stand in for it.
 CFont TemplateFont(const DialogTemplate& dialogTemplate)
 {
     CFont font;
-    font.family = dialogTemplate.fontFace == "宋体" ? "SimSun, AR PL UMing CN" : dialogTemplate.fontFace;
+    if (!dialogTemplate.fontFace.empty())
+        font.family = dialogTemplate.fontFace + ", " + font.family;
     font.pixelSize = MulDiv(dialogTemplate.pointSize, 96, 72);
     return font;
 }

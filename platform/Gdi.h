@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/PlatformIdentity.h"
+
 using COLORREF = std::uint32_t;
 
 constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b)
@@ -77,9 +79,9 @@ private:
     std::unique_ptr<Surface> m_pSurface;
 };
 
-// A font, by family list and pixel size.
+// A font, by family list and pixel size; without a family of its own, in the program's.
 struct CFont {
-    std::string family = "SimSun, AR PL UMing CN";
+    std::string family = GetPlatformIdentity().fontFamilies;
     int pixelSize = 12;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/PlatformIdentity.h"
 #include "platform/WindowStyles.h"
 
 namespace {
@@ -123,7 +124,7 @@ bool RunModalBox(HWND hOwner, const std::string& text, const std::string& captio
                                {left, top, left + width, top + height}, IsWindow(hOwner) ? hOwner : nullptr, 0);
     SetWindowProc(hBox, &box);
     GetScreen().SetTitle(hBox, caption);
-    HWND ok = CreateWindowEx(0, "Button", "确定", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+    HWND ok = CreateWindowEx(0, "Button", GetPlatformIdentity().okText, WS_CHILD | WS_VISIBLE | WS_TABSTOP,
                              {width - kMargin - kButtonWidth, height - (kStripHeight + kButtonHeight) / 2,
                               width - kMargin, height - (kStripHeight - kButtonHeight) / 2},
                              hBox, IDOK);

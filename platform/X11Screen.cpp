@@ -1,5 +1,8 @@
 #include "platform/X11Screen.h"
 
+#include "platform/Log.h"
+#include "platform/PlatformIdentity.h"
+#include "platform/Window.h"
 #include "platform/WindowStyles.h"
 
 #include <X11/Xatom.h>
@@ -8,13 +11,14 @@
 #include <X11/keysym.h>
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <sys/select.h>
 #include <unistd.h>
 #include <vector>
@@ -31,7 +35,8 @@ constexpr long kEventMask = ButtonPressMask | ButtonReleaseMask | PointerMotionM
 constexpr long kIconicState = 3;  // WM_STATE's state when the window manager shows the window as an icon
 constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 
-// Every atom the screen uses, interned once when the display is opened.
+// Every atom the screen uses, interned once when the display is opened. The last is the type of
+// the messages programs send each other, which the program names.
 enum AtomId {
     WM_PROTOCOLS_ATOM,
     WM_DELETE_WINDOW_ATOM,
@@ -46,15 +51,15 @@ enum AtomId {
     NET_WM_MOVERESIZE_ATOM,
     NET_ACTIVE_WINDOW_ATOM,
     MOTIF_WM_HINTS_ATOM,
-    KESU_MESSAGE_ATOM,
+    PROGRAM_MESSAGE_ATOM,
     ATOM_COUNT
 };
-const char* const kAtomNames[ATOM_COUNT] = {
+const char* const kAtomNames[PROGRAM_MESSAGE_ATOM] = {
     "WM_PROTOCOLS",       "WM_DELETE_WINDOW",  "WM_STATE",
     "UTF8_STRING",        "_NET_WM_NAME",      "_NET_WM_ICON",
     "_NET_WM_PID",        "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG",
     "_NET_SUPPORTED",     "_NET_WM_MOVERESIZE", "_NET_ACTIVE_WINDOW",
-    "_MOTIF_WM_HINTS",    "KESU_MESSAGE",
+    "_MOTIF_WM_HINTS",
 };
 
 // A request that fails names a window that went away in the meantime — another program's, or
@@ -66,18 +71,21 @@ int OnXError(Display* display, XErrorEvent* error)
         return 0;
     char text[256] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
-    std::fprintf(stderr, "KesuUpdate: X request %d failed: %s\n", error->request_code, text);
+    LogLine("X request " + std::to_string(error->request_code) + " failed: " + text);
     return 0;
 }
 
 class X11Screen : public IScreen {
 public:
-    explicit X11Screen(Display* display) : m_display(display)
+    explicit X11Screen(Display* display) : m_display(display), m_className(GetPlatformIdentity().className)
     {
         m_root = DefaultRootWindow(display);
         m_visual = DefaultVisual(display, DefaultScreen(display));
         m_depth = DefaultDepth(display, DefaultScreen(display));
-        XInternAtoms(display, const_cast<char**>(kAtomNames), ATOM_COUNT, False, m_atoms);
+        const char* names[ATOM_COUNT];
+        std::copy(std::begin(kAtomNames), std::end(kAtomNames), names);
+        names[PROGRAM_MESSAGE_ATOM] = GetPlatformIdentity().messageAtom.c_str();
+        XInternAtoms(display, const_cast<char**>(names), ATOM_COUNT, False, m_atoms);
         XSetErrorHandler(OnXError);
         XSetIOErrorHandler(OnIOError);
         XSetIOErrorExitHandler(display, OnDisplayLost, this);
@@ -245,7 +253,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_lost)
             return false;
-        return SendClientMessage(window, window, m_atoms[KESU_MESSAGE_ATOM],
+        return SendClientMessage(window, window, m_atoms[PROGRAM_MESSAGE_ATOM],
                                  {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
     }
 
@@ -299,7 +307,7 @@ private:
 
     static int OnIOError(Display*)
     {
-        std::fputs("KesuUpdate: the connection to the display was lost; the update goes on without a window\n", stderr);
+        LogLine("the connection to the display was lost; the program goes on without a window");
         return 0;
     }
 
@@ -340,7 +348,7 @@ private:
             XChangeProperty(m_display, id, m_atoms[MOTIF_WM_HINTS_ATOM], m_atoms[MOTIF_WM_HINTS_ATOM], 32,
                             PropModeReplace, reinterpret_cast<unsigned char*>(&motif), 5);
         }
-        XClassHint classHint{const_cast<char*>("KesuUpdate"), const_cast<char*>("KesuUpdate")};
+        XClassHint classHint{m_className.data(), m_className.data()};
         XSetClassHint(m_display, id, &classHint);
         XSetWMProtocols(m_display, id, &m_atoms[WM_DELETE_WINDOW_ATOM], 1);
         long pid = static_cast<long>(::getpid());
@@ -609,7 +617,8 @@ private:
             break;
         case ClientMessage:
             // The window manager's close is the one message taken from other clients: anything
-            // else they send (KESU_MESSAGE included) is no business of this window.
+            // else they send (messages of the program's own type included) is no business of
+            // this window.
             if (event.xclient.message_type == m_atoms[WM_PROTOCOLS_ATOM] && event.xclient.format == 32 &&
                 static_cast<::Atom>(event.xclient.data.l[0]) == m_atoms[WM_DELETE_WINDOW_ATOM])
                 PostMessage(hWnd, WM_CLOSE);
@@ -620,6 +629,7 @@ private:
     }
 
     Display* m_display;
+    std::string m_className;
     Window m_root;
     Visual* m_visual;
     int m_depth;

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/Window.h"
+#include "platform/WindowScreen.h"
 
 // The display named by DISPLAY, or nothing when DISPLAY is unset or empty or cannot be opened.
 std::unique_ptr<IScreen> OpenX11Screen();

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/AutoUpdateApp.h"
 #include "app/AutoUpdateDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/X11Screen.h"
@@ -28,6 +29,7 @@ protected:
         if (!XvfbInstalled())
             GTEST_SKIP() << "Xvfb is not installed";
         server = std::make_unique<Xvfb>();
+        SetPlatformIdentity(ProductIdentity());
         SetScreen(OpenX11Screen());
         observer = XOpenDisplay(server->Display().c_str());
         ASSERT_NE(observer, nullptr);
