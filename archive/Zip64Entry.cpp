@@ -5,20 +5,13 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "archive/LittleEndian.h"
 #include "archive/ZipReader.h"
 
 namespace {
 
 constexpr std::uint32_t kMarker = 0xFFFFFFFFu;
 constexpr std::size_t kCentralHeaderSize = 46, kLocalHeaderSize = 30;
-
-std::uint64_t Little(const unsigned char* p, int bytes)
-{
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
 
 bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset)
 {
@@ -38,8 +31,8 @@ bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset)
 const unsigned char* FindRecord(const unsigned char* extra, std::size_t size, std::size_t& length)
 {
     for (std::size_t at = 0; at + 4 <= size;) {
-        length = std::min<std::size_t>(Little(extra + at + 2, 2), size - at - 4);
-        if (Little(extra + at, 2) == 1)
+        length = std::min<std::size_t>(LittleEndian(extra + at + 2, 2), size - at - 4);
+        if (LittleEndian(extra + at, 2) == 1)
             return extra + at + 4;
         at += 4 + length;
     }
@@ -55,7 +48,7 @@ bool TakeRecordValues(const unsigned char* record, std::size_t length, std::uint
             continue;
         if (length < 8)
             return false;
-        *value = Little(record, 8);
+        *value = LittleEndian(record, 8);
         record += 8;
         length -= 8;
     }
@@ -152,10 +145,10 @@ bool DescribeZip64Entry(int archiveFd, std::uint64_t centralOffset, const unsign
                         tagZipEntry& entry, std::vector<unsigned char>& localExtra)
 {
     unsigned char central[kCentralHeaderSize];
-    if (!ReadAt(archiveFd, central, sizeof central, centralOffset) || Little(central, 4) != 0x02014b50)
+    if (!ReadAt(archiveFd, central, sizeof central, centralOffset) || LittleEndian(central, 4) != 0x02014b50)
         return false;
-    std::uint64_t uncompressed = Little(central + 24, 4), compressed = Little(central + 20, 4);
-    std::uint64_t localOffset = Little(central + 42, 4);
+    std::uint64_t uncompressed = LittleEndian(central + 24, 4), compressed = LittleEndian(central + 20, 4);
+    std::uint64_t localOffset = LittleEndian(central + 42, 4);
     std::size_t length = 0;
     const unsigned char* record = FindRecord(extra, size, length);
     if (!record || !TakeRecordValues(record, length, uncompressed, compressed, localOffset))
@@ -164,9 +157,9 @@ bool DescribeZip64Entry(int archiveFd, std::uint64_t centralOffset, const unsign
     entry.comp_size = compressed;
 
     unsigned char local[kLocalHeaderSize];
-    if (!ReadAt(archiveFd, local, sizeof local, localOffset) || Little(local, 4) != 0x04034b50)
+    if (!ReadAt(archiveFd, local, sizeof local, localOffset) || LittleEndian(local, 4) != 0x04034b50)
         return false;
-    const std::size_t nameLength = Little(local + 26, 2), extraLength = Little(local + 28, 2);
+    const std::size_t nameLength = LittleEndian(local + 26, 2), extraLength = LittleEndian(local + 28, 2);
     localExtra.resize(extraLength);
     if (!ReadAt(archiveFd, localExtra.data(), extraLength, localOffset + kLocalHeaderSize + nameLength))
         return false;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "archive/LittleEndian.h"
 #include "archive/PackageCheck.h"
 #include "archive/ReadAheadFile.h"
 #include "archive/Zip64Entry.h"
@@ -132,20 +133,12 @@ std::uint32_t Attributes(std::uint32_t external, unsigned host)
            (system ? FILE_ATTRIBUTE_SYSTEM : 0);
 }
 
-std::uint32_t LittleEndian(const unsigned char* p, int bytes)
-{
-    std::uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
-
 // Applies an extended-timestamp ("UT") record of the local extra field, if there is one.
 void ApplyExtendedTimestamp(const unsigned char* extra, std::size_t size, tagZipEntry& entry)
 {
     std::size_t at = 0;
     while (size > 4 && at < size - 4) {
-        std::size_t length = LittleEndian(extra + at + 2, 2);
+        const auto length = static_cast<std::size_t>(LittleEndian(extra + at + 2, 2));
         if (extra[at] == 'U' && extra[at + 1] == 'T') {
             const unsigned char* data = extra + at + 4;
             std::size_t available = std::min(length, size - at - 4);
@@ -226,6 +219,8 @@ void CZipReader::Close()
     m_hZip = nullptr;
     m_bEntryOpen = false;
     m_buffer = {};
+    m_nameBuffer = {};
+    m_extraBuffer = {};
 }
 
 int CZipReader::GoTo(int nIndex)
@@ -277,12 +272,14 @@ int CZipReader::Describe(tagZipEntry& entry)
 {
     unzFile zip = Handle(m_hZip);
     unz_file_info64 info{};
-    std::string name(65536, '\0');
-    std::vector<unsigned char> centralExtra(65536);
-    if (unzGetCurrentFileInfo64(zip, &info, name.data(), name.size(), centralExtra.data(), centralExtra.size(), nullptr,
-                                0) != UNZ_OK)
+    // Names and extra fields are at most 64 KiB: the buffers are the reader's, made once.
+    m_nameBuffer.resize(65536);
+    m_extraBuffer.resize(65536);
+    std::vector<unsigned char>& centralExtra = m_extraBuffer;
+    if (unzGetCurrentFileInfo64(zip, &info, m_nameBuffer.data(), m_nameBuffer.size(), centralExtra.data(),
+                                centralExtra.size(), nullptr, 0) != UNZ_OK)
         return ZR_CORRUPT;
-    name.resize(std::min<std::size_t>(info.size_filename, name.size()));
+    const std::string name(m_nameBuffer.data(), std::min<std::size_t>(info.size_filename, m_nameBuffer.size()));
     entry.name = WithoutDotComponents(CleanEntryName(DecodedName(name, info.flag)));
 
     const unsigned host = (info.version >> 8) & 0xFF;

@@ -67,6 +67,8 @@ private:
     int m_nCachedIndex = -1;
     tagZipEntry m_cached;
     std::vector<char> m_buffer;  // allocated by the first extraction
+    std::vector<char> m_nameBuffer;            // for describing entries
+    std::vector<unsigned char> m_extraBuffer;
     std::string m_strBaseDir;
     std::uint64_t m_nArchiveSize = 0;
     mode_t m_creationMask = 0;
