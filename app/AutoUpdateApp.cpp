@@ -1,6 +1,8 @@
 #include "app/AutoUpdateApp.h"
 
+#include "app/Lobby.h"
 #include "app/Startup.h"
+#include "platform/FileSystem.h"
 
 PlatformIdentity ProductIdentity()
 {
@@ -13,16 +15,32 @@ PlatformIdentity ProductIdentity()
 bool CAutoUpdateApp::InitInstance()
 {
     m_pszProfileName = kSettingsFile;
-    m_pUpdateDlg = new CAutoUpdateDlg(m_bConsoleProgress);
-    m_pMainWnd = m_pUpdateDlg;
-    m_pUpdateDlg->Create();
+    // One updater at a time: a running one comes to the front and this one ends unseen.
+    if (BringOtherUpdaterForward())
+        return false;
+    m_pRun = std::make_unique<UpdateRun>(LoadStartupValues(m_lpCmdLine, GetModuleFileName()));
+    // One updater per installation, with a display or without (where there are no windows to
+    // find): a second one leaves as the rule above makes it leave.
+    if (!m_pRun->ClaimInstallation())
+        return false;
+
+    m_pUpdateDlg = std::make_unique<CAutoUpdateDlg>();
+    m_pMainWnd = m_pUpdateDlg.get();
+    m_pUpdateDlg->Create(m_pRun.get());
+    m_pRun->AddView(*m_pUpdateDlg);
+    if (m_bConsoleProgress) {
+        m_pConsoleProgress = std::make_unique<CConsoleProgress>();
+        m_pRun->AddView(*m_pConsoleProgress);
+    }
+    m_pRun->Start();
     return true;  // the loop runs even when the window has already asked to close
 }
 
 int CAutoUpdateApp::ExitInstance()
 {
-    delete m_pUpdateDlg;  // waits for the worker
-    m_pUpdateDlg = nullptr;
+    m_pRun.reset();  // waits for the worker, which tells the views until it ends
+    m_pUpdateDlg.reset();
+    m_pConsoleProgress.reset();
     m_pMainWnd = nullptr;
     return CWinApp::ExitInstance();
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
+
 #include "app/AutoUpdateDlg.h"
+#include "app/ConsoleProgress.h"
+#include "app/UpdateRun.h"
 #include "platform/Framework.h"
 #include "platform/PlatformIdentity.h"
 
@@ -9,17 +13,19 @@
 // faces its Chinese text is drawn in.
 PlatformIdentity ProductIdentity();
 
-// The application: creates the update window, whose initialisation starts the run, and
-// deletes it when the window is gone.
+// The application: one updater at a time, then the run with its window (and without a display,
+// its progress on standard error), until the window is gone and the run has ended.
 class CAutoUpdateApp : public CWinApp {
 public:
     explicit CAutoUpdateApp(bool bConsoleProgress = false) : m_bConsoleProgress(bConsoleProgress) {}
 
+    // False, and nothing shown, when another updater is on the screen or holds the installation.
     bool InitInstance() override;
     int ExitInstance() override;
 
-    CAutoUpdateDlg* m_pUpdateDlg = nullptr;
-
 private:
     bool m_bConsoleProgress;
+    std::unique_ptr<UpdateRun> m_pRun;
+    std::unique_ptr<CAutoUpdateDlg> m_pUpdateDlg;
+    std::unique_ptr<CConsoleProgress> m_pConsoleProgress;
 };

@@ -1,26 +1,16 @@
 #include "app/AutoUpdateDlg.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "app/SourceSelection.h"
-#include "app/Startup.h"
-#include "download/Globals.h"
-#include "platform/FileSystem.h"
+#include "app/Lobby.h"
 #include "platform/MessageBox.h"
-#include "platform/Process.h"
-#include "platform/Profile.h"
 #include "res/Dialog102.h"
 #include "res/Resources.h"
 
 namespace {
 
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
-constexpr const char* kWindowTitle = "KesuUpdate";
 constexpr const char* kCaption = "提示";
-constexpr const char* kDefaultWebUrl = "https://www.kesu.example.com/download/";
-constexpr const char* kLobbyClass = "ZRMaravel";
-constexpr UINT kLobbyMessage = WM_USER + 100;  // 1124
 
 std::string Format(const char* format, auto... values)
 {
@@ -29,34 +19,29 @@ std::string Format(const char* format, auto... values)
     return text;
 }
 
+// In whole KB, as the bars and texts count.
+int Kilobytes(std::uint64_t bytes)
+{
+    return static_cast<int>(bytes / 1024);
+}
+
 }  // namespace
 
-CAutoUpdateDlg::CAutoUpdateDlg(bool bConsoleProgress)
+CAutoUpdateDlg::CAutoUpdateDlg()
 {
     LoadBitmap(m_hIcon, IDR_MAINFRAME);
     LoadBitmap(m_bmpBackground, IDB_BACKGROUND);
     LoadBitmap(m_bmpSplash, IDB_SPLASH);
-    if (bConsoleProgress)
-        m_pConsoleProgress = std::make_unique<CConsoleProgress>();
 }
 
 CAutoUpdateDlg::~CAutoUpdateDlg()
 {
-    if (Downloading())
-        m_downloadMgr.m_bCancel = true;
-    m_downloadMgr.m_hThread.reset();
     ReleaseBackground();
 }
 
-bool CAutoUpdateDlg::Downloading() const
+bool CAutoUpdateDlg::Create(IUpdateCommands* pCommands)
 {
-    int last = m_downloadMgr.m_nLastEvent;
-    return m_downloadMgr.m_hThread && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
-}
-
-bool CAutoUpdateDlg::Create(bool bStartUpdate)
-{
-    m_bStartUpdate = bStartUpdate;
+    m_pCommands = pCommands;
     return CDialog::Create(UpdateDialogTemplate());
 }
 
@@ -77,134 +62,59 @@ bool CAutoUpdateDlg::OnInitDialog()
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(&m_hIcon));
     m_staticStatus.SetTextColor(kTextColour);
     m_staticDetail.SetTextColor(kTextColour);
-    if (!m_bStartUpdate)
-        return true;
-
-    // One updater at a time: a running one comes to the front and this one ends unseen.
-    if (std::uint64_t other = FindWindow("", kWindowTitle)) {
-        GetScreen().ActivateForeignWindow(other);
-        std::exit(0);
-    }
-    SetWindowText(kWindowTitle);
-
-    const StartupValues values = LoadStartupValues(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", GetModuleFileName());
-    m_strInstallDir = values.strInstallDir;
-    // One updater per installation, with a display or without (where there are no windows to
-    // find): a second one leaves as the rule above makes it leave.
-    if (!LockDirectoryForProcess(m_strInstallDir))
-        std::exit(0);
-    if (std::string problem = TempDirProblem(values); !problem.empty()) {
-        BuildSetAsideNames(m_strInstallDir);
-        ShowSplash();
-        MessageBox(m_hWnd, problem.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
-        OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
-        return true;
-    }
-    InitializeDownloads(values, this, m_downloadMgr);
-    m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_strInstallDir + kTrustStateFile);
-    StartUpdate(values.strBaseURL);
+    if (m_pCommands)
+        SetWindowText(kUpdaterWindowTitle);
     return true;
 }
 
-void CAutoUpdateDlg::StartUpdate(const std::string& strBaseURL)
+void CAutoUpdateDlg::ShowFileStart(std::uint64_t nFileSize)
 {
-    ShowSplash();
-    ManifestTarget target{m_strInstallDir, m_nTotalSize, m_downloadMgr, m_hWnd, m_pTrust.get()};
-    if (!QueueUpdate(target, strBaseURL)) {
-        if (target.bUpToDate && m_pConsoleProgress)
-            m_pConsoleProgress->UpToDate();
-        OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
-        return;
-    }
-    ShowDownloadPanel(m_nTotalSize);
-    StartDownload(m_downloadMgr);
+    m_progressFile.SetRange32(0, Kilobytes(nFileSize));
+    m_progressFile.SetPos(0);
 }
 
-void CAutoUpdateDlg::OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
+void CAutoUpdateDlg::ShowProgress(const UpdateProgress& progress)
 {
-    switch (nEvent) {
-    case DOWNLOAD_EVENT_TOTAL:
-        m_dwFileSize = dwParam2;
-        m_progressFile.SetRange32(0, static_cast<int>(dwParam2 / 1024));
-        m_progressFile.SetPos(0);
-        break;
-    case DOWNLOAD_EVENT_PROGRESS:
-        m_staticStatus.SetWindowText(Format("正在下载 %s ", lpszText));
-        m_staticDetail.SetWindowText(
-            Format("大小 %d KB  已下载 %d KB", static_cast<int>(m_dwFileSize / 1024), static_cast<int>(dwParam1 / 1024)));
-        m_progressFile.SetPos(static_cast<int>(dwParam1 / 1024));
-        m_progressTotal.SetPos(static_cast<int>(dwParam2 / 1024));
-        if (m_pConsoleProgress) {
-            // The event's parameters hold 32 bits; the manager keeps the whole counts.
-            const CDownloadMgr::Counts& counts = m_downloadMgr.m_counts;
-            m_pConsoleProgress->Update(lpszText, counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize);
-        }
-        break;
-    case DOWNLOAD_EVENT_RESET:
-        m_dwFileSize = 0;
-        break;
-    case DOWNLOAD_EVENT_INSTALLING:
-        m_btnCancel.EnableWindow(false);
-        break;
-    case DOWNLOAD_EVENT_CLOSE:
-        PostMessage(WM_CLOSE);
-        break;
-    case DOWNLOAD_EVENT_FINISHED:
-        HandBackToLobby();
-        PostMessage(WM_CLOSE);
-        break;
-    case DOWNLOAD_EVENT_ERROR:
-        ShowFailureMessages(lpszText);
-        PostMessage(WM_CLOSE);
-        break;
-    default:
-        break;
-    }
-    if (m_pConsoleProgress && nEvent != DOWNLOAD_EVENT_PROGRESS && nEvent != DOWNLOAD_EVENT_TOTAL)
-        m_pConsoleProgress->Finish();
+    m_staticStatus.SetWindowText(Format("正在下载 %s ", progress.lpszFile));
+    m_staticDetail.SetWindowText(Format("大小 %d KB  已下载 %d KB", Kilobytes(progress.nFileSize), Kilobytes(progress.nFileDone)));
+    m_progressFile.SetPos(Kilobytes(progress.nFileDone));
+    m_progressTotal.SetPos(Kilobytes(progress.nTotalDone));
 }
 
-void CAutoUpdateDlg::ShowFailureMessages(const char* lpszText)
+void CAutoUpdateDlg::ShowInstalling()
 {
-    std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
-    std::string failure = "更新失败，请到" + webUrl + "下载最新版本";
-    failure = GetPrivateProfileString("messages", "ErrorMsg", failure, kSettingsFile);
-    MessageBox(m_hWnd, lpszText, kCaption, MB_OK | MB_ICONINFORMATION);
-    MessageBox(m_hWnd, failure.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
+    m_btnCancel.EnableWindow(false);
 }
 
-void CAutoUpdateDlg::HandBackToLobby()
+void CAutoUpdateDlg::ShowMessage(const std::string& strText)
 {
-    // A named update was asked for by a running lobby: tell it. The default update restarts it.
-    if (!g_strManifestName.empty() && g_strManifestName != g_strDefaultManifest) {
-        if (std::uint64_t lobby = FindWindow(kLobbyClass, ""))
-            GetScreen().PostForeignMessage(lobby, kLobbyMessage, static_cast<WPARAM>(g_nLobbyParam1),
-                                           static_cast<LPARAM>(g_nLobbyParam2));
-        return;
-    }
-    std::string updaterDir = InstallDirFromExePath(GetModuleFileName());
-    if (updaterDir.size() > 1)
-        updaterDir.pop_back();
-    StartProgram(updaterDir + "/Maravel.exe", {"-" + g_strOldExeName});
+    MessageBox(m_hWnd, strText.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CAutoUpdateDlg::ShowFailure(const std::string& strCause, const std::string& strWhereToGetIt)
+{
+    MessageBox(m_hWnd, strCause.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBox(m_hWnd, strWhereToGetIt.c_str(), kCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+void CAutoUpdateDlg::Close()
+{
+    PostMessage(WM_CLOSE);
 }
 
 void CAutoUpdateDlg::OnCancel()
 {
-    int last = m_downloadMgr.m_nLastEvent;
-    if (last == DOWNLOAD_EVENT_INSTALLING || last == DOWNLOAD_EVENT_ERROR) {
-        DestroyWindow();
+    if (m_pCommands && m_pCommands->Cancel()) {
+        m_btnCancel.EnableWindow(false);
         return;
     }
-    m_downloadMgr.m_bCancel = true;
-    m_btnCancel.EnableWindow(false);
+    DestroyWindow();
 }
 
 void CAutoUpdateDlg::OnClose()
 {
-    // A window closed while files are still downloading stops the worker too; the process waits
-    // for it before it ends.
-    if (Downloading())
-        m_downloadMgr.m_bCancel = true;
+    if (m_pCommands)
+        m_pCommands->WindowClosed();
     DestroyWindow();
 }
 
@@ -310,7 +220,7 @@ void CAutoUpdateDlg::ShowSplash()
     UpdateWindow();
 }
 
-void CAutoUpdateDlg::ShowDownloadPanel(std::uint64_t nTotalSize)
+void CAutoUpdateDlg::ShowPanel(std::uint64_t nTotalSize)
 {
     m_bSplash = false;
     BuildBackground();
@@ -319,7 +229,7 @@ void CAutoUpdateDlg::ShowDownloadPanel(std::uint64_t nTotalSize)
                           static_cast<CWnd*>(&m_staticDetail), static_cast<CWnd*>(&m_progressFile),
                           static_cast<CWnd*>(&m_progressTotal)})
         control->ShowWindow(SW_SHOW);
-    m_progressTotal.SetRange32(0, static_cast<int>(nTotalSize / 1024));
+    m_progressTotal.SetRange32(0, Kilobytes(nTotalSize));
     const UINT frameChanged = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED;
     m_progressFile.SetWindowPos(0, 0, 0, 0, frameChanged);
     m_progressTotal.SetWindowPos(0, 0, 0, 0, frameChanged);

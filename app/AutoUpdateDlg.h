@@ -3,46 +3,45 @@
 // splash picture and no controls, and switches once to the download panel with two lines of
 // text, two progress bars and the cancel button.
 //
-// Its initialisation runs the start of an update: settings, the choice of source, the queueing
-// of the downloads and the start of the worker. From then on the worker's events drive it; they
-// arrive on the worker thread and change the controls only through their messages.
-//
-// Errors: the app is where failures are told. Every way a run can fail ends in one message box
-// (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
-// the second box with the web page; the cause is on standard error. The lobby's relaunch and
-// notification are not checked on purpose: the updater has nothing left to do if they fail.
+// It is the run's view: the run tells it each step, on the window thread before the download
+// and on the worker thread afterwards; a step changes the controls only through their messages.
+// Cancel and closing the window go to the run's commands.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/ConsoleProgress.h"
-#include "download/DownloadMgr.h"
-#include "trust/UpdateTrust.h"
+#include "app/UpdateView.h"
 #include "platform/Framework.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"
 #include "ui/SkinStatic.h"
 
-class CAutoUpdateDlg : public CDialog, public IDownloadSink {
+class CAutoUpdateDlg : public CDialog, public IUpdateView {
 public:
-    // Without a display the progress also goes to standard error.
-    explicit CAutoUpdateDlg(bool bConsoleProgress = false);
-    // Waits for the worker: nothing the worker uses goes away under it.
+    CAutoUpdateDlg();
     ~CAutoUpdateDlg() override;
 
-    void OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText) override;
-
-    // Creates the window from its template; its initialisation starts the update unless asked
-    // not to (the window then only shows its look).
-    bool Create(bool bStartUpdate = true);
+    // Creates the window from its template. With the run's commands it takes the updater's title
+    // and passes cancel and close on; without, it only shows its look and cancel closes it.
+    bool Create(IUpdateCommands* pCommands = nullptr);
     // Composes the background (the panel, and the splash over it while m_bSplash) off screen.
     void BuildBackground();
+
     // Sized to the background bitmap and shown with the splash; the controls stay hidden.
-    void ShowSplash();
+    void ShowSplash() override;
     // The download panel: the controls shown, the overall bar's range in whole KB, the bars'
     // frames recomputed.
-    void ShowDownloadPanel(std::uint64_t nTotalSize);
+    void ShowPanel(std::uint64_t nTotalSize) override;
+    // The file's bar restarts with the file's size in whole KB.
+    void ShowFileStart(std::uint64_t nFileSize) override;
+    // The file's name and sizes in whole KB, and both bars.
+    void ShowProgress(const UpdateProgress& progress) override;
+    void ShowInstalling() override;
+    void ShowMessage(const std::string& strText) override;
+    void ShowFailure(const std::string& strCause, const std::string& strWhereToGetIt) override;
+    // Closes the window through its queue.
+    void Close() override;
 
     CBitmap m_hIcon;
     CSkinProgressCtrl m_progressFile;
@@ -50,11 +49,6 @@ public:
     CSkinStatic m_staticStatus;
     CSkinStatic m_staticDetail;
     CSkinButton m_btnCancel;
-    std::unique_ptr<CUpdateTrust> m_pTrust;  // outlives the manager: the worker checks the package with it
-    CDownloadMgr m_downloadMgr;
-    std::string m_strInstallDir;
-    std::uint32_t m_dwFileSize = 0;
-    std::uint64_t m_nTotalSize = 0;
     bool m_bSplash = true;
     std::unique_ptr<CDC> m_pMemDC;
     CBitmap* m_hOldMemBitmap = nullptr;
@@ -63,8 +57,7 @@ public:
     CBitmap m_bmpSplash;
 
 private:
-    std::unique_ptr<CConsoleProgress> m_pConsoleProgress;
-    bool m_bStartUpdate = true;
+    IUpdateCommands* m_pCommands = nullptr;
 
 protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -73,11 +66,7 @@ protected:
     void OnCancel() override;
 
 private:
-    void StartUpdate(const std::string& strBaseURL);
     void OnClose();
-    void ShowFailureMessages(const char* lpszText);
-    void HandBackToLobby();
-    bool Downloading() const;
 
     void OnPaint();
     void OnSize();

@@ -41,6 +41,11 @@ std::string ProgressLine(const std::string& file, std::uint64_t fileDone, std::u
 
 CConsoleProgress::CConsoleProgress() : m_bTerminal(::isatty(STDERR_FILENO) == 1) {}
 
+void CConsoleProgress::ShowProgress(const UpdateProgress& progress)
+{
+    Update(progress.lpszFile, progress.nFileDone, progress.nFileSize, progress.nTotalDone, progress.nTotalSize);
+}
+
 void CConsoleProgress::Update(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize,
                               std::uint64_t totalDone, std::uint64_t totalSize)
 {

@@ -9,9 +9,18 @@
 #include <cstdint>
 #include <string>
 
-class CConsoleProgress {
+#include "app/UpdateView.h"
+
+class CConsoleProgress : public IUpdateView {
 public:
     CConsoleProgress();
+
+    void ShowProgress(const UpdateProgress& progress) override;
+    void ShowFileDone() override { Finish(); }
+    void ShowInstalling() override { Finish(); }
+    void ShowUpToDate() override { UpToDate(); }
+    void Close() override { Finish(); }
+
     // `fileDone` of the file's `fileSize` bytes have arrived (a size of 0: none was announced),
     // and `totalDone` of the update's `totalSize`.
     void Update(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize, std::uint64_t totalDone,

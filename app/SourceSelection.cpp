@@ -4,13 +4,11 @@
 #include <memory>
 
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "download/UpdateSession.h"
 #include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
-#include "platform/MessageBox.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
 #include "trust/UpdateTrust.h"
@@ -19,21 +17,21 @@ namespace {
 
 // Asks for the package with one request and reads only the headers. False when the server
 // has no such package or cannot be asked; the package's length, when the server gave one.
-bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::optional<std::uint64_t>& length)
+bool ProbePackage(CInternetSession* pSession, const std::string& strUrl, std::optional<std::uint64_t>& length)
 {
     try {
-        std::unique_ptr<CInternetSession> session = OpenUpdateSession();
+        std::unique_ptr<CInternetSession> own;
+        if (!pSession)
+            pSession = (own = OpenUpdateSession()).get();
         // A HEAD costs the server no body; one that does not know HEAD is asked the old way, with
         // a GET whose body is dropped.
-        std::unique_ptr<CHttpFile> response = session->OpenURL(strUrl, true);
+        std::unique_ptr<CHttpFile> response = pSession->OpenURL(strUrl, CInternetSession::Request::Headers);
         if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
-            response = session->OpenURL(strUrl);
+            response = pSession->OpenURL(strUrl);
         if (response->QueryStatusCode() == "404")
             return false;
         // Any other answer means the package is there; the worker meets any error page.
         length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
-        if (length)
-            target.nTotalSize = *length;
         return true;
     } catch (const CInternetException&) {
         return false;
@@ -43,17 +41,22 @@ bool ProbePackage(ManifestTarget& target, const std::string& strUrl, std::option
 // Queues the package, never to be read beyond the length the probe was told. With keys, its
 // signature is fetched and vetted first (a refusal then comes before any download), and
 // checked over the whole package once it has arrived.
-bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const std::string& strUrl,
-                  std::optional<std::uint64_t> length)
+SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr, const std::string& strPackage,
+                          const std::string& strUrl, std::optional<std::uint64_t> length)
 {
-    if (!target.pTrust || !target.pTrust->Enabled())
-        return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
-    auto vetted = target.pTrust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl));
-    if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
-        ShowTrustRefusal(target.hOwner, *refusal);
-        return false;
+    SourceChoice choice;
+    choice.nTotalSize = length.value_or(0);
+    CUpdateTrust* trust = source.pTrust;
+    if (!trust || !trust->Enabled()) {
+        choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
+        return choice;
     }
-    CUpdateTrust* trust = target.pTrust;
+    auto vetted = trust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl, source.pSession));
+    if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
+        LogLine(refusal->strDetail);
+        choice.strMessage = refusal->strSentence;
+        return choice;
+    }
     DownloadCheck check = [trust, signature = std::get<VettedSignature>(vetted)](const std::string& strPath,
                                                                                  const Blake2b512Digest& digest) {
         std::optional<TrustRefusal> refusal = trust->Accept(signature, digest, strPath);
@@ -62,46 +65,44 @@ bool QueuePackage(ManifestTarget& target, const std::string& strPackage, const s
         LogLine(refusal->strDetail);
         return refusal->strSentence;
     };
-    return target.downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
+    choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
+    return choice;
 }
 
-// Queues what the manifest found (the files before an entry that ended it too) and tells the
-// player why it could not be used.
-bool QueueFindings(ManifestTarget& target, ManifestFindings& findings)
+// Queues what the manifest found (the files before an entry that ended it too) and says why it
+// could not be used.
+SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings)
 {
+    SourceChoice choice;
     for (ChangedFile& file : findings.files) {
-        target.nTotalSize += file.expected.nSize;
-        target.downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
+        choice.nTotalSize += file.expected.nSize;
+        downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
-    target.bUpToDate = findings.bUpToDate;
+    choice.bUpToDate = findings.bUpToDate;
+    choice.bQueued = findings.bFetch;
     if (findings.nErrorLine) {
         char text[32];
         std::snprintf(text, sizeof text, "Error line:%d\n", findings.nErrorLine);
-        MessageBox(target.hOwner, text, "提示", MB_OK | MB_ICONEXCLAMATION);
-    } else if (!findings.strMessage.empty()) {
-        MessageBox(target.hOwner, findings.strMessage.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
+        choice.strMessage = text;
+    } else {
+        choice.strMessage = findings.strMessage;
     }
-    return findings.bFetch;
+    return choice;
 }
 
 }  // namespace
 
-void ShowTrustRefusal(HWND hOwner, const TrustRefusal& refusal)
+SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
 {
-    LogLine(refusal.strDetail);
-    MessageBox(hOwner, refusal.strSentence.c_str(), "提示", MB_OK | MB_ICONEXCLAMATION);
-}
-
-bool QueueUpdate(ManifestTarget& target, const std::string& strBaseURL)
-{
-    if (g_bManifestMode != 1) {
-        const std::string package = PackageName(g_strManifestName);
+    if (!source.bManifestMode) {
+        const std::string package = PackageName(source.strManifestName);
         std::optional<std::uint64_t> length;
-        const std::string url = strBaseURL + EncodeUrlPath(package);
-        if (ProbePackage(target, url, length))
-            return QueuePackage(target, package, url, length);
-        g_bManifestMode = 1;
+        const std::string url = source.strBaseURL + EncodeUrlPath(package);
+        if (ProbePackage(source.pSession, url, length))
+            return QueuePackage(source, downloadMgr, package, url, length);
+        downloadMgr.UseManifestMode();
     }
-    ManifestFindings findings = ParseManifest(target.strInstallDir, strBaseURL + EncodeUrlPath(g_strManifestName), target.pTrust);
-    return QueueFindings(target, findings);
+    ManifestFindings findings = ParseManifest(source.strInstallDir, source.strBaseURL + EncodeUrlPath(source.strManifestName),
+                                              source.pTrust, source.pSession);
+    return QueueFindings(downloadMgr, findings);
 }

@@ -5,7 +5,6 @@
 
 #include "app/CommandLine.h"
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -35,11 +34,12 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     StartupValues values;
     values.strInstallDir = InstallDirFromExePath(strExePath);
 
-    CommandLine commandLine = ParseCommandLine(strCmdLine, g_strDefaultManifest);
-    g_strManifestName = commandLine.strManifestName;
-    g_nLobbyParam1 = commandLine.nLobbyParam1;
-    g_nLobbyParam2 = commandLine.nLobbyParam2;
-    g_bManifestMode = commandLine.bManifestMode;
+    CommandLine commandLine = ParseCommandLine(strCmdLine, kDefaultManifest);
+    values.strManifestName = commandLine.strManifestName;
+    values.nLobbyParam1 = commandLine.nLobbyParam1;
+    values.nLobbyParam2 = commandLine.nLobbyParam2;
+    values.bManifestMode = commandLine.bManifestMode == 1;
+    values.strOldExeName = SetAsideExeName();
 
     std::string site = GetPrivateProfileString("Download", "site1", "", kSettingsFile);
     std::string tempDirSetting = GetPrivateProfileString("Setup", "TempDir", "", kSettingsFile);
@@ -75,10 +75,4 @@ std::string TempDirProblem(const StartupValues& values)
         return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
     }
     return {};
-}
-
-void InitializeDownloads(const StartupValues& values, IDownloadSink* pSink, CDownloadMgr& downloadMgr)
-{
-    // A failure here shows later, as failing downloads.
-    downloadMgr.Initialize(pSink, values.strBaseURL, values.strTempDir, values.strInstallDir);
 }

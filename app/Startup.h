@@ -1,14 +1,14 @@
 #pragma once
-// The values an update run derives at start-up from the command line, the settings file and the
-// place of the executable, and the hand-over of them to the download manager.
+// The values an update run starts from, derived once at start-up from the lobby's command line,
+// the settings file and the place of the executable.
 
 #include <string>
 
-class CDownloadMgr;
-class IDownloadSink;
-
 // The settings file: an INI file named like a library, relative to the current directory.
 inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
+
+// The manifest of the lobby's own update, asked for by an empty command line.
+inline constexpr const char* kDefaultManifest = "update.xml";
 
 // The installation's record of the signatures it accepted, beside the executable.
 inline constexpr const char* kTrustStateFile = "KesuUpdate.trust";
@@ -21,17 +21,19 @@ std::string BuildBaseURL(const std::string& strSite);
 std::string BuildTempDir(const std::string& strInstallDir, const std::string& strTempDirSetting);
 
 struct StartupValues {
-    std::string strInstallDir;
+    std::string strManifestName;  // from the command line
+    int nLobbyParam1 = -1;        // handed back to a lobby that asked for a named update
+    int nLobbyParam2 = -1;
+    bool bManifestMode = true;  // false: the command line asks for the package ("-install")
+    std::string strInstallDir;  // the executable's directory, ending in a separator
     std::string strBaseURL;
     std::string strTempDir;
     std::string strTempDirSetting;
+    std::string strOldExeName;  // the name the running executable is set aside under
 };
 
-// Parses the command line into the process-wide state, reads the settings and derives the
-// directories and the base URL.
+// Parses the command line, reads the settings and derives the directories and the base URL.
 StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath);
 // Why the temporary directory cannot be used (one sentence for the player), or an empty text:
 // it must stay inside the installation and must not be a link to somewhere else.
 std::string TempDirProblem(const StartupValues& values);
-// Hands the values to the download manager.
-void InitializeDownloads(const StartupValues& values, IDownloadSink* pSink, CDownloadMgr& downloadMgr);

@@ -21,7 +21,6 @@
 
 #include "bench/BenchSupport.h"
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "manifest/ParseManifest.h"
@@ -76,8 +75,8 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
     QuietSink sink;
     DownloadOnlyMgr mgr;
     std::string install = installDir.string() + "/";
-    mgr.Initialize(&sink, nginx.Url("/update/"), install + "tmp", install);
-    ManifestFindings findings = ParseManifest(install, mgr.m_strBaseURL + manifest);
+    mgr.Initialize(&sink, {nginx.Url("/update/"), install + "tmp", install});
+    ManifestFindings findings = ParseManifest(install, mgr.GetSetup().strBaseURL + manifest);
     if (!findings.bFetch) {
         std::fprintf(stderr, "the manifest lists nothing to fetch\n");
         std::exit(1);
@@ -91,7 +90,7 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
         }
     });
     if (pTotal)
-        *pTotal = mgr.m_counts.nTotalDone;
+        *pTotal = mgr.GetCounts().nTotalDone;
     return seconds;
 }
 
@@ -129,7 +128,6 @@ int main(int argc, char** argv)
     Nginx nginx(root.string(), "    keepalive_requests 100000;\n");
     fs::path work = dir / "work";
     Shell("cat '" + (root / "update" / "big.bin").string() + "' > /dev/null");
-    g_bManifestMode = 1;
 
     // 1. One large file.
     double ours = 1e9, oursSha = 1e9, curl = 1e9;
@@ -186,9 +184,9 @@ int main(int argc, char** argv)
     double check = 1e9, md5sum = 1e9;
     for (int i = 0; i < kRounds; ++i) {
         DownloadOnlyMgr mgr;
-        mgr.Initialize(&sink, checkServer.Url("/update/"), install, install);
+        mgr.Initialize(&sink, {checkServer.Url("/update/"), install, install});
         check = std::min(check, Seconds([&] {
-            if (ParseManifest(install, mgr.m_strBaseURL + "small.xml").bFetch)
+            if (ParseManifest(install, mgr.GetSetup().strBaseURL + "small.xml").bFetch)
                 std::printf("  unexpected: files were queued\n");
         }));
         md5sum = std::min(md5sum, Seconds([&] {

@@ -93,9 +93,9 @@ int main()
     SetScreen(OpenX11Screen());
     auto window = std::make_unique<CAutoUpdateDlg>();
     CAutoUpdateDlg& dlg = *window;
-    dlg.Create(false);
+    dlg.Create();
     dlg.ShowSplash();
-    dlg.ShowDownloadPanel(10000 * 1024);
+    dlg.ShowPanel(10000 * 1024);
     std::atomic<bool> done{false};
     double elapsed = Seconds([&] {
         std::thread worker([&] {

@@ -1,6 +1,5 @@
 #include "download/DownloadMgr.h"
 
-#include "download/Globals.h"
 #include "download/TempNames.h"
 #include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
@@ -10,56 +9,46 @@ namespace {
 // The executable's name is fixed: the set-aside name must not depend on how the program was started.
 constexpr const char* kExecutableName = "KesuUpdate.exe";
 
-std::string SetAsideName(const std::string& executable)
-{
-    auto dot = executable.rfind('.');
-    if (dot == std::string::npos)
-        return executable + "_old";
-    return executable.substr(0, dot) + "_old" + executable.substr(dot);
-}
-
 }  // namespace
 
-void BuildSetAsideNames(const std::string& strInstallDir)
+std::string SetAsideExeName()
 {
-    g_strOldExeName = SetAsideName(kExecutableName);
-    g_strOldExePath = strInstallDir + g_strOldExeName;
+    const std::string executable = kExecutableName;
+    auto dot = executable.rfind('.');
+    return executable.substr(0, dot) + "_old" + executable.substr(dot);
 }
 
 CDownloadMgr::CDownloadMgr() = default;
 
 CDownloadMgr::~CDownloadMgr()
 {
-    m_hThread.reset();
-    RemoveAllTasks();
-    m_hStartEvent.reset();
-    m_pSession.reset();
+    Join();
 }
 
-bool CDownloadMgr::Initialize(IDownloadSink* pSink, const std::string& strBaseURL, const std::string& strTempDir,
-                              const std::string& strInstallDir)
+bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
 {
     if (!pSink)
         return false;
     m_pSink = pSink;
-    m_strBaseURL = strBaseURL;
-    m_strTempDir = strTempDir;
-    m_strInstallDir = strInstallDir;
+    m_setup = setup;
+    m_strOldExePath = m_setup.strInstallDir + SetAsideExeName();
 
-    BuildSetAsideNames(m_strInstallDir);
+    if (m_setup.strBaseURL.empty() || m_setup.strBaseURL.back() != '/')
+        m_setup.strBaseURL += '/';
+    if (!PathIsDirectory(m_setup.strTempDir))
+        CreateDirectory(m_setup.strTempDir);
 
-    if (m_strBaseURL.empty() || m_strBaseURL.back() != '/')
-        m_strBaseURL += '/';
-    if (!PathIsDirectory(m_strTempDir))
-        CreateDirectory(m_strTempDir);
-
-    try {
-        m_pSession = OpenUpdateSession();
-        m_pSession->SetCancelFlag(&m_bCancel);
-    } catch (const CInternetException&) {
-        m_pSession.reset();  // every download then fails with its own message
+    m_pSession = m_setup.pSession;
+    if (!m_pSession) {
+        try {
+            m_pOwnSession = OpenUpdateSession();
+            m_pSession = m_pOwnSession.get();
+        } catch (const CInternetException&) {
+            // every download then fails with its own message
+        }
     }
-    m_hStartEvent = std::make_unique<CEvent>();
+    if (m_pSession)
+        m_pSession->SetCancelFlag(&m_bCancel);
     return true;
 }
 
@@ -96,34 +85,54 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
         task->szTempName = own;
     }
 
-    std::lock_guard lock(g_csTaskLock);
+    std::lock_guard lock(m_csTaskLock);
     m_arrTasks.push_back(std::move(task));
     return true;
 }
 
 void CDownloadMgr::RemoveAllTasks()
 {
-    std::lock_guard lock(g_csTaskLock);
+    std::lock_guard lock(m_csTaskLock);
     m_arrTasks.clear();
     m_tempNames.clear();
     m_arrTasks.shrink_to_fit();
 }
 
-void StartDownload(CDownloadMgr& downloadMgr)
+bool CDownloadMgr::Start()
 {
-    downloadMgr.m_counts = {};
-    downloadMgr.m_hThread = std::make_unique<CThread>([&downloadMgr] { return DownloadThreadProc(&downloadMgr); });
-    downloadMgr.m_hStartEvent->Set();
+    if (m_hThread)
+        return false;
+    m_counts = {};
+    m_hThread = std::make_unique<CThread>([this] { return Work(); });
+    return true;
 }
 
-std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr)
+bool CDownloadMgr::Downloading() const
 {
-    pMgr->m_hStartEvent->Wait();
-    int result = pMgr->Run();
+    const int last = m_nLastEvent;
+    return m_hThread && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
+}
+
+std::optional<std::uint32_t> CDownloadMgr::WaitForWorker(std::chrono::milliseconds timeout)
+{
+    if (!m_hThread || !m_hThread->WaitFor(timeout))
+        return std::nullopt;
+    return m_hThread->GetExitCode();
+}
+
+void CDownloadMgr::Join()
+{
+    if (m_hThread)
+        m_hThread->Join();
+}
+
+std::uint32_t CDownloadMgr::Work()
+{
+    int result = Run();
     if (result != 0)
         return static_cast<std::uint32_t>(result);
-    result = pMgr->Install();
+    result = Install();
     if (result == 0)
-        pMgr->RemoveAllTasks();
+        RemoveAllTasks();
     return static_cast<std::uint32_t>(result);
 }

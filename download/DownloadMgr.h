@@ -1,11 +1,11 @@
 #pragma once
-// The download engine: the list of files to fetch, the session that fetches them and the
-// protocol by which the window thread starts, watches and cancels the one worker thread.
+// The download engine: the list of files to fetch, and the one worker thread that fetches them
+// into the temporary directory and then puts them in place.
 //
-// The window thread initialises the manager, queues every task, resets m_counts,
-// creates the worker (DownloadThreadProc) and stores it in m_hThread, then sets m_hStartEvent.
-// The worker runs Run, then Install when every file arrived, reporting each step to the sink.
-// To cancel, the window thread sets m_bCancel; m_nLastEvent tells it how far the run has come.
+// The owner initialises the manager, queues every task and calls Start once; the manager starts
+// its worker, which runs Run, then Install when every file arrived, reporting each step to the
+// sink. Cancel asks the worker to stop; LastEvent tells how far the run has come. The destructor
+// waits for the worker.
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
 // tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
@@ -16,13 +16,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "download/DownloadSink.h"
 #include "download/DownloadTask.h"
-#include "platform/Event.h"
 #include "platform/File.h"
 #include "platform/Internet.h"
 #include "platform/Thread.h"
@@ -30,13 +30,68 @@
 class CBackgroundWriter;
 class CDownloadDigests;
 
+// Where a run's files come from and go, and what they are.
+struct DownloadSetup {
+    std::string strBaseURL;
+    std::string strTempDir;
+    std::string strInstallDir;
+    bool bManifestMode = true;  // files from the manifest; false: one zip package
+    // The run's HTTP session, which must outlive the manager; without one the manager opens its own.
+    CInternetSession* pSession = nullptr;
+};
+
 class CDownloadMgr {
 public:
+    // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
+    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL or DOWNLOAD_EVENT_PROGRESS.
+    struct Counts {
+        std::uint64_t nFileDone = 0;
+        std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
+        std::uint64_t nTotalDone = 0;
+    };
+    using TaskList = std::vector<std::unique_ptr<tagDownloadTask>>;
+
     CDownloadMgr();
     // Waits for the worker, if there is one, before anything it uses goes away.
-    ~CDownloadMgr();
+    virtual ~CDownloadMgr();
     CDownloadMgr(const CDownloadMgr&) = delete;
     CDownloadMgr& operator=(const CDownloadMgr&) = delete;
+
+    // Stores the sink and the setup, creates the temporary directory (one level) and, unless the
+    // setup brings one, the session. False for a null sink (nothing changes).
+    bool Initialize(IDownloadSink* pSink, const DownloadSetup& setup);
+    // The package the run asked for is not there: the manifest's files are fetched instead.
+    void UseManifestMode() { m_setup.bManifestMode = true; }
+
+    // Queues one file by its relative name; false only for a null name. A file the manifest
+    // describes is verified against that description before it is kept; the check, when given,
+    // runs last on the complete file.
+    bool AddTask(const char* lpszName);
+    bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {},
+                 std::optional<std::uint64_t> nLimit = std::nullopt);
+    void RemoveAllTasks();
+
+    // Starts the worker on the queued tasks, once; false when it was started before. Its result
+    // (WorkerResult) is that of the last step it took.
+    bool Start();
+    // Asks the worker to stop; a download ends within a second with DOWNLOAD_EVENT_CLOSE.
+    void Cancel() { m_bCancel = true; }
+    bool CancelRequested() const { return m_bCancel; }
+    // The event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
+    // installation may begin.
+    int LastEvent() const { return m_nLastEvent; }
+    // A worker was started and has not yet stopped downloading: cancelling it means something.
+    bool Downloading() const;
+    // Waits for the worker; its result, or nothing when there is none or it did not end in time.
+    std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
+    // Waits for the worker to end. A class that overrides Run or Install calls it in its
+    // destructor: the worker calls into it.
+    void Join();
+
+    const Counts& GetCounts() const { return m_counts; }
+    const TaskList& GetTasks() const { return m_arrTasks; }
+    const DownloadSetup& GetSetup() const { return m_setup; }
+    CInternetSession* GetSession() const { return m_pSession; }
 
     // Downloads every task into the temporary directory, in queue order, reporting each step:
     // 0 all stored, 1 a task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after
@@ -48,40 +103,9 @@ public:
     // DOWNLOAD_EVENT_ERROR and returns 1. Runs on the worker thread.
     virtual int Install();
 
-    // Stores the sink and the three locations, builds the set-aside names of the executable,
-    // creates the temporary directory (one level), the session and the start event.
-    // False for a null sink (nothing changes) or when the start event could not be made.
-    bool Initialize(IDownloadSink* pSink, const std::string& strBaseURL, const std::string& strTempDir,
-                    const std::string& strInstallDir);
-    // Queues one file by its relative name; false only for a null name. A file the manifest
-    // describes is verified against that description before it is kept; the check, when given,
-    // runs last on the complete file.
-    bool AddTask(const char* lpszName);
-    bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {},
-                 std::optional<std::uint64_t> nLimit = std::nullopt);
-    void RemoveAllTasks();
-
-    int m_nNextTaskID = 0;
-    std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
-    // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
-    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL or DOWNLOAD_EVENT_PROGRESS.
-    struct Counts {
-        std::uint64_t nFileDone = 0;
-        std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
-        std::uint64_t nTotalDone = 0;
-    } m_counts;
-    std::atomic<int> m_nLastEvent{0};
-    std::vector<std::unique_ptr<tagDownloadTask>> m_arrTasks;
-    std::unique_ptr<CThread> m_hThread;
-    std::unique_ptr<CEvent> m_hStartEvent;
-    std::atomic<bool> m_bCancel{false};
-    IDownloadSink* m_pSink = nullptr;
-    std::string m_strBaseURL;
-    std::string m_strTempDir;
-    std::string m_strInstallDir;
-    std::unique_ptr<CInternetSession> m_pSession;
-
 private:
+    // The worker's body: runs, installs after a complete run and then empties the task list.
+    std::uint32_t Work();
     // Sets m_nLastEvent, then tells the sink.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // Counts `nBytes` more of the file, now `nReceived` long, and tells the sink.
@@ -100,20 +124,27 @@ private:
     // Unpacks the package into the installation when every entry can be; false after raising
     // the failure.
     bool InstallPackage(const std::string& package, const std::string& ownName);
+
+    IDownloadSink* m_pSink = nullptr;
+    DownloadSetup m_setup;
+    std::unique_ptr<CInternetSession> m_pOwnSession;  // when the setup brought none
+    CInternetSession* m_pSession = nullptr;
+    std::string m_strOldExePath;  // where the running executable is set aside
+
+    std::mutex m_csTaskLock;  // the task list, which a failed installation keeps for the owner
+    TaskList m_arrTasks;
+    int m_nNextTaskID = 0;
+    std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
+
+    Counts m_counts;
+    std::atomic<int> m_nLastEvent{0};
+    std::atomic<bool> m_bCancel{false};
+    std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
 
-// The name the running executable is set aside under, alone and in the installation directory
-// (g_strOldExeName, g_strOldExePath).
-void BuildSetAsideNames(const std::string& strInstallDir);
+// The name the running executable is set aside under, in its directory.
+std::string SetAsideExeName();
 
 // Creates every directory of the path, from the left, at each '\' or '/'; existing ones are passed
 // over. Returns whether the last one was made by this call.
 bool CreateDirectoryTree(std::string strPath);
-
-// The owner's start of the worker, in the order the manager relies on: the byte counts reset,
-// the worker created and stored in m_hThread, then the start event set.
-void StartDownload(CDownloadMgr& downloadMgr);
-
-// The worker thread's body: waits for the start event, runs, installs after a complete run and
-// then empties the task list. Its exit code is the result of the last step taken.
-std::uint32_t DownloadThreadProc(CDownloadMgr* pMgr);

@@ -9,7 +9,6 @@
 
 #include "download/BackgroundWriter.h"
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "download/TempNames.h"
 #include "download/Verification.h"
 #include "platform/File.h"
@@ -122,7 +121,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     if (!m_pSession)
         throw NotTheFile{};
     // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
-    std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_strBaseURL + EncodeUrlPath(task.szName));
+    std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_setup.strBaseURL + EncodeUrlPath(task.szName));
     std::optional<std::uint64_t> length = http->QueryContentLength();
     if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
         length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;
@@ -138,7 +137,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     m_counts.nFileSize = length.value_or(0);
     Raise(0, static_cast<std::uint32_t>(m_counts.nFileSize), DOWNLOAD_EVENT_TOTAL, name);
 
-    const std::string path = TempFilePath(m_strTempDir, task, g_bManifestMode == 1);
+    const std::string path = TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
     CFileException error(0, "");
     if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite, &error))
         throw error;
@@ -211,7 +210,7 @@ void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& dig
             throw NotTheFile{};
         }
     }
-    if (g_bManifestMode == 1 && ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
+    if (m_setup.bManifestMode && ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
         if (std::string problem = NotAnExecutableForThisMachine(path); !problem.empty()) {
             LogLine(task.szName + " cannot replace the running updater: " + problem);
             DeleteFile(path);

@@ -9,7 +9,6 @@
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "download/TempNames.h"
 #include "download/Verification.h"
 #include "platform/FileSystem.h"
@@ -74,10 +73,10 @@ int CDownloadMgr::Install()
     const std::string ownName = PathFindFileName(GetModuleFileName());
     const std::size_t count = m_arrTasks.size();
 
-    if (g_bManifestMode == 0) {
+    if (!m_setup.bManifestMode) {
         std::string package;
         if (count == 1) {
-            package = m_strTempDir + "\\" + m_arrTasks[0]->szFile;
+            package = m_setup.strTempDir + "\\" + m_arrTasks[0]->szFile;
             if (!InstallPackage(package, ownName))
                 return 1;
         }
@@ -95,11 +94,11 @@ int CDownloadMgr::Install()
 
 bool CDownloadMgr::InstallPackage(const std::string& package, const std::string& ownName)
 {
-    std::string failure = PackageProblem(package, m_strInstallDir, ownName);
+    std::string failure = PackageProblem(package, m_setup.strInstallDir, ownName);
     if (failure.empty()) {
         std::vector<std::string> names;
         tagUnzipFailure firstFailure;
-        UnzipPackage(package, m_strInstallDir, names, &firstFailure);
+        UnzipPackage(package, m_setup.strInstallDir, names, &firstFailure);
         if (firstFailure.result != ZR_OK) {
             LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
             failure = "更新包中的 " + firstFailure.entry + " 解压失败，已停止更新。";
@@ -113,23 +112,23 @@ bool CDownloadMgr::InstallPackage(const std::string& package, const std::string&
 
 void CDownloadMgr::InstallFile(const tagDownloadTask& task, const std::string& ownName)
 {
-    const std::string source = TempFilePath(m_strTempDir, task, true);
+    const std::string source = TempFilePath(m_setup.strTempDir, task, true);
     std::string destination;
     if (::strcasecmp(ownName.c_str(), task.szFile.c_str()) == 0) {
         // The running executable steps aside for its new copy, which takes its name (the letter
         // case of the task may differ) and its permissions.
-        destination = m_strInstallDir + "\\" + ownName;
+        destination = m_setup.strInstallDir + "\\" + ownName;
         std::optional<mode_t> mode = GetFileMode(destination);
-        if (PathFileExists(g_strOldExePath))
-            DeleteFile(g_strOldExePath);
-        MoveFileEx(destination, g_strOldExePath, MOVEFILE_WRITE_THROUGH);
+        if (PathFileExists(m_strOldExePath))
+            DeleteFile(m_strOldExePath);
+        MoveFileEx(destination, m_strOldExePath, MOVEFILE_WRITE_THROUGH);
         if (mode)
             SetFileMode(source, *mode);
     } else if (!task.szDir.empty()) {
-        CreateDirectoryTree(m_strInstallDir + "\\" + task.szDir);
-        destination = m_strInstallDir + "\\" + task.szDir + "\\" + task.szFile;
+        CreateDirectoryTree(m_setup.strInstallDir + "\\" + task.szDir);
+        destination = m_setup.strInstallDir + "\\" + task.szDir + "\\" + task.szFile;
     } else {
-        destination = m_strInstallDir + "\\" + task.szFile;
+        destination = m_setup.strInstallDir + "\\" + task.szFile;
     }
     // A mode the manifest gives is the file's, whatever it replaced; the umask limits it as it
     // limits every file this process creates.

@@ -1,6 +1,7 @@
 #include "download/UpdateSession.h"
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -18,31 +19,22 @@ std::optional<int> SecondsFromEnvironment(const char* name)
 // The session's own limits. Test-only: the fault tests set KESU_TEST_STALL_SECONDS and
 // KESU_TEST_DEADLINE_SECONDS so that a server that never answers, drips or never ends fails a
 // run of the program in seconds rather than in minutes.
-CInternetSession::Limits RunLimits(bool bDocument)
+CInternetSession::Limits RunLimits()
 {
     CInternetSession::Limits limits;
     if (auto seconds = SecondsFromEnvironment("KESU_TEST_STALL_SECONDS"))
         limits.stallTimeout = std::chrono::seconds(*seconds);
-    if (bDocument) {
-        limits.deadline = kDocumentDeadline;
-        if (auto seconds = SecondsFromEnvironment("KESU_TEST_DEADLINE_SECONDS"))
-            limits.deadline = std::chrono::seconds(*seconds);
-    }
+    limits.deadline = kDocumentDeadline;
+    if (auto seconds = SecondsFromEnvironment("KESU_TEST_DEADLINE_SECONDS"))
+        limits.deadline = std::chrono::seconds(*seconds);
     return limits;
 }
 
 }  // namespace
 
-std::unique_ptr<CInternetSession> OpenUpdateSession(const std::string& strAgent)
+std::unique_ptr<CInternetSession> OpenUpdateSession()
 {
-    auto session = std::make_unique<CInternetSession>(strAgent);
-    session->SetLimits(RunLimits(false));
-    return session;
-}
-
-std::unique_ptr<CInternetSession> OpenDocumentSession(const std::string& strAgent)
-{
-    auto session = std::make_unique<CInternetSession>(strAgent);
-    session->SetLimits(RunLimits(true));
+    auto session = std::make_unique<CInternetSession>("KesuUpdate");
+    session->SetLimits(RunLimits());
     return session;
 }

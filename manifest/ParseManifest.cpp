@@ -171,17 +171,21 @@ ManifestFindings Refused(const TrustRefusal& refusal)
 
 }  // namespace
 
-ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust)
+ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
+                               CInternetSession* pSession)
 {
     std::string text;
-    // The manifest and its signature come over one connection.
-    std::unique_ptr<CInternetSession> session;
-    try {
-        session = OpenDocumentSession("UrlTest");
-    } catch (const CInternetException&) {
+    // The manifest and its signature come over one connection: the run's, or one of their own.
+    std::unique_ptr<CInternetSession> own;
+    if (!pSession) {
+        try {
+            own = OpenUpdateSession();
+        } catch (const CInternetException&) {
+        }
     }
+    CInternetSession* session = pSession ? pSession : own.get();
     std::string status;
-    if (int result = session ? ReadUrlText(strUrl, text, session.get(), &status) : 499) {
+    if (int result = session ? ReadUrlText(strUrl, text, session, &status) : 499) {
         ManifestFindings findings;
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
@@ -203,7 +207,7 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
         }
         CheckPageFound(text);
         if (pTrust && pTrust->Enabled())
-            if (std::optional<TrustRefusal> refusal = CheckSignature(*pTrust, strUrl, text, session.get())) {
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*pTrust, strUrl, text, session)) {
                 findings = Refused(*refusal);
                 return;
             }

@@ -10,6 +10,7 @@
 
 #include "download/DownloadTask.h"
 
+class CInternetSession;
 class CUpdateTrust;
 
 // A file the manifest lists that must be downloaded.
@@ -30,8 +31,10 @@ struct ManifestFindings {
     std::string strMessage;
 };
 
-// Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) and
-// compares its files with those under strInstallDir.
-ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust = nullptr);
+// Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) over
+// the run's session, or one of its own without, and compares its files with those under
+// strInstallDir.
+ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust = nullptr,
+                               CInternetSession* pSession = nullptr);
 // The same for a manifest text already fetched (no signature).
 ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText);

@@ -24,7 +24,7 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
     std::unique_ptr<CInternetSession> own;
     if (!pSession) {
         try {
-            own = OpenDocumentSession("UrlTest");
+            own = OpenUpdateSession();
         } catch (const CInternetException&) {
             return {499, {}};
         }
@@ -33,7 +33,7 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
     CInternetSession* session = pSession;
     std::unique_ptr<CHttpFile> file;
     try {
-        file = session->OpenURL(strUrl);
+        file = session->OpenURL(strUrl, CInternetSession::Request::Document);
     } catch (const CInternetException& e) {
         LogLine(strUrl + ": " + e.GetErrorMessage());
         return {493, {}};

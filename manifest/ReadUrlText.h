@@ -17,7 +17,7 @@ inline constexpr int kTextCutShort = 408;
 // session can be set up, 493 when the URL cannot be opened (no connection, unknown host,
 // refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty),
 // kTextCutShort when a failed read ended the text where it failed (the cause is logged).
-// A session of the caller's (one from OpenDocumentSession) lets the next request reuse its
+// A session of the caller's (the run's, from OpenUpdateSession) lets the next request reuse its
 // connection; without one, the request opens its own.
 // The HTTP status code's text goes to *pStatus when asked for.
 int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr,

@@ -137,20 +137,21 @@ struct CInternetSession::Transfer {
             Fail(code, curl_multi_strerror(code));
     }
 
-    void Begin(const std::string& url, bool headersOnly)
+    void Begin(const std::string& url, Request kind)
     {
         End();
         ++serial;
         errorText[0] = '\0';
         Check(curl_easy_setopt(easy, CURLOPT_URL, MakeUrlValid(url).c_str()));
-        if (headersOnly)
+        if (kind == Request::Headers)
             Check(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
         else
             Check(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
         Check(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectTimeout.count())));
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, limits.minimumRate)));
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallTimeout.count())));
-        Check(curl_easy_setopt(easy, CURLOPT_TIMEOUT, static_cast<long>(limits.deadline.count())));
+        const long deadline = kind == Request::Document ? static_cast<long>(limits.deadline.count()) : 0L;
+        Check(curl_easy_setopt(easy, CURLOPT_TIMEOUT, deadline));
         Check(curl_multi_add_handle(multi, easy));
         active = true;
     }
@@ -351,10 +352,10 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
 
 CInternetSession::~CInternetSession() = default;
 
-std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, bool headersOnly)
+std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, Request kind)
 {
     Transfer& t = *m_pTransfer;
-    t.Begin(strUrl, headersOnly);
+    t.Begin(strUrl, kind);
     while (!t.headersDone && !t.done)
         t.Pump();
     // A failure after the headers belongs to the body: Read reports it.

@@ -41,18 +41,21 @@ public:
         // silent server and one that drips a few bytes a second end alike.
         std::chrono::seconds stallTimeout{30};
         long minimumRate = 1024;
-        std::chrono::seconds deadline{0};  // the longest a whole request may take; 0: no limit
+        std::chrono::seconds deadline{0};  // the longest a whole Document request may take; 0: no limit
     };
+    // What a request is for: a file's body, read for as long as it keeps moving; the headers
+    // alone (a HEAD); or a small document, which must also arrive whole within the deadline.
+    enum class Request { File, Headers, Document };
 
     explicit CInternetSession(const std::string& strAgent);
     ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
 
-    // Sends a GET (or a HEAD, headersOnly) for the URL made valid on the wire, follows redirects and returns once the
-    // final response's headers have arrived. One response is open at a time: opening another
-    // closes the previous one.
-    std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, bool headersOnly = false);
+    // Sends a GET (a HEAD for Request::Headers) for the URL made valid on the wire, follows
+    // redirects and returns once the final response's headers have arrived. One response is open
+    // at a time: opening another closes the previous one.
+    std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, Request kind = Request::File);
     // While *pCancel is true, waiting requests and reads end within a tenth of a second with a
     // CInternetException (IsCancel()).
     void SetCancelFlag(const std::atomic<bool>* pCancel);

@@ -17,7 +17,7 @@ protected:
         LoadBitmap(panel, IDB_BACKGROUND);
         LoadBitmap(splash, IDB_SPLASH);
         LoadBitmap(button, IDB_CANCEL_BUTTON);
-        ASSERT_TRUE(dlg.Create(false));
+        ASSERT_TRUE(dlg.Create());
     }
     const CBitmap& Surface() const { return *GetWindowSurface(dlg.m_hWnd); }
     // Pixels of the window that differ from the bitmap, outside the rectangles given.
@@ -73,7 +73,7 @@ TEST_F(AutoUpdateDlgTest, SplashFirstThenTheDownloadPanelWithoutTraces)
         EXPECT_FALSE(IsWindowVisible(control->m_hWnd));
     SaveArtefact(Surface(), "splash.png");
 
-    dlg.ShowDownloadPanel(5 * 1024 * 1024);
+    dlg.ShowPanel(5 * 1024 * 1024);
     EXPECT_FALSE(dlg.m_bSplash);
     EXPECT_TRUE(IsWindowVisible(dlg.m_btnCancel.m_hWnd));
     EXPECT_EQ(SendMessage(dlg.m_progressTotal.m_hWnd, PBM_GETRANGE, 0), 5120);
@@ -173,7 +173,7 @@ TEST_F(AutoUpdateDlgTest, PressingTheBackgroundAsksToMoveTheWindowFromThatPoint)
     MoveRecorder& screen = *recorder;
     SetScreen(std::move(recorder));
     dlg.ShowSplash();
-    dlg.ShowDownloadPanel(1024);
+    dlg.ShowPanel(1024);
     DeliverMouse(dlg.m_hWnd, WM_LBUTTONDOWN, 40, 20);
     DeliverMouse(dlg.m_hWnd, WM_LBUTTONDOWN, 282 + 30, 65 + 10);  // on the cancel button: a press, no move
     DeliverMouse(dlg.m_hWnd, WM_LBUTTONUP, 0, 0);

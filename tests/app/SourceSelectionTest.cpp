@@ -2,8 +2,8 @@
 
 #include "app/SourceSelection.h"
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "manifest/PackageName.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
@@ -21,8 +21,6 @@ class SourceSelectionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_strManifestName = "Game7.xml";
-        g_bManifestMode = 0;
         server.Http().Get("/update/Game7.xml", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("<manifest><filelist><file filename='m.dat' filesize='5' fileversion='1' md5='x'/></filelist></manifest>",
                             "text/xml");
@@ -30,15 +28,17 @@ protected:
     }
     bool Queue(const std::string& baseURL)
     {
-        ManifestTarget target{installDir, totalSize, mgr};
-        return QueueUpdate(target, baseURL);
+        EXPECT_TRUE(mgr.Initialize(&sink, {baseURL, installDir, installDir, false}));
+        choice = QueueUpdate({installDir, baseURL, "Game7.xml", false}, mgr);
+        return choice.bQueued;
     }
-    std::string Queued() const { return mgr.m_arrTasks.empty() ? "" : mgr.m_arrTasks[0]->szName; }
+    std::string Queued() const { return mgr.GetTasks().empty() ? "" : mgr.GetTasks()[0]->szName; }
 
     TestServer server;
     TempDir install;
     std::string installDir = install.Dir();
-    std::uint64_t totalSize = 0;
+    SourceChoice choice;
+    EventLog sink;
     CDownloadMgr mgr;
 };
 
@@ -51,8 +51,8 @@ TEST_F(SourceSelectionTest, AnyAnswerButNotFoundQueuesThePackageWithItsLength)
     server.Start();
     EXPECT_TRUE(Queue(server.Url("/update/")));
     EXPECT_EQ(Queued(), "Game7.zip");
-    EXPECT_EQ(totalSize, 3000u);
-    EXPECT_EQ(g_bManifestMode, 0);
+    EXPECT_EQ(choice.nTotalSize, 3000u);
+    EXPECT_FALSE(mgr.GetSetup().bManifestMode);
 }
 
 TEST_F(SourceSelectionTest, APackageWithoutLengthLeavesTheTotalAlone)
@@ -67,27 +67,25 @@ TEST_F(SourceSelectionTest, APackageWithoutLengthLeavesTheTotalAlone)
     server.Start();
     EXPECT_TRUE(Queue(server.Url("/update/")));
     EXPECT_EQ(Queued(), "Game7.zip");
-    EXPECT_EQ(totalSize, 0u);
+    EXPECT_EQ(choice.nTotalSize, 0u);
 }
 
 TEST_F(SourceSelectionTest, NotFoundFallsBackToTheManifestOnce)
 {
     server.Start();  // no package: the server answers 404
     EXPECT_TRUE(Queue(server.Url("/update/")));
-    EXPECT_EQ(g_bManifestMode, 1);
+    EXPECT_TRUE(mgr.GetSetup().bManifestMode);
     EXPECT_EQ(Queued(), "m.dat");
-    EXPECT_EQ(totalSize, 5u);
+    EXPECT_EQ(choice.nTotalSize, 5u);
 }
 
 TEST_F(SourceSelectionTest, AnUnreachableServerFallsBackToTheManifestWhichFailsToo)
 {
     ClosedPort closed;
-    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(Queue(closed.Url("/update/")));
-    const std::string told = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(told.ends_with("\n提示: Error line:493\n")) << told;
-    EXPECT_EQ(g_bManifestMode, 1);
-    EXPECT_TRUE(mgr.m_arrTasks.empty());
+    EXPECT_EQ(choice.strMessage, "Error line:493\n");
+    EXPECT_TRUE(mgr.GetSetup().bManifestMode);
+    EXPECT_TRUE(mgr.GetTasks().empty());
 }
 
 }  // namespace

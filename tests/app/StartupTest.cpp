@@ -3,9 +3,6 @@
 #include <unistd.h>
 
 #include "app/Startup.h"
-#include "download/DownloadMgr.h"
-#include "download/Globals.h"
-#include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -30,17 +27,6 @@ TEST(StartupTest, DirectoriesFromTheExecutableAndTheSetting)
     EXPECT_EQ(BuildTempDir("/opt/game/", "\\dl\\"), "/opt/game/\\dl\\");
 }
 
-class CountingSink : public IDownloadSink {
-public:
-    void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
-};
-
-class IdleMgr : public CDownloadMgr {
-public:
-    int Run() override { return 1; }
-    int Install() override { return 0; }
-};
-
 // Runs in a directory of its own: the settings file is found relative to the current directory.
 class StartupRunTest : public ::testing::Test {
 protected:
@@ -63,17 +49,11 @@ TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
     EXPECT_EQ(values.strInstallDir, install.Dir());
     EXPECT_EQ(values.strBaseURL, "http://127.0.0.1:8080/update/");
     EXPECT_EQ(values.strTempDir, install.Dir() + "tmp");
-    EXPECT_EQ(g_strManifestName, "Game7.xml");
-    EXPECT_EQ(g_nLobbyParam1, 12);
-    EXPECT_EQ(g_nLobbyParam2, 34);
-    EXPECT_EQ(g_bManifestMode, 0);
-
-    CountingSink sink;
-    IdleMgr mgr;
-    InitializeDownloads(values, &sink, mgr);
-    EXPECT_EQ(mgr.m_strBaseURL, values.strBaseURL);
-    EXPECT_TRUE(PathIsDirectory(install.Dir() + "tmp"));
-    EXPECT_EQ(g_strOldExePath, install.Dir() + "KesuUpdate_old.exe");
+    EXPECT_EQ(values.strManifestName, "Game7.xml");
+    EXPECT_EQ(values.nLobbyParam1, 12);
+    EXPECT_EQ(values.nLobbyParam2, 34);
+    EXPECT_FALSE(values.bManifestMode);
+    EXPECT_EQ(values.strOldExeName, "KesuUpdate_old.exe");
 }
 
 TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)
@@ -81,10 +61,10 @@ TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)
     StartupValues values = LoadStartupValues("", install.Dir() + "KesuUpdate.exe");
     EXPECT_EQ(values.strBaseURL, "http:///update/");
     EXPECT_EQ(values.strTempDir, install.Dir());
-    EXPECT_EQ(g_strManifestName, "update.xml");
-    EXPECT_EQ(g_nLobbyParam1, -1);
-    EXPECT_EQ(g_nLobbyParam2, -1);
-    EXPECT_EQ(g_bManifestMode, 1);
+    EXPECT_EQ(values.strManifestName, "update.xml");
+    EXPECT_EQ(values.nLobbyParam1, -1);
+    EXPECT_EQ(values.nLobbyParam2, -1);
+    EXPECT_TRUE(values.bManifestMode);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "download/TempNames.h"
 #include "platform/FileSystem.h"
 #include "tests/support/EventLog.h"
@@ -33,7 +32,6 @@ class DownloadWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_bManifestMode = 1;
         server.Http().Get(R"(/update/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex);
             requested.push_back(req.matches[1]);
@@ -58,8 +56,8 @@ protected:
     int Run(std::initializer_list<const char*> names)
     {
         server.Start();
-        mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
-        mgr.m_pSession->SetLimits({.connectTimeout = 5s, .stallTimeout = 1s});
+        mgr.Initialize(&log, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), manifestMode});
+        mgr.GetSession()->SetLimits({.connectTimeout = 5s, .stallTimeout = 1s});
         for (const char* name : names)
             mgr.AddTask(name);
         return mgr.Run();
@@ -73,6 +71,7 @@ protected:
     TestServer server;
     TempDir install;
     EventLog log;
+    bool manifestMode = true;
     DownloadOnlyMgr mgr;
 };
 
@@ -99,9 +98,9 @@ TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
         {0, 0, DOWNLOAD_EVENT_INSTALLING, "<null>"},
     };
     EXPECT_EQ(log.Events(), expected);
-    EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_INSTALLING);
-    EXPECT_EQ(mgr.m_counts.nTotalDone, 28192u);
-    EXPECT_TRUE(mgr.m_arrTasks[0]->bDownloaded && mgr.m_arrTasks[1]->bDownloaded);
+    EXPECT_EQ(mgr.LastEvent(), DOWNLOAD_EVENT_INSTALLING);
+    EXPECT_EQ(mgr.GetCounts().nTotalDone, 28192u);
+    EXPECT_TRUE(mgr.GetTasks()[0]->bDownloaded && mgr.GetTasks()[1]->bDownloaded);
 }
 
 TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
@@ -117,7 +116,7 @@ TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
 
 TEST_F(DownloadWorkerTest, PackageModeKeepsThePackagesName)
 {
-    g_bManifestMode = 0;
+    manifestMode = false;
     Serve("Game7.zip", "PK...");
     EXPECT_EQ(Run({"Game7.zip"}), 0);
     EXPECT_EQ(ReadWholeFile(Temp("Game7.zip")), "PK...");
@@ -150,7 +149,7 @@ TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
     for (const auto& c : cases) {
         EventLog caseLog;
         DownloadOnlyMgr m;
-        m.Initialize(&caseLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        m.Initialize(&caseLog, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), manifestMode});
         m.AddTask(c.name);
         m.AddTask("never-reached.dat");
         EXPECT_EQ(m.Run(), 1) << c.name;
@@ -159,9 +158,9 @@ TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
             {0, 0, DOWNLOAD_EVENT_ERROR, std::string("下载 ") + c.name + " 文件失败"},
         };
         EXPECT_EQ(caseLog.Events(), expected) << c.name;
-        EXPECT_EQ(m.m_nLastEvent, DOWNLOAD_EVENT_ERROR);
+        EXPECT_EQ(m.LastEvent(), DOWNLOAD_EVENT_ERROR);
         EXPECT_FALSE(PathFileExists(Temp(std::string(c.name) + ".dtm"))) << c.name;
-        EXPECT_FALSE(m.m_arrTasks[0]->bDownloaded);
+        EXPECT_FALSE(m.GetTasks()[0]->bDownloaded);
     }
 }
 
@@ -223,13 +222,13 @@ TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
     for (const char* name : {"short.dat", "dropped.dat"}) {
         EventLog caseLog;
         DownloadOnlyMgr m;
-        m.Initialize(&caseLog, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+        m.Initialize(&caseLog, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), manifestMode});
         m.AddTask(name);
         EXPECT_EQ(m.Run(), 1) << name;
         RecordedEvent last = caseLog.Last();
         EXPECT_EQ(last.nEvent, DOWNLOAD_EVENT_ERROR);
         EXPECT_NE(last.text.find("ransfer"), std::string::npos) << last.text;  // libcurl's own words
-        EXPECT_FALSE(m.m_arrTasks[0]->bDownloaded);
+        EXPECT_FALSE(m.GetTasks()[0]->bDownloaded);
     }
 }
 
@@ -251,7 +250,7 @@ TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithT
 {
     ClosedPort closed;
     DownloadOnlyMgr refused;
-    refused.Initialize(&log, closed.Url("/update/"), install.Dir() + "tmp", install.Dir());
+    refused.Initialize(&log, {closed.Url("/update/"), install.Dir() + "tmp", install.Dir(), manifestMode});
     refused.AddTask("a.dat");
     EXPECT_EQ(refused.Run(), 1);
     EXPECT_NE(log.Last().text.find("connect"), std::string::npos) << log.Last().text;
@@ -262,7 +261,7 @@ TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithT
     server.Start();
     install.Write("plain", "a file, not a directory");
     DownloadOnlyMgr m;
-    m.Initialize(&fileLog, server.Url("/update/"), install.Dir() + "plain/tmp", install.Dir());
+    m.Initialize(&fileLog, {server.Url("/update/"), install.Dir() + "plain/tmp", install.Dir(), manifestMode});
     m.AddTask("a/b/c.dat");
     EXPECT_EQ(m.Run(), 1);
     EXPECT_EQ(fileLog.Codes(), (std::vector<int>{DOWNLOAD_EVENT_FILE_BEGIN, DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_ERROR}));
@@ -284,13 +283,13 @@ TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
     Serve("next.dat", "x");
     log.onEvent = [this](const RecordedEvent& e) {
         if (e.nEvent == DOWNLOAD_EVENT_PROGRESS && e.dwParam1 == 3 * 8192)
-            mgr.m_bCancel = true;
+            mgr.Cancel();
     };
     EXPECT_EQ(Run({"big.dat", "next.dat"}), 2);
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_CLOSE, "<null>"}));
-    EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_CLOSE);
+    EXPECT_EQ(mgr.LastEvent(), DOWNLOAD_EVENT_CLOSE);
     EXPECT_EQ(ReadWholeFile(Temp("big.dat.dtm")), Pattern(1000000, 4).substr(0, 3 * 8192));
-    EXPECT_FALSE(mgr.m_arrTasks[0]->bDownloaded);
+    EXPECT_FALSE(mgr.GetTasks()[0]->bDownloaded);
     EXPECT_EQ(requested, std::vector<std::string>{"big.dat"});
 }
 
@@ -304,12 +303,12 @@ TEST_F(DownloadWorkerTest, CancelEndsAWaitingRead)
         });
     };
     server.Start();
-    mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
+    mgr.Initialize(&log, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), manifestMode});
     mgr.AddTask("stall.dat");
     // Without the cancel the read would wait out the session's 30-second stall limit and fail.
     std::thread canceller([&] {
         server.WaitUntilStalling();
-        mgr.m_bCancel = true;
+        mgr.Cancel();
     });
     EXPECT_EQ(mgr.Run(), 2);
     canceller.join();

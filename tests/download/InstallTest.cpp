@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "platform/FileSystem.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
@@ -24,9 +23,12 @@ class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_bManifestMode = 1;
-        ASSERT_TRUE(mgr.Initialize(&log, "http://unused/", install.Dir() + "tmp", install.Dir()));
-        mgr.m_nLastEvent = DOWNLOAD_EVENT_INSTALLING;
+        ASSERT_TRUE(mgr.Initialize(&log, {"http://unused/", install.Dir() + "tmp", install.Dir()}));
+    }
+
+    void PackageMode()
+    {
+        ASSERT_TRUE(mgr.Initialize(&log, {"http://unused/", install.Dir() + "tmp", install.Dir(), false}));
     }
 
     // Queues the task and places its download where the worker would have stored it.
@@ -58,7 +60,7 @@ TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), "new town");
     EXPECT_TRUE(fs::is_empty(install.Path() / "tmp"));
     EXPECT_EQ(log.Events(), kBeginAndEnd);
-    EXPECT_EQ(mgr.m_nLastEvent, DOWNLOAD_EVENT_INSTALLING);
+    EXPECT_EQ(mgr.LastEvent(), 0);  // installing raises nothing that a cancel could take for the end
 }
 
 TEST_F(InstallTest, AFileThatCannotBeReplacedIsPassedOver)
@@ -91,12 +93,11 @@ TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
     EXPECT_EQ(GetFileMode(install.Dir() + own), 0755u);
     EXPECT_FALSE(fs::exists(install.Path() / upper));
     EXPECT_FALSE(fs::exists(install.Path() / "sub"));
-    EXPECT_EQ(g_strOldExePath, install.Dir() + "KesuUpdate_old.exe");
 }
 
 TEST_F(InstallTest, PackageIsUnpackedThenDeletedAfterTheFinishedEvent)
 {
-    g_bManifestMode = 0;
+    PackageMode();
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"game.bin", "game"}, {"maps/one.map", "map"}});
     mgr.AddTask("Game7.zip");
     bool packageThereWhenFinished = false;
@@ -114,7 +115,7 @@ TEST_F(InstallTest, PackageIsUnpackedThenDeletedAfterTheFinishedEvent)
 
 TEST_F(InstallTest, PackageModeWithoutExactlyOneTaskUnpacksNothing)
 {
-    g_bManifestMode = 0;
+    PackageMode();
     WriteZip(install.Dir() + "tmp/a.zip", {{"a.bin", "a"}});
     WriteZip(install.Dir() + "tmp/b.zip", {{"b.bin", "b"}});
     EXPECT_EQ(mgr.Install(), 0);

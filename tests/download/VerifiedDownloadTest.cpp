@@ -7,7 +7,6 @@
 #include <zlib.h>
 
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
@@ -56,7 +55,6 @@ std::string Gzip(const std::string& data)
 
 // One manifest download of a.dat from a server of its own.
 struct OneDownload {
-    OneDownload() { g_bManifestMode = 1; }
 
     void Serve(const std::string& body, const std::string& encoding = "")
     {
@@ -72,8 +70,8 @@ struct OneDownload {
               std::optional<std::uint64_t> limit = std::nullopt)
     {
         server.Start();
-        mgr.Initialize(&log, server.Url("/update/"), install.Dir() + "tmp", install.Dir());
-        mgr.m_pSession->SetLimits({.connectTimeout = 5s, .stallTimeout = 2s});
+        mgr.Initialize(&log, {server.Url("/update/"), install.Dir() + "tmp", install.Dir()});
+        mgr.GetSession()->SetLimits({.connectTimeout = 5s, .stallTimeout = 2s});
         mgr.AddTask("a.dat", std::move(expected), std::move(check), limit);
         return mgr.Run();
     }
@@ -278,7 +276,7 @@ TEST_F(VerifiedDownloadTest, ANewCopyOfTheRunningProgramMustBeAProgramForThisMac
         TempDir dir;
         EventLog events;
         DownloadOnlyMgr downloads;
-        downloads.Initialize(&events, other.Url("/update/"), dir.Dir() + "tmp", dir.Dir());
+        downloads.Initialize(&events, {other.Url("/update/"), dir.Dir() + "tmp", dir.Dir()});
         downloads.AddTask(ownName.c_str(), tagExpectedFile{body.size(), Md5(body), "", {}});
         EXPECT_EQ(downloads.Run(), kept ? 0 : 1);
         EXPECT_EQ(PathFileExists(dir.Dir() + "tmp/" + ownName + ".dtm"), kept);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "download/DownloadMgr.h"
-#include "download/Globals.h"
 #include "digest/MD5Checksum.h"
 #include "manifest/ParseManifest.h"
 #include "tests/support/EventLog.h"
@@ -17,7 +16,7 @@ namespace {
 
 class DownloadOnlyMgr : public CDownloadMgr {
 public:
-    ~DownloadOnlyMgr() { m_hThread.reset(); }
+    ~DownloadOnlyMgr() override { Join(); }
     int Install() override
     {
         installed = true;
@@ -50,7 +49,6 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
 {
     if (NginxBinary().empty())
         GTEST_SKIP() << "nginx is not installed";
-    g_bManifestMode = 1;
     UpdateTree tree;
     std::string big(200000, 'b');
     tree.Add("readme.txt", "new readme");
@@ -67,25 +65,22 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EventLog log;
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
-    ASSERT_TRUE(mgr.Initialize(&log, nginx.Url("/update"), install.Dir() + "tmp", installDir));
-    ManifestFindings findings = ParseManifest(installDir, mgr.m_strBaseURL + "update.xml");
+    ASSERT_TRUE(mgr.Initialize(&log, {nginx.Url("/update"), install.Dir() + "tmp", installDir}));
+    ManifestFindings findings = ParseManifest(installDir, mgr.GetSetup().strBaseURL + "update.xml");
     ASSERT_TRUE(findings.bFetch);
     ASSERT_EQ(findings.files.size(), 3u);
     EXPECT_EQ(findings.nTotalSize, 10u + 200000u + 25u);
     for (ChangedFile& file : findings.files)
         mgr.AddTask(file.strName.c_str(), std::move(file.expected));
 
-    mgr.m_counts = {};
-    mgr.m_hThread = std::make_unique<CThread>([&] { return DownloadThreadProc(&mgr); });
-    mgr.m_hStartEvent->Set();
-    ASSERT_TRUE(mgr.m_hThread->WaitFor(std::chrono::seconds(20)));
-    EXPECT_EQ(mgr.m_hThread->GetExitCode(), 0u);
+    ASSERT_TRUE(mgr.Start());
+    EXPECT_EQ(mgr.WaitForWorker(std::chrono::seconds(20)), 0u);
     EXPECT_TRUE(mgr.installed);
 
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/data_map_town.dat.dtm"), big);
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/新 地图.dat.dtm"), "chinese name with a blank");
-    EXPECT_EQ(mgr.m_counts.nTotalDone, findings.nTotalSize);
+    EXPECT_EQ(mgr.GetCounts().nTotalDone, findings.nTotalSize);
 
     // Per file: begin, total, one progress per 8 KiB block, stored; then installing.
     std::vector<int> expected;

@@ -248,7 +248,7 @@ TEST_F(InternetTest, RedirectsAreFollowedAndHeadersOnlyRequestsCarryNoBody)
     EXPECT_EQ(file->QueryStatusCode(), "200");
     EXPECT_EQ(ReadAll(*file), "the new place");
 
-    file = session.OpenURL(server.Url("/moved"), true);
+    file = session.OpenURL(server.Url("/moved"), CInternetSession::Request::Headers);
     EXPECT_EQ(file->QueryStatusCode(), "200");
     EXPECT_EQ(file->QueryContentLength(), 13u);
     char buffer[64];

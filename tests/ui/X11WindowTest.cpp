@@ -22,6 +22,19 @@
 
 namespace {
 
+// The run's side of the window: every cancel asks a download to stop.
+class CountingCommands : public IUpdateCommands {
+public:
+    bool Cancel() override
+    {
+        ++cancels;
+        return true;
+    }
+    void WindowClosed() override {}
+
+    std::atomic<int> cancels{0};
+};
+
 class X11WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,7 +72,7 @@ protected:
     Window ShowWindowOnScreen()
     {
         dlg = std::make_unique<CAutoUpdateDlg>();
-        EXPECT_TRUE(dlg->Create(false));
+        EXPECT_TRUE(dlg->Create(&commands));
         SetWindowText(dlg->m_hWnd, "KesuUpdate");
         dlg->ShowSplash();
         Window window = 0;
@@ -89,6 +102,7 @@ protected:
 
     std::unique_ptr<Xvfb> server;
     Display* observer = nullptr;
+    CountingCommands commands;
     std::unique_ptr<CAutoUpdateDlg> dlg;
 };
 
@@ -96,7 +110,7 @@ protected:
 TEST_F(X11WindowTest, TheWindowIsBorderlessCentredTitledAndShowsTheSplash)
 {
     dlg = std::make_unique<CAutoUpdateDlg>();
-    ASSERT_TRUE(dlg->Create(false));
+    ASSERT_TRUE(dlg->Create());
     SetWindowText(dlg->m_hWnd, "KesuUpdate");
     dlg->ShowSplash();
     Window window = 0;
@@ -201,7 +215,7 @@ TEST_F(X11WindowTest, TheWorkerGoesOnWhileTheWindowIsDraggedWithoutAWindowManage
 {
     Window window = ShowWindowOnScreen();
     ASSERT_NE(window, 0u);
-    dlg->ShowDownloadPanel(1024 * 1024);
+    dlg->ShowPanel(1024 * 1024);
     std::atomic<bool> running{true};
     std::atomic<int> updates{0};
     std::thread worker([&] {
@@ -253,7 +267,7 @@ TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
 {
     Window window = ShowWindowOnScreen();
     ASSERT_NE(window, 0u);
-    dlg->ShowDownloadPanel(1024 * 1024);
+    dlg->ShowPanel(1024 * 1024);
     CBitmap strip;
     LoadBitmap(strip, IDB_CANCEL_BUTTON);
     auto [x, y] = Position(observer, window);
@@ -267,7 +281,7 @@ TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
     EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 2); }));
     mouse("mouseup 1");  // a click: cancel asks the worker to stop and greys the button
     EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 3); }));
-    EXPECT_TRUE(dlg->m_downloadMgr.m_bCancel);
+    EXPECT_EQ(commands.cancels, 1);
     std::filesystem::create_directories(KESU_ARTEFACT_DIR);
     XImage* image = XGetImage(observer, window, 0, 0, 368, 91, AllPlanes, ZPixmap);
     CBitmap shot;

@@ -1,0 +1,35 @@
+#include "app/Lobby.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/Window.h"
+#include "platform/WindowScreen.h"
+
+namespace {
+
+constexpr const char* kLobbyClass = "ZRMaravel";
+constexpr UINT kLobbyMessage = WM_USER + 100;  // 1124
+
+}  // namespace
+
+bool BringOtherUpdaterForward()
+{
+    const std::uint64_t other = FindWindow("", kUpdaterWindowTitle);
+    if (other)
+        GetScreen().ActivateForeignWindow(other);
+    return other != 0;
+}
+
+void HandBackToLobby(const StartupValues& values)
+{
+    if (!values.strManifestName.empty() && values.strManifestName != kDefaultManifest) {
+        if (std::uint64_t lobby = FindWindow(kLobbyClass, ""))
+            GetScreen().PostForeignMessage(lobby, kLobbyMessage, static_cast<WPARAM>(values.nLobbyParam1),
+                                           static_cast<LPARAM>(values.nLobbyParam2));
+        return;
+    }
+    std::string updaterDir = InstallDirFromExePath(GetModuleFileName());
+    if (updaterDir.size() > 1)
+        updaterDir.pop_back();
+    StartProgram(updaterDir + "/Maravel.exe", {"-" + values.strOldExeName});
+}

@@ -1,0 +1,141 @@
+#include "app/UpdateRun.h"
+
+#include "app/Lobby.h"
+#include "app/SourceSelection.h"
+#include "download/UpdateSession.h"
+#include "platform/FileSystem.h"
+#include "platform/Profile.h"
+#include "trust/UpdateTrust.h"
+
+namespace {
+
+constexpr const char* kDefaultWebUrl = "https://www.kesu.example.com/download/";
+
+// Where the player can get the whole game when an update fails.
+std::string WhereToGetTheGame()
+{
+    const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
+    return GetPrivateProfileString("messages", "ErrorMsg", "更新失败，请到" + webUrl + "下载最新版本", kSettingsFile);
+}
+
+}  // namespace
+
+UpdateRun::UpdateRun(StartupValues values, HandBack handBack)
+    : m_values(std::move(values)), m_handBack(handBack ? std::move(handBack) : HandBackToLobby)
+{
+}
+
+UpdateRun::~UpdateRun()
+{
+    WindowClosed();
+    m_downloadMgr.Join();
+}
+
+bool UpdateRun::ClaimInstallation()
+{
+    return LockDirectoryForProcess(m_values.strInstallDir);
+}
+
+void UpdateRun::AddView(IUpdateView& view)
+{
+    m_views.push_back(&view);
+}
+
+void UpdateRun::Start()
+{
+    if (std::string problem = TempDirProblem(m_values); !problem.empty()) {
+        Tell([](IUpdateView& view) { view.ShowSplash(); });
+        Tell([&](IUpdateView& view) { view.ShowMessage(problem); });
+        Finish();
+        return;
+    }
+    try {
+        m_pSession = OpenUpdateSession();
+    } catch (const CInternetException&) {
+        // every request then fails with its own message
+    }
+    // The result is not looked at: a failure shows later, as failing downloads.
+    m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
+                                    m_values.bManifestMode, m_pSession.get()});
+    m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
+
+    Tell([](IUpdateView& view) { view.ShowSplash(); });
+    const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.strManifestName,
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get()};
+    const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
+    if (!choice.strMessage.empty())
+        Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
+    if (!choice.bQueued) {
+        if (choice.bUpToDate)
+            Tell([](IUpdateView& view) { view.ShowUpToDate(); });
+        Finish();
+        return;
+    }
+    m_nTotalSize = choice.nTotalSize;
+    Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });
+    m_downloadMgr.Start();
+}
+
+void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const char* lpszText)
+{
+    // The event's parameters hold 32 bits; the manager keeps the whole counts.
+    const CDownloadMgr::Counts& counts = m_downloadMgr.GetCounts();
+    switch (nEvent) {
+    case DOWNLOAD_EVENT_TOTAL:
+        Tell([&](IUpdateView& view) { view.ShowFileStart(counts.nFileSize); });
+        break;
+    case DOWNLOAD_EVENT_PROGRESS: {
+        const UpdateProgress progress{lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone,
+                                      m_nTotalSize};
+        Tell([&](IUpdateView& view) { view.ShowProgress(progress); });
+        break;
+    }
+    case DOWNLOAD_EVENT_RESET:
+        Tell([](IUpdateView& view) { view.ShowFileDone(); });
+        break;
+    case DOWNLOAD_EVENT_INSTALLING:
+        Tell([](IUpdateView& view) { view.ShowInstalling(); });
+        break;
+    case DOWNLOAD_EVENT_CLOSE:
+        Tell([](IUpdateView& view) { view.Close(); });
+        break;
+    case DOWNLOAD_EVENT_FINISHED:
+        Finish();
+        break;
+    case DOWNLOAD_EVENT_ERROR:
+        Fail(lpszText ? lpszText : "");
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateRun::Finish()
+{
+    m_handBack(m_values);
+    Tell([](IUpdateView& view) { view.Close(); });
+}
+
+void UpdateRun::Fail(const std::string& strCause)
+{
+    const std::string whereToGetIt = WhereToGetTheGame();
+    Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });
+    Tell([](IUpdateView& view) { view.Close(); });
+}
+
+bool UpdateRun::Cancel()
+{
+    const int last = m_downloadMgr.LastEvent();
+    if (last == DOWNLOAD_EVENT_INSTALLING || last == DOWNLOAD_EVENT_ERROR)
+        return false;
+    m_downloadMgr.Cancel();
+    return true;
+}
+
+void UpdateRun::WindowClosed()
+{
+    // A window closed while files are still downloading stops the worker too; the run waits
+    // for it before it ends.
+    if (m_downloadMgr.Downloading())
+        m_downloadMgr.Cancel();
+}

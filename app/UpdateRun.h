@@ -1,0 +1,67 @@
+#pragma once
+// One update run, from the choice of source to the hand-back to the lobby. Built from the values
+// of start-up, it chooses the source, starts the download manager's worker, turns the worker's
+// events into what its views show, and decides how the run ends: handed back to the lobby after
+// a finished or an empty run, closed after a cancel or a failure.
+//
+// Errors: the app is where failures are told. Every way a run can fail ends in one message
+// (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
+// the second one with the web page; the cause is on standard error.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/Startup.h"
+#include "app/UpdateView.h"
+#include "download/DownloadMgr.h"
+
+class CUpdateTrust;
+
+class UpdateRun : public IDownloadSink, public IUpdateCommands {
+public:
+    using HandBack = std::function<void(const StartupValues&)>;
+
+    // The hand-back is the lobby's (HandBackToLobby) unless another is given.
+    explicit UpdateRun(StartupValues values, HandBack handBack = {});
+    // Asks a download still going to stop, and waits for the worker: it tells the views until it ends.
+    ~UpdateRun();
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
+
+    // Claims the installation for this process, with a display or without; false when another
+    // updater holds it, and this one then leaves unseen.
+    bool ClaimInstallation();
+    // The view is told every step from now on, after those added before it; it must outlive the run.
+    void AddView(IUpdateView& view);
+    // Shows the splash, chooses the source and starts the download; or ends the run at once when
+    // the temporary directory or the source cannot be used, or nothing is to be fetched.
+    void Start();
+
+    bool Cancel() override;
+    void WindowClosed() override;
+    void OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText) override;
+
+    const StartupValues& Values() const { return m_values; }
+    const CDownloadMgr& Downloads() const { return m_downloadMgr; }
+
+private:
+    // Hands back to the lobby, then closes.
+    void Finish();
+    void Fail(const std::string& strCause);
+    template <class Step>
+    void Tell(Step step)
+    {
+        for (IUpdateView* view : m_views)
+            step(*view);
+    }
+
+    StartupValues m_values;
+    HandBack m_handBack;
+    std::vector<IUpdateView*> m_views;
+    std::uint64_t m_nTotalSize = 0;
+    std::unique_ptr<CInternetSession> m_pSession;
+    std::unique_ptr<CUpdateTrust> m_pTrust;
+    CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
+};

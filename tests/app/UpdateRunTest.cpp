@@ -1,0 +1,239 @@
+// A whole run through UpdateRun against a server on 127.0.0.1, seen through a view that records
+// what it is told.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "app/UpdateRun.h"
+#include "digest/MD5Checksum.h"
+#include "platform/FileSystem.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Md5(const std::string& data)
+{
+    CMD5Checksum md5;
+    md5.Update(data.data(), data.size());
+    return CMD5Checksum::ToHex(md5.Final());
+}
+
+// Records every step but progress, whose last one it keeps. Steps come from two threads.
+class RecordingView : public IUpdateView {
+public:
+    void ShowSplash() override { Add("splash"); }
+    void ShowPanel(std::uint64_t nTotalSize) override { Add("panel " + std::to_string(nTotalSize)); }
+    void ShowFileStart(std::uint64_t nFileSize) override { Add("file " + std::to_string(nFileSize)); }
+    void ShowProgress(const UpdateProgress& progress) override
+    {
+        std::lock_guard lock(m_mutex);
+        lastProgress = progress;
+        lastFile = progress.lpszFile;
+    }
+    void ShowFileDone() override { Add("done"); }
+    void ShowInstalling() override
+    {
+        Add("installing");
+        if (onInstalling)
+            onInstalling();
+    }
+    void ShowMessage(const std::string& strText) override { Add("message: " + strText); }
+    void ShowFailure(const std::string& strCause, const std::string& strWhere) override
+    {
+        Add("failure: " + strCause + " | " + strWhere);
+    }
+    void ShowUpToDate() override { Add("up to date"); }
+    void Close() override { Add("close"); }
+
+    // Waits until the view was closed; false when it was not within 20 s.
+    bool WaitForClose()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 20s, [&] { return !steps.empty() && steps.back() == "close"; });
+    }
+    std::vector<std::string> Steps()
+    {
+        std::lock_guard lock(m_mutex);
+        return steps;
+    }
+
+    std::function<void()> onInstalling;
+    std::vector<std::string> steps;
+    UpdateProgress lastProgress;
+    std::string lastFile;
+
+private:
+    void Add(std::string step)
+    {
+        std::lock_guard lock(m_mutex);
+        steps.push_back(std::move(step));
+        m_changed.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+constexpr const char* kWhereToGetTheGame = "更新失败，请到https://www.kesu.example.com/download/下载最新版本";
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    // The settings file is looked for in the current directory: this one has none.
+    void SetUp() override
+    {
+        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+        ASSERT_EQ(::chdir(cwd.Path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+
+    // A manifest of one file a.dat with these contents; the server sends `served` for it.
+    void Publish(const std::string& contents, std::function<void(httplib::Response&)> served)
+    {
+        const std::string manifest = "<manifest><filelist><file filename=\"a.dat\" filesize=\"" +
+                                     std::to_string(contents.size()) + "\" fileversion=\"1\" md5=\"" + Md5(contents) +
+                                     "\"/></filelist></manifest>";
+        server.Http().Get("/update/update.xml", [manifest](const httplib::Request&, httplib::Response& res) {
+            res.set_content(manifest, "text/xml");
+        });
+        server.Http().Get("/update/a.dat", [served](const httplib::Request&, httplib::Response& res) { served(res); });
+        server.Start();
+    }
+    StartupValues Values(const std::string& baseURL) const
+    {
+        StartupValues values;
+        values.strManifestName = "update.xml";
+        values.strInstallDir = install.Dir();
+        values.strBaseURL = baseURL;
+        values.strTempDirSetting = "tmp";
+        values.strTempDir = install.Dir() + "tmp";
+        values.strOldExeName = "KesuUpdate_old.exe";
+        return values;
+    }
+    // Runs to its end (its view closed) and returns the steps.
+    std::vector<std::string> RunToTheEnd(const StartupValues& values)
+    {
+        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        run.AddView(view);
+        run.Start();
+        EXPECT_TRUE(view.WaitForClose());
+        return view.Steps();
+    }
+
+    char previous[4096] = {};
+    TempDir cwd;
+    TempDir install;
+    TestServer server;
+    RecordingView view;
+    int handBacks = 0;
+};
+
+TEST_F(UpdateRunTest, AManifestUpdateShowsEveryStepAndHandsBackToTheLobby)
+{
+    const std::string contents(300000, 'a');
+    Publish(contents, [&](httplib::Response& res) { res.set_content(contents, "application/octet-stream"); });
+    const std::vector<std::string> expected = {"splash", "panel 300000", "file 300000", "done", "installing", "close"};
+    EXPECT_EQ(RunToTheEnd(Values(server.Url("/update/"))), expected);
+    EXPECT_EQ(view.lastFile, "a.dat");
+    EXPECT_EQ(view.lastProgress.nFileDone, 300000u);
+    EXPECT_EQ(view.lastProgress.nFileSize, 300000u);
+    EXPECT_EQ(view.lastProgress.nTotalDone, 300000u);
+    EXPECT_EQ(view.lastProgress.nTotalSize, 300000u);
+    EXPECT_EQ(handBacks, 1);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.dat"), contents);
+}
+
+TEST_F(UpdateRunTest, AnInstallationThatIsUpToDateIsSaidSoAndHandsBack)
+{
+    install.Write("a.dat", "same");
+    Publish("same", [](httplib::Response& res) { res.status = 500; });
+    const std::vector<std::string> expected = {"splash", "up to date", "close"};
+    EXPECT_EQ(RunToTheEnd(Values(server.Url("/update/"))), expected);
+    EXPECT_EQ(handBacks, 1);
+}
+
+TEST_F(UpdateRunTest, AManifestThatCannotBeReadIsToldAndTheRunStillHandsBack)
+{
+    ClosedPort closed;
+    const std::vector<std::string> expected = {"splash", "message: Error line:493\n", "close"};
+    EXPECT_EQ(RunToTheEnd(Values(closed.Url("/update/"))), expected);
+    EXPECT_EQ(handBacks, 1);
+}
+
+TEST_F(UpdateRunTest, ATemporaryDirectoryOutsideTheInstallationIsToldBeforeTheServerIsAsked)
+{
+    std::atomic<int> requests{0};
+    server.Http().set_logger([&](const httplib::Request&, const httplib::Response&) { ++requests; });
+    Publish("x", [](httplib::Response& res) { res.set_content("x", "application/octet-stream"); });
+    StartupValues values = Values(server.Url("/update/"));
+    values.strTempDirSetting = "../elsewhere";
+    values.strTempDir = install.Dir() + "../elsewhere";
+    const std::vector<std::string> expected = {"splash", "message: 临时目录 ../elsewhere 不在安装目录之内，已停止更新。", "close"};
+    EXPECT_EQ(RunToTheEnd(values), expected);
+    EXPECT_EQ(requests, 0);
+    EXPECT_EQ(handBacks, 1);
+}
+
+TEST_F(UpdateRunTest, AFailedDownloadShowsTheCauseAndWhereToGetTheGameAndDoesNotHandBack)
+{
+    Publish("contents", [](httplib::Response& res) { res.status = 404; });
+    const std::vector<std::string> steps = RunToTheEnd(Values(server.Url("/update/")));
+    ASSERT_GE(steps.size(), 2u);
+    EXPECT_EQ(steps[steps.size() - 2], std::string("failure: 下载 a.dat 文件失败 | ") + kWhereToGetTheGame);
+    EXPECT_EQ(handBacks, 0);
+    EXPECT_FALSE(PathFileExists(install.Dir() + "a.dat"));
+}
+
+TEST_F(UpdateRunTest, CancelOrCloseDuringADownloadStopsTheWorkerWithoutHandingBack)
+{
+    Publish(std::string(100000, 'x'), [this](httplib::Response& res) {
+        res.set_content_provider(100000, "application/octet-stream", [this](size_t, size_t, httplib::DataSink& sink) {
+            sink.write("partial", 7);
+            server.Stall(60s);
+            return false;
+        });
+    });
+    for (bool cancel : {true, false}) {
+        RecordingView stopped;
+        UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+        run.AddView(stopped);
+        run.Start();
+        ASSERT_TRUE(server.WaitUntilStalling());
+        if (cancel)
+            EXPECT_TRUE(run.Cancel());
+        else
+            run.WindowClosed();
+        EXPECT_TRUE(stopped.WaitForClose()) << cancel;
+        EXPECT_EQ(run.Downloads().LastEvent(), DOWNLOAD_EVENT_CLOSE);
+    }
+    EXPECT_EQ(handBacks, 0);
+}
+
+TEST_F(UpdateRunTest, OnceInstallingCancelIsRefusedAndCloseLetsTheInstallationFinish)
+{
+    const std::string contents = "new contents";
+    Publish(contents, [&](httplib::Response& res) { res.set_content(contents, "application/octet-stream"); });
+    UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+    bool refused = false;
+    view.onInstalling = [&] {
+        refused = !run.Cancel();
+        run.WindowClosed();
+    };
+    run.AddView(view);
+    run.Start();
+    ASSERT_TRUE(view.WaitForClose());
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(run.Downloads().CancelRequested());
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.dat"), contents);
+    EXPECT_EQ(handBacks, 1);
+}
+
+}  // namespace
