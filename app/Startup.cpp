@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 
 std::string InstallDirFromExePath(const std::string& strExePath)
 {
-    auto separator = strExePath.find_last_of('/');
-    return separator == std::string::npos ? std::string("./") : strExePath.substr(0, separator + 1);
+    const std::string_view directory = SplitAtLastSeparator(strExePath).directory;
+    return directory.empty() ? std::string("./") : std::string(directory);
 }
 
 std::string BuildBaseURL(const std::string& strSite)

@@ -26,7 +26,7 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
         tagZipEntry entry;
         reader->GetEntry(i, entry);
         const std::string path = entry.name.substr(0, entry.name.find_last_not_of("\\/") + 1);
-        const std::string dir = path.substr(0, path.find_last_of("\\/") + 1);  // what lies on its way
+        const std::string dir(SplitAtLastSeparator(path).directory);  // what lies on its way
         bool placeable = IsPlaceableEntryName(entry.name);
         if (placeable && dir != checkedDir) {
             placeable = !ExistingLinkOnTheWay(dest, entry.name);  // never written through a link

@@ -342,9 +342,9 @@ int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
         CreatePathDirectories(base, strTarget);
         return ZR_OK;
     }
-    auto separator = strTarget.find_last_of("\\/");
-    std::string dirPart = separator == std::string::npos ? std::string() : strTarget.substr(0, separator + 1);
-    std::string fileName = separator == std::string::npos ? strTarget : strTarget.substr(separator + 1);
+    const SplitPath split = SplitAtLastSeparator(strTarget);
+    const std::string dirPart(split.directory);
+    const std::string fileName(split.name);
     // Entries of one directory usually follow each other: its path is made once for all of them.
     if (base + dirPart != m_strLastDir) {
         CreatePathDirectories(base, dirPart);

@@ -3,6 +3,7 @@
 #include "download/TempNames.h"
 #include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 
 namespace {
 
@@ -67,13 +68,9 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
     task->expected = std::move(expected);
     task->fnCheck = std::move(fnCheck);
     task->nLimit = nLimit;
-    auto separator = task->szName.find_last_of("\\/");
-    if (separator == std::string::npos) {
-        task->szFile = task->szName;
-    } else {
-        task->szDir = task->szName.substr(0, separator);
-        task->szFile = task->szName.substr(separator + 1);
-    }
+    const SplitPath split = SplitAtLastSeparator(task->szName);
+    task->szDir = split.directory.substr(0, split.directory.empty() ? 0 : split.directory.size() - 1);
+    task->szFile = split.name;
     task->nID = ++m_nNextTaskID;
     // a\b.txt and a_b.txt flatten alike: the later one gets a name of its own, or it would
     // overwrite the first and be installed under the first one's name.

@@ -19,10 +19,10 @@ namespace {
 
 std::string ParentDirectory(const std::string& nativePath)
 {
-    auto slash = nativePath.find_last_of('/');
-    if (slash == std::string::npos)
+    const std::string_view directory = SplitAtLastSeparator(nativePath).directory;
+    if (directory.empty())
         return ".";
-    return slash == 0 ? "/" : nativePath.substr(0, slash);
+    return std::string(directory.size() == 1 ? directory : directory.substr(0, directory.size() - 1));
 }
 
 bool SyncPath(const std::string& nativePath, int openFlags)
@@ -174,8 +174,7 @@ mode_t FileCreationMask()
 std::string SiblingTempPath(const std::string& nativePath)
 {
     static std::atomic<unsigned> serial{0};
-    auto slash = nativePath.find_last_of('/');
-    std::string dir = slash == std::string::npos ? std::string() : nativePath.substr(0, slash + 1);
+    const std::string dir(SplitAtLastSeparator(nativePath).directory);
     return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
 }
 

@@ -10,10 +10,17 @@ std::string ToNativePath(std::string_view path)
     return native;
 }
 
+SplitPath SplitAtLastSeparator(std::string_view path)
+{
+    const auto separator = path.find_last_of("\\/");
+    if (separator == std::string_view::npos)
+        return {{}, path};
+    return {path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
 std::string PathFindFileName(std::string_view path)
 {
-    auto separator = path.find_last_of("\\/");
-    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+    return std::string(SplitAtLastSeparator(path).name);
 }
 
 bool IsContainedRelativePath(std::string_view name)

@@ -7,6 +7,15 @@
 
 std::string ToNativePath(std::string_view path);
 
+// A path split after its last '\\' or '/': the directory keeps that separator ("data\\map\\"),
+// the name is what follows it ("town.dat"). Without a separator the directory is empty and the
+// name is the whole path. Both view the path given.
+struct SplitPath {
+    std::string_view directory;
+    std::string_view name;
+};
+SplitPath SplitAtLastSeparator(std::string_view path);
+
 // The part of a path after its last '\\' or '/'; the whole path without one.
 std::string PathFindFileName(std::string_view path);
 

@@ -130,3 +130,25 @@ TEST(FileTest, CreateEmptiesAnExistingFile)
 }
 
 }  // namespace
+
+TEST(PathTest, SplitAtTheLastSeparatorOfEitherKind)
+{
+    struct Case {
+        const char* path;
+        const char* directory;
+        const char* name;
+    } cases[] = {
+        {"town.dat", "", "town.dat"},
+        {"data\\map/town.dat", "data\\map/", "town.dat"},
+        {"data/map\\town.dat", "data/map\\", "town.dat"},
+        {"/KesuUpdate.exe", "/", "KesuUpdate.exe"},
+        {"data\\", "data\\", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        const SplitPath split = SplitAtLastSeparator(c.path);
+        EXPECT_EQ(split.directory, c.directory) << c.path;
+        EXPECT_EQ(split.name, c.name) << c.path;
+        EXPECT_EQ(PathFindFileName(c.path), c.name) << c.path;
+    }
+}
