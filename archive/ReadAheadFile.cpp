@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <minizip/ioapi.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -126,7 +127,7 @@ int Error(voidpf, voidpf stream)
 
 }  // namespace
 
-zlib_filefunc64_def ReadAheadFileFunctions()
+void SetReadAheadFileFunctions(zlib_filefunc64_def_s& functions)
 {
-    return zlib_filefunc64_def{Open, Read, Write, Tell, Seek, Close, Error, nullptr};
+    functions = zlib_filefunc64_def{Open, Read, Write, Tell, Seek, Close, Error, nullptr};
 }

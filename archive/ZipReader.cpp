@@ -180,7 +180,8 @@ std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
     std::string base = ::getcwd(cwd, sizeof cwd) ? cwd : "";
     if (!base.ends_with('/') && !base.ends_with('\\'))
         base += '/';
-    zlib_filefunc64_def functions = ReadAheadFileFunctions();
+    zlib_filefunc64_def functions;
+    SetReadAheadFileFunctions(functions);
     unzFile zip = unzOpen2_64(ToNativePath(strZipFile).c_str(), &functions);
     if (!zip)
         return nullptr;
