@@ -50,3 +50,13 @@ long PeakKilobytes()
             return std::atol(line.c_str() + 6);
     return -1;
 }
+
+void WriteBenchManifest(const std::filesystem::path& path, int entries, const std::string& extraAttributes)
+{
+    std::ofstream out(path);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest><filelist>\n";
+    for (int i = 0; i < entries; ++i)
+        out << "<file filename=\"data\\file" << i << ".dat\" filesize=\"" << 1000 + i % 5000
+            << "\" fileversion=\"1.0\" md5=\"900150983cd24fb0d6963f7d28e17f72\"" << extraAttributes << "/>\n";
+    out << "</filelist></manifest>\n";
+}

@@ -24,16 +24,6 @@ constexpr int kEntries = 100000;
 constexpr int kRounds = 5;
 
 // Only the queue is measured: nothing is downloaded or installed.
-void WriteManifest(const fs::path& path)
-{
-    std::ofstream out(path);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest><filelist>\n";
-    for (int i = 0; i < kEntries; ++i)
-        out << "<file filename=\"data\\file" << i << ".dat\" filesize=\"" << 1000 + i % 5000
-            << "\" fileversion=\"1.0\" md5=\"900150983cd24fb0d6963f7d28e17f72\"/>\n";
-    out << "</filelist></manifest>\n";
-}
-
 // Reads and parses the manifest into a fresh queue; a parse that misses an entry ends the bench.
 void ParseWithTheProgram(const fs::path& manifest, const std::string& installDir)
 {
@@ -65,7 +55,7 @@ int main(int argc, char** argv)
     fs::remove_all(install);
     fs::create_directories(install);
     fs::path manifest = dir / "update.xml";
-    WriteManifest(manifest);
+    WriteBenchManifest(manifest, kEntries);
 
     const long before = PeakKilobytes();
     double ours = Best([&] { ParseWithTheProgram(manifest, install.string() + "/"); });

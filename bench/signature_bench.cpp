@@ -28,17 +28,6 @@ namespace {
 constexpr int kEntries = 10000;
 constexpr int kRounds = 21;
 
-void WriteManifest(const fs::path& path)
-{
-    std::ofstream out(path);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><manifest><filelist>\n";
-    for (int i = 0; i < kEntries; ++i)
-        out << "<file filename=\"data\\file" << i << ".dat\" filesize=\"" << 1000 + i % 5000
-            << "\" fileversion=\"1.0\" md5=\"900150983cd24fb0d6963f7d28e17f72\" "
-               "sha256=\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>\n";
-    out << "</filelist></manifest>\n";
-}
-
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -65,7 +54,7 @@ int main(int argc, char** argv)
     fs::create_directories(dir / "site/update");
     fs::create_directories(dir / "install");
     const fs::path manifest = dir / "site/update/update.xml";
-    WriteManifest(manifest);
+    WriteBenchManifest(manifest, kEntries, " sha256=\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"");
     fs::remove(dir / "k.pub");
     fs::remove(dir / "k.key");
     Shell("minisign -G -W -p '" + (dir / "k.pub").string() + "' -s '" + (dir / "k.key").string() + "' > /dev/null");

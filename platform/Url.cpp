@@ -22,6 +22,14 @@ bool MayStandInPath(unsigned char c)
     }
 }
 
+void AppendPercentEncoded(std::string& text, unsigned char c)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    text += '%';
+    text += hex[c >> 4];
+    text += hex[c & 15];
+}
+
 }  // namespace
 
 std::string MakeUrlValid(std::string_view url)
@@ -32,7 +40,6 @@ std::string MakeUrlValid(std::string_view url)
     if (pathStart == std::string_view::npos)
         pathStart = url.size();
 
-    static const char hex[] = "0123456789ABCDEF";
     std::string valid(url.substr(0, pathStart));
     for (std::size_t i = pathStart; i < url.size(); ++i) {
         auto c = static_cast<unsigned char>(url[i]);
@@ -43,9 +50,7 @@ std::string MakeUrlValid(std::string_view url)
         } else if (MayStandInPath(c) && c != '%') {
             valid += static_cast<char>(c);
         } else {
-            valid += '%';
-            valid += hex[c >> 4];
-            valid += hex[c & 15];
+            AppendPercentEncoded(valid, c);
         }
     }
     return valid;
@@ -68,7 +73,6 @@ int HexValue(char c)
 
 std::string EncodeUrlPath(std::string_view name)
 {
-    static const char hex[] = "0123456789ABCDEF";
     std::string encoded;
     for (char ch : name) {
         auto c = static_cast<unsigned char>(ch);
@@ -77,9 +81,7 @@ std::string EncodeUrlPath(std::string_view name)
         } else if (c < 0x80 && IsPathCharacter(c)) {
             encoded += static_cast<char>(c);
         } else {
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
+            AppendPercentEncoded(encoded, c);
         }
     }
     return encoded;
