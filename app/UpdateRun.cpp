@@ -11,6 +11,10 @@ namespace {
 
 constexpr const char* kDefaultWebUrl = "https://www.kesu.example.com/download/";
 
+// How often progress reaches the views: a screen's refresh rate. A download's blocks arrive far
+// more often, and every shown step costs the window thread a wake-up and a repaint.
+constexpr std::chrono::milliseconds kFrameInterval{16};
+
 // Where the player can get the whole game when an update fails.
 std::string WhereToGetTheGame()
 {
@@ -84,13 +88,12 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
     case DOWNLOAD_EVENT_TOTAL:
         Tell([&](IUpdateView& view) { view.ShowFileStart(counts.nFileSize); });
         break;
-    case DOWNLOAD_EVENT_PROGRESS: {
-        const UpdateProgress progress{lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone,
-                                      m_nTotalSize};
-        Tell([&](IUpdateView& view) { view.ShowProgress(progress); });
+    case DOWNLOAD_EVENT_PROGRESS:
+        // The name is the task's, which lives until the installation is over.
+        Progress({lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize});
         break;
-    }
     case DOWNLOAD_EVENT_RESET:
+        ShowPendingProgress();
         Tell([](IUpdateView& view) { view.ShowFileDone(); });
         break;
     case DOWNLOAD_EVENT_INSTALLING:
@@ -108,6 +111,23 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
     default:
         break;
     }
+}
+
+void UpdateRun::Progress(const UpdateProgress& progress)
+{
+    m_pendingProgress = progress;
+    const bool fileComplete = progress.nFileSize > 0 && progress.nFileDone >= progress.nFileSize;
+    if (fileComplete || std::chrono::steady_clock::now() - m_lastFrame >= kFrameInterval)
+        ShowPendingProgress();
+}
+
+void UpdateRun::ShowPendingProgress()
+{
+    if (!m_pendingProgress)
+        return;
+    Tell([&](IUpdateView& view) { view.ShowProgress(*m_pendingProgress); });
+    m_pendingProgress.reset();
+    m_lastFrame = std::chrono::steady_clock::now();
 }
 
 void UpdateRun::Finish()

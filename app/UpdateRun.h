@@ -8,9 +8,11 @@
 // (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
 // the second one with the web page; the cause is on standard error.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/Startup.h"
@@ -47,6 +49,10 @@ public:
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
 
 private:
+    // Progress is shown at most once a frame, and always when a file is complete; a block's event
+    // in between only keeps it.
+    void Progress(const UpdateProgress& progress);
+    void ShowPendingProgress();
     // Hands back to the lobby, then closes.
     void Finish();
     void Fail(const std::string& strCause);
@@ -61,6 +67,8 @@ private:
     HandBack m_handBack;
     std::vector<IUpdateView*> m_views;
     std::uint64_t m_nTotalSize = 0;
+    std::optional<UpdateProgress> m_pendingProgress;  // not yet shown; the worker's alone
+    std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
     CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,4 +61,28 @@ void WriteBenchManifest(const std::filesystem::path& path, int entries, const st
         out << "<file filename=\"data\\file" << i << ".dat\" filesize=\"" << 1000 + i % 5000
             << "\" fileversion=\"1.0\" md5=\"900150983cd24fb0d6963f7d28e17f72\"" << extraAttributes << "/>\n";
     out << "</filelist></manifest>\n";
+}
+
+ChildRun RunChild(const std::string& command)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+    // ru_maxrss of a waited-for child is the largest of it and its own waited-for children.
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }

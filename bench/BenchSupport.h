@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Seconds the work takes. With `syncFirst`, dirty pages are written out before the clock starts,
 // so that no measurement pays for the writeback of the one before.
@@ -16,5 +17,14 @@ void WriteRandomFile(const std::filesystem::path& path, std::uintmax_t size, std
 // A manifest of `entries` files data\\file<N>.dat that nothing downloads; each entry carries the
 // extra attributes given (" sha256=...").
 void WriteBenchManifest(const std::filesystem::path& path, int entries, const std::string& extraAttributes = "");
+// A shell command run as a child process: how long it took and the most memory any one process
+// of it held (its peak resident set). A failing command ends the benchmark.
+struct ChildRun {
+    double seconds = 0;
+    long peakKilobytes = 0;
+};
+ChildRun RunChild(const std::string& command);
+// The median of the values (the upper one of an even count).
+double Median(std::vector<double> values);
 // The process's peak resident memory so far (VmHWM).
 long PeakKilobytes();

@@ -28,12 +28,6 @@ namespace {
 constexpr int kEntries = 10000;
 constexpr int kRounds = 21;
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // The manifest step as a run takes it; every entry is queued (nothing is installed).
 double ManifestStep(const Nginx& nginx, const std::string& installDir, CUpdateTrust* trust)
 {

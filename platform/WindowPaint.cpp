@@ -3,6 +3,7 @@
 // surface handed to the screen.
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "platform/WindowData.h"
@@ -13,6 +14,8 @@ using namespace window_internal;
 namespace {
 
 std::chrono::steady_clock::time_point g_lastPaint;
+// An invalidation woke the window thread and no paint has begun since.
+std::atomic<bool> g_paintWakePending{false};
 
 // A rectangle of the window's client area in its top-level window's surface.
 RECT InSurface(const RECT& area, POINT origin)
@@ -79,6 +82,7 @@ bool NeedsPaint(HWND hWnd)
 // Paints the window's tree and presents what changed, once the window is shown.
 void PaintTopLevel(HWND top)
 {
+    g_paintWakePending = false;  // what becomes invalid from now on wakes the window thread again
     RECT dirty{};
     PaintTree(top, dirty);
     top->dirty = Union(top->dirty, dirty);
@@ -98,6 +102,7 @@ void PaintAll(bool force)
     auto now = std::chrono::steady_clock::now();
     if (!force && now - g_lastPaint < kPaintInterval)
         return;
+    g_paintWakePending = false;  // also when nothing shown is invalid: a hidden window may be shown next
     bool painted = false;
     for (HWND w : TopLevelWindows()) {
         if (Alive(w) && NeedsPaint(w)) {
@@ -111,6 +116,8 @@ void PaintAll(bool force)
 
 bool AnyInvalid()
 {
+    if (g_paintWakePending)
+        return true;  // the pass that clears it is due within a paint interval
     std::lock_guard lock(TreeLock());
     auto windows = TopLevelWindows();
     return std::any_of(windows.begin(), windows.end(), NeedsPaint);
@@ -129,7 +136,10 @@ bool InvalidateRect(HWND hWnd, const RECT* rect, bool erase)
         hWnd->invalid = true;
         hWnd->erase = hWnd->erase || erase;
     }
-    Wake();
+    // The window thread was woken for a paint still to come, which covers this area too: a
+    // progress bar moved block by block wakes it once a frame, not once a block.
+    if (!g_paintWakePending.exchange(true))
+        Wake();
     return true;
 }
 

@@ -1,0 +1,128 @@
+// The whole program as a player runs it, without a display, against the tools a user would
+// otherwise reach for, in one run: medians of three, on nginx on 127.0.0.1.
+//   - one 1 GiB file: KesuUpdate.exe, and `curl -o` followed by a `sync` of the file;
+//   - a 300 MB package of 2,000 files: KesuUpdate.exe -install, and `curl -o`, `bsdtar -xf` and a
+//     `sync -f` of what was written.
+// The program's peak memory is printed with each.
+//
+//   program_bench [scratch directory]   (default: ./program-bench-data)
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bench/BenchSupport.h"
+#include "digest/MD5Checksum.h"
+#include "tests/support/Nginx.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uintmax_t kBigFile = 1ull << 30;
+constexpr int kPackageFiles = 2000;
+constexpr std::uintmax_t kPackageFileSize = 150 * 1000;
+constexpr int kRounds = 3;
+
+std::string Quoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+// The server's side: big.bin under its manifest big.xml, and game.zip (with game.xml naming
+// nothing, never asked for while the package is there).
+void Publish(const fs::path& update, const fs::path& scratch)
+{
+    WriteRandomFile(update / "big.bin", kBigFile, 7);
+    std::ofstream(update / "big.xml") << "<manifest><filelist><file filename=\"big.bin\" filesize=\"" << kBigFile
+                                      << "\" fileversion=\"1\" md5=\"" << CMD5Checksum::HashFile((update / "big.bin").string())
+                                      << "\"/></filelist></manifest>\n";
+    if (fs::exists(update / "game.zip"))
+        return;
+    const fs::path tree = scratch / "package-tree";
+    for (int i = 0; i < kPackageFiles; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "maps/region%02d/tile%04d.dat", i % 40, i);
+        WriteRandomFile(tree / name, kPackageFileSize, 100 + static_cast<std::uint64_t>(i));
+    }
+    Shell("cd " + Quoted(tree) + " && zip -q -r " + Quoted(update / "game.zip") + " maps");
+}
+
+// A fresh installation with the program and its settings.
+fs::path FreshInstallation(const fs::path& scratch, const Nginx& nginx)
+{
+    const fs::path install = scratch / "install";
+    fs::remove_all(install);
+    fs::create_directories(install);
+    fs::copy_file(KESU_EXE, install / "KesuUpdate.exe");
+    std::ofstream(install / "pirvex.dll") << "[Download]\nsite1=127.0.0.1:" << nginx.Port() << "\n[Setup]\nTempDir=tmp\n";
+    return install;
+}
+
+struct Figures {
+    std::vector<double> ours, reference;
+    long peakKilobytes = 0;
+};
+
+void Report(const char* work, const char* reference, Figures& figures, double target)
+{
+    const double ours = Median(figures.ours), theirs = Median(figures.reference);
+    std::printf("%s: %.2f s (peak %ld MB); %s: %.2f s; time ratio %.2f (target <= %.2f)\n", work, ours,
+                figures.peakKilobytes / 1024, reference, theirs, ours / theirs, target);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const fs::path scratch = fs::absolute(argc > 1 ? argv[1] : "program-bench-data");
+    const fs::path update = scratch / "server" / "update";
+    std::printf("preparing %s ...\n", scratch.c_str());
+    std::fflush(stdout);
+    Publish(update, scratch);
+    for (const fs::path& p : {scratch, scratch / "server", update})
+        ::chmod(p.c_str(), 0755);
+    Nginx nginx((scratch / "server").string(), "    keepalive_requests 100000;\n");
+    Shell("cat " + Quoted(update) + "/* > /dev/null");  // both sides read the server's files from memory
+
+    Figures big, package;
+    const fs::path fetched = scratch / "fetched";
+    for (int round = 0; round < kRounds; ++round) {
+        fs::path install = FreshInstallation(scratch, nginx);
+        ::sync();
+        ChildRun run = RunChild("cd " + Quoted(install) + " && env -u DISPLAY ./KesuUpdate.exe big.dat 1 2 2>/dev/null");
+        big.ours.push_back(run.seconds);
+        big.peakKilobytes = std::max(big.peakKilobytes, run.peakKilobytes);
+        if (!fs::exists(install / "big.bin") || fs::file_size(install / "big.bin") != kBigFile)
+            std::printf("  the program did not install big.bin\n");
+        fs::remove_all(fetched);
+        fs::create_directories(fetched);
+        ::sync();
+        big.reference.push_back(RunChild("curl -s -o " + Quoted(fetched / "big.bin") + " " + nginx.Url("/update/big.bin") +
+                                          " && sync " + Quoted(fetched / "big.bin"))
+                                    .seconds);
+
+        install = FreshInstallation(scratch, nginx);
+        ::sync();
+        run = RunChild("cd " + Quoted(install) + " && env -u DISPLAY ./KesuUpdate.exe game.dat 1 2 -install 2>/dev/null");
+        package.ours.push_back(run.seconds);
+        package.peakKilobytes = std::max(package.peakKilobytes, run.peakKilobytes);
+        if (!fs::exists(install / "maps/region01/tile0001.dat"))
+            std::printf("  the program did not unpack the package\n");
+        fs::remove_all(fetched);
+        fs::create_directories(fetched);
+        ::sync();
+        package.reference.push_back(RunChild("cd " + Quoted(fetched) + " && curl -s -o game.zip " + nginx.Url("/update/game.zip") +
+                                             " && bsdtar -xf game.zip && sync -f game.zip")
+                                        .seconds);
+    }
+    fs::remove_all(scratch / "install");
+    fs::remove_all(fetched);
+    Report("one 1 GiB file", "curl -o + sync of the file", big, 1.10);
+    Report("300 MB package of 2,000 files", "curl -o + bsdtar -xf + sync -f", package, 1.10);
+    return 0;
+}
