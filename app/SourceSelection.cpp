@@ -5,6 +5,7 @@
 
 #include "download/DownloadMgr.h"
 #include "download/UpdateSession.h"
+#include "manifest/CheckCache.h"
 #include "manifest/PackageName.h"
 #include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
@@ -102,7 +103,10 @@ SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
             return QueuePackage(source, downloadMgr, package, url, length);
         downloadMgr.UseManifestMode();
     }
+    std::optional<CCheckCache> cache;
+    if (!source.strCheckCache.empty())
+        cache.emplace(source.strCheckCache, source.strInstallDir);
     ManifestFindings findings = ParseManifest(source.strInstallDir, source.strBaseURL + EncodeUrlPath(source.strManifestName),
-                                              source.pTrust, source.pSession);
+                                              source.pTrust, source.pSession, cache ? &*cache : nullptr);
     return QueueFindings(downloadMgr, findings);
 }

@@ -19,6 +19,7 @@ struct UpdateSource {
     bool bManifestMode = true;
     CUpdateTrust* pTrust = nullptr;         // with keys: the manifest and the package must be signed
     CInternetSession* pSession = nullptr;   // the run's; without one each request opens its own
+    std::string strCheckCache{};            // the check cache's path; empty: every file is read
 };
 
 struct SourceChoice {

@@ -46,6 +46,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.strBaseURL = BuildBaseURL(site);
     values.strTempDir = BuildTempDir(values.strInstallDir, tempDirSetting);
     values.strTempDirSetting = tempDirSetting;
+    values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
     return values;
 }
 

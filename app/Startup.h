@@ -30,6 +30,7 @@ struct StartupValues {
     std::string strTempDir;
     std::string strTempDirSetting;
     std::string strOldExeName;  // the name the running executable is set aside under
+    bool bCheckCache = true;    // a file unchanged since the last check is not read again
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

@@ -3,6 +3,7 @@
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
 #include "download/UpdateSession.h"
+#include "manifest/CheckCache.h"
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
@@ -20,6 +21,14 @@ std::string WhereToGetTheGame()
 {
     const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
     return GetPrivateProfileString("messages", "ErrorMsg", "更新失败，请到" + webUrl + "下载最新版本", kSettingsFile);
+}
+
+// The check cache lives in the temporary directory. A run whose temporary directory is the
+// installation itself leaves nothing of its own there, so it keeps none.
+std::string CheckCachePath(const StartupValues& values)
+{
+    const bool ownDirectory = values.strTempDirSetting.find_first_not_of("\\/") != std::string::npos;
+    return values.bCheckCache && ownDirectory ? values.strTempDir + "\\" + kCheckCacheName : std::string();
 }
 
 }  // namespace
@@ -65,7 +74,7 @@ void UpdateRun::Start()
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get()};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), CheckCachePath(m_values)};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });

@@ -9,6 +9,8 @@
 
 #include "digest/MD5Checksum.h"
 #include "download/UpdateSession.h"
+#include "manifest/CheckCache.h"
+#include "manifest/LocalCheck.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -74,21 +76,6 @@ std::optional<unsigned> ParseMode(const std::string& filename, const std::option
     return std::nullopt;
 }
 
-bool NeedsDownload(const std::string& strLocalPath, const std::string& strDigest)
-{
-    if (!PathFileExists(strLocalPath))
-        return true;
-    // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
-    // one) would make the check wait or read for ever. It differs, and is replaced.
-    if (!PathIsRegularFile(strLocalPath) && !PathIsDirectory(strLocalPath))
-        return true;
-    try {
-        return CMD5Checksum::HashFile(strLocalPath) != strDigest;
-    } catch (const CFileException&) {
-        throw ManifestRejected{};
-    }
-}
-
 void CheckPageFound(const std::string& text)
 {
     if (text.find(kPageNotFoundGbk) != std::string::npos || text.find(kPageNotFoundUtf8) != std::string::npos)
@@ -106,9 +93,14 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
-// The entry's file when it must be downloaded. Throws ManifestRejected when the entry cannot be
-// used; "Reg.Local" is passed over.
-std::optional<ChangedFile> CheckEntry(const std::string& strInstallDir, const CXmlAttributes& file)
+// A listed file, with its "mode" text until the file proves to be one to download.
+struct Entry {
+    ChangedFile file;
+    std::optional<std::string> modeText;
+};
+
+// The entry as the download will need it. Throws ManifestRejected when it cannot be used.
+Entry ReadEntry(const CXmlAttributes& file)
 {
     std::string filename = ReadAttribute(file, "filename");
     std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
@@ -116,30 +108,60 @@ std::optional<ChangedFile> CheckEntry(const std::string& strInstallDir, const CX
     std::string md5 = ReadAttribute(file, "md5");
     if (!IsContainedRelativePath(filename))
         throw ManifestRejected{};
-    if (filename == "Reg.Local" || !NeedsDownload(strInstallDir + filename, md5))
-        return std::nullopt;
-    std::optional<unsigned> mode = ParseMode(filename, file.Get("mode"));
-    return ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), mode}};
+    return {ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}},
+            file.Get("mode")};
 }
 
-// The entries are checked as the text streams by; they are listed only once the whole text has
-// proved well-formed, as a document that is not lists nothing at all.
-void FindChangedFiles(const std::string& strInstallDir, const std::string& text, ManifestFindings& findings)
+// The entries up to the first that cannot be used, which ends the list there ("stopped");
+// "Reg.Local" is passed over. Nothing when the text is not a well-formed document.
+std::optional<std::vector<Entry>> ReadEntries(const std::string& text, bool& stopped)
 {
-    std::vector<ChangedFile> changed;
-    bool stopped = false;  // an entry that cannot be used ends the list there
+    std::vector<Entry> entries;
     const bool wellFormed = ReadXmlElements(text, {"manifest", "filelist", "file"}, [&](const CXmlAttributes& file) {
         if (stopped)
             return;
         try {
-            if (std::optional<ChangedFile> entry = CheckEntry(strInstallDir, file))
-                changed.push_back(std::move(*entry));
+            Entry entry = ReadEntry(file);
+            if (entry.file.strName != "Reg.Local")
+                entries.push_back(std::move(entry));
         } catch (const ManifestRejected&) {
             stopped = true;
         }
     });
     if (!wellFormed)
+        return std::nullopt;
+    return entries;
+}
+
+// The files are listed only once the whole text has proved well-formed, as a document that is
+// not lists nothing at all; then those that differ from the installed copies, up to the first
+// entry that cannot be used or whose installed copy cannot be read.
+void FindChangedFiles(const std::string& strInstallDir, const std::string& text, ManifestFindings& findings,
+                      CCheckCache* pCache)
+{
+    bool stopped = false;
+    std::optional<std::vector<Entry>> entries = ReadEntries(text, stopped);
+    if (!entries)
         return;
+    std::vector<LocalFile> local;
+    local.reserve(entries->size());
+    for (const Entry& entry : *entries)
+        local.push_back({entry.file.strName, strInstallDir + entry.file.strName, entry.file.expected.strMd5});
+    const std::vector<LocalState> states = CheckLocalFiles(local, pCache);
+    std::vector<ChangedFile> changed;
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        if (states[i] == LocalState::Unreadable) {
+            stopped = true;
+            break;
+        }
+        if (states[i] != LocalState::Differs)
+            continue;
+        Entry& entry = (*entries)[i];
+        entry.file.expected.nMode = ParseMode(entry.file.strName, entry.modeText);
+        changed.push_back(std::move(entry.file));
+    }
+    if (pCache)
+        pCache->Save();
     for (const ChangedFile& file : changed)
         findings.nTotalSize += file.expected.nSize;
     findings.files = std::move(changed);
@@ -172,7 +194,7 @@ ManifestFindings Refused(const TrustRefusal& refusal)
 }  // namespace
 
 ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
-                               CInternetSession* pSession)
+                               CInternetSession* pSession, CCheckCache* pCheckCache)
 {
     std::string text;
     // The manifest and its signature come over one connection: the run's, or one of their own.
@@ -211,14 +233,14 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
                 findings = Refused(*refusal);
                 return;
             }
-        FindChangedFiles(strInstallDir, text, findings);
+        FindChangedFiles(strInstallDir, text, findings, pCheckCache);
     });
 }
 
-ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText)
+ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText, CCheckCache* pCheckCache)
 {
     return Guarded([&](ManifestFindings& findings) {
         CheckPageFound(strText);
-        FindChangedFiles(strInstallDir, strText, findings);
+        FindChangedFiles(strInstallDir, strText, findings, pCheckCache);
     });
 }

@@ -10,6 +10,7 @@
 
 #include "download/DownloadTask.h"
 
+class CCheckCache;
 class CInternetSession;
 class CUpdateTrust;
 
@@ -33,8 +34,10 @@ struct ManifestFindings {
 
 // Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) over
 // the run's session, or one of its own without, and compares its files with those under
-// strInstallDir.
+// strInstallDir; with a check cache, a file unchanged since it was last read is not read again,
+// and the cache is saved afterwards.
 ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust = nullptr,
-                               CInternetSession* pSession = nullptr);
+                               CInternetSession* pSession = nullptr, CCheckCache* pCheckCache = nullptr);
 // The same for a manifest text already fetched (no signature).
-ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText);
+ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText,
+                                   CCheckCache* pCheckCache = nullptr);

@@ -152,6 +152,18 @@ std::optional<mode_t> GetFileMode(const std::string& path)
     return st.st_mode & 07777;
 }
 
+std::optional<FileFacts> GetFileFacts(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(ToNativePath(path).c_str(), &st) != 0)
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+    };
+    return FileFacts{static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim),
+                     static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
+}
+
 bool SetFileMode(const std::string& path, mode_t mode)
 {
     return ::chmod(ToNativePath(path).c_str(), mode & 07777) == 0;

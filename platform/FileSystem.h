@@ -8,6 +8,7 @@
 // CInternetException carrying the system's or curl's own text. Nothing here shows anything to a
 // person: the engine turns failures into its codes and the app tells them.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -38,6 +39,19 @@ bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags);
 // Permission bits (the mode's low 12 bits), or nothing when the file does not exist.
 std::optional<mode_t> GetFileMode(const std::string& path);
 bool SetFileMode(const std::string& path, mode_t mode);
+// What tells whether a file's contents may have changed, without reading them: a write changes
+// its size or its modification time, and any change of the file its change time, which no
+// program can set back.
+struct FileFacts {
+    std::uint64_t nSize = 0;
+    std::uint64_t nModifiedNs = 0;  // since the epoch
+    std::uint64_t nChangedNs = 0;
+    std::uint64_t nInode = 0;
+    std::uint64_t nDevice = 0;
+    bool operator==(const FileFacts&) const = default;
+};
+// The facts of the file the path names (through links); nothing when it cannot be looked at.
+std::optional<FileFacts> GetFileFacts(const std::string& path);
 // The bits the process's umask takes from the modes of files it creates.
 mode_t FileCreationMask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any

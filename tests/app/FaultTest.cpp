@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <chrono>
 #include <csignal>
 #include <arpa/inet.h>
@@ -110,14 +112,31 @@ public:
     }
     ~MoveOutWatch() { ::close(m_fd); }
 
-    // Waits until a file has been moved out; false when none was within the limit.
+    // Waits until a download has been moved out (another file, such as a record written beside
+    // it and renamed into place, does not count); false when none was within the limit.
     bool Wait(std::chrono::milliseconds limit)
     {
-        pollfd ready{m_fd, POLLIN, 0};
-        return ::poll(&ready, 1, static_cast<int>(limit.count())) == 1;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        alignas(inotify_event) char events[4096];
+        for (pollfd ready{m_fd, POLLIN, 0}; ::poll(&ready, 1, MillisecondsUntil(deadline)) == 1;) {
+            const ssize_t length = ::read(m_fd, events, sizeof events);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && std::string_view(event->name).ends_with(".dtm"))
+                    return true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return false;
     }
 
 private:
+    static int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    }
+
     int m_fd;
 };
 

@@ -29,7 +29,7 @@ protected:
     bool Queue(const std::string& baseURL)
     {
         EXPECT_TRUE(mgr.Initialize(&sink, {baseURL, installDir, installDir, false}));
-        choice = QueueUpdate({installDir, baseURL, "Game7.xml", false}, mgr);
+        choice = QueueUpdate({.strInstallDir = installDir, .strBaseURL = baseURL, .strManifestName = "Game7.xml", .bManifestMode = false}, mgr);
         return choice.bQueued;
     }
     std::string Queued() const { return mgr.GetTasks().empty() ? "" : mgr.GetTasks()[0]->szName; }

@@ -54,6 +54,10 @@ TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
     EXPECT_EQ(values.nLobbyParam2, 34);
     EXPECT_FALSE(values.bManifestMode);
     EXPECT_EQ(values.strOldExeName, "KesuUpdate_old.exe");
+    EXPECT_TRUE(values.bCheckCache);
+
+    cwd.Write("pirvex.dll", "[Setup]\r\nCheckCache=0\r\n");
+    EXPECT_FALSE(LoadStartupValues("", install.Dir() + "KesuUpdate.exe").bCheckCache);
 }
 
 TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)

@@ -1,0 +1,75 @@
+#include "manifest/LocalCheck.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "digest/MD5Checksum.h"
+#include "manifest/CheckCache.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr unsigned kMostThreads = 4;
+
+std::uint64_t NowNs()
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+LocalState Compare(const std::string& digest, const std::string& listed)
+{
+    return digest == listed ? LocalState::Same : LocalState::Differs;
+}
+
+LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs)
+{
+    if (!PathFileExists(file.strPath))
+        return LocalState::Differs;
+    // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
+    // one) would make the check wait or read for ever. It differs, and is replaced.
+    if (!PathIsRegularFile(file.strPath) && !PathIsDirectory(file.strPath))
+        return LocalState::Differs;
+    const std::optional<FileFacts> before = pCache ? GetFileFacts(file.strPath) : std::nullopt;
+    if (before) {
+        if (std::optional<std::string> known = pCache->KnownDigest(file.strName, *before)) {
+            pCache->Record(file.strName, *before, *known);
+            return Compare(*known, file.strDigest);
+        }
+    }
+    std::string digest;
+    try {
+        digest = CMD5Checksum::HashFile(file.strPath);
+    } catch (const CFileException&) {
+        return LocalState::Unreadable;
+    }
+    // What was read is what the facts describe only if they did not change meanwhile.
+    if (before && pCache->Settled(*before, startNs) && GetFileFacts(file.strPath) == before)
+        pCache->Record(file.strName, *before, digest);
+    return Compare(digest, file.strDigest);
+}
+
+}  // namespace
+
+std::vector<LocalState> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache)
+{
+    std::vector<LocalState> states(files.size(), LocalState::Differs);
+    const std::uint64_t startNs = NowNs();
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < files.size();)
+            states[i] = CheckOne(files[i], pCache, startNs);
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t helpers = std::min<std::size_t>(std::min(cores, kMostThreads), files.size()) - (files.empty() ? 0 : 1);
+    std::vector<std::jthread> pool;
+    for (std::size_t i = 0; i < helpers; ++i)
+        pool.emplace_back(work);
+    work();
+    pool.clear();  // every file's state is in before they are handed over
+    return states;
+}

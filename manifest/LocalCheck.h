@@ -1,0 +1,24 @@
+#pragma once
+// Whether the installed copies of the manifest's files are the listed ones, by their MD5 digests.
+// Several files are read at once, one a core; with a check cache, a file whose facts have not
+// changed since it was last read is not read again.
+
+#include <string>
+#include <vector>
+
+class CCheckCache;
+
+struct LocalFile {
+    std::string strName;    // as the manifest lists it: the cache's key
+    std::string strPath;    // the installed copy
+    std::string strDigest;  // as the manifest lists it
+};
+
+enum class LocalState {
+    Same,
+    Differs,     // missing, another digest, or not a file that can be read without waiting
+    Unreadable,  // there, but reading it failed
+};
+
+// One state a file, in the order given. What was read goes to the cache for its next save.
+std::vector<LocalState> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache);
