@@ -24,8 +24,8 @@
 #include "bench/BenchSupport.h"
 #include "platform/X11Screen.h"
 #include "res/Resources.h"
-#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tests/support/Xvfb.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +52,7 @@ bool SplashShown(Display* display, const CBitmap& splash)
 double StartToSplash(const fs::path& install, Display* display, const CBitmap& splash)
 {
     auto start = Clock::now();
-    pid_t pid = SpawnIn(install.string(), (install / "KesuUpdate.exe").string());
+    pid_t pid = StartUpdater(install, {.display = true});
     while (!SplashShown(display, splash) && Clock::now() - start < std::chrono::seconds(5))
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tests/support/X11Desktop.h"
 #include "tests/support/Xvfb.h"
 
@@ -54,9 +54,11 @@ protected:
         server.Start();
         install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\n");
     }
-    pid_t Start(const std::vector<std::string>& arguments = {})
+    // Starts the updater on the display; its standard output and error go to the file `output`,
+    // or to ours.
+    pid_t Start(const std::vector<std::string>& arguments = {}, const std::filesystem::path& output = {})
     {
-        pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), arguments);
+        pid_t pid = StartUpdater(install.Path(), {.arguments = arguments, .display = true}, output);
         EXPECT_GT(pid, 0);
         started.push_back(pid);
         return pid;

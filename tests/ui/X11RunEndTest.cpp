@@ -230,8 +230,7 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
     Serve("<manifest><filelist><file filename='data.bin' filesize='2000000' fileversion='1' md5='" +
           CMD5Checksum::ToHex(md5.Final()) + "'/></filelist></manifest>");
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
-    started.push_back(pid);
+    pid_t pid = Start({}, errors);
     ASSERT_NE(AwaitUpdaterWindow(), 0u);
     ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "data.bin.dtm"); }));
     XCloseDisplay(display);
@@ -248,8 +247,7 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTexts
     failing = true;
     ServeSlowAndMissingFiles();
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
-    started.push_back(pid);
+    pid_t pid = Start({}, errors);
     ASSERT_NE(AwaitBox(), 0u);
     XCloseDisplay(display);
     display = nullptr;
