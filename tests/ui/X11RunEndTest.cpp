@@ -13,6 +13,7 @@
 #include "digest/MD5Checksum.h"
 #include "res/Resources.h"
 #include "platform/Gdi.h"
+#include "tools/screenshot/WindowShot.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -262,18 +263,9 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTexts
 // The pixels the screen shows of a window, compared with a bitmap; the number that differ.
 int DifferencesOnScreen(Display* display, Window window, const CBitmap& expected)
 {
-    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(expected.Width()),
-                              static_cast<unsigned>(expected.Height()), AllPlanes, ZPixmap);
-    if (!image)
-        return -1;
-    int differences = 0;
-    for (int y = 0; y < expected.Height(); ++y)
-        for (int x = 0; x < expected.Width(); ++x) {
-            unsigned long pixel = XGetPixel(image, x, y);
-            differences += RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF) != expected.GetPixel(x, y);
-        }
-    XDestroyImage(image);
-    return differences;
+    const RECT area{0, 0, expected.Width(), expected.Height()};
+    CBitmap shot;
+    return TakeWindowShot(display, window, area, shot) ? CountDifferences(shot, expected, area) : -1;
 }
 
 TEST_F(X11RunEndTest, UnderAWindowManagerTheSplashShowsWhileTheManifestIsSlow)
