@@ -54,11 +54,9 @@ protected:
         server.Start();
         install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\n");
     }
-    // Starts the updater on the display; its standard output and error go to the file `output`,
-    // or to ours.
-    pid_t Start(const std::vector<std::string>& arguments = {}, const std::filesystem::path& output = {})
+    pid_t Start(const std::vector<std::string>& arguments = {})
     {
-        pid_t pid = StartUpdater(install.Path(), {.arguments = arguments, .display = true}, output);
+        pid_t pid = StartUpdater(install.Path(), {.arguments = arguments, .display = true});
         EXPECT_GT(pid, 0);
         started.push_back(pid);
         return pid;

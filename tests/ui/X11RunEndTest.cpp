@@ -231,7 +231,8 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
     Serve("<manifest><filelist><file filename='data.bin' filesize='2000000' fileversion='1' md5='" +
           CMD5Checksum::ToHex(md5.Final()) + "'/></filelist></manifest>");
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = Start({}, errors);
+    pid_t pid = StartUpdater(install.Path(), {.display = true}, errors);
+    started.push_back(pid);
     ASSERT_NE(AwaitUpdaterWindow(), 0u);
     ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "data.bin.dtm"); }));
     XCloseDisplay(display);
@@ -248,7 +249,8 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTexts
     failing = true;
     ServeSlowAndMissingFiles();
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = Start({}, errors);
+    pid_t pid = StartUpdater(install.Path(), {.display = true}, errors);
+    started.push_back(pid);
     ASSERT_NE(AwaitBox(), 0u);
     XCloseDisplay(display);
     display = nullptr;
