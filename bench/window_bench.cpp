@@ -24,9 +24,10 @@
 #include "bench/BenchSupport.h"
 #include "platform/X11Screen.h"
 #include "res/Resources.h"
-#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tests/support/Xvfb.h"
+#include "tools/screenshot/WindowShot.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -37,22 +38,19 @@ namespace {
 bool SplashShown(Display* display, const CBitmap& splash)
 {
     const int left = (1024 - 366) / 2, top = (768 - 90) / 2;
-    XImage* image = XGetImage(display, DefaultRootWindow(display), left, top, 368, 91, AllPlanes, ZPixmap);
-    if (!image)
+    CBitmap shot;
+    if (!TakeWindowShot(display, DefaultRootWindow(display), {left, top, left + 368, top + 91}, shot))
         return false;
     bool same = true;
-    for (auto [x, y] : {std::pair{10, 10}, std::pair{184, 48}, std::pair{300, 80}, std::pair{367, 90}}) {
-        unsigned long pixel = XGetPixel(image, x, y);
-        same = same && RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF) == splash.GetPixel(x, y);
-    }
-    XDestroyImage(image);
+    for (auto [x, y] : {std::pair{10, 10}, std::pair{184, 48}, std::pair{300, 80}, std::pair{367, 90}})
+        same = same && shot.GetPixel(x, y) == splash.GetPixel(x, y);
     return same;
 }
 
 double StartToSplash(const fs::path& install, Display* display, const CBitmap& splash)
 {
     auto start = Clock::now();
-    pid_t pid = SpawnIn(install.string(), (install / "KesuUpdate.exe").string());
+    pid_t pid = StartUpdater(install, {.display = true});
     while (!SplashShown(display, splash) && Clock::now() - start < std::chrono::seconds(5))
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

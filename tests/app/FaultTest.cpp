@@ -19,8 +19,8 @@
 
 #include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
-#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -72,7 +72,7 @@ protected:
     static pid_t Start(const fs::path& install, const fs::path& errors = "/dev/null",
                        const std::vector<std::string>& environment = {})
     {
-        return SpawnIn(install.string(), (install / "KesuUpdate.exe").string(), {}, false, errors.string(), environment);
+        return StartUpdater(install, {.environment = environment}, errors);
     }
 
     static int Wait(pid_t pid)

@@ -9,12 +9,12 @@
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tests/support/Xvfb.h"
 #include "tests/support/ZipBuilder.h"
 
@@ -70,17 +70,11 @@ protected:
     }
 
     // Runs the program in the installation directory; returns its exit code, output in `output`.
-    int Run(const std::string& arguments = "")
+    int Run(const std::vector<std::string>& arguments = {})
     {
-        std::string command = "cd '" + install.Path().string() + "' && " + (WithDisplay() ? "" : "env -u DISPLAY ") +
-                              "./KesuUpdate.exe " + arguments + " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        output.clear();
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, n);
-        int status = ::pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        UpdaterOutput run = RunUpdater(install.Path(), {.arguments = arguments, .display = WithDisplay()});
+        output = std::move(run.output);
+        return run.status;
     }
 
     std::unique_ptr<Xvfb> x;
@@ -136,7 +130,7 @@ TEST_P(ProgramTest, PackageUpdateUnpacksAndDeletesThePackage)
     tool.external = 0100755u << 16;
     WriteZip((server.Path() / "update/Game7.zip").string(), {{"maps/harbour.map", "harbour"}, tool});
 
-    EXPECT_EQ(Run("Game7.dat 12 34 -install"), 0) << output;
+    EXPECT_EQ(Run({"Game7.dat", "12", "34", "-install"}), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/harbour.map"), "harbour");
     EXPECT_EQ(nginx->RequestCount(), 2);  // the probe and the download: no manifest
     struct stat st {};
@@ -150,7 +144,7 @@ TEST_P(ProgramTest, PackageModeFallsBackToTheManifestWhenThePackageIsMissing)
     Publish("readme.txt", "from the manifest");
     // "Game7.dat" names Game7.xml: published under that name too.
     fs::copy_file(server.Path() / "update/update.xml", server.Path() / "update/Game7.xml");
-    EXPECT_EQ(Run("Game7.dat 1 2 -install"), 0) << output;
+    EXPECT_EQ(Run({"Game7.dat", "1", "2", "-install"}), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "from the manifest");
 }
 
@@ -179,7 +173,7 @@ TEST_P(ProgramTest, TheDefaultUpdateStartsTheLobbyAgainANamedOneDoesNot)
     Publish("readme.txt", "new readme");
     fs::copy_file(server.Path() / "update/update.xml", server.Path() / "update/Game7.xml");
 
-    EXPECT_EQ(Run("Game7.dat 12 34"), 0) << output;
+    EXPECT_EQ(Run({"Game7.dat", "12", "34"}), 0) << output;
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_FALSE(fs::exists(install.Path() / "lobby-arguments"));  // a lobby that asked is notified instead
 
@@ -279,7 +273,7 @@ TEST_P(ConsoleProgramTest, AnUnreachableServerShowsItsNumberAndEndsLikeAFinished
     InstallLobby();
     ClosedPort closed;
     install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(closed.Port()) + "\n");
-    EXPECT_EQ(Run("Game7.dat 1 2 -install"), 0);
+    EXPECT_EQ(Run({"Game7.dat", "1", "2", "-install"}), 0);
     // The number, and before it the cause in curl's words.
     EXPECT_TRUE(output.ends_with("\n提示: Error line:493\n")) << output;
     EXPECT_NE(output.find("Couldn't connect"), std::string::npos) << output;

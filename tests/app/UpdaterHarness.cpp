@@ -1,48 +1,12 @@
 #include "tests/app/UpdaterHarness.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "digest/MD5Checksum.h"
-
-extern char** environ;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Runs a tool found on PATH with its output thrown away; its exit code, -1 when it did not run.
-int RunTool(const std::vector<std::string>& command)
-{
-    std::vector<char*> argv;
-    for (const auto& argument : command)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed)
-        return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
+#include "tests/support/MinisignTool.h"
+#include "tests/support/UpdaterProcess.h"
 
 bool UpdaterRun::Told(const std::string& text) const
 {
@@ -75,66 +39,9 @@ bool Installation::Has(const std::string& name) const
 UpdaterRun Installation::Run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                              std::chrono::seconds limit) const
 {
-    int errorPipe[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("no pipe");
-    const std::string program = (Path() / "KesuUpdate.exe").string();
-    std::vector<std::string> argumentCopies{"./KesuUpdate.exe"};
-    argumentCopies.insert(argumentCopies.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : argumentCopies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
     // No display: the program writes its message boxes to standard error.
-    std::vector<std::string> variables = environment;
-    for (char** entry = environ; *entry; ++entry)
-        if (!std::string(*entry).starts_with("DISPLAY="))
-            variables.push_back(*entry);
-    std::vector<char*> envp;
-    for (auto& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, Path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(errorPipe[1]);
-    if (failed) {
-        ::close(errorPipe[0]);
-        throw std::runtime_error("cannot start " + program);
-    }
-
-    // The end of standard error: the updater and the lobby it started have both ended.
-    UpdaterRun run;
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd readable{errorPipe[0], POLLIN, 0};
-        const int ready = left.count() > 0 ? ::poll(&readable, 1, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        char buffer[4096];
-        const ssize_t n = ::read(errorPipe[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            run.ended = true;
-            break;
-        }
-        run.errors.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(errorPipe[0]);
-    if (!run.ended)
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return run;
+    UpdaterOutput run = RunUpdater(Path(), {.arguments = arguments, .environment = environment}, limit);
+    return {run.ended, std::move(run.output)};
 }
 
 std::string Sentence(const char* format, const std::string& name)
@@ -147,27 +54,24 @@ std::string Sentence(const char* format, const std::string& name)
 
 bool MinisignInstalled()
 {
-    return RunTool({"minisign", "-v"}) == 0;
+    return RunMinisign(fs::temp_directory_path(), {"-v"}).status == 0;
 }
 
 MinisignKey MakeMinisignKey(const fs::path& directory, const std::string& name)
 {
-    const fs::path pub = directory / (name + ".pub"), key = directory / (name + ".key");
-    if (RunTool({"minisign", "-G", "-W", "-f", "-p", pub.string(), "-s", key.string()}) != 0)
-        throw std::runtime_error("minisign could not make the key " + name);
+    const fs::path pub = MakeMinisignKeys(directory, name).publicKey;
     // The .pub file: an untrusted comment, then the key's line.
     const std::string text = ReadWholeFile(pub);
     const auto start = text.find('\n') + 1;
-    return {text.substr(start, text.find('\n', start) - start), key};
+    return {text.substr(start, text.find('\n', start) - start), directory / (name + ".key")};
 }
 
 void MinisignSign(const MinisignKey& key, const fs::path& file, const fs::path& signature, const std::string& trustedComment)
 {
-    std::vector<std::string> command{"minisign", "-S", "-s", key.secretKey.string(), "-m", file.string(),
-                                     "-x", signature.string()};
+    std::vector<std::string> arguments{"-S", "-s", key.secretKey.string(), "-m", file.string(), "-x", signature.string()};
     if (!trustedComment.empty())
-        command.insert(command.end(), {"-t", trustedComment});
-    if (RunTool(command) != 0)
+        arguments.insert(arguments.end(), {"-t", trustedComment});
+    if (RunMinisign(fs::current_path(), arguments).status != 0)
         throw std::runtime_error("minisign could not sign " + file.string());
 }
 
@@ -194,14 +98,11 @@ std::string Md5Hex(const std::string& contents)
 std::string Sha256Hex(const std::string& contents)
 {
     TempDir scratch;
-    const std::string path = scratch.Write("contents", contents);
-    FILE* pipe = ::popen(("sha256sum '" + path + "'").c_str(), "r");
-    char digest[65] = {};
-    const std::size_t n = std::fread(digest, 1, 64, pipe);
-    ::pclose(pipe);
-    if (n != 64)
+    scratch.Write("contents", contents);
+    const ToolRun run = RunTool(scratch.Path(), "sha256sum", {"contents"});
+    if (run.status != 0 || run.output.size() < 64)
         throw std::runtime_error("sha256sum gave no digest");
-    return digest;
+    return run.output.substr(0, 64);
 }
 
 std::string ManifestEntry(const std::string& name, const std::string& contents, const std::string& extra)

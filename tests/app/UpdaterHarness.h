@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 // How a run of the program ended.
 struct UpdaterRun {
     bool ended = false;  // false: it was still running at the limit and was killed
-    // Standard error, the stand-in lobby's line included ("lobby started: ARGUMENTS").
+    // Standard error (and standard output, where nothing comes), the stand-in lobby's line
+    // included ("lobby started: ARGUMENTS").
     std::string errors;
 
     // The message box with this text was shown (written as "提示: TEXT").
@@ -27,7 +28,7 @@ struct UpdaterRun {
 
 // An installation of the lobby: a copy of the updater, its settings and a stand-in Maravel.exe
 // that writes how it was started to the standard error it inherits. A run is read to the end
-// of its standard error, so that whatever the updater started has ended too.
+// of its output, so that whatever the updater started has ended too.
 class Installation {
 public:
     Installation();

@@ -222,6 +222,30 @@ TEST_F(UnzipTest, TimesComeFromTheExtendedTimestampOrElseTheLocalDosTime)
     EXPECT_EQ(Stat(dest / "dos-only").st_mtime, dos);
 }
 
+TEST_F(UnzipTest, ADosTimeWrittenFromALocalTimeReadsBackAsThatTimeFrom1980On)
+{
+    std::tm local{};
+    local.tm_year = 80, local.tm_mon = 0, local.tm_mday = 1, local.tm_isdst = -1;
+    const std::time_t start1980 = std::mktime(&local);
+    // DOS time counts seconds in twos; a time before 1980 is written as 1980 begins.
+    const std::vector<std::pair<std::time_t, std::time_t>> written{
+        {start1980, start1980}, {1600000000, 1600000000}, {1600000001, 1600000000}, {4102444798, 4102444798},
+        {0, start1980}, {start1980 - 1, start1980}};
+    std::vector<ZipItem> items;
+    for (const auto& [time, unused] : written) {
+        ZipItem item{"t" + std::to_string(items.size()), "x"};
+        item.dosDate = DosDateTime(time);
+        items.push_back(item);
+    }
+    ASSERT_EQ(Unzip(items), ZR_OK);
+    auto reader = CZipReader::Open(zip);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        tagZipEntry entry;
+        ASSERT_EQ(reader->GetEntry(static_cast<int>(i), entry), ZR_OK);
+        EXPECT_EQ(entry.mtime, FileTime(written[i].second)) << written[i].first;
+    }
+}
+
 TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
 {
     const std::string good = "the intended contents of the file";

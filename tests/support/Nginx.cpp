@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/Spawn.h"
 #include "tests/support/TestServer.h"
 
 using namespace std::chrono_literals;
@@ -94,17 +94,13 @@ void Nginx::Spawn(const std::string& binary)
     const std::string prefix = m_prefix.Dir(), conf = prefix + "nginx.conf";
     std::filesystem::remove(prefix + "nginx.pid");
     std::filesystem::remove(prefix + "error.log");
-    const char* argv[] = {binary.c_str(), "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};
     // What nginx says before its error log is open goes to a file of its own, not to the test's output.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, (prefix + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int failed = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed) {
-        m_pid = -1;
+    const int errors = ::open((prefix + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_pid = errors < 0 ? -1
+                       : ::Spawn({.program = binary, .argv = {binary, "-p", prefix, "-c", conf}, .errors = errors});
+    ::close(errors);
+    if (m_pid < 0)
         throw std::runtime_error("cannot start nginx");
-    }
 }
 
 bool Nginx::WaitUntilListening()

@@ -4,11 +4,12 @@
 #include <X11/Xutil.h>
 #include <chrono>
 #include <csignal>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include "tests/support/Spawn.h"
 
 namespace {
 
@@ -144,9 +145,8 @@ bool WindowManagerFrames(Display* display)
 
 Openbox::Openbox(Display* display)
 {
-    char program[] = "openbox";
-    char* argv[] = {program, nullptr};
-    if (::posix_spawnp(&m_pid, program, nullptr, nullptr, argv, environ) != 0)
+    m_pid = Spawn({.program = "openbox", .argv = {"openbox"}});
+    if (m_pid < 0)
         throw std::runtime_error("openbox cannot be started");
     for (int i = 0; i < 500 && !WindowManagerRuns(display); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

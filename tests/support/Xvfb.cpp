@@ -3,27 +3,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <spawn.h>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
+#include "tests/support/Spawn.h"
 
 namespace {
-
-pid_t Spawn(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions = nullptr)
-{
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
-        return -1;
-    return pid;
-}
 
 void Stop(pid_t pid)
 {
@@ -42,15 +30,13 @@ bool XvfbInstalled()
 
 Xvfb::Xvfb()
 {
+    // Xvfb writes its display's number on the pipe's write end, the one end it inherits.
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, 0) != 0)
         throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    m_server = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                     &actions);
-    posix_spawn_file_actions_destroy(&actions);
+    m_server = Spawn({.program = "Xvfb",
+                      .argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
+                               "tcp"}});
     ::close(fds[1]);
     std::string number;
     char c;

@@ -9,13 +9,13 @@
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "archive/UnzipPackage.h"
 #include "digest/MD5Checksum.h"
 #include "tests/support/MinisignTool.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tools/publish/Publisher.h"
 #include "tools/publish/Signer.h"
 
@@ -162,8 +162,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
     TempDir install;
     fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
     install.Write("pirvex.dll", "[Download]\nsite1=127.0.0.1:" + std::to_string(nginx.Port()) + "\n[Setup]\nTempDir=tmp\n");
-    std::string command = "cd '" + install.Path().string() + "' && env -u DISPLAY ./KesuUpdate.exe 2>/dev/null";
-    ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
+    ASSERT_EQ(RunUpdater(install.Path()).status, 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(50000, 't'));
     EXPECT_EQ(ReadWholeFile(install.Path() / "名字 带空格.txt"), "chinese & blank");
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate.exe"), ReadWholeFile("/bin/true"));  // the self-update, too
@@ -172,8 +171,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
     TempDir packaged;
     fs::copy_file(KESU_EXE, packaged.Path() / "KesuUpdate.exe");
     fs::copy_file(install.Path() / "pirvex.dll", packaged.Path() / "pirvex.dll");
-    command = "cd '" + packaged.Path().string() + "' && env -u DISPLAY ./KesuUpdate.exe update.dat 1 2 -install 2>/dev/null";
-    ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
+    ASSERT_EQ(RunUpdater(packaged.Path(), {.arguments = {"update.dat", "1", "2", "-install"}}).status, 0);
     EXPECT_EQ(ReadWholeFile(packaged.Path() / "readme.txt"), "read me");
 }
 

@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "tests/support/Spawn.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 #include "tests/support/X11Desktop.h"
 #include "tests/support/Xvfb.h"
 
@@ -56,7 +56,7 @@ protected:
     }
     pid_t Start(const std::vector<std::string>& arguments = {})
     {
-        pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), arguments);
+        pid_t pid = StartUpdater(install.Path(), {.arguments = arguments, .display = true});
         EXPECT_GT(pid, 0);
         started.push_back(pid);
         return pid;

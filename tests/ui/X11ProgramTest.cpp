@@ -142,7 +142,7 @@ TEST_F(X11ProgramTest, ASecondUpdaterRaisesTheFirstAndEndsWithoutAWindow)
     TempDir other;
     fs::copy_file(install.Path() / "KesuUpdate.exe", other.Path() / "KesuUpdate.exe");
     fs::copy_file(install.Path() / "pirvex.dll", other.Path() / "pirvex.dll");
-    pid_t second = SpawnIn(other.Path().string(), (other.Path() / "KesuUpdate.exe").string());
+    pid_t second = StartUpdater(other.Path(), {.display = true});
     started.push_back(second);
     EXPECT_EQ(WaitFor(second, 5s), 0);
     EXPECT_TRUE(Await([&] { return OnTop(display, window); }));  // the first came to the front

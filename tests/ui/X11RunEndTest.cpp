@@ -13,6 +13,7 @@
 #include "digest/MD5Checksum.h"
 #include "res/Resources.h"
 #include "platform/Gdi.h"
+#include "tools/screenshot/WindowShot.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -230,7 +231,7 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayLetsTheUpdateFinishWithoutAWindow)
     Serve("<manifest><filelist><file filename='data.bin' filesize='2000000' fileversion='1' md5='" +
           CMD5Checksum::ToHex(md5.Final()) + "'/></filelist></manifest>");
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
+    pid_t pid = StartUpdater(install.Path(), {.display = true}, errors);
     started.push_back(pid);
     ASSERT_NE(AwaitUpdaterWindow(), 0u);
     ASSERT_TRUE(Await([&] { return fs::exists(install.Path() / "data.bin.dtm"); }));
@@ -248,7 +249,7 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTexts
     failing = true;
     ServeSlowAndMissingFiles();
     const fs::path errors = install.Path() / "errors.txt";
-    pid_t pid = SpawnIn(install.Path().string(), (install.Path() / "KesuUpdate.exe").string(), {}, true, errors.string());
+    pid_t pid = StartUpdater(install.Path(), {.display = true}, errors);
     started.push_back(pid);
     ASSERT_NE(AwaitBox(), 0u);
     XCloseDisplay(display);
@@ -264,18 +265,9 @@ TEST_F(X11RunEndTest, ADisplayThatGoesAwayUnderAFailureBoxEndsTheRunWithTheTexts
 // The pixels the screen shows of a window, compared with a bitmap; the number that differ.
 int DifferencesOnScreen(Display* display, Window window, const CBitmap& expected)
 {
-    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(expected.Width()),
-                              static_cast<unsigned>(expected.Height()), AllPlanes, ZPixmap);
-    if (!image)
-        return -1;
-    int differences = 0;
-    for (int y = 0; y < expected.Height(); ++y)
-        for (int x = 0; x < expected.Width(); ++x) {
-            unsigned long pixel = XGetPixel(image, x, y);
-            differences += RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF) != expected.GetPixel(x, y);
-        }
-    XDestroyImage(image);
-    return differences;
+    const RECT area{0, 0, expected.Width(), expected.Height()};
+    CBitmap shot;
+    return TakeWindowShot(display, window, area, shot) ? CountDifferences(shot, expected, area) : -1;
 }
 
 TEST_F(X11RunEndTest, UnderAWindowManagerTheSplashShowsWhileTheManifestIsSlow)

@@ -19,6 +19,7 @@
 #include "res/Resources.h"
 #include "tests/support/X11Desktop.h"
 #include "tests/support/Xvfb.h"
+#include "tools/screenshot/WindowShot.h"
 
 namespace {
 
@@ -147,23 +148,12 @@ TEST_F(X11WindowTest, TheWindowIsBorderlessCentredTitledAndShowsTheSplash)
     CBitmap splash;
     LoadBitmap(splash, IDB_SPLASH);
     bool same = Await([&] {
-        XImage* image = XGetImage(observer, window, 0, 0, 368, 91, AllPlanes, ZPixmap);
-        if (!image)
-            return false;
-        int differences = 0;
         CBitmap shot;
-        shot.CreateBitmap(368, 91);
-        for (int py = 0; py < 91; ++py)
-            for (int px = 0; px < 368; ++px) {
-                unsigned long pixel = XGetPixel(image, px, py);
-                COLORREF colour = RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
-                shot.SetPixel(px, py, colour);
-                differences += colour != splash.GetPixel(px, py);
-            }
-        XDestroyImage(image);
+        if (!TakeWindowShot(observer, window, {0, 0, 368, 91}, shot))
+            return false;
         std::filesystem::create_directories(KESU_ARTEFACT_DIR);
         shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-splash.png");
-        return differences == 0;
+        return CountDifferences(shot, splash, {0, 0, 368, 91}) == 0;
     });
     EXPECT_TRUE(same);
 }
@@ -250,17 +240,9 @@ TEST_F(X11WindowTest, TheWorkerGoesOnWhileTheWindowIsDraggedWithoutAWindowManage
 // Whether the screen shows frame `frame` of the button strip at the button's place.
 bool ShowsButtonFrame(Display* display, Window window, const CBitmap& strip, int frame)
 {
-    XImage* image = XGetImage(display, window, 282, 65, 69, 21, AllPlanes, ZPixmap);
-    if (!image)
-        return false;
-    int differences = 0;
-    for (int y = 2; y < 19; ++y)
-        for (int x = 10; x < 60; ++x) {
-            unsigned long pixel = XGetPixel(image, x, y);
-            differences += RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF) != strip.GetPixel(frame * 69 + x, y);
-        }
-    XDestroyImage(image);
-    return differences == 0;
+    CBitmap shot;
+    return TakeWindowShot(display, window, {282, 65, 282 + 69, 65 + 21}, shot) &&
+           CountDifferences(shot, strip, {10, 2, 60, 19}, frame * 69) == 0;
 }
 
 TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
@@ -283,16 +265,9 @@ TEST_F(X11WindowTest, TheCancelButtonFollowsTheMouse)
     EXPECT_TRUE(Await([&] { return ShowsButtonFrame(observer, window, strip, 3); }));
     EXPECT_EQ(commands.cancels, 1);
     std::filesystem::create_directories(KESU_ARTEFACT_DIR);
-    XImage* image = XGetImage(observer, window, 0, 0, 368, 91, AllPlanes, ZPixmap);
     CBitmap shot;
-    shot.CreateBitmap(368, 91);
-    for (int py = 0; py < 91; ++py)
-        for (int px = 0; px < 368; ++px) {
-            unsigned long pixel = XGetPixel(image, px, py);
-            shot.SetPixel(px, py, RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF));
-        }
-    XDestroyImage(image);
-    shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-download-panel.png");
+    if (TakeWindowShot(observer, window, {0, 0, 368, 91}, shot))
+        shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-download-panel.png");
 }
 
 TEST_F(X11WindowTest, AMessageBoxFromTheWorkerIsModalOverTheWindowUntilDismissed)
@@ -319,16 +294,7 @@ TEST_F(X11WindowTest, AMessageBoxFromTheWorkerIsModalOverTheWindowUntilDismissed
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ownerDisabled = !IsWindowEnabled(dlg->m_hWnd);
         returnedEarly = returned.load();
-        if (XImage* image = XGetImage(display, box, 0, 0, static_cast<unsigned>(attributes.width),
-                                      static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap)) {
-            CBitmap shot;
-            shot.CreateBitmap(attributes.width, attributes.height);
-            for (int py = 0; py < attributes.height; ++py)
-                for (int px = 0; px < attributes.width; ++px) {
-                    unsigned long pixel = XGetPixel(image, px, py);
-                    shot.SetPixel(px, py, RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF));
-                }
-            XDestroyImage(image);
+        if (CBitmap shot; TakeWindowShot(display, box, shot)) {
             std::filesystem::create_directories(KESU_ARTEFACT_DIR);
             shot.SavePng(std::string(KESU_ARTEFACT_DIR) + "/x11-message-box.png");
         }

@@ -10,14 +10,12 @@
 #include <filesystem>
 #include <fnmatch.h>
 #include <fstream>
-#include <memory>
-#include <minizip/zip.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <zlib.h>
 
+#include "archive/ZipWriter.h"
 #include "digest/MD5Checksum.h"
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
@@ -243,50 +241,37 @@ void WriteText(const fs::path& path, const std::string& text, const PublishSigne
     PlaceFile(file, path, signer);
 }
 
-// An extended-timestamp field with the last-write time.
-std::string ExtendedTimestamp(std::int64_t mtime)
-{
-    std::string field = "UT";
-    field += static_cast<char>(5), field += static_cast<char>(0), field += static_cast<char>(1);
-    for (int i = 0; i < 4; ++i)
-        field += static_cast<char>((static_cast<std::uint32_t>(mtime) >> (8 * i)) & 0xFF);
-    return field;
-}
-
+// Each file under its relative path, with its permission bits and last-write time (to the second
+// in an extended-timestamp field, where the DOS time keeps only every other second).
 void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
                   std::vector<char>& buffer, const PublishSigner* signer)
 {
     CAtomicFile package(zipPath.string());
-    zipFile zip = zipOpen64(package.TemporaryPath().c_str(), APPEND_STATUS_CREATE);
-    if (!zip)
-        throw std::runtime_error(zipPath.string() + ": cannot be created");
-    // A failure part of the way closes the writer; the package's temporary file goes with it.
-    std::unique_ptr<void, int (*)(void*)> open(zip, [](void* z) { return zipClose(z, nullptr); });
-    for (const Source& source : sources) {
-        const fs::path file = updateDir / source.rel;
-        struct stat st {};
-        ::stat(file.c_str(), &st);
-        std::tm local{};
-        ::localtime_r(&st.st_mtim.tv_sec, &local);
-        zip_fileinfo info{};
-        info.tmz_date = {static_cast<uInt>(local.tm_sec), static_cast<uInt>(local.tm_min), static_cast<uInt>(local.tm_hour),
-                         static_cast<uInt>(local.tm_mday), static_cast<uInt>(local.tm_mon),
-                         static_cast<uInt>(local.tm_year + 1900)};
-        info.external_fa = (static_cast<uLong>(S_IFREG | (st.st_mode & 0777))) << 16;
-        const std::string extra = ExtendedTimestamp(st.st_mtim.tv_sec);
-        if (zipOpenNewFileInZip4_64(zip, source.rel.c_str(), &info, extra.data(), static_cast<uInt>(extra.size()), nullptr,
-                                    0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                                    nullptr, 0, 3 << 8 | 20, 0, 1) != ZIP_OK)
-            throw std::runtime_error(zipPath.string() + ": cannot add " + source.rel);
-        std::ifstream in(file, std::ios::binary);
-        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
-            if (zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount())) != ZIP_OK)
-                throw std::runtime_error(zipPath.string() + ": cannot be written");
-        if (in.bad() || !in.eof() || zipCloseFileInZip(zip) != ZIP_OK)
-            throw std::runtime_error(zipPath.string() + ": " + source.rel + " cannot be added");
+    try {
+        // A failure part of the way closes the writer; the package's temporary file goes with it.
+        ZipWriter zip(package.TemporaryPath());
+        for (const Source& source : sources) {
+            const fs::path file = updateDir / source.rel;
+            struct stat st {};
+            ::stat(file.c_str(), &st);
+            ZipEntryHeader header;
+            header.name = source.rel;
+            header.external = static_cast<std::uint32_t>(S_IFREG | (st.st_mode & 0777)) << 16;
+            header.dosDate = DosDateTime(st.st_mtim.tv_sec);
+            header.localExtra = ExtendedTimestamp(1, static_cast<std::int32_t>(st.st_mtim.tv_sec));
+            header.zip64 = true;
+            zip.Begin(header);
+            std::ifstream in(file, std::ios::binary);
+            while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+                zip.Write(buffer.data(), static_cast<std::size_t>(in.gcount()));
+            if (in.bad() || !in.eof())
+                throw std::runtime_error(source.rel + " cannot be added");
+            zip.End();
+        }
+        zip.Finish();
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(zipPath.string() + ": " + e.what());
     }
-    if (zipClose(open.release(), nullptr) != ZIP_OK)
-        throw std::runtime_error(zipPath.string() + ": cannot be written");
     PlaceFile(package, zipPath, signer);
 }
 

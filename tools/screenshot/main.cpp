@@ -3,13 +3,13 @@
 //   kesu-screenshot <file.png> <window title> [seconds to wait for it] [seconds after it appears]
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <cairo.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+
+#include "tools/screenshot/WindowShot.h"
 
 namespace {
 
@@ -60,22 +60,8 @@ int main(int argc, char** argv)
     }
     const double after = argc > 4 ? std::atof(argv[4]) : 0.3;  // let it paint
     std::this_thread::sleep_for(std::chrono::duration<double>(after));
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, window, &attributes);
-    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
-                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-    if (!image)
-        return 1;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, attributes.width, attributes.height);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < attributes.height; ++y)
-        for (int x = 0; x < attributes.width; ++x)
-            reinterpret_cast<std::uint32_t*>(data + y * stride)[x] = static_cast<std::uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFF;
-    cairo_surface_mark_dirty(surface);
-    bool saved = cairo_surface_write_to_png(surface, argv[1]) == CAIRO_STATUS_SUCCESS;
-    cairo_surface_destroy(surface);
-    XDestroyImage(image);
+    CBitmap shot;
+    const bool saved = TakeWindowShot(display, window, shot) && shot.SavePng(argv[1]);
     XCloseDisplay(display);
     return saved ? 0 : 1;
 }
