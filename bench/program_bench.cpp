@@ -2,11 +2,14 @@
 // otherwise reach for, in one run: medians of three, on nginx on 127.0.0.1.
 //   - one 1 GiB file: KesuUpdate.exe, and `curl -o` followed by a `sync` of the file;
 //   - a 300 MB package of 2,000 files: KesuUpdate.exe -install, and `curl -o`, `bsdtar -xf` and a
-//     `sync -f` of what was written.
+//     `sync -f` of what was written;
+//   - an installation of 10,000 files of 64 KiB, all up to date: KesuUpdate.exe's first check
+//     (no check cache) and its next one, and `md5sum -c` over the same files.
 // The program's peak memory is printed with each.
 //
 //   program_bench [scratch directory]   (default: ./program-bench-data)
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +28,8 @@ namespace {
 constexpr std::uintmax_t kBigFile = 1ull << 30;
 constexpr int kPackageFiles = 2000;
 constexpr std::uintmax_t kPackageFileSize = 150 * 1000;
+constexpr int kCheckedFiles = 10000;
+constexpr std::uintmax_t kCheckedFileSize = 64 * 1024;
 constexpr int kRounds = 3;
 
 std::string Quoted(const fs::path& path)
@@ -49,6 +54,30 @@ void Publish(const fs::path& update, const fs::path& scratch)
         WriteRandomFile(tree / name, kPackageFileSize, 100 + static_cast<std::uint64_t>(i));
     }
     Shell("cd " + Quoted(tree) + " && zip -q -r " + Quoted(update / "game.zip") + " maps");
+}
+
+// An installation whose files are all those of checked.xml, and md5sum's list of them.
+fs::path CheckedInstallation(const fs::path& scratch, const fs::path& update, const Nginx& nginx)
+{
+    const fs::path install = scratch / "checked";
+    std::string manifest = "<manifest><filelist>\n";
+    std::ofstream list(scratch / "checked.md5");
+    for (int i = 0; i < kCheckedFiles; ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "data/part%02d/file%05d.bin", i % 50, i);
+        WriteRandomFile(install / name, kCheckedFileSize, 5000 + static_cast<std::uint64_t>(i));
+        const std::string md5 = CMD5Checksum::HashFile((install / name).string());
+        std::string windowsName = name;
+        std::replace(windowsName.begin(), windowsName.end(), '/', '\\');
+        manifest += "<file filename=\"" + windowsName + "\" filesize=\"" + std::to_string(kCheckedFileSize) +
+                    "\" fileversion=\"1\" md5=\"" + md5 + "\"/>\n";
+        list << md5 << "  " << name << "\n";
+    }
+    std::ofstream(update / "checked.xml") << manifest << "</filelist></manifest>\n";
+    fs::copy_file(KESU_EXE, install / "KesuUpdate.exe", fs::copy_options::overwrite_existing);
+    std::ofstream(install / "pirvex.dll") << "[Download]\nsite1=127.0.0.1:" << nginx.Port() << "\n[Setup]\nTempDir=tmp\n";
+    fs::create_directories(install / "tmp");
+    return install;
 }
 
 // A fresh installation with the program and its settings.
@@ -88,6 +117,29 @@ int main(int argc, char** argv)
         ::chmod(p.c_str(), 0755);
     Nginx nginx((scratch / "server").string(), "    keepalive_requests 100000;\n");
     Shell("cat " + Quoted(update) + "/* > /dev/null");  // both sides read the server's files from memory
+
+    // The check cache keeps only files that changed more than two seconds before a check.
+    const fs::path checked = CheckedInstallation(scratch, update, nginx);
+    ::sleep(3);
+    Shell("cat " + Quoted(checked) + "/data/*/* > /dev/null");
+    Figures firstCheck, secondCheck;
+    const std::string check = "cd " + Quoted(checked) + " && env -u DISPLAY ./KesuUpdate.exe checked.dat 1 2 2>/dev/null";
+    std::vector<double> md5sum;
+    for (int round = 0; round < kRounds; ++round) {
+        fs::remove(checked / "tmp" / "check.cache");
+        ChildRun run = RunChild(check);
+        firstCheck.ours.push_back(run.seconds);
+        firstCheck.peakKilobytes = std::max(firstCheck.peakKilobytes, run.peakKilobytes);
+        run = RunChild(check);
+        secondCheck.ours.push_back(run.seconds);
+        secondCheck.peakKilobytes = std::max(secondCheck.peakKilobytes, run.peakKilobytes);
+        md5sum.push_back(RunChild("cd " + Quoted(checked) + " && md5sum -c --quiet " + Quoted(scratch / "checked.md5")).seconds);
+    }
+    if (!fs::exists(checked / "tmp" / "check.cache"))
+        std::printf("  the program kept no check cache\n");
+    firstCheck.reference = secondCheck.reference = md5sum;
+    Report("first check of 10,000 up-to-date files of 64 KiB", "md5sum -c", firstCheck, 0.60);
+    Report("the same checked again", "md5sum -c", secondCheck, 0.10);
 
     Figures big, package;
     const fs::path fetched = scratch / "fetched";
