@@ -46,6 +46,9 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.strBaseURL = BuildBaseURL(site);
     values.strTempDir = BuildTempDir(values.strInstallDir, tempDirSetting);
     values.strTempDirSetting = tempDirSetting;
+    const int connections = ParseLeadingInt(
+        GetPrivateProfileString("Download", "Connections", std::to_string(kDefaultConnections), kSettingsFile));
+    values.nConnections = static_cast<unsigned>(std::clamp(connections, 1, static_cast<int>(kMostConnections)));
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
     return values;
 }

@@ -10,6 +10,10 @@ inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
 // The manifest of the lobby's own update, asked for by an empty command line.
 inline constexpr const char* kDefaultManifest = "update.xml";
 
+// Files downloaded at once unless the settings say otherwise, and the most they may say.
+inline constexpr unsigned kDefaultConnections = 6;
+inline constexpr unsigned kMostConnections = 16;
+
 // The installation's record of the signatures it accepted, beside the executable.
 inline constexpr const char* kTrustStateFile = "KesuUpdate.trust";
 
@@ -31,6 +35,7 @@ struct StartupValues {
     std::string strTempDirSetting;
     std::string strOldExeName;  // the name the running executable is set aside under
     bool bCheckCache = true;    // a file unchanged since the last check is not read again
+    unsigned nConnections = kDefaultConnections;  // files downloaded at once
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

@@ -67,7 +67,7 @@ private:
     HandBack m_handBack;
     std::vector<IUpdateView*> m_views;
     std::uint64_t m_nTotalSize = 0;
-    std::optional<UpdateProgress> m_pendingProgress;  // not yet shown; the worker's alone
+    std::optional<UpdateProgress> m_pendingProgress;  // not yet shown; touched only in events, one at a time
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;

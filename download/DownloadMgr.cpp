@@ -49,7 +49,7 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
         }
     }
     if (m_pSession)
-        m_pSession->SetCancelFlag(&m_bCancel);
+        m_pSession->SetCancelFlag(&m_bStop);
     return true;
 }
 

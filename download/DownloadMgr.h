@@ -38,6 +38,9 @@ struct DownloadSetup {
     bool bManifestMode = true;  // files from the manifest; false: one zip package
     // The run's HTTP session, which must outlive the manager; without one the manager opens its own.
     CInternetSession* pSession = nullptr;
+    // How many files are downloaded at once, each over a connection of its own (the first over
+    // the session's); 1: one after the other, in queue order.
+    unsigned nConnections = 1;
 };
 
 class CDownloadMgr {
@@ -75,7 +78,11 @@ public:
     // (WorkerResult) is that of the last step it took.
     bool Start();
     // Asks the worker to stop; a download ends within a second with DOWNLOAD_EVENT_CLOSE.
-    void Cancel() { m_bCancel = true; }
+    void Cancel()
+    {
+        m_bCancel = true;
+        m_bStop = true;
+    }
     bool CancelRequested() const { return m_bCancel; }
     // The event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
     // installation may begin.
@@ -93,9 +100,11 @@ public:
     const DownloadSetup& GetSetup() const { return m_setup; }
     CInternetSession* GetSession() const { return m_pSession; }
 
-    // Downloads every task into the temporary directory, in queue order, reporting each step:
-    // 0 all stored, 1 a task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after
-    // DOWNLOAD_EVENT_CLOSE). Runs on the worker thread.
+    // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
+    // task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after DOWNLOAD_EVENT_CLOSE). With one
+    // connection the tasks go in queue order; with more, each connection takes the next task
+    // when it is free, the first failure stops the others, and the events (one at a time) show
+    // the file whose bytes arrived last. Runs on the worker thread.
     virtual int Run();
     // Puts the downloaded files in place: moves each over the installed file (setting the running
     // executable aside for a new copy of itself), or unpacks the package. Reports its start and
@@ -104,14 +113,27 @@ public:
     virtual int Install();
 
 private:
+    struct Lane;
+    // Why the download ended before every file arrived.
+    struct RunEnd {
+        bool bCancelled = false;
+        std::string strFailure;  // the first failure, for the player
+    };
+
     // The worker's body: runs, installs after a complete run and then empties the task list.
     std::uint32_t Work();
-    // Sets m_nLastEvent, then tells the sink.
+    // Sets m_nLastEvent, then tells the sink; one event at a time.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
-    // Counts `nBytes` more of the file, now `nReceived` long, and tells the sink.
-    void RaiseProgress(std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
-    // Downloads one task into its temporary file; false when a cancel ended it. Throws on failure.
-    bool StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer, CBackgroundWriter& writer);
+    // The lane's file begins: its announced size (0 for none).
+    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName);
+    // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
+    void RaiseProgress(const Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
+    // One connection's loop: the next task while there is one and nothing ended the run.
+    void RunLane(CInternetSession* pSession);
+    // Records the first reason the run ends early, and stops every lane.
+    void EndRun(bool bCancelled, const std::string& strFailure);
+    // Downloads one task into its temporary file; false when a stop ended it. Throws on failure.
+    bool StoreTask(tagDownloadTask& task, Lane& lane);
     // A body beyond the size the manifest lists is dropped as soon as it shows.
     void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path,
                           CBackgroundWriter& writer);
@@ -136,9 +158,13 @@ private:
     int m_nNextTaskID = 0;
     std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
 
+    std::mutex m_csEventLock;  // events, the counts and the run's end
     Counts m_counts;
     std::atomic<int> m_nLastEvent{0};
+    std::atomic<std::size_t> m_nNextTask{0};
+    std::optional<RunEnd> m_end;
     std::atomic<bool> m_bCancel{false};
+    std::atomic<bool> m_bStop{false};  // a cancel or a failure: every lane ends, every wait too
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
 

@@ -1,5 +1,6 @@
 // CDownloadMgr::Run: the worker's download of every queued file into the temporary directory.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "download/BackgroundWriter.h"
 #include "download/DownloadMgr.h"
 #include "download/TempNames.h"
+#include "download/UpdateSession.h"
 #include "download/Verification.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -61,42 +63,112 @@ std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received)
 
 }  // namespace
 
+// One connection's share of the run: its session, and the file, buffer and writer of the
+// download in hand.
+struct CDownloadMgr::Lane {
+    CInternetSession* pSession = nullptr;
+    std::unique_ptr<CInternetSession> pOwnSession;
+    CFile file;
+    std::vector<char> buffer = std::vector<char>(kBlockSize * kBlocksPerWrite);
+    CBackgroundWriter writer;
+    std::uint64_t nFileSize = 0;  // of the download in hand, as announced
+};
+
 void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
 {
+    std::lock_guard lock(m_csEventLock);
     m_nLastEvent = nEvent;
     m_pSink->OnDownloadEvent(dwParam1, dwParam2, nEvent, lpszText);
 }
 
-void CDownloadMgr::RaiseProgress(std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
+void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName)
 {
+    std::lock_guard lock(m_csEventLock);
+    lane.nFileSize = nFileSize;
+    m_counts.nFileDone = 0;
+    m_counts.nFileSize = nFileSize;
+    m_nLastEvent = DOWNLOAD_EVENT_TOTAL;
+    m_pSink->OnDownloadEvent(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
+}
+
+void CDownloadMgr::RaiseProgress(const Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
+{
+    std::lock_guard lock(m_csEventLock);
+    // With several connections the counts show the file whose bytes arrived last.
     m_counts.nFileDone = nReceived;
+    m_counts.nFileSize = lane.nFileSize;
     m_counts.nTotalDone += nBytes;
     const auto low32 = [](std::uint64_t count) { return static_cast<std::uint32_t>(count); };
-    Raise(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
+    m_nLastEvent = DOWNLOAD_EVENT_PROGRESS;
+    m_pSink->OnDownloadEvent(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
 }
 
 int CDownloadMgr::Run()
 {
-    const std::size_t count = m_arrTasks.size();
-    std::vector<char> buffer(kBlockSize * kBlocksPerWrite);
-    CFile file;
-    CBackgroundWriter writer;
-    for (std::size_t i = 0; i < count; ++i) {
+    m_nNextTask = 0;
+    m_end.reset();
+    m_bStop = m_bCancel.load();
+    const std::size_t lanes = std::clamp<std::size_t>(m_setup.nConnections, 1, std::max<std::size_t>(1, m_arrTasks.size()));
+    {
+        std::vector<std::jthread> others;
+        for (std::size_t i = 1; i < lanes; ++i)
+            others.emplace_back([this] { RunLane(nullptr); });
+        RunLane(m_pSession);
+    }
+    if (m_end && m_end->bCancelled) {
+        Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
+        return 2;
+    }
+    if (m_end) {
+        Raise(0, 0, DOWNLOAD_EVENT_ERROR, m_end->strFailure.c_str());
+        return 1;
+    }
+    Raise(0, 0, DOWNLOAD_EVENT_INSTALLING, nullptr);
+    return 0;
+}
+
+void CDownloadMgr::EndRun(bool bCancelled, const std::string& strFailure)
+{
+    std::lock_guard lock(m_csEventLock);
+    if (!m_end)
+        m_end = RunEnd{bCancelled, strFailure};
+    m_bStop = true;
+}
+
+void CDownloadMgr::RunLane(CInternetSession* pSession)
+{
+    Lane lane;
+    lane.pSession = pSession;
+    if (!lane.pSession) {
+        try {
+            lane.pOwnSession = OpenUpdateSession();
+            lane.pOwnSession->SetCancelFlag(&m_bStop);
+            lane.pSession = lane.pOwnSession.get();
+        } catch (const CInternetException&) {
+            // its downloads fail with their own message
+        }
+    }
+    for (std::size_t i; (i = m_nNextTask++) < m_arrTasks.size();) {
+        // Only a cancel stops a lane before another lane's end did.
+        if (m_bStop) {
+            EndRun(true, {});
+            return;
+        }
         tagDownloadTask& task = *m_arrTasks[i];
         std::string failure;
         try {
-            if (!StoreTask(task, file, buffer, writer)) {
-                Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
-                return 2;
+            if (!StoreTask(task, lane)) {
+                EndRun(true, {});
+                return;
             }
             task.bDownloaded = true;
             Raise(0, 0, DOWNLOAD_EVENT_RESET, task.szName.c_str());
             continue;
         } catch (const CInternetException& e) {
-            if (e.IsCancel() && m_bCancel) {
-                file.Abort();
-                Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
-                return 2;
+            if (e.IsCancel() && m_bStop) {
+                lane.file.Abort();
+                EndRun(true, {});
+                return;
             }
             failure = e.GetErrorMessage();
         } catch (const CFileException& e) {
@@ -106,22 +178,23 @@ int CDownloadMgr::Run()
         } catch (...) {
             failure = "下载 " + task.szName + " 文件失败";
         }
-        file.Abort();
-        Raise(0, 0, DOWNLOAD_EVENT_ERROR, failure.c_str());
-        return 1;
+        lane.file.Abort();
+        EndRun(false, failure);
+        return;
     }
-    Raise(0, 0, DOWNLOAD_EVENT_INSTALLING, nullptr);
-    return 0;
 }
 
-bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<char>& buffer, CBackgroundWriter& writer)
+bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
 {
     const char* name = task.szName.c_str();
+    CFile& file = lane.file;
+    std::vector<char>& buffer = lane.buffer;
+    CBackgroundWriter& writer = lane.writer;
     Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
-    if (!m_pSession)
+    if (!lane.pSession)
         throw NotTheFile{};
     // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
-    std::unique_ptr<CHttpFile> http = m_pSession->OpenURL(m_setup.strBaseURL + EncodeUrlPath(task.szName));
+    std::unique_ptr<CHttpFile> http = lane.pSession->OpenURL(m_setup.strBaseURL + EncodeUrlPath(task.szName));
     std::optional<std::uint64_t> length = http->QueryContentLength();
     if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
         length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;
@@ -133,9 +206,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     // start like an error page is taken; a package has only this test.
     if (!task.expected && StartsLikeErrorPage(buffer.data(), used))
         throw NotTheFile{};
-    m_counts.nFileDone = 0;
-    m_counts.nFileSize = length.value_or(0);
-    Raise(0, static_cast<std::uint32_t>(m_counts.nFileSize), DOWNLOAD_EVENT_TOTAL, name);
+    RaiseTotal(lane, length.value_or(0), name);
 
     const std::string path = TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
     CFileException error(0, "");
@@ -155,10 +226,10 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     };
     std::uint64_t received = used;
     RejectLongerBody(task, received, file, path, writer);
-    RaiseProgress(received, used, name);
+    RaiseProgress(lane, received, used, name);
 
     // The body is read to its end; libcurl reports one that ends before its Content-Length.
-    while (!m_bCancel) {
+    while (!m_bStop) {
         if (used + kBlockSize > buffer.size()) {
             digests.UpdateSha256(buffer.data(), used);
             writer.Submit(buffer, used, consume);
@@ -170,7 +241,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
         used += k;
         received += k;
         RejectLongerBody(task, received, file, path, writer);
-        RaiseProgress(received, k, name);
+        RaiseProgress(lane, received, k, name);
     }
     // The last piece is written here: for the many small files that are all last piece, a hand-over
     // to the second thread would cost more than it saves.
@@ -179,7 +250,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, CFile& file, std::vector<cha
     consume(buffer.data(), used);
     http->Close();
     file.Close();
-    if (m_bCancel)
+    if (m_bStop)
         return false;
     if (length && received < *length)
         throw NotTheFile{};  // ended before its announced length

@@ -227,8 +227,13 @@ TEST_P(ConsoleProgramTest, WithoutADisplayEachFileTellsItsProgressOnceAndANeedle
     const std::string upToDate = "The installation is up to date.\n";
     Publish("small.txt", "ten bytes!");
     Publish("big.dat", std::string(3 * 1024 * 1024, 'b'));
+    // One file after the other.
+    const std::string settings = ReadWholeFile(install.Path() / "pirvex.dll");
+    const std::size_t site = settings.find("site1=");
+    ASSERT_NE(site, std::string::npos);
+    install.Write("pirvex.dll", std::string(settings).insert(site, "Connections=1\n"));
     EXPECT_EQ(Run(), 0);
-    const std::vector<std::string> lines = progress();
+    std::vector<std::string> lines = progress();
     ASSERT_GE(lines.size(), 2u) << output;
     EXPECT_EQ(lines.front(), "small.txt  10 B of 10 B  (update: 0%)") << output;
     EXPECT_EQ(lines.back(), "big.dat  3.0 MB of 3.0 MB  (update: 100%)") << output;
@@ -238,6 +243,21 @@ TEST_P(ConsoleProgramTest, WithoutADisplayEachFileTellsItsProgressOnceAndANeedle
     EXPECT_EQ(Run(), 0);
     EXPECT_TRUE(progress().empty()) << output;
     EXPECT_TRUE(output.starts_with(upToDate)) << output;
+
+    // Both at once: each file's last line is there, once, and the update's end.
+    install.Write("pirvex.dll", settings);
+    fs::remove(install.Path() / "small.txt");
+    fs::remove(install.Path() / "big.dat");
+    EXPECT_EQ(Run(), 0);
+    lines = progress();
+    const auto count = [&](const std::string& start) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.starts_with(start); });
+    };
+    EXPECT_EQ(count("small.txt  10 B of 10 B  (update: "), 1) << output;
+    EXPECT_EQ(count("big.dat  3.0 MB of 3.0 MB  (update: "), 1) << output;
+    EXPECT_EQ(count("") - count("small.txt"), count("big.dat")) << output;
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << output;
+    EXPECT_NE(output.find("  (update: 100%)"), std::string::npos) << output;
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfiguredMessage)
