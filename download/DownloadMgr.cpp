@@ -97,7 +97,7 @@ void CDownloadMgr::RemoveAllTasks()
 
 bool CDownloadMgr::Start()
 {
-    if (m_hThread)
+    if (m_bStarted.exchange(true))
         return false;
     m_counts = {};
     m_hThread = std::make_unique<CThread>([this] { return Work(); });
@@ -107,7 +107,7 @@ bool CDownloadMgr::Start()
 bool CDownloadMgr::Downloading() const
 {
     const int last = m_nLastEvent;
-    return m_hThread && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
+    return m_bStarted && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
 }
 
 std::optional<std::uint32_t> CDownloadMgr::WaitForWorker(std::chrono::milliseconds timeout)

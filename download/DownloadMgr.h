@@ -88,6 +88,7 @@ public:
     // installation may begin.
     int LastEvent() const { return m_nLastEvent; }
     // A worker was started and has not yet stopped downloading: cancelling it means something.
+    // Any thread may ask.
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
     std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
@@ -165,6 +166,7 @@ private:
     std::optional<RunEnd> m_end;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bStop{false};  // a cancel or a failure: every lane ends, every wait too
+    std::atomic<bool> m_bStarted{false};  // for any thread, where m_hThread is the starter's
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
 
