@@ -11,7 +11,7 @@ inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
 inline constexpr const char* kDefaultManifest = "update.xml";
 
 // Files downloaded at once unless the settings say otherwise, and the most they may say.
-inline constexpr unsigned kDefaultConnections = 6;
+inline constexpr unsigned kDefaultConnections = 8;
 inline constexpr unsigned kMostConnections = 16;
 
 // The installation's record of the signatures it accepted, beside the executable.
