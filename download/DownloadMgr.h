@@ -143,6 +143,8 @@ private:
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
                     const std::string& path);
     static void Discard(CFile& file, const std::string& path);
+    // Flushes the installation's file system to its disk.
+    void MakeDurable() const;
     void InstallFile(const tagDownloadTask& task, const std::string& ownName);
     // Unpacks the package into the installation when every entry can be; false after raising
     // the failure.

@@ -3,6 +3,8 @@
 // is written: one that cannot be unpacked, or is unpacked only in part, fails the run and stays
 // in the temporary directory.
 
+#include <cerrno>
+#include <cstring>
 #include <strings.h>
 
 #include "archive/PackageCheck.h"
@@ -66,6 +68,15 @@ bool CreateDirectoryTree(std::string strPath)
     return CreateDirectoryWithParents(strPath);
 }
 
+void CDownloadMgr::MakeDurable() const
+{
+    // One flush of the installation's file system costs far less than one a file, and leaves
+    // what was installed on the disk before the run says it finished. A failed flush is said and
+    // passed over: the files are in place, and the disk's own error will show again.
+    if (!SyncFileSystem(m_setup.strInstallDir))
+        LogLine("the installation " + m_setup.strInstallDir + " could not be flushed to its disk: " + std::strerror(errno));
+}
+
 int CDownloadMgr::Install()
 {
     // m_nLastEvent keeps DOWNLOAD_EVENT_INSTALLING: a cancel now must not pass for a finished run.
@@ -80,6 +91,7 @@ int CDownloadMgr::Install()
             if (!InstallPackage(package, ownName))
                 return 1;
         }
+        MakeDurable();
         m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
         if (!package.empty())
             DeleteFile(package);
@@ -88,6 +100,7 @@ int CDownloadMgr::Install()
 
     for (std::size_t i = 0; i < count; ++i)
         InstallFile(*m_arrTasks[i], ownName);
+    MakeDurable();
     m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
     return 0;
 }

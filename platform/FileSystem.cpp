@@ -190,6 +190,16 @@ std::string SiblingTempPath(const std::string& nativePath)
     return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
 }
 
+bool SyncFileSystem(const std::string& path)
+{
+    const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool LockDirectoryForProcess(const std::string& directory)
 {
     int fd = ::open(ToNativePath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

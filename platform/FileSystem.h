@@ -57,6 +57,9 @@ mode_t FileCreationMask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any
 // file name beside it and unique within this process.
 std::string SiblingTempPath(const std::string& nativePath);
+// Writes everything of the file system the path lies on that is still only in memory to its
+// disk, as `sync -f` does; false when the path cannot be opened or the flush failed.
+bool SyncFileSystem(const std::string& path);
 // Takes an exclusive lock on the directory itself for the rest of the process's life; false when
 // another process holds it. Nothing is written: the system drops the lock when the process ends,
 // however it ends, and no program this one starts inherits it.
