@@ -75,6 +75,9 @@ void CAutoUpdateDlg::ShowFileStart(std::uint64_t nFileSize)
 
 void CAutoUpdateDlg::ShowProgress(const UpdateProgress& progress)
 {
+    // With several files at once, the bar is the file's whose bytes arrived last: its range too.
+    // The same range again changes nothing.
+    m_progressFile.SetRange32(0, Kilobytes(progress.nFileSize));
     m_staticStatus.SetWindowText(Format("正在下载 %s ", progress.lpszFile));
     m_staticDetail.SetWindowText(Format("大小 %d KB  已下载 %d KB", Kilobytes(progress.nFileSize), Kilobytes(progress.nFileDone)));
     m_progressFile.SetPos(Kilobytes(progress.nFileDone));

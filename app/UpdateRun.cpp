@@ -1,10 +1,13 @@
 #include "app/UpdateRun.h"
 
+#include <filesystem>
+
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
 
@@ -27,8 +30,9 @@ std::string WhereToGetTheGame()
 // installation itself leaves nothing of its own there, so it keeps none.
 std::string CheckCachePath(const StartupValues& values)
 {
-    const bool ownDirectory = values.strTempDirSetting.find_first_not_of("\\/") != std::string::npos;
-    return values.bCheckCache && ownDirectory ? values.strTempDir + "\\" + kCheckCacheName : std::string();
+    std::error_code error;
+    const bool ownDirectory = !std::filesystem::equivalent(ToNativePath(values.strTempDir), ToNativePath(values.strInstallDir), error);
+    return values.bCheckCache && ownDirectory && !error ? values.strTempDir + "\\" + kCheckCacheName : std::string();
 }
 
 }  // namespace
@@ -102,6 +106,10 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
         Progress({lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize});
         break;
     case DOWNLOAD_EVENT_RESET:
+        // Every file's last count is shown: one of known size showed it as it completed; one whose
+        // size was not announced shows it now, whichever file's bytes came last.
+        if (counts.nFileSize == 0)
+            m_pendingProgress = UpdateProgress{lpszText ? lpszText : "", counts.nFileDone, 0, counts.nTotalDone, m_nTotalSize};
         ShowPendingProgress();
         Tell([](IUpdateView& view) { view.ShowFileDone(); });
         break;
@@ -154,17 +162,12 @@ void UpdateRun::Fail(const std::string& strCause)
 
 bool UpdateRun::Cancel()
 {
-    const int last = m_downloadMgr.LastEvent();
-    if (last == DOWNLOAD_EVENT_INSTALLING || last == DOWNLOAD_EVENT_ERROR)
-        return false;
-    m_downloadMgr.Cancel();
-    return true;
+    return m_downloadMgr.Cancel();
 }
 
 void UpdateRun::WindowClosed()
 {
     // A window closed while files are still downloading stops the worker too; the run waits
-    // for it before it ends.
-    if (m_downloadMgr.Downloading())
-        m_downloadMgr.Cancel();
+    // for it before it ends. Once the installation has begun it goes on to its end.
+    m_downloadMgr.Cancel();
 }

@@ -2,7 +2,8 @@
 // One update run, from the choice of source to the hand-back to the lobby. Built from the values
 // of start-up, it chooses the source, starts the download manager's worker, turns the worker's
 // events into what its views show, and decides how the run ends: handed back to the lobby after
-// a finished or an empty run, closed after a cancel or a failure.
+// a finished run, and also after one that found nothing to do or could not use its source, as
+// the lobby expects; closed without a hand-back after a cancel or a failed download.
 //
 // Errors: the app is where failures are told. Every way a run can fail ends in one message
 // (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,

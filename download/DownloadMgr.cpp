@@ -106,8 +106,17 @@ bool CDownloadMgr::Start()
 
 bool CDownloadMgr::Downloading() const
 {
-    const int last = m_nLastEvent;
-    return m_bStarted && last != DOWNLOAD_EVENT_INSTALLING && last != DOWNLOAD_EVENT_ERROR;
+    return m_bStarted && m_phase == kDownloading;
+}
+
+bool CDownloadMgr::Cancel()
+{
+    int downloading = kDownloading;
+    if (!m_phase.compare_exchange_strong(downloading, kCancelled))
+        return false;
+    m_bCancel = true;
+    m_bStop = true;
+    return true;
 }
 
 std::optional<std::uint32_t> CDownloadMgr::WaitForWorker(std::chrono::milliseconds timeout)

@@ -46,7 +46,8 @@ struct DownloadSetup {
 class CDownloadMgr {
 public:
     // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
-    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL or DOWNLOAD_EVENT_PROGRESS.
+    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_PROGRESS or
+    // DOWNLOAD_EVENT_RESET (then they are the finished file's).
     struct Counts {
         std::uint64_t nFileDone = 0;
         std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
@@ -77,18 +78,17 @@ public:
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
     // (WorkerResult) is that of the last step it took.
     bool Start();
-    // Asks the worker to stop; a download ends within a second with DOWNLOAD_EVENT_CLOSE.
-    void Cancel()
-    {
-        m_bCancel = true;
-        m_bStop = true;
-    }
+    // Asks the worker to stop while the download goes on: it ends within a second with
+    // DOWNLOAD_EVENT_CLOSE, and nothing is installed. False, and nothing changes, once the
+    // installation has begun or the download has failed: there is nothing left to stop. Any
+    // thread may cancel.
+    bool Cancel();
     bool CancelRequested() const { return m_bCancel; }
     // The event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
     // installation may begin.
     int LastEvent() const { return m_nLastEvent; }
-    // A worker was started and has not yet stopped downloading: cancelling it means something.
-    // Any thread may ask.
+    // A worker was started and is still downloading: cancelling it means something. Any thread
+    // may ask.
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
     std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
@@ -128,9 +128,12 @@ private:
     // The lane's file begins: its announced size (0 for none).
     void RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName);
     // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
-    void RaiseProgress(const Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
+    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
+    // The lane's file arrived whole (DOWNLOAD_EVENT_RESET), with the counts of that file.
+    void RaiseDone(const Lane& lane, const char* lpszName);
     // One connection's loop: the next task while there is one and nothing ended the run.
     void RunLane(CInternetSession* pSession);
+    void RunLaneTasks(CInternetSession* pSession);
     // Records the first reason the run ends early, and stops every lane.
     void EndRun(bool bCancelled, const std::string& strFailure);
     // Downloads one task into its temporary file; false when a stop ended it. Throws on failure.
@@ -169,6 +172,10 @@ private:
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bStop{false};  // a cancel or a failure: every lane ends, every wait too
     std::atomic<bool> m_bStarted{false};  // for any thread, where m_hThread is the starter's
+    // Where the run stands, changed only by compare-and-swap: a cancel and the start of the
+    // installation cannot both win.
+    enum Phase : int { kDownloading, kCancelled, kInstalling, kFailed };
+    std::atomic<int> m_phase{kDownloading};
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <system_error>
 
 #include <strings.h>
 
@@ -72,6 +73,7 @@ struct CDownloadMgr::Lane {
     std::vector<char> buffer = std::vector<char>(kBlockSize * kBlocksPerWrite);
     CBackgroundWriter writer;
     std::uint64_t nFileSize = 0;  // of the download in hand, as announced
+    std::uint64_t nFileDone = 0;
 };
 
 void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
@@ -85,15 +87,17 @@ void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* l
 {
     std::lock_guard lock(m_csEventLock);
     lane.nFileSize = nFileSize;
+    lane.nFileDone = 0;
     m_counts.nFileDone = 0;
     m_counts.nFileSize = nFileSize;
     m_nLastEvent = DOWNLOAD_EVENT_TOTAL;
     m_pSink->OnDownloadEvent(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
 }
 
-void CDownloadMgr::RaiseProgress(const Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
+void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
 {
     std::lock_guard lock(m_csEventLock);
+    lane.nFileDone = nReceived;
     // With several connections the counts show the file whose bytes arrived last.
     m_counts.nFileDone = nReceived;
     m_counts.nFileSize = lane.nFileSize;
@@ -103,25 +107,50 @@ void CDownloadMgr::RaiseProgress(const Lane& lane, std::uint64_t nReceived, std:
     m_pSink->OnDownloadEvent(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
 }
 
+void CDownloadMgr::RaiseDone(const Lane& lane, const char* lpszName)
+{
+    std::lock_guard lock(m_csEventLock);
+    // The counts are the finished file's, whichever file's bytes arrived last.
+    m_counts.nFileDone = lane.nFileDone;
+    m_counts.nFileSize = lane.nFileSize;
+    m_nLastEvent = DOWNLOAD_EVENT_RESET;
+    m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_RESET, lpszName);
+}
+
 int CDownloadMgr::Run()
 {
+    // A cancel that came before is kept: the lanes end at once.
     m_nNextTask = 0;
     m_end.reset();
-    m_bStop = m_bCancel.load();
     const std::size_t lanes = std::clamp<std::size_t>(m_setup.nConnections, 1, std::max<std::size_t>(1, m_arrTasks.size()));
     {
         std::vector<std::jthread> others;
-        for (std::size_t i = 1; i < lanes; ++i)
-            others.emplace_back([this] { RunLane(nullptr); });
+        try {
+            for (std::size_t i = 1; i < lanes; ++i)
+                others.emplace_back([this] { RunLane(nullptr); });
+        } catch (const std::system_error& e) {
+            LogLine(std::string("fewer connections than asked for: ") + e.what());  // the others take their share
+        }
         RunLane(m_pSession);
     }
+    // A task that no lane finished without a reason (a lane that could not even begin) fails the
+    // run too: nothing is installed unless everything arrived.
+    for (const auto& task : m_arrTasks)
+        if (!task->bDownloaded)
+            EndRun(false, "下载 " + task->szName + " 文件失败");
+    int downloading = kDownloading;
     if (m_end && m_end->bCancelled) {
         Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
         return 2;
     }
     if (m_end) {
+        m_phase = kFailed;
         Raise(0, 0, DOWNLOAD_EVENT_ERROR, m_end->strFailure.c_str());
         return 1;
+    }
+    if (!m_phase.compare_exchange_strong(downloading, kInstalling)) {
+        Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);  // cancelled after the last file arrived
+        return 2;
     }
     Raise(0, 0, DOWNLOAD_EVENT_INSTALLING, nullptr);
     return 0;
@@ -136,6 +165,17 @@ void CDownloadMgr::EndRun(bool bCancelled, const std::string& strFailure)
 }
 
 void CDownloadMgr::RunLane(CInternetSession* pSession)
+{
+    try {
+        RunLaneTasks(pSession);
+    } catch (const std::exception& e) {
+        // A lane that cannot run (no thread for its writer, no memory) leaves its tasks undone;
+        // the run then fails on them.
+        LogLine(std::string("a download connection ended: ") + e.what());
+    }
+}
+
+void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
 {
     Lane lane;
     lane.pSession = pSession;
@@ -162,7 +202,7 @@ void CDownloadMgr::RunLane(CInternetSession* pSession)
                 return;
             }
             task.bDownloaded = true;
-            Raise(0, 0, DOWNLOAD_EVENT_RESET, task.szName.c_str());
+            RaiseDone(lane, task.szName.c_str());
             continue;
         } catch (const CInternetException& e) {
             if (e.IsCancel() && m_bStop) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "digest/MD5Checksum.h"
@@ -67,8 +68,12 @@ std::vector<LocalState> CheckLocalFiles(const std::vector<LocalFile>& files, CCh
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t helpers = std::min<std::size_t>(std::min(cores, kMostThreads), files.size()) - (files.empty() ? 0 : 1);
     std::vector<std::jthread> pool;
-    for (std::size_t i = 0; i < helpers; ++i)
-        pool.emplace_back(work);
+    try {
+        for (std::size_t i = 0; i < helpers; ++i)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // no more threads to be had: the ones there (and this one) check every file all the same
+    }
     work();
     pool.clear();  // every file's state is in before they are handed over
     return states;

@@ -157,8 +157,9 @@ std::optional<FileFacts> GetFileFacts(const std::string& path)
     struct stat st {};
     if (::stat(ToNativePath(path).c_str(), &st) != 0)
         return std::nullopt;
+    // A time before 1970 counts as 1970: it is compared, never computed with.
     const auto nanoseconds = [](const timespec& time) {
-        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+        return time.tv_sec < 0 ? 0 : static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
     };
     return FileFacts{static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim),
                      static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};

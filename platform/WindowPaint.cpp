@@ -82,9 +82,12 @@ bool NeedsPaint(HWND hWnd)
 // Paints the window's tree and presents what changed, once the window is shown.
 void PaintTopLevel(HWND top)
 {
-    g_paintWakePending = false;  // what becomes invalid from now on wakes the window thread again
     RECT dirty{};
     PaintTree(top, dirty);
+    // Cleared once painted, under the tree lock: what the paint itself invalidated (the children
+    // under a painted area) was painted with it, and what another thread invalidates from now on
+    // wakes the window thread again.
+    g_paintWakePending = false;
     top->dirty = Union(top->dirty, dirty);
     if (!IsEmptyRect(top->dirty) && (top->style & WS_VISIBLE)) {
         GetScreen().Present(top, *top->surface, top->dirty);
@@ -102,7 +105,6 @@ void PaintAll(bool force)
     auto now = std::chrono::steady_clock::now();
     if (!force && now - g_lastPaint < kPaintInterval)
         return;
-    g_paintWakePending = false;  // also when nothing shown is invalid: a hidden window may be shown next
     bool painted = false;
     for (HWND w : TopLevelWindows()) {
         if (Alive(w) && NeedsPaint(w)) {
@@ -110,6 +112,7 @@ void PaintAll(bool force)
             painted = true;
         }
     }
+    g_paintWakePending = false;  // also when nothing shown was invalid: a hidden window may be shown next
     if (painted)
         g_lastPaint = now;
 }

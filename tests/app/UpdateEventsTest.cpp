@@ -60,6 +60,11 @@ TEST_F(UpdateEventsTest, ProgressShowsTheFileAndTheSizesInWholeKilobytes)
     FromWorker([&] { dlg.ShowProgress({"small.txt", 2047, 2047, 3 * kMiB + 6143, 10 * kMiB}); });
     EXPECT_EQ(dlg.m_staticDetail.GetWindowText(), "大小 1 KB  已下载 1 KB");
 
+    // Another file's bytes, arriving in between on another connection: its range comes with them.
+    FromWorker([&] { dlg.ShowProgress({"data\\b.bin", 1 * kMiB, 2 * kMiB, 4 * kMiB, 10 * kMiB}); });
+    EXPECT_EQ(High(dlg.m_progressFile), 2048);
+    EXPECT_EQ(Pos(dlg.m_progressFile), 1024);
+
     // Past 4 GiB the sizes are still the file's.
     FromWorker([&] { dlg.ShowProgress({"big.pak", 4608 * kMiB, 5120 * kMiB, 4608 * kMiB, 5130 * kMiB}); });
     EXPECT_EQ(dlg.m_staticDetail.GetWindowText(), "大小 5242880 KB  已下载 4718592 KB");

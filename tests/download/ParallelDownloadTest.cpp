@@ -133,4 +133,43 @@ TEST_F(ParallelDownloadTest, ACancelEndsEveryConnection)
         EXPECT_FALSE(task->bDownloaded) << task->szName;
 }
 
+TEST_F(ParallelDownloadTest, ACancelBeforeTheInstallationIsNeverLostAndOneAfterItBeganIsRefused)
+{
+    ServeFiles(3);
+    // Cancelled once the last file has arrived, before the installation may begin.
+    int done = 0;
+    bool accepted = false;
+    log.onEvent = [&](const RecordedEvent& e) {
+        if (e.nEvent == DOWNLOAD_EVENT_RESET && ++done == 3)
+            accepted = mgr.Cancel();
+    };
+    EXPECT_EQ(mgr.Run(), 2);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_CLOSE);
+    EXPECT_FALSE(mgr.Downloading());
+
+    // Cancelled before the worker ran: nothing is asked of the server.
+    DownloadOnlyMgr early;
+    EventLog earlyLog;
+    early.Initialize(&earlyLog, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), true, nullptr, 4});
+    early.AddTask("f0.dat");
+    EXPECT_TRUE(early.Cancel());
+    EXPECT_EQ(early.Run(), 2);
+    EXPECT_EQ(earlyLog.Codes(), std::vector<int>{DOWNLOAD_EVENT_CLOSE});
+
+    // Once the installation may begin, there is nothing left to cancel.
+    DownloadOnlyMgr late;
+    EventLog lateLog;
+    late.Initialize(&lateLog, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), true, nullptr, 4});
+    late.AddTask("f1.dat");
+    bool refused = false;
+    lateLog.onEvent = [&](const RecordedEvent& e) {
+        if (e.nEvent == DOWNLOAD_EVENT_INSTALLING)
+            refused = !late.Cancel();
+    };
+    EXPECT_EQ(late.Run(), 0);
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(late.CancelRequested());
+}
+
 }  // namespace
