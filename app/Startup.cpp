@@ -49,6 +49,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     const int connections = ParseLeadingInt(
         GetPrivateProfileString("Download", "Connections", std::to_string(kDefaultConnections), kSettingsFile));
     values.nConnections = static_cast<unsigned>(std::clamp(connections, 1, static_cast<int>(kMostConnections)));
+    values.bDigestQuery = ParseLeadingInt(GetPrivateProfileString("Download", "DigestQuery", "1", kSettingsFile)) != 0;
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
     return values;
 }

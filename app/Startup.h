@@ -36,6 +36,7 @@ struct StartupValues {
     std::string strOldExeName;  // the name the running executable is set aside under
     bool bCheckCache = true;    // a file unchanged since the last check is not read again
     unsigned nConnections = kDefaultConnections;  // files downloaded at once
+    bool bDigestQuery = true;  // a file is asked for with its digest as a query
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

@@ -41,6 +41,10 @@ struct DownloadSetup {
     // How many files are downloaded at once, each over a connection of its own (the first over
     // the session's); 1: one after the other, in queue order.
     unsigned nConnections = 1;
+    // A file the manifest describes is asked for with its digest as a query ("town.dat?md5=..."):
+    // a file keeps its name from one release to the next, and a cache on the way (a CDN, a proxy)
+    // that keys on the whole URL then never hands out an older version. Static servers ignore it.
+    bool bDigestQuery = true;
 };
 
 class CDownloadMgr {
@@ -136,6 +140,8 @@ private:
     void RunLaneTasks(CInternetSession* pSession);
     // Records the first reason the run ends early, and stops every lane.
     void EndRun(bool bCancelled, const std::string& strFailure);
+    // Where the task is asked for.
+    std::string TaskUrl(const tagDownloadTask& task) const;
     // Downloads one task into its temporary file; false when a stop ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, Lane& lane);
     // A body beyond the size the manifest lists is dropped as soon as it shows.

@@ -107,6 +107,18 @@ void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint6
     m_pSink->OnDownloadEvent(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
 }
 
+std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task) const
+{
+    std::string url = m_setup.strBaseURL + EncodeUrlPath(task.szName);
+    if (!m_setup.bDigestQuery || !task.expected)
+        return url;
+    // Only what can be a digest goes into the URL, as the comparison reads it.
+    const std::string digest = NormalizedDigest(task.expected->strMd5);
+    if (digest.size() == 32 && digest.find_first_not_of("0123456789abcdef") == std::string::npos)
+        url += "?md5=" + digest;
+    return url;
+}
+
 void CDownloadMgr::RaiseDone(const Lane& lane, const char* lpszName)
 {
     std::lock_guard lock(m_csEventLock);
@@ -234,7 +246,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     if (!lane.pSession)
         throw NotTheFile{};
     // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
-    std::unique_ptr<CHttpFile> http = lane.pSession->OpenURL(m_setup.strBaseURL + EncodeUrlPath(task.szName));
+    std::unique_ptr<CHttpFile> http = lane.pSession->OpenURL(TaskUrl(task));
     std::optional<std::uint64_t> length = http->QueryContentLength();
     if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
         length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;

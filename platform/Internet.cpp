@@ -92,6 +92,7 @@ struct CInternetSession::Transfer {
     CURL* easy = nullptr;
     const std::atomic<bool>* cancel = nullptr;
     Limits limits;
+    curl_slist* noCache = curl_slist_append(nullptr, "Cache-Control: no-cache");
     char errorText[CURL_ERROR_SIZE] = {};
 
     // State of the request in progress.
@@ -110,6 +111,7 @@ struct CInternetSession::Transfer {
     ~Transfer()
     {
         End();
+        curl_slist_free_all(noCache);
         if (easy)
             curl_easy_cleanup(easy);
         if (multi)
@@ -152,6 +154,7 @@ struct CInternetSession::Transfer {
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallTimeout.count())));
         const long deadline = kind == Request::Document ? static_cast<long>(limits.deadline.count()) : 0L;
         Check(curl_easy_setopt(easy, CURLOPT_TIMEOUT, deadline));
+        Check(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, kind == Request::Document ? noCache : nullptr));
         Check(curl_multi_add_handle(multi, easy));
         active = true;
     }

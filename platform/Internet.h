@@ -44,7 +44,9 @@ public:
         std::chrono::seconds deadline{0};  // the longest a whole Document request may take; 0: no limit
     };
     // What a request is for: a file's body, read for as long as it keeps moving; the headers
-    // alone (a HEAD); or a small document, which must also arrive whole within the deadline.
+    // alone (a HEAD); or a small document, which must also arrive whole within the deadline and
+    // is asked for with "Cache-Control: no-cache", as one that keeps its name from one release to
+    // the next must never come stale from a cache on the way.
     enum class Request { File, Headers, Document };
 
     explicit CInternetSession(const std::string& strAgent);

@@ -55,9 +55,19 @@ TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
     EXPECT_FALSE(values.bManifestMode);
     EXPECT_EQ(values.strOldExeName, "KesuUpdate_old.exe");
     EXPECT_TRUE(values.bCheckCache);
+    EXPECT_TRUE(values.bDigestQuery);
+    EXPECT_EQ(values.nConnections, 8u);
 
-    cwd.Write("pirvex.dll", "[Setup]\r\nCheckCache=0\r\n");
-    EXPECT_FALSE(LoadStartupValues("", install.Dir() + "KesuUpdate.exe").bCheckCache);
+    cwd.Write("pirvex.dll", "[Download]\r\nDigestQuery=0\r\nConnections=3\r\n[Setup]\r\nCheckCache=0\r\n");
+    values = LoadStartupValues("", install.Dir() + "KesuUpdate.exe");
+    EXPECT_FALSE(values.bCheckCache);
+    EXPECT_FALSE(values.bDigestQuery);
+    EXPECT_EQ(values.nConnections, 3u);
+    // Held to what makes sense: at least one connection, at most sixteen.
+    for (const auto& [text, connections] : {std::pair{"0", 1u}, {"-4", 1u}, {"99", 16u}, {"many", 1u}}) {
+        cwd.Write("pirvex.dll", std::string("[Download]\r\nConnections=") + text + "\r\n");
+        EXPECT_EQ(LoadStartupValues("", install.Dir() + "KesuUpdate.exe").nConnections, connections) << text;
+    }
 }
 
 TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)

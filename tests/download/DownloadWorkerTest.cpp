@@ -35,6 +35,8 @@ protected:
         server.Http().Get(R"(/update/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex);
             requested.push_back(req.matches[1]);
+            queries.push_back(req.has_param("md5") ? req.get_param_value("md5") : "");
+            cacheControls.push_back(req.get_header_value("Cache-Control"));
             auto route = routes.find(req.matches[1]);
             if (route == routes.end()) {
                 res.status = 404;
@@ -67,6 +69,8 @@ protected:
 
     std::mutex mutex;
     std::vector<std::string> requested;
+    std::vector<std::string> queries;        // each request's md5 query, or nothing
+    std::vector<std::string> cacheControls;  // each request's Cache-Control
     std::map<std::string, std::function<void(httplib::Response&)>> routes;
     TestServer server;
     TempDir install;
@@ -112,6 +116,24 @@ TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
     EXPECT_EQ(ReadWholeFile(Temp("地图 文件.dat.dtm")), "chinese and a blank");
     EXPECT_EQ(ReadWholeFile(Temp("a_b.dat.dtm")), "forward slash");
     EXPECT_EQ(ReadWholeFile(Temp("100%.dat.dtm")), "percent");
+}
+
+TEST_F(DownloadWorkerTest, AFileTheManifestDescribesIsAskedForWithItsDigestAsAQuery)
+{
+    Serve("a.dat", "abc");
+    Serve("Game7.zip", "PK...");
+    server.Start();
+    for (bool digestQuery : {true, false}) {
+        DownloadOnlyMgr m;
+        m.Initialize(&log, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), true, nullptr, 1, digestQuery});
+        // Written as a manifest may write it: upper case, with blanks around.
+        m.AddTask("a.dat", tagExpectedFile{3, " 900150983CD24FB0D6963F7D28E17F72 ", "", {}});
+        m.AddTask("Game7.zip");  // nothing describes it: no digest to ask with
+        EXPECT_EQ(m.Run(), 0);
+    }
+    EXPECT_EQ(requested, (std::vector<std::string>{"a.dat", "Game7.zip", "a.dat", "Game7.zip"}));
+    EXPECT_EQ(queries, (std::vector<std::string>{"900150983cd24fb0d6963f7d28e17f72", "", "", ""}));
+    EXPECT_EQ(cacheControls, (std::vector<std::string>(4, "")));  // files may come from a cache
 }
 
 TEST_F(DownloadWorkerTest, PackageModeKeepsThePackagesName)

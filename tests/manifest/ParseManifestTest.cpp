@@ -23,7 +23,8 @@ class ParseManifestTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server.Http().Get("/update/update.xml", [this](const httplib::Request&, httplib::Response& res) {
+        server.Http().Get("/update/update.xml", [this](const httplib::Request& req, httplib::Response& res) {
+            cacheControl = req.get_header_value("Cache-Control");
             res.status = status;
             res.set_content(body, "text/xml");
         });
@@ -55,6 +56,7 @@ protected:
     TempDir install;
     std::string installDir = install.Dir();
     ManifestFindings findings;
+    std::string cacheControl;  // of the last request for the manifest
     std::string messages;
 };
 
@@ -212,6 +214,12 @@ TEST_F(ParseManifestTest, AHundredThousandEntriesAreAllQueuedInDocumentOrder)
     EXPECT_EQ(Queued(), names);
     EXPECT_EQ(findings.nTotalSize, 100000u);
     EXPECT_EQ(messages, "");
+}
+
+TEST_F(ParseManifestTest, TheManifestIsAskedForPastAnyCache)
+{
+    Parse(Manifest(Entry("a.dat")));
+    EXPECT_EQ(cacheControl, "no-cache");
 }
 
 }  // namespace

@@ -179,8 +179,10 @@ std::vector<std::string> Nginx::RequestedPaths() const
         const auto method = line.find('"');
         const auto path = line.find(' ', method);
         const auto end = line.find(' ', path + 1);
-        if (method != std::string::npos && path != std::string::npos && end != std::string::npos)
-            paths.push_back(line.substr(path + 1, end - path - 1));
+        if (method != std::string::npos && path != std::string::npos && end != std::string::npos) {
+            const std::string target = line.substr(path + 1, end - path - 1);
+            paths.push_back(target.substr(0, target.find('?')));  // the query aside
+        }
     }
     return paths;
 }

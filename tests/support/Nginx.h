@@ -31,7 +31,8 @@ public:
     std::string Url(const std::string& path) const;
     // Requests served so far, from the access log.
     int RequestCount() const;
-    // The paths asked for so far, in the order nginx finished them (from the access log).
+    // The paths asked for so far (without their queries), in the order nginx finished them (from
+    // the access log).
     std::vector<std::string> RequestedPaths() const;
     // The body bytes nginx sent over all requests so far, as its log counts them.
     std::uint64_t BodyBytesSent() const;
