@@ -29,12 +29,14 @@ bool ProbePackage(CInternetSession* pSession, const std::string& strUrl, std::op
         std::unique_ptr<CHttpFile> response = pSession->OpenURL(strUrl, CInternetSession::Request::Headers);
         if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
             response = pSession->OpenURL(strUrl);
+        LogNote("asked for " + strUrl + ": " + response->QueryStatusCode());
         if (response->QueryStatusCode() == "404")
             return false;
         // Any other answer means the package is there; the worker meets any error page.
         length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
         return true;
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
+        LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
         return false;
     }
 }

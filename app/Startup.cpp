@@ -35,6 +35,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.strInstallDir = InstallDirFromExePath(strExePath);
 
     CommandLine commandLine = ParseCommandLine(strCmdLine, kDefaultManifest);
+    values.strCommandLine = strCmdLine;
     values.strManifestName = commandLine.strManifestName;
     values.nLobbyParam1 = commandLine.nLobbyParam1;
     values.nLobbyParam2 = commandLine.nLobbyParam2;

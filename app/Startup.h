@@ -25,6 +25,7 @@ std::string BuildBaseURL(const std::string& strSite);
 std::string BuildTempDir(const std::string& strInstallDir, const std::string& strTempDirSetting);
 
 struct StartupValues {
+    std::string strCommandLine;   // as the lobby gave it
     std::string strManifestName;  // from the command line
     int nLobbyParam1 = -1;        // handed back to a lobby that asked for a named update
     int nLobbyParam2 = -1;

@@ -7,6 +7,7 @@
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
@@ -26,13 +27,32 @@ std::string WhereToGetTheGame()
     return GetPrivateProfileString("messages", "ErrorMsg", "更新失败，请到" + webUrl + "下载最新版本", kSettingsFile);
 }
 
-// The check cache lives in the temporary directory. A run whose temporary directory is the
-// installation itself leaves nothing of its own there, so it keeps none.
-std::string CheckCachePath(const StartupValues& values)
+constexpr const char* kLogName = "KesuUpdate.log";
+constexpr std::uintmax_t kLogLimit = 1 << 20;
+
+// The check cache and the log live in the temporary directory. A run whose temporary directory
+// is the installation itself leaves nothing of its own there, so it keeps neither.
+bool HasOwnTemporaryDirectory(const StartupValues& values)
 {
     std::error_code error;
-    const bool ownDirectory = !std::filesystem::equivalent(ToNativePath(values.strTempDir), ToNativePath(values.strInstallDir), error);
-    return values.bCheckCache && ownDirectory && !error ? values.strTempDir + "\\" + kCheckCacheName : std::string();
+    const bool same = std::filesystem::equivalent(ToNativePath(values.strTempDir), ToNativePath(values.strInstallDir), error);
+    return !same && !error;
+}
+
+std::string CheckCachePath(const StartupValues& values)
+{
+    return values.bCheckCache && HasOwnTemporaryDirectory(values) ? values.strTempDir + "\\" + kCheckCacheName : std::string();
+}
+
+// The run's first line: what it is and what it was asked to do. The settings have no secrets:
+// the trusted keys are public ones, and only their number is written.
+std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
+{
+    return std::string("start: KesuUpdate (build ") + KESU_BUILD + "), command line \"" + values.strCommandLine +
+           "\", base URL " + values.strBaseURL + ", TempDir \"" + values.strTempDirSetting +
+           "\", Connections=" + std::to_string(values.nConnections) + ", CheckCache=" + (values.bCheckCache ? "1" : "0") +
+           ", DigestQuery=" + (values.bDigestQuery ? "1" : "0") + ", " +
+           (trust.Enabled() ? "signed updates only" : "no signature needed");
 }
 
 }  // namespace
@@ -46,6 +66,7 @@ UpdateRun::~UpdateRun()
 {
     WindowClosed();
     m_downloadMgr.Join();
+    CloseLogFile();
 }
 
 bool UpdateRun::ClaimInstallation()
@@ -63,7 +84,7 @@ void UpdateRun::Start()
     if (std::string problem = TempDirProblem(m_values); !problem.empty()) {
         Tell([](IUpdateView& view) { view.ShowSplash(); });
         Tell([&](IUpdateView& view) { view.ShowMessage(problem); });
-        Finish();
+        Finish(problem);
         return;
     }
     try {
@@ -76,6 +97,9 @@ void UpdateRun::Start()
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
                                     m_values.bDigestQuery});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
+    if (HasOwnTemporaryDirectory(m_values))
+        OpenLogFile(m_values.strTempDir + "\\" + kLogName, kLogLimit);
+    LogNote(StartLine(m_values, *m_pTrust));
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.strManifestName,
@@ -86,10 +110,12 @@ void UpdateRun::Start()
     if (!choice.bQueued) {
         if (choice.bUpToDate)
             Tell([](IUpdateView& view) { view.ShowUpToDate(); });
-        Finish();
+        Finish(choice.bUpToDate ? "up to date" : "the update could not be used: " + choice.strMessage);
         return;
     }
     m_nTotalSize = choice.nTotalSize;
+    LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
+            " bytes");
     Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });
     m_downloadMgr.Start();
 }
@@ -118,10 +144,11 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
         Tell([](IUpdateView& view) { view.ShowInstalling(); });
         break;
     case DOWNLOAD_EVENT_CLOSE:
+        LogNote("end: cancelled");
         Tell([](IUpdateView& view) { view.Close(); });
         break;
     case DOWNLOAD_EVENT_FINISHED:
-        Finish();
+        Finish("the update is installed");
         break;
     case DOWNLOAD_EVENT_ERROR:
         Fail(lpszText ? lpszText : "");
@@ -148,14 +175,16 @@ void UpdateRun::ShowPendingProgress()
     m_lastFrame = std::chrono::steady_clock::now();
 }
 
-void UpdateRun::Finish()
+void UpdateRun::Finish(const std::string& strReason)
 {
+    LogNote("end: " + strReason);
     m_handBack(m_values);
     Tell([](IUpdateView& view) { view.Close(); });
 }
 
 void UpdateRun::Fail(const std::string& strCause)
 {
+    LogNote("end: failed: " + strCause);
     const std::string whereToGetIt = WhereToGetTheGame();
     Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });
     Tell([](IUpdateView& view) { view.Close(); });

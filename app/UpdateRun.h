@@ -54,8 +54,8 @@ private:
     // in between only keeps it.
     void Progress(const UpdateProgress& progress);
     void ShowPendingProgress();
-    // Hands back to the lobby, then closes.
-    void Finish();
+    // Hands back to the lobby, then closes; the reason goes to the log.
+    void Finish(const std::string& strReason);
     void Fail(const std::string& strCause);
     template <class Step>
     void Tell(Step step)

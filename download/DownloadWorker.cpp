@@ -1,6 +1,7 @@
 // CDownloadMgr::Run: the worker's download of every queued file into the temporary directory.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -231,6 +232,7 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
             failure = "下载 " + task.szName + " 文件失败";
         }
         lane.file.Abort();
+        LogNote("GET " + TaskUrl(task) + ": failed: " + failure);
         EndRun(false, failure);
         return;
     }
@@ -243,6 +245,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     std::vector<char>& buffer = lane.buffer;
     CBackgroundWriter& writer = lane.writer;
     Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
+    const auto begun = std::chrono::steady_clock::now();
     if (!lane.pSession)
         throw NotTheFile{};
     // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
@@ -250,7 +253,8 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     std::optional<std::uint64_t> length = http->QueryContentLength();
     if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
         length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;
-    if (IsErrorStatus(http->QueryStatusCode()))
+    const std::string status = http->QueryStatusCode();
+    if (IsErrorStatus(status))
         throw NotTheFile{};
 
     std::size_t used = http->Read(buffer.data(), NextRead(task, 0));
@@ -307,6 +311,9 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     if (length && received < *length)
         throw NotTheFile{};  // ended before its announced length
     VerifyTask(task, digests, received, path);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
+    LogNote("GET " + TaskUrl(task) + ": " + status + ", " + std::to_string(received) + " bytes in " +
+            std::to_string(elapsed.count()) + " ms, " + (task.expected ? "size and digests verified" : "kept"));
     return true;
 }
 

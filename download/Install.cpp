@@ -112,6 +112,8 @@ bool CDownloadMgr::InstallPackage(const std::string& package, const std::string&
         std::vector<std::string> names;
         tagUnzipFailure firstFailure;
         UnzipPackage(package, m_setup.strInstallDir, names, &firstFailure);
+        if (firstFailure.result == ZR_OK)
+            LogNote("unpacked " + std::to_string(names.size()) + " entries of " + PathFindFileName(package));
         if (firstFailure.result != ZR_OK) {
             LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
             failure = "更新包中的 " + firstFailure.entry + " 解压失败，已停止更新。";
@@ -145,7 +147,11 @@ void CDownloadMgr::InstallFile(const tagDownloadTask& task, const std::string& o
     }
     // A mode the manifest gives is the file's, whatever it replaced; the umask limits it as it
     // limits every file this process creates.
-    if (MoveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) && task.expected &&
-        task.expected->nMode)
+    if (!MoveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        LogLine(task.szName + " could not be put in place, and stays in the temporary directory: " + std::strerror(errno));
+        return;
+    }
+    if (task.expected && task.expected->nMode)
         SetFileMode(destination, *task.expected->nMode & ~FileCreationMask() & 0777);
+    LogNote("installed " + task.szName);
 }

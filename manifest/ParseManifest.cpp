@@ -220,6 +220,7 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
         }
         return findings;
     }
+    LogNote("GET " + strUrl + ": " + status + ", " + std::to_string(text.size()) + " bytes");
     return Guarded([&](ManifestFindings& findings) {
         // An error page instead of the manifest (a site that moved, a server's own 404 page)
         // means what the Chinese page-not-found text means: the server has no update here.

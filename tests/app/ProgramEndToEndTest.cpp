@@ -102,10 +102,14 @@ TEST_P(ProgramTest, ManifestUpdateInstallsChangedFilesAndLeavesNoTemporaries)
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), std::string(100000, 't'));
     EXPECT_FALSE(fs::exists(install.Path() / "Reg.Local"));
-    std::vector<std::string> left;  // no download, no lock file: only the record of the check
+    std::set<std::string> left;  // no download, no lock file: only the record of the check, and the log
     for (const auto& entry : fs::directory_iterator(install.Path() / "tmp"))
-        left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"check.cache"});
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"KesuUpdate.log", "check.cache"}));
+    const std::string log = ReadWholeFile(install.Path() / "tmp/KesuUpdate.log");
+    for (const char* line : {" start: KesuUpdate (build ", "/update/update.xml: 200, ", "/update/readme.txt?md5=",
+                             ": 200, 10 bytes in ", "installed data\\map\\town.dat\n", " end: the update is installed\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     EXPECT_EQ(nginx->RequestCount(), 3);  // the manifest and the two changed files
     EXPECT_EQ(LobbyArguments(), "-KesuUpdate_old.exe\n");
 
