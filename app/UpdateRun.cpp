@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/DiskSpace.h"
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
 #include "download/UpdateSession.h"
@@ -114,6 +115,13 @@ void UpdateRun::Start()
         return;
     }
     m_nTotalSize = choice.nTotalSize;
+    if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, m_nTotalSize,
+                                               m_downloadMgr.GetSetup().bManifestMode);
+        !problem.empty()) {
+        Tell([&](IUpdateView& view) { view.ShowMessage(problem); });
+        Finish(problem);
+        return;
+    }
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
             " bytes");
     Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });

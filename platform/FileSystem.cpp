@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/AtomicFile.h"
@@ -189,6 +190,16 @@ std::string SiblingTempPath(const std::string& nativePath)
     static std::atomic<unsigned> serial{0};
     const std::string dir(SplitAtLastSeparator(nativePath).directory);
     return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+}
+
+std::optional<FileSystemSpace> GetFileSystemSpace(const std::string& path)
+{
+    const std::string native = ToNativePath(path);
+    struct statvfs fs {};
+    struct stat st {};
+    if (::statvfs(native.c_str(), &fs) != 0 || ::stat(native.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileSystemSpace{static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, static_cast<std::uint64_t>(st.st_dev)};
 }
 
 bool SyncFileSystem(const std::string& path)

@@ -57,6 +57,13 @@ mode_t FileCreationMask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any
 // file name beside it and unique within this process.
 std::string SiblingTempPath(const std::string& nativePath);
+// The bytes a process without special rights may still write on the file system the path lies
+// on, and which file system that is; nothing when the path cannot be looked at.
+struct FileSystemSpace {
+    std::uint64_t nFree = 0;
+    std::uint64_t nDevice = 0;
+};
+std::optional<FileSystemSpace> GetFileSystemSpace(const std::string& path);
 // Writes everything of the file system the path lies on that is still only in memory to its
 // disk, as `sync -f` does; false when the path cannot be opened or the flush failed.
 bool SyncFileSystem(const std::string& path);

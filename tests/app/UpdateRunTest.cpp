@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -234,6 +235,64 @@ TEST_F(UpdateRunTest, OnceInstallingCancelIsRefusedAndCloseLetsTheInstallationFi
     EXPECT_FALSE(run.Downloads().CancelRequested());
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.dat"), contents);
     EXPECT_EQ(handBacks, 1);
+}
+
+// A tmpfs of the size given, mounted for as long as the object lives; nothing where mounting is
+// not allowed.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::filesystem::path& at, const std::string& size) : m_at(at)
+    {
+        std::filesystem::create_directories(at);
+        m_bMounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_bMounted)
+            ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::filesystem::path m_at;
+    bool m_bMounted = false;
+};
+
+TEST_F(UpdateRunTest, AnUpdateThatDoesNotFitIsSaidBeforeAByteIsFetched)
+{
+    std::atomic<int> fileRequests{0};
+    Publish(std::string(3 << 20, 'x'), [&](httplib::Response& res) {
+        ++fileRequests;
+        res.set_content(std::string(3 << 20, 'x'), "application/octet-stream");
+    });
+    // The temporary directory too small for the download.
+    {
+        SmallFileSystem small(install.Path() / "tmp", "1m");
+        if (!small.Mounted())
+            GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+        // (the log and its first lines take a little of the megabyte)
+        const std::vector<std::string> steps = RunToTheEnd(Values(server.Url("/update/")));
+        ASSERT_EQ(steps.size(), 3u);
+        EXPECT_TRUE(steps[1].starts_with("message: 磁盘空间不足：更新需要 3.0 MB，" + install.Dir() + "tmp 只有 1")) << steps[1];
+        EXPECT_TRUE(steps[1].ends_with(" 可用，已停止更新。")) << steps[1];
+        EXPECT_EQ(steps[2], "close");
+    }
+    // A temporary directory with room, on another file system than an installation without it:
+    // the move would be a copy.
+    TempDir other;
+    SmallFileSystem smallInstall(other.Path() / "game", "1m");
+    SmallFileSystem roomyTemp(other.Path() / "game" / "tmp", "8m");
+    StartupValues values = Values(server.Url("/update/"));
+    values.strInstallDir = other.Dir() + "game/";
+    values.strTempDir = values.strInstallDir + "tmp";
+    RecordingView second;
+    UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+    run.AddView(second);
+    run.Start();
+    ASSERT_TRUE(second.WaitForClose());
+    EXPECT_EQ(second.Steps()[1], "message: 磁盘空间不足：更新需要 3.0 MB，" + values.strInstallDir + " 只有 1.0 MB 可用，已停止更新。");
+    EXPECT_EQ(fileRequests, 0);
+    EXPECT_EQ(handBacks, 2);
 }
 
 }  // namespace

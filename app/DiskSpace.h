@@ -1,0 +1,13 @@
+#pragma once
+// Whether what a run will write fits where it goes, before a byte is fetched. The downloads go to
+// the temporary directory; a file moved from there into an installation on another file system
+// is copied, so it needs room there too. (A package's unpacked size is known only from its own
+// directory, once it has arrived.)
+
+#include <cstdint>
+#include <string>
+
+// Why the run does not fit (one sentence for the player; the figures also go to the log), or an
+// empty text. A directory whose space cannot be read is not held against the run.
+std::string DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
+                             bool bManifestMode);
