@@ -238,7 +238,7 @@ TEST_F(FaultTest, AServerThatNeverAnswersFailsTheRunAtTheStallLimit)
     EXPECT_TRUE(std::string(request).starts_with("GET /update/update.xml ")) << request;
 }
 
-TEST_F(FaultTest, AFullDiskFailsTheDownloadAndTheNextRunWithSpaceCompletes)
+TEST_F(FaultTest, AnUpdateThatDoesNotFitFetchesNothingAndTheNextRunWithSpaceCompletes)
 {
     Prepare(4, 300000);  // 1.2 MB to download into a 512 KB temporary directory
     fs::path install = NewInstallation("full");
@@ -247,9 +247,10 @@ TEST_F(FaultTest, AFullDiskFailsTheDownloadAndTheNextRunWithSpaceCompletes)
     if (std::system(mount.c_str()) != 0)
         GTEST_SKIP() << "no small file system can be mounted here";
     EXPECT_EQ(Wait(Start(install, work.Path() / "errors")), 0);
-    EXPECT_NE(ReadWholeFile(work.Path() / "errors").find("No space left on device"), std::string::npos)
+    EXPECT_NE(ReadWholeFile(work.Path() / "errors").find("磁盘空间不足：更新需要 1.2 MB，"), std::string::npos)
         << ReadWholeFile(work.Path() / "errors");
     EXPECT_EQ(UpdatedFiles(install), 0);
+    EXPECT_EQ(nginx->RequestCount(), 1);  // the manifest alone
     EXPECT_EQ(std::system(("umount '" + (install / "tmp").string() + "'").c_str()), 0);
     EXPECT_EQ(Wait(Start(install)), 0);
     EXPECT_EQ(UpdatedFiles(install), files);

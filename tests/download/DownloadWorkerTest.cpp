@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 #include <chrono>
 #include <thread>
 
@@ -289,6 +291,17 @@ TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithT
     EXPECT_EQ(fileLog.Codes(), (std::vector<int>{DOWNLOAD_EVENT_FILE_BEGIN, DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_ERROR}));
     EXPECT_NE(fileLog.Last().text.find("a_b_c.dat.dtm"), std::string::npos) << fileLog.Last().text;
     EXPECT_NE(fileLog.Last().text.find("Not a directory"), std::string::npos) << fileLog.Last().text;
+}
+
+TEST_F(DownloadWorkerTest, ADiskThatFillsUpMidwayFailsTheRunWithTheSystemsText)
+{
+    std::filesystem::create_directories(install.Path() / "tmp");
+    if (::mount("tmpfs", (install.Path() / "tmp").c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here";
+    Serve("big.dat", Pattern(300000));
+    EXPECT_EQ(Run({"big.dat"}), 1);
+    EXPECT_NE(log.Last().text.find("No space left on device"), std::string::npos) << log.Last().text;
+    EXPECT_EQ(::umount2((install.Path() / "tmp").c_str(), MNT_DETACH), 0);
 }
 
 TEST_F(DownloadWorkerTest, RedirectIsFollowed)
