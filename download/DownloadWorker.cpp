@@ -278,6 +278,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     // threads carry about as much.
     auto consume = [&file, &digests](const char* pData, std::size_t nLength) {
         file.Write(pData, nLength);
+        file.StartWriteBack();  // the installation's flush at the end then has little left to write
         digests.UpdateOthers(pData, nLength);
     };
     std::uint64_t received = used;

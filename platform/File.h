@@ -3,6 +3,7 @@
 // reports every failure as a CFileException carrying the system's text and the file's name.
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -37,6 +38,9 @@ public:
     // Reads up to nCount bytes; fewer only at the end of the file; 0 at the end.
     std::size_t Read(void* pBuffer, std::size_t nCount);
     void Write(const void* pBuffer, std::size_t nCount);
+    // Has the system begin to write what was written so far to the disk, without waiting, once
+    // enough has gathered: a flush at the end then finds little left to do.
+    void StartWriteBack();
     void Close();
     // Closes without reporting anything: for clean-up after a failure.
     void Abort();
@@ -45,4 +49,6 @@ public:
 private:
     int m_fd = -1;
     std::string m_strFileName;
+    std::uint64_t m_nWritten = 0;      // by Write since the file was opened
+    std::uint64_t m_nWrittenBack = 0;  // of which the write-back has begun
 };
