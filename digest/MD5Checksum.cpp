@@ -149,6 +149,11 @@ std::string CMD5Checksum::HashOpenFile(CFile& file)
     return ToHex(md5.Final());
 }
 
+bool CMD5Checksum::IsHexDigest(std::string_view text)
+{
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 std::string CMD5Checksum::HashFile(const std::string& strFilePath)
 {
     CFile file(strFilePath, CFile::modeRead);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CFile;
 
@@ -22,6 +23,8 @@ public:
     void Update(const void* pData, std::size_t nLength);
     std::array<std::uint8_t, 16> Final();
     static std::string ToHex(const std::array<std::uint8_t, 16>& digest);
+    // Whether the text is a digest as ToHex writes one: 32 lower-case hexadecimal digits.
+    static bool IsHexDigest(std::string_view text);
 
 private:
     void Transform(const std::uint8_t* pBlocks, std::size_t nBlocks);

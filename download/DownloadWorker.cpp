@@ -10,6 +10,7 @@
 
 #include <strings.h>
 
+#include "digest/MD5Checksum.h"
 #include "download/BackgroundWriter.h"
 #include "download/DownloadMgr.h"
 #include "download/TempNames.h"
@@ -80,6 +81,11 @@ struct CDownloadMgr::Lane {
 void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
 {
     std::lock_guard lock(m_csEventLock);
+    Tell(dwParam1, dwParam2, nEvent, lpszText);
+}
+
+void CDownloadMgr::Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
+{
     m_nLastEvent = nEvent;
     m_pSink->OnDownloadEvent(dwParam1, dwParam2, nEvent, lpszText);
 }
@@ -91,8 +97,7 @@ void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* l
     lane.nFileDone = 0;
     m_counts.nFileDone = 0;
     m_counts.nFileSize = nFileSize;
-    m_nLastEvent = DOWNLOAD_EVENT_TOTAL;
-    m_pSink->OnDownloadEvent(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
+    Tell(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
 }
 
 void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
@@ -104,8 +109,7 @@ void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint6
     m_counts.nFileSize = lane.nFileSize;
     m_counts.nTotalDone += nBytes;
     const auto low32 = [](std::uint64_t count) { return static_cast<std::uint32_t>(count); };
-    m_nLastEvent = DOWNLOAD_EVENT_PROGRESS;
-    m_pSink->OnDownloadEvent(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
+    Tell(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
 }
 
 std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task) const
@@ -115,7 +119,7 @@ std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task) const
         return url;
     // Only what can be a digest goes into the URL, as the comparison reads it.
     const std::string digest = NormalizedDigest(task.expected->strMd5);
-    if (digest.size() == 32 && digest.find_first_not_of("0123456789abcdef") == std::string::npos)
+    if (CMD5Checksum::IsHexDigest(digest))
         url += "?md5=" + digest;
     return url;
 }
@@ -126,8 +130,7 @@ void CDownloadMgr::RaiseDone(const Lane& lane, const char* lpszName)
     // The counts are the finished file's, whichever file's bytes arrived last.
     m_counts.nFileDone = lane.nFileDone;
     m_counts.nFileSize = lane.nFileSize;
-    m_nLastEvent = DOWNLOAD_EVENT_RESET;
-    m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_RESET, lpszName);
+    Tell(0, 0, DOWNLOAD_EVENT_RESET, lpszName);
 }
 
 int CDownloadMgr::Run()
@@ -148,9 +151,9 @@ int CDownloadMgr::Run()
     }
     // A task that no lane finished without a reason (a lane that could not even begin) fails the
     // run too: nothing is installed unless everything arrived.
-    for (const auto& task : m_arrTasks)
-        if (!task->bDownloaded)
-            EndRun(false, "下载 " + task->szName + " 文件失败");
+    const auto undone = std::find_if(m_arrTasks.begin(), m_arrTasks.end(), [](const auto& task) { return !task->bDownloaded; });
+    if (undone != m_arrTasks.end())
+        EndRun(false, "下载 " + (*undone)->szName + " 文件失败");
     int downloading = kDownloading;
     if (m_end && m_end->bCancelled) {
         Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);

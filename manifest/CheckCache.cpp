@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "digest/MD5Checksum.h"
 #include "platform/AtomicFile.h"
 #include "platform/File.h"
 #include "platform/Log.h"
@@ -25,12 +26,6 @@ bool TakeNumber(std::string_view& line, std::uint64_t& value)
         return false;
     line.remove_prefix(static_cast<std::size_t>(end - line.data()) + 1);
     return true;
-}
-
-// As the check writes digests: 32 lower-case hexadecimal digits.
-bool IsMd5Text(std::string_view text)
-{
-    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 }  // namespace
@@ -76,7 +71,7 @@ void CCheckCache::Load()
         if (blank == std::string_view::npos || blank == 0 || blank + 1 == rest.size())
             return;
         entry.strDigest = rest.substr(0, blank);
-        if (!IsMd5Text(entry.strDigest))
+        if (!CMD5Checksum::IsHexDigest(entry.strDigest))
             return;
         known[std::string(rest.substr(blank + 1))] = std::move(entry);
         ++lines;

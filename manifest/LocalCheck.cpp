@@ -29,13 +29,15 @@ LocalState Compare(const std::string& digest, const std::string& listed)
 
 LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs)
 {
-    if (!PathFileExists(file.strPath))
+    // One look tells whether the file is there, what it is and, for the cache, whether it changed.
+    const std::optional<FileStatus> status = GetFileStatus(file.strPath);
+    if (!status)
         return LocalState::Differs;
     // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
     // one) would make the check wait or read for ever. It differs, and is replaced.
-    if (!PathIsRegularFile(file.strPath) && !PathIsDirectory(file.strPath))
+    if (status->kind == FileKind::Other)
         return LocalState::Differs;
-    const std::optional<FileFacts> before = pCache ? GetFileFacts(file.strPath) : std::nullopt;
+    const std::optional<FileFacts> before = pCache ? std::optional(status->facts) : std::nullopt;
     if (before) {
         if (std::optional<std::string> known = pCache->KnownDigest(file.strName, *before)) {
             pCache->Record(file.strName, *before, *known);
@@ -49,8 +51,11 @@ LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t st
         return LocalState::Unreadable;
     }
     // What was read is what the facts describe only if they did not change meanwhile.
-    if (before && pCache->Settled(*before, startNs) && GetFileFacts(file.strPath) == before)
-        pCache->Record(file.strName, *before, digest);
+    if (before && pCache->Settled(*before, startNs)) {
+        const std::optional<FileStatus> after = GetFileStatus(file.strPath);
+        if (after && after->facts == *before)
+            pCache->Record(file.strName, *before, digest);
+    }
     return Compare(digest, file.strDigest);
 }
 

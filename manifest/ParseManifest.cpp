@@ -7,13 +7,10 @@
 #include <optional>
 #include <string_view>
 
-#include "digest/MD5Checksum.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "manifest/LocalCheck.h"
 #include "manifest/ReadUrlText.h"
-#include "platform/File.h"
-#include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Url.h"

@@ -153,7 +153,7 @@ std::optional<mode_t> GetFileMode(const std::string& path)
     return st.st_mode & 07777;
 }
 
-std::optional<FileFacts> GetFileFacts(const std::string& path)
+std::optional<FileStatus> GetFileStatus(const std::string& path)
 {
     struct stat st {};
     if (::stat(ToNativePath(path).c_str(), &st) != 0)
@@ -162,8 +162,9 @@ std::optional<FileFacts> GetFileFacts(const std::string& path)
     const auto nanoseconds = [](const timespec& time) {
         return time.tv_sec < 0 ? 0 : static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
     };
-    return FileFacts{static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim),
-                     static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
+    const FileKind kind = S_ISREG(st.st_mode) ? FileKind::Regular : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
+    return FileStatus{kind, {static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim),
+                             static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)}};
 }
 
 bool SetFileMode(const std::string& path, mode_t mode)

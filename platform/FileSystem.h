@@ -50,8 +50,13 @@ struct FileFacts {
     std::uint64_t nDevice = 0;
     bool operator==(const FileFacts&) const = default;
 };
-// The facts of the file the path names (through links); nothing when it cannot be looked at.
-std::optional<FileFacts> GetFileFacts(const std::string& path);
+enum class FileKind { Regular, Directory, Other };
+struct FileStatus {
+    FileKind kind = FileKind::Other;
+    FileFacts facts;
+};
+// What the path names (through links), in one look; nothing when it cannot be looked at.
+std::optional<FileStatus> GetFileStatus(const std::string& path);
 // The bits the process's umask takes from the modes of files it creates.
 mode_t FileCreationMask();
 // A name for a temporary file in the same directory as the (native) path, short enough for any
