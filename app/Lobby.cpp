@@ -1,6 +1,5 @@
 #include "app/Lobby.h"
 
-#include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Window.h"
 #include "platform/WindowScreen.h"
@@ -28,7 +27,7 @@ void HandBackToLobby(const StartupValues& values)
                                            static_cast<LPARAM>(values.nLobbyParam2));
         return;
     }
-    std::string updaterDir = InstallDirFromExePath(GetModuleFileName());
+    std::string updaterDir = values.strInstallDir;  // the executable's directory
     if (updaterDir.size() > 1)
         updaterDir.pop_back();
     StartProgram(updaterDir + "/Maravel.exe", {"-" + values.strOldExeName});

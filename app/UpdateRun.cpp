@@ -40,13 +40,8 @@ bool HasOwnTemporaryDirectory(const StartupValues& values)
     return !same && !error;
 }
 
-std::string CheckCachePath(const StartupValues& values)
-{
-    return values.bCheckCache && HasOwnTemporaryDirectory(values) ? values.strTempDir + "\\" + kCheckCacheName : std::string();
-}
-
-// The run's first line: what it is and what it was asked to do. The settings have no secrets:
-// the trusted keys are public ones, and only their number is written.
+// The run's first line: what it is and what it was asked to do. Of the trusted keys (public ones,
+// no secret) only whether there are any is written.
 std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
 {
     return std::string("start: KesuUpdate (build ") + KESU_BUILD + "), command line \"" + values.strCommandLine +
@@ -84,8 +79,7 @@ void UpdateRun::Start()
 {
     if (std::string problem = TempDirProblem(m_values); !problem.empty()) {
         Tell([](IUpdateView& view) { view.ShowSplash(); });
-        Tell([&](IUpdateView& view) { view.ShowMessage(problem); });
-        Finish(problem);
+        Refuse(problem);
         return;
     }
     try {
@@ -98,13 +92,16 @@ void UpdateRun::Start()
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
                                     m_values.bDigestQuery});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
-    if (HasOwnTemporaryDirectory(m_values))
+    const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
+    if (ownTemporaryDirectory)
         OpenLogFile(m_values.strTempDir + "\\" + kLogName, kLogLimit);
     LogNote(StartLine(m_values, *m_pTrust));
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
+    const std::string checkCache =
+        m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), CheckCachePath(m_values)};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
@@ -118,8 +115,7 @@ void UpdateRun::Start()
     if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, m_nTotalSize,
                                                m_downloadMgr.GetSetup().bManifestMode);
         !problem.empty()) {
-        Tell([&](IUpdateView& view) { view.ShowMessage(problem); });
-        Finish(problem);
+        Refuse(problem);
         return;
     }
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
@@ -188,6 +184,12 @@ void UpdateRun::Finish(const std::string& strReason)
     LogNote("end: " + strReason);
     m_handBack(m_values);
     Tell([](IUpdateView& view) { view.Close(); });
+}
+
+void UpdateRun::Refuse(const std::string& strProblem)
+{
+    Tell([&](IUpdateView& view) { view.ShowMessage(strProblem); });
+    Finish(strProblem);
 }
 
 void UpdateRun::Fail(const std::string& strCause)

@@ -56,6 +56,8 @@ private:
     void ShowPendingProgress();
     // Hands back to the lobby, then closes; the reason goes to the log.
     void Finish(const std::string& strReason);
+    // Tells the player why the run cannot go on, then finishes with that reason.
+    void Refuse(const std::string& strProblem);
     void Fail(const std::string& strCause);
     template <class Step>
     void Tell(Step step)

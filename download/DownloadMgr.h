@@ -129,6 +129,8 @@ private:
     std::uint32_t Work();
     // Sets m_nLastEvent, then tells the sink; one event at a time.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    // The same, with m_csEventLock already held.
+    void Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // The lane's file begins: its announced size (0 for none).
     void RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName);
     // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.

@@ -14,7 +14,7 @@ using namespace window_internal;
 namespace {
 
 std::chrono::steady_clock::time_point g_lastPaint;
-// An invalidation woke the window thread and no paint has begun since.
+// An invalidation woke the window thread and no paint pass has ended since.
 std::atomic<bool> g_paintWakePending{false};
 
 // A rectangle of the window's client area in its top-level window's surface.
