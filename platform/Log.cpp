@@ -41,8 +41,9 @@ void WriteToFile(const std::string& strText)
     std::lock_guard lock(g_logMutex);
     if (g_logFd < 0)
         return;
-    // One write a line: with O_APPEND, lines from several threads or runs never interleave.
-    const std::string line = TimeStamp() + strText + "\n";
+    // One write a line: with O_APPEND, lines from several threads or runs never interleave. A
+    // text that ends its own line ("Error line:493\n") is not given an empty one after it.
+    const std::string line = TimeStamp() + strText.substr(0, strText.find_last_not_of("\r\n") + 1) + "\n";
     if (::write(g_logFd, line.data(), line.size()) < 0) {
         // A log that cannot be written is not worth failing a run for; the causes still reach
         // standard error.

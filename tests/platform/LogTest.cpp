@@ -28,6 +28,7 @@ TEST(LogTest, NotesGoToTheFileAloneAndCausesToStandardErrorToo)
     ::testing::internal::CaptureStderr();
     LogNote("GET http://example.net/update/a.dat: 200");
     LogLine("a.dat is not the published file");
+    LogNote("end: the update could not be used: Error line:493\n");
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
     CloseLogFile();
     LogNote("after the close: nowhere");
@@ -35,12 +36,13 @@ TEST(LogTest, NotesGoToTheFileAloneAndCausesToStandardErrorToo)
     EXPECT_EQ(stderrText.find("GET"), std::string::npos);
     EXPECT_NE(stderrText.find(": a.dat is not the published file\n"), std::string::npos);
     const std::vector<std::string> lines = Lines(ReadWholeFile(dir.Path() / "run.log"));
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d{4} .*)");
     for (const std::string& line : lines)
         EXPECT_TRUE(std::regex_match(line, stamp)) << line;
     EXPECT_TRUE(lines[0].ends_with(" GET http://example.net/update/a.dat: 200"));
     EXPECT_TRUE(lines[1].ends_with(" a.dat is not the published file"));
+    EXPECT_TRUE(lines[2].ends_with(" end: the update could not be used: Error line:493"));
 }
 
 TEST(LogTest, ALogBeyondItsLimitKeepsItsNewerHalfFromALineStart)
