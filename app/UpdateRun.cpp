@@ -90,7 +90,7 @@ void UpdateRun::Start()
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery});
+                                    m_values.bDigestQuery, UpdateRetries()});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)

@@ -115,7 +115,7 @@ bool CDownloadMgr::Cancel()
     if (!m_phase.compare_exchange_strong(downloading, kCancelled))
         return false;
     m_bCancel = true;
-    m_bStop = true;
+    StopLanes();
     return true;
 }
 

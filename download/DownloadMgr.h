@@ -14,6 +14,8 @@
 // temporary directory for the next run.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -30,6 +32,16 @@
 class CBackgroundWriter;
 class CDownloadDigests;
 
+// How a download that meets a passing failure (no connection, a connection broken off, a stall, a
+// body cut short, a 5xx or 429 answer) is tried again: after a pause, from the byte it reached.
+struct RetryPolicy {
+    // The pauses before the second, third, ... try: as many tries again as pauses.
+    std::vector<std::chrono::milliseconds> pauses{std::chrono::seconds(1), std::chrono::seconds(2),
+                                                  std::chrono::seconds(4)};
+    // A server's Retry-After lengthens a pause up to this.
+    std::chrono::milliseconds retryAfterLimit = std::chrono::seconds(30);
+};
+
 // Where a run's files come from and go, and what they are.
 struct DownloadSetup {
     std::string strBaseURL;
@@ -45,6 +57,7 @@ struct DownloadSetup {
     // a file keeps its name from one release to the next, and a cache on the way (a CDN, a proxy)
     // that keys on the whole URL then never hands out an older version. Static servers ignore it.
     bool bDigestQuery = true;
+    RetryPolicy retries = {};
 };
 
 class CDownloadMgr {
@@ -131,8 +144,9 @@ private:
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // The same, with m_csEventLock already held.
     void Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
-    // The lane's file begins: its announced size (0 for none).
-    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName);
+    // The lane's file begins, or begins again: its size (0 when not announced) and the bytes of it
+    // already held.
+    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const char* lpszName);
     // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
     void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
     // The lane's file arrived whole (DOWNLOAD_EVENT_RESET), with the counts of that file.
@@ -142,10 +156,25 @@ private:
     void RunLaneTasks(CInternetSession* pSession);
     // Records the first reason the run ends early, and stops every lane.
     void EndRun(bool bCancelled, const std::string& strFailure);
+    // Every lane ends, and every pause with it.
+    void StopLanes();
+    // Waits the pause out; false, at once, when the lanes are stopped.
+    bool PauseUnlessStopped(std::chrono::milliseconds pause);
     // Where the task is asked for.
     std::string TaskUrl(const tagDownloadTask& task) const;
-    // Downloads one task into its temporary file; false when a stop ended it. Throws on failure.
+    struct FileFetch;
+    // Downloads one task into its temporary file, trying again after a passing failure and
+    // continuing bytes held from before; false when a stop ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, Lane& lane);
+    // One request for the file, or for its rest; false when a stop ended it. Throws PassingFailure
+    // for what another try may not meet, anything else for a failure.
+    bool FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch);
+    // Reads the answer's body into the temporary file from the byte `nFrom` on; returns the bytes
+    // the file then has. Keeps what arrived when the body breaks off.
+    std::uint64_t ReceiveBody(tagDownloadTask& task, Lane& lane, FileFetch& fetch, CHttpFile& http, std::uint64_t nFrom,
+                              std::optional<std::uint64_t> length, CDownloadDigests& digests);
+    // A temporary file as long as the described one is taken when it verifies, without a request.
+    bool TakeCompleteHeldFile(tagDownloadTask& task, Lane& lane, FileFetch& fetch);
     // A body beyond the size the manifest lists is dropped as soon as it shows.
     void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path,
                           CBackgroundWriter& writer);
@@ -153,7 +182,6 @@ private:
     // machine, then the task's last check; a refused file is deleted.
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
                     const std::string& path);
-    static void Discard(CFile& file, const std::string& path);
     // Flushes the installation's file system to its disk.
     void MakeDurable() const;
     void InstallFile(const tagDownloadTask& task, const std::string& ownName);
@@ -178,6 +206,8 @@ private:
     std::atomic<std::size_t> m_nNextTask{0};
     std::optional<RunEnd> m_end;
     std::atomic<bool> m_bCancel{false};
+    std::mutex m_csStopLock;  // for the pauses' wait on m_bStop
+    std::condition_variable m_stopped;
     std::atomic<bool> m_bStop{false};  // a cancel or a failure: every lane ends, every wait too
     std::atomic<bool> m_bStarted{false};  // for any thread, where m_hThread is the starter's
     // Where the run stands, changed only by compare-and-swap: a cancel and the start of the

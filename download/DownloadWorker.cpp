@@ -12,6 +12,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "download/BackgroundWriter.h"
+#include "download/DownloadLane.h"
 #include "download/DownloadMgr.h"
 #include "download/TempNames.h"
 #include "download/UpdateSession.h"
@@ -22,61 +23,7 @@
 #include "platform/Path.h"
 #include "platform/Url.h"
 
-namespace {
-
-constexpr std::size_t kBlockSize = 8192;
-// Blocks are read one at a time (one progress event each) but written in groups: a write call
-// per block costs a third of the throughput. A group is written and hashed on a second thread
-// while the next one arrives.
-constexpr std::size_t kBlocksPerWrite = 32;
-
-// Texts a server's error page starts with.
-constexpr std::string_view kErrorPageMarkers[] = {"<html>", "<!DOCTYPE HTML PUBLIC"};
-
-// The server answered, but not with the file.
-struct NotTheFile {};
-// The file arrived whole and is refused: the text says why, in one sentence for the player.
-struct Refused {
-    std::string strSentence;
-};
-
-bool IsErrorStatus(const std::string& strStatus)
-{
-    return std::atoi(strStatus.c_str()) >= 400;
-}
-
-bool StartsLikeErrorPage(const char* pBlock, std::size_t nSize)
-{
-    for (std::string_view marker : kErrorPageMarkers)
-        if (nSize >= marker.size() && std::memcmp(pBlock, marker.data(), marker.size()) == 0)
-            return true;
-    return false;
-}
-
-// How much the next read may ask for: a download is never read beyond one byte more than its
-// size limit, which is how a longer body shows.
-std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received)
-{
-    const std::optional<std::uint64_t> limit = task.SizeLimit();
-    if (!limit)
-        return kBlockSize;
-    const std::uint64_t allowed = *limit + 1 - std::min(received, *limit + 1);
-    return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, allowed));
-}
-
-}  // namespace
-
-// One connection's share of the run: its session, and the file, buffer and writer of the
-// download in hand.
-struct CDownloadMgr::Lane {
-    CInternetSession* pSession = nullptr;
-    std::unique_ptr<CInternetSession> pOwnSession;
-    CFile file;
-    std::vector<char> buffer = std::vector<char>(kBlockSize * kBlocksPerWrite);
-    CBackgroundWriter writer;
-    std::uint64_t nFileSize = 0;  // of the download in hand, as announced
-    std::uint64_t nFileDone = 0;
-};
+using namespace download_lane;
 
 void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
 {
@@ -90,12 +37,15 @@ void CDownloadMgr::Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEve
     m_pSink->OnDownloadEvent(dwParam1, dwParam2, nEvent, lpszText);
 }
 
-void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, const char* lpszName)
+void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const char* lpszName)
 {
     std::lock_guard lock(m_csEventLock);
+    // A try that starts again counts this file's bytes anew: those of the try before that it
+    // does not keep leave the total.
+    m_counts.nTotalDone = m_counts.nTotalDone - lane.nFileDone + nHeld;
     lane.nFileSize = nFileSize;
-    lane.nFileDone = 0;
-    m_counts.nFileDone = 0;
+    lane.nFileDone = nHeld;
+    m_counts.nFileDone = nHeld;
     m_counts.nFileSize = nFileSize;
     Tell(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
 }
@@ -177,7 +127,20 @@ void CDownloadMgr::EndRun(bool bCancelled, const std::string& strFailure)
     std::lock_guard lock(m_csEventLock);
     if (!m_end)
         m_end = RunEnd{bCancelled, strFailure};
+    StopLanes();
+}
+
+void CDownloadMgr::StopLanes()
+{
+    std::lock_guard lock(m_csStopLock);
     m_bStop = true;
+    m_stopped.notify_all();
+}
+
+bool CDownloadMgr::PauseUnlessStopped(std::chrono::milliseconds pause)
+{
+    std::unique_lock lock(m_csStopLock);
+    return !m_stopped.wait_for(lock, pause, [this] { return m_bStop.load(); });
 }
 
 void CDownloadMgr::RunLane(CInternetSession* pSession)
@@ -239,128 +202,4 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
         EndRun(false, failure);
         return;
     }
-}
-
-bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
-{
-    const char* name = task.szName.c_str();
-    CFile& file = lane.file;
-    std::vector<char>& buffer = lane.buffer;
-    CBackgroundWriter& writer = lane.writer;
-    Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
-    const auto begun = std::chrono::steady_clock::now();
-    if (!lane.pSession)
-        throw NotTheFile{};
-    // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
-    std::unique_ptr<CHttpFile> http = lane.pSession->OpenURL(TaskUrl(task));
-    std::optional<std::uint64_t> length = http->QueryContentLength();
-    if (http->IsEncoded())  // the length counts the encoded bytes; the file is what the manifest says
-        length = task.expected ? std::optional(task.expected->nSize) : std::nullopt;
-    const std::string status = http->QueryStatusCode();
-    if (IsErrorStatus(status))
-        throw NotTheFile{};
-
-    std::size_t used = http->Read(buffer.data(), NextRead(task, 0));
-    // A file the manifest describes is judged by its digest, so a real file that happens to
-    // start like an error page is taken; a package has only this test.
-    if (!task.expected && StartsLikeErrorPage(buffer.data(), used))
-        throw NotTheFile{};
-    RaiseTotal(lane, length.value_or(0), name);
-
-    const std::string path = TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
-    CFileException error(0, "");
-    if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite, &error))
-        throw error;
-    CDownloadDigests digests(task);
-    // However this download ends, nothing is still being written into its file afterwards.
-    struct DrainOnExit {
-        CBackgroundWriter& writer;
-        ~DrainOnExit() { writer.Drain(); }
-    } drain{writer};
-    // The second thread writes and takes most digests; SHA-256 is taken here, so that the two
-    // threads carry about as much.
-    auto consume = [&file, &digests](const char* pData, std::size_t nLength) {
-        file.Write(pData, nLength);
-        file.StartWriteBack();  // the installation's flush at the end then has little left to write
-        digests.UpdateOthers(pData, nLength);
-    };
-    std::uint64_t received = used;
-    RejectLongerBody(task, received, file, path, writer);
-    RaiseProgress(lane, received, used, name);
-
-    // The body is read to its end; libcurl reports one that ends before its Content-Length.
-    while (!m_bStop) {
-        if (used + kBlockSize > buffer.size()) {
-            digests.UpdateSha256(buffer.data(), used);
-            writer.Submit(buffer, used, consume);
-            used = 0;
-        }
-        std::size_t k = http->Read(buffer.data() + used, NextRead(task, received));
-        if (k == 0)
-            break;
-        used += k;
-        received += k;
-        RejectLongerBody(task, received, file, path, writer);
-        RaiseProgress(lane, received, k, name);
-    }
-    // The last piece is written here: for the many small files that are all last piece, a hand-over
-    // to the second thread would cost more than it saves.
-    writer.Flush();
-    digests.UpdateSha256(buffer.data(), used);
-    consume(buffer.data(), used);
-    http->Close();
-    file.Close();
-    if (m_bStop)
-        return false;
-    if (length && received < *length)
-        throw NotTheFile{};  // ended before its announced length
-    VerifyTask(task, digests, received, path);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
-    LogNote("GET " + TaskUrl(task) + ": " + status + ", " + std::to_string(received) + " bytes in " +
-            std::to_string(elapsed.count()) + " ms, " + (task.expected ? "size and digests verified" : "kept"));
-    return true;
-}
-
-void CDownloadMgr::RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file,
-                                    const std::string& path, CBackgroundWriter& writer)
-{
-    const std::optional<std::uint64_t> limit = task.SizeLimit();
-    if (!limit || received <= *limit)
-        return;
-    LogLine(task.szName + ": the server sends more than the " + std::to_string(*limit) + " bytes " +
-            (task.expected ? "the manifest lists" : "it announced"));
-    writer.Drain();
-    Discard(file, path);
-    throw NotTheFile{};
-}
-
-void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
-                              const std::string& path)
-{
-    if (task.expected) {
-        if (std::string mismatch = digests.Mismatch(*task.expected, received); !mismatch.empty()) {
-            LogLine(task.szName + " is not the published file: " + mismatch);
-            DeleteFile(path);
-            throw NotTheFile{};
-        }
-    }
-    if (m_setup.bManifestMode && ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
-        if (std::string problem = NotAnExecutableForThisMachine(path); !problem.empty()) {
-            LogLine(task.szName + " cannot replace the running updater: " + problem);
-            DeleteFile(path);
-            throw NotTheFile{};
-        }
-    }
-    if (task.fnCheck) {
-        if (std::string refusal = task.fnCheck(ToNativePath(path), digests.Blake2b()); !refusal.empty()) {
-            DeleteFile(path);
-            throw Refused{refusal};
-        }
-    }
-}
-
-void CDownloadMgr::Discard(CFile& file, const std::string& path)
-{
-    file.Abort();
-    DeleteFile(path);
 }

@@ -1,5 +1,6 @@
 #include "download/UpdateSession.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -31,6 +32,19 @@ CInternetSession::Limits RunLimits()
 }
 
 }  // namespace
+
+RetryPolicy UpdateRetries()
+{
+    RetryPolicy policy;
+    // Test-only: KESU_TEST_RETRY_PAUSE_MS makes every pause that long, so that a run of the
+    // program through a failing server ends in seconds.
+    if (const char* text = std::getenv("KESU_TEST_RETRY_PAUSE_MS")) {
+        const std::chrono::milliseconds pause(std::atoi(text));
+        std::fill(policy.pauses.begin(), policy.pauses.end(), pause);
+        policy.retryAfterLimit = pause;
+    }
+    return policy;
+}
 
 std::unique_ptr<CInternetSession> OpenUpdateSession()
 {

@@ -5,9 +5,12 @@
 
 #include <memory>
 
+#include "download/DownloadMgr.h"
 #include "platform/Internet.h"
 
 // A session with the run's limits: a stalled transfer fails, and a document (the manifest, a
 // signature) must arrive whole within a deadline, however slowly it drips. Throws
 // CInternetException when none can be set up.
 std::unique_ptr<CInternetSession> OpenUpdateSession();
+// How the run's downloads are tried again after a passing failure.
+RetryPolicy UpdateRetries();

@@ -32,6 +32,8 @@ std::optional<int> OpenDescriptor(const std::string& path, unsigned flags, int& 
             return errno;
         mode |= O_CREAT | O_EXCL | O_NOFOLLOW;
     }
+    if (flags & CFile::modeKeep)
+        mode |= O_NOFOLLOW;
     fd = ::open(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return errno;
@@ -105,6 +107,18 @@ void CFile::Write(const void* pBuffer, std::size_t nCount)
         nCount -= static_cast<std::size_t>(n);
         m_nWritten += static_cast<std::uint64_t>(n);
     }
+}
+
+void CFile::KeepFirst(std::uint64_t nLength)
+{
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        throw CFileException(errno, m_strFileName);
+    if (static_cast<std::uint64_t>(st.st_size) < nLength)
+        throw CFileException(ESPIPE, m_strFileName);
+    if (::ftruncate(m_fd, static_cast<off_t>(nLength)) != 0 || ::lseek(m_fd, static_cast<off_t>(nLength), SEEK_SET) < 0)
+        throw CFileException(errno, m_strFileName);
+    m_nWritten = m_nWrittenBack = nLength;
 }
 
 void CFile::StartWriteBack()

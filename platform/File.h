@@ -23,6 +23,7 @@ public:
         modeRead = 0x0000,
         modeReadWrite = 0x0002,
         modeCreate = 0x1000,  // create anew: what had the name (a link included) is replaced
+        modeKeep = 0x4000,    // an existing file as it is, never one a link at the name points to
     };
 
     CFile() = default;
@@ -38,6 +39,8 @@ public:
     // Reads up to nCount bytes; fewer only at the end of the file; 0 at the end.
     std::size_t Read(void* pBuffer, std::size_t nCount);
     void Write(const void* pBuffer, std::size_t nCount);
+    // Cuts the file to its first nLength bytes (it must not be shorter) and writes on from there.
+    void KeepFirst(std::uint64_t nLength);
     // Has the system begin to write what was written so far to the disk, without waiting, once
     // enough has gathered: a flush at the end then finds little left to do.
     void StartWriteBack();

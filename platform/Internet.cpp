@@ -3,6 +3,7 @@
 #include "platform/Url.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
@@ -85,6 +86,23 @@ bool CInternetException::IsCancel() const
     return m_nCurlCode == CURLE_ABORTED_BY_CALLBACK;
 }
 
+bool CInternetException::IsTransient() const
+{
+    switch (m_nCurlCode) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // One easy handle in one multi handle: the multi handle keeps the connection cache, and driving
 // it ourselves lets a read wait for exactly as much data as the caller asked for.
 struct CInternetSession::Transfer {
@@ -92,7 +110,7 @@ struct CInternetSession::Transfer {
     CURL* easy = nullptr;
     const std::atomic<bool>* cancel = nullptr;
     Limits limits;
-    curl_slist* noCache = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    curl_slist* requestHeaders = nullptr;  // the request in progress's own, when it has any
     char errorText[CURL_ERROR_SIZE] = {};
 
     // State of the request in progress.
@@ -103,6 +121,7 @@ struct CInternetSession::Transfer {
     bool paused = false;      // the write callback refused data until the next read
     bool sawLocation = false; // the current header block carries a Location
     std::string encoding;     // the current header block's Content-Encoding, "identity" aside
+    std::vector<std::pair<std::string, std::string>> headers;  // the current header block's
     std::unique_ptr<BodyDecoder> decoder;  // for an encoded body, made when its reading begins
     CURLcode result = CURLE_OK;
     std::vector<char> pending; // body bytes received and not yet read
@@ -111,7 +130,6 @@ struct CInternetSession::Transfer {
     ~Transfer()
     {
         End();
-        curl_slist_free_all(noCache);
         if (easy)
             curl_easy_cleanup(easy);
         if (multi)
@@ -139,7 +157,7 @@ struct CInternetSession::Transfer {
             Fail(code, curl_multi_strerror(code));
     }
 
-    void Begin(const std::string& url, Request kind)
+    void Begin(const std::string& url, Request kind, const std::optional<ByteRange>& range)
     {
         End();
         ++serial;
@@ -154,9 +172,24 @@ struct CInternetSession::Transfer {
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallTimeout.count())));
         const long deadline = kind == Request::Document ? static_cast<long>(limits.deadline.count()) : 0L;
         Check(curl_easy_setopt(easy, CURLOPT_TIMEOUT, deadline));
-        Check(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, kind == Request::Document ? noCache : nullptr));
+        // libcurl's own resume refuses a 200; asked for as a plain range, a whole file that comes
+        // instead is the caller's to take.
+        Check(curl_easy_setopt(easy, CURLOPT_RANGE, range ? (std::to_string(range->nFrom) + "-").c_str() : nullptr));
+        if (kind == Request::Document)
+            AddRequestHeader("Cache-Control: no-cache");
+        if (range && !range->strIfRange.empty())
+            AddRequestHeader("If-Range: " + range->strIfRange);
+        Check(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders));
         Check(curl_multi_add_handle(multi, easy));
         active = true;
+    }
+
+    void AddRequestHeader(const std::string& header)
+    {
+        curl_slist* list = curl_slist_append(requestHeaders, header.c_str());
+        if (!list)
+            throw std::bad_alloc();
+        requestHeaders = list;
     }
 
     // Takes the easy handle out of the multi handle; an unfinished transfer loses its connection.
@@ -165,7 +198,12 @@ struct CInternetSession::Transfer {
         if (active)
             curl_multi_remove_handle(multi, easy);
         active = headersDone = done = paused = sawLocation = false;
+        if (easy)
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+        curl_slist_free_all(requestHeaders);
+        requestHeaders = nullptr;
         encoding.clear();
+        headers.clear();
         decoder.reset();
         result = CURLE_OK;
         pending.clear();
@@ -307,7 +345,12 @@ struct CInternetSession::Transfer {
         if (line.starts_with("HTTP/")) {
             self->sawLocation = false;
             self->encoding.clear();
-        } else if (StartsWithIgnoringCase(line, "location:")) {
+            self->headers.clear();
+            return size * count;
+        }
+        if (const auto colon = line.find(':'); colon != std::string_view::npos)
+            self->headers.emplace_back(line.substr(0, colon), Trimmed(line.substr(colon + 1)));
+        if (StartsWithIgnoringCase(line, "location:")) {
             self->sawLocation = true;
         } else if (StartsWithIgnoringCase(line, "content-encoding:")) {
             std::string_view value = Trimmed(line.substr(std::strlen("content-encoding:")));
@@ -355,10 +398,11 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
 
 CInternetSession::~CInternetSession() = default;
 
-std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, Request kind)
+std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, Request kind,
+                                                     const std::optional<ByteRange>& range)
 {
     Transfer& t = *m_pTransfer;
-    t.Begin(strUrl, kind);
+    t.Begin(strUrl, kind, range);
     while (!t.headersDone && !t.done)
         t.Pump();
     // A failure after the headers belongs to the body: Read reports it.
@@ -402,6 +446,28 @@ std::string CHttpFile::QueryStatusCode() const
     if (!t || curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
         return {};
     return code > 0 ? std::to_string(code) : std::string();
+}
+
+std::string CHttpFile::QueryHeader(std::string_view name) const
+{
+    if (auto* t = InProgress())
+        for (const auto& [field, value] : t->headers)
+            if (EqualsIgnoringCase(field, name))
+                return value;
+    return {};
+}
+
+std::optional<std::chrono::seconds> CHttpFile::QueryRetryAfter() const
+{
+    const std::string value = QueryHeader("Retry-After");
+    if (value.empty())
+        return std::nullopt;
+    if (value.find_first_not_of("0123456789") == std::string::npos)
+        return std::chrono::seconds(std::strtoll(value.c_str(), nullptr, 10));
+    const time_t when = curl_getdate(value.c_str(), nullptr);
+    if (when < 0)
+        return std::nullopt;
+    return std::chrono::seconds(std::max<time_t>(0, when - std::time(nullptr)));
 }
 
 std::optional<std::uint64_t> CHttpFile::QueryContentLength() const

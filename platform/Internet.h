@@ -18,6 +18,9 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 class CInternetException : public std::runtime_error {
 public:
@@ -25,6 +28,10 @@ public:
     // libcurl's result code (CURLcode or CURLMcode).
     int GetErrorCode() const { return m_nCurlCode; }
     bool IsCancel() const;
+    // A failure that another try may not meet: no connection, a connection reset or broken off,
+    // a time-out or stall, a body cut short. A name that does not resolve, a refused
+    // certificate or a cancel is no such failure.
+    bool IsTransient() const;
     std::string GetErrorMessage() const { return what(); }
 
 private:
@@ -48,6 +55,13 @@ public:
     // is asked for with "Cache-Control: no-cache", as one that keeps its name from one release to
     // the next must never come stale from a cache on the way.
     enum class Request { File, Headers, Document };
+    // The rest of a file from a byte on ("Range: bytes=N-"): the continuation of a download that
+    // broke off. With a validator (the ETag or Last-Modified of the answer that broke off) the
+    // server sends the whole file instead when it has changed since ("If-Range").
+    struct ByteRange {
+        std::uint64_t nFrom = 0;
+        std::string strIfRange;
+    };
 
     explicit CInternetSession(const std::string& strAgent);
     ~CInternetSession();
@@ -56,8 +70,10 @@ public:
 
     // Sends a GET (a HEAD for Request::Headers) for the URL made valid on the wire, follows
     // redirects and returns once the final response's headers have arrived. One response is open
-    // at a time: opening another closes the previous one.
-    std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, Request kind = Request::File);
+    // at a time: opening another closes the previous one. A range is asked for, never assumed:
+    // the status tells what came (206 the part, 200 the whole file).
+    std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, Request kind = Request::File,
+                                       const std::optional<ByteRange>& range = std::nullopt);
     // While *pCancel is true, waiting requests and reads end within a tenth of a second with a
     // CInternetException (IsCancel()).
     void SetCancelFlag(const std::atomic<bool>* pCancel);
@@ -79,6 +95,12 @@ public:
 
     // The status code as decimal text ("200", "404"), as the server sent it.
     std::string QueryStatusCode() const;
+    // The value of the final response's header of that name (any letter case), blanks around it
+    // dropped; empty when it has none.
+    std::string QueryHeader(std::string_view name) const;
+    // How long the server asks to be left alone (Retry-After, in seconds or as a date), or
+    // nothing when it does not say.
+    std::optional<std::chrono::seconds> QueryRetryAfter() const;
     // The Content-Length of the body, or nothing when the server announced none. For an encoded
     // body it counts the encoded bytes, not those that Read delivers.
     std::optional<std::uint64_t> QueryContentLength() const;
