@@ -97,18 +97,31 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
 
 SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
 {
+    std::vector<std::string> servers{source.strBaseURL};
+    servers.insert(servers.end(), source.mirrorBaseURLs.begin(), source.mirrorBaseURLs.end());
     if (!source.bManifestMode) {
         const std::string package = PackageName(source.strManifestName);
-        std::optional<std::uint64_t> length;
-        const std::string url = source.strBaseURL + EncodeUrlPath(package);
-        if (ProbePackage(source.pSession, url, length))
-            return QueuePackage(source, downloadMgr, package, url, length);
+        for (std::size_t i = 0; i < servers.size(); ++i) {
+            std::optional<std::uint64_t> length;
+            const std::string url = servers[i] + EncodeUrlPath(package);
+            if (ProbePackage(source.pSession, url, length)) {
+                downloadMgr.UseServerFirst(i);
+                return QueuePackage(source, downloadMgr, package, url, length);
+            }
+        }
         downloadMgr.UseManifestMode();
     }
     std::optional<CCheckCache> cache;
     if (!source.strCheckCache.empty())
         cache.emplace(source.strCheckCache, source.strInstallDir);
-    ManifestFindings findings = ParseManifest(source.strInstallDir, source.strBaseURL + EncodeUrlPath(source.strManifestName),
-                                              source.pTrust, source.pSession, cache ? &*cache : nullptr);
+    ManifestFindings findings;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        findings = ParseManifest(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
+                                 source.pSession, cache ? &*cache : nullptr);
+        if (!findings.bNotServed) {
+            downloadMgr.UseServerFirst(i);
+            break;
+        }
+    }
     return QueueFindings(downloadMgr, findings);
 }

@@ -1,11 +1,14 @@
 #pragma once
 // Where a run's files come from. In package mode the server is asked for the package (the
 // manifest name with ".zip" for ".xml"); when it answers 404 or cannot be asked, the run falls
-// back to the manifest, once. In manifest mode the manifest's changed files are queued. Why a
+// back to the manifest, once. In manifest mode the manifest's changed files are queued. With
+// mirrors, each server is asked in turn until one serves: the files then come from that one
+// first. Why a
 // source cannot be used comes back as one sentence for the player; the particulars go to the log.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CDownloadMgr;
 class CInternetSession;
@@ -15,6 +18,7 @@ class CUpdateTrust;
 struct UpdateSource {
     std::string strInstallDir;
     std::string strBaseURL;
+    std::vector<std::string> mirrorBaseURLs = {};  // asked in order when the one before does not serve
     std::string strManifestName;
     bool bManifestMode = true;
     CUpdateTrust* pTrust = nullptr;         // with keys: the manifest and the package must be signed

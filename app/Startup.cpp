@@ -45,6 +45,13 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     std::string site = GetPrivateProfileString("Download", "site1", "", kSettingsFile);
     std::string tempDirSetting = GetPrivateProfileString("Setup", "TempDir", "", kSettingsFile);
     values.strBaseURL = BuildBaseURL(site);
+    // Mirrors are numbered on from site2; the first number without a server ends the list.
+    for (int n = 2;; ++n) {
+        const std::string mirror = GetPrivateProfileString("Download", "site" + std::to_string(n), "", kSettingsFile);
+        if (mirror.empty())
+            break;
+        values.mirrorBaseURLs.push_back(BuildBaseURL(mirror));
+    }
     values.strTempDir = BuildTempDir(values.strInstallDir, tempDirSetting);
     values.strTempDirSetting = tempDirSetting;
     const int connections = ParseLeadingInt(

@@ -3,6 +3,7 @@
 // the settings file and the place of the executable.
 
 #include <string>
+#include <vector>
 
 // The settings file: an INI file named like a library, relative to the current directory.
 inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
@@ -32,6 +33,7 @@ struct StartupValues {
     bool bManifestMode = true;  // false: the command line asks for the package ("-install")
     std::string strInstallDir;  // the executable's directory, ending in a separator
     std::string strBaseURL;
+    std::vector<std::string> mirrorBaseURLs;  // of site2, site3, ... in order
     std::string strTempDir;
     std::string strTempDirSetting;
     std::string strOldExeName;  // the name the running executable is set aside under

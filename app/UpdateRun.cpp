@@ -40,12 +40,20 @@ bool HasOwnTemporaryDirectory(const StartupValues& values)
     return !same && !error;
 }
 
+std::string MirrorsText(const StartupValues& values)
+{
+    std::string text;
+    for (const std::string& mirror : values.mirrorBaseURLs)
+        text += (text.empty() ? ", mirrors " : " ") + mirror;
+    return text;
+}
+
 // The run's first line: what it is and what it was asked to do. Of the trusted keys (public ones,
 // no secret) only whether there are any is written.
 std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
 {
     return std::string("start: KesuUpdate (build ") + KESU_BUILD + "), command line \"" + values.strCommandLine +
-           "\", base URL " + values.strBaseURL + ", TempDir \"" + values.strTempDirSetting +
+           "\", base URL " + values.strBaseURL + MirrorsText(values) + ", TempDir \"" + values.strTempDirSetting +
            "\", Connections=" + std::to_string(values.nConnections) + ", CheckCache=" + (values.bCheckCache ? "1" : "0") +
            ", DigestQuery=" + (values.bDigestQuery ? "1" : "0") + ", " +
            (trust.Enabled() ? "signed updates only" : "no signature needed");
@@ -90,7 +98,7 @@ void UpdateRun::Start()
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, UpdateRetries()});
+                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
@@ -100,7 +108,7 @@ void UpdateRun::Start()
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
-    const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.strManifestName,
+    const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())

@@ -34,8 +34,14 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
     m_setup = setup;
     m_strOldExePath = m_setup.strInstallDir + SetAsideExeName();
 
-    if (m_setup.strBaseURL.empty() || m_setup.strBaseURL.back() != '/')
-        m_setup.strBaseURL += '/';
+    m_servers = {m_setup.strBaseURL};
+    m_servers.insert(m_servers.end(), m_setup.mirrors.begin(), m_setup.mirrors.end());
+    for (std::string& server : m_servers)
+        if (server.empty() || server.back() != '/')
+            server += '/';
+    m_setup.strBaseURL = m_servers.front();
+    m_nServer = 0;
+    m_nServersLeft = m_servers.size() - 1;
     if (!PathIsDirectory(m_setup.strTempDir))
         CreateDirectory(m_setup.strTempDir);
 
@@ -85,6 +91,12 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
     std::lock_guard lock(m_csTaskLock);
     m_arrTasks.push_back(std::move(task));
     return true;
+}
+
+void CDownloadMgr::UseServerFirst(std::size_t nServer)
+{
+    if (nServer < m_servers.size())
+        m_nServer = nServer;
 }
 
 void CDownloadMgr::RemoveAllTasks()

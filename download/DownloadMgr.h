@@ -58,6 +58,10 @@ struct DownloadSetup {
     // that keys on the whole URL then never hands out an older version. Static servers ignore it.
     bool bDigestQuery = true;
     RetryPolicy retries = {};
+    // Further servers of the same files (base URLs like strBaseURL), in order: when a server
+    // cannot be reached or fails a file after its tries, the next one takes over for the rest of
+    // the run.
+    std::vector<std::string> mirrors = {};
 };
 
 class CDownloadMgr {
@@ -83,6 +87,11 @@ public:
     bool Initialize(IDownloadSink* pSink, const DownloadSetup& setup);
     // The package the run asked for is not there: the manifest's files are fetched instead.
     void UseManifestMode() { m_setup.bManifestMode = true; }
+    // The servers, strBaseURL first, each ending in '/'.
+    const std::vector<std::string>& GetServers() const { return m_servers; }
+    // The files come from this server (an index into GetServers) first: the one that served the
+    // manifest.
+    void UseServerFirst(std::size_t nServer);
 
     // Queues one file by its relative name; false only for a null name. A file the manifest
     // describes is verified against that description before it is kept; the check, when given,
@@ -160,8 +169,14 @@ private:
     void StopLanes();
     // Waits the pause out; false, at once, when the lanes are stopped.
     bool PauseUnlessStopped(std::chrono::milliseconds pause);
-    // Where the task is asked for.
-    std::string TaskUrl(const tagDownloadTask& task) const;
+    // Where the task is asked for on the server.
+    std::string TaskUrl(const tagDownloadTask& task, std::size_t nServer) const;
+    enum class TaskEnd { Stored, Stopped, Failed };
+    // Stores the task from the server in use, and from the next ones while a server fails it;
+    // the failure that ended it goes to `failure`.
+    TaskEnd StoreOnServers(tagDownloadTask& task, Lane& lane, std::string& failure);
+    // The server failed a file: the next one takes over, unless every one has failed. False then.
+    bool TakeOverFrom(std::size_t nFailedServer);
     struct FileFetch;
     // Downloads one task into its temporary file, trying again after a passing failure and
     // continuing bytes held from before; false when a stop ended it. Throws on failure.
@@ -194,6 +209,9 @@ private:
     std::unique_ptr<CInternetSession> m_pOwnSession;  // when the setup brought none
     CInternetSession* m_pSession = nullptr;
     std::string m_strOldExePath;  // where the running executable is set aside
+    std::vector<std::string> m_servers;
+    std::atomic<std::size_t> m_nServer{0};  // the one in use
+    std::size_t m_nServersLeft = 0;         // that may still take over
 
     std::mutex m_csTaskLock;  // the task list, which a failed installation keeps for the owner
     TaskList m_arrTasks;

@@ -62,9 +62,9 @@ void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint6
     Tell(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
 }
 
-std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task) const
+std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task, std::size_t nServer) const
 {
-    std::string url = m_setup.strBaseURL + EncodeUrlPath(task.szName);
+    std::string url = m_servers[nServer] + EncodeUrlPath(task.szName);
     if (!m_setup.bDigestQuery || !task.expected)
         return url;
     // Only what can be a digest goes into the URL, as the comparison reads it.
@@ -175,31 +175,58 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
         }
         tagDownloadTask& task = *m_arrTasks[i];
         std::string failure;
-        try {
-            if (!StoreTask(task, lane)) {
-                EndRun(true, {});
-                return;
-            }
+        switch (StoreOnServers(task, lane, failure)) {
+        case TaskEnd::Stored:
             task.bDownloaded = true;
             RaiseDone(lane, task.szName.c_str());
             continue;
+        case TaskEnd::Stopped:
+            EndRun(true, {});
+            return;
+        case TaskEnd::Failed:
+            EndRun(false, failure);
+            return;
+        }
+    }
+}
+
+CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, Lane& lane, std::string& failure)
+{
+    for (;;) {
+        const std::size_t server = m_nServer;
+        bool serversFault = true;  // another server may have the file
+        try {
+            return StoreTask(task, lane) ? TaskEnd::Stored : TaskEnd::Stopped;
         } catch (const CInternetException& e) {
             if (e.IsCancel() && m_bStop) {
                 lane.file.Abort();
-                EndRun(true, {});
-                return;
+                return TaskEnd::Stopped;
             }
             failure = e.GetErrorMessage();
         } catch (const CFileException& e) {
             failure = e.GetErrorMessage();
+            serversFault = false;
         } catch (const Refused& refused) {
             failure = refused.strSentence;
         } catch (...) {
             failure = "下载 " + task.szName + " 文件失败";
         }
         lane.file.Abort();
-        LogNote("GET " + TaskUrl(task) + ": failed: " + failure);
-        EndRun(false, failure);
-        return;
+        LogNote("GET " + TaskUrl(task, server) + ": failed: " + failure);
+        if (!serversFault || m_bStop || !TakeOverFrom(server))
+            return TaskEnd::Failed;
     }
+}
+
+bool CDownloadMgr::TakeOverFrom(std::size_t nFailedServer)
+{
+    std::lock_guard lock(m_csEventLock);
+    if (m_nServer != nFailedServer)
+        return true;  // another lane saw the same server fail: the next one has taken over already
+    if (m_nServersLeft == 0)
+        return false;
+    --m_nServersLeft;
+    m_nServer = (nFailedServer + 1) % m_servers.size();
+    LogLine(m_servers[nFailedServer] + " failed a file; " + m_servers[m_nServer] + " takes over for the rest of the run");
+    return true;
 }

@@ -162,7 +162,7 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
         if (passing->retryAfter)
             pause = std::max(pause, std::min<std::chrono::milliseconds>(*passing->retryAfter, policy.retryAfterLimit));
         ++fetch.nRetries;
-        LogNote("GET " + TaskUrl(task) + ": " + passing->strCause + "; try " + std::to_string(fetch.nRetries + 1) +
+        LogNote("GET " + TaskUrl(task, m_nServer) + ": " + passing->strCause + "; try " + std::to_string(fetch.nRetries + 1) +
                 " in " + std::to_string(pause.count()) + " ms" +
                 (fetch.held ? ", from byte " + std::to_string(fetch.held->nBytes) : std::string()));
         if (!PauseUnlessStopped(pause))
@@ -204,7 +204,7 @@ bool CDownloadMgr::TakeCompleteHeldFile(tagDownloadTask& task, Lane& lane, FileF
 
 bool CDownloadMgr::FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch)
 {
-    const std::string url = TaskUrl(task);
+    const std::string url = TaskUrl(task, m_nServer);
     std::optional<CInternetSession::ByteRange> range;
     if (fetch.held)
         range = CInternetSession::ByteRange{fetch.held->nBytes, fetch.held->strValidator};

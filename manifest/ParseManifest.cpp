@@ -206,6 +206,7 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
     std::string status;
     if (int result = session ? ReadUrlText(strUrl, text, session, &status) : 499) {
         ManifestFindings findings;
+        findings.bNotServed = true;
         if (result == kTextTooLarge) {
             LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
             findings.strMessage = "更新清单过大，已停止更新。";
@@ -218,10 +219,11 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
         return findings;
     }
     LogNote("GET " + strUrl + ": " + status + ", " + std::to_string(text.size()) + " bytes");
-    return Guarded([&](ManifestFindings& findings) {
+    const bool served = std::atoi(status.c_str()) < 400;
+    ManifestFindings found = Guarded([&](ManifestFindings& findings) {
         // An error page instead of the manifest (a site that moved, a server's own 404 page)
         // means what the Chinese page-not-found text means: the server has no update here.
-        if (std::atoi(status.c_str()) >= 400) {
+        if (!served) {
             LogLine(strUrl + ": the server answered " + status + " instead of the manifest");
             throw ManifestError{546};
         }
@@ -233,6 +235,8 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
             }
         FindChangedFiles(strInstallDir, text, findings, pCheckCache);
     });
+    found.bNotServed = !served;
+    return found;
 }
 
 ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText, CCheckCache* pCheckCache)

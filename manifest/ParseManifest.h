@@ -30,6 +30,8 @@ struct ManifestFindings {
     // none), or a sentence. Every other failure is silent.
     int nErrorLine = 0;
     std::string strMessage;
+    // The manifest did not arrive whole with a success status: another server may have it.
+    bool bNotServed = false;
 };
 
 // Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) over

@@ -44,10 +44,12 @@ protected:
 
 TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
 {
-    cwd.Write("pirvex.dll", "[Download]\r\nsite1=127.0.0.1:8080\r\n[Setup]\r\nTempDir=tmp\r\n");
+    cwd.Write("pirvex.dll", "[Download]\r\nsite1=127.0.0.1:8080\r\nsite2=https://mirror.example\r\nsite3=10.0.0.3\r\n"
+                            "site5=after.a.gap\r\n[Setup]\r\nTempDir=tmp\r\n");
     StartupValues values = LoadStartupValues("Game7.dat 12 34 -install", install.Dir() + "KesuUpdate.exe");
     EXPECT_EQ(values.strInstallDir, install.Dir());
     EXPECT_EQ(values.strBaseURL, "http://127.0.0.1:8080/update/");
+    EXPECT_EQ(values.mirrorBaseURLs, (std::vector<std::string>{"https://mirror.example/update/", "http://10.0.0.3/update/"}));
     EXPECT_EQ(values.strTempDir, install.Dir() + "tmp");
     EXPECT_EQ(values.strManifestName, "Game7.xml");
     EXPECT_EQ(values.nLobbyParam1, 12);

@@ -6,7 +6,9 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -191,6 +193,71 @@ TEST_F(UpdateRunTest, AFailedDownloadShowsTheCauseAndWhereToGetTheGameAndDoesNot
     EXPECT_EQ(steps[steps.size() - 2], std::string("failure: 下载 a.dat 文件失败 | ") + kWhereToGetTheGame);
     EXPECT_EQ(handBacks, 0);
     EXPECT_FALSE(PathFileExists(install.Dir() + "a.dat"));
+}
+
+TEST_F(UpdateRunTest, AMirrorTakesOverWhatAServerCannotServeAndOnlyAllFailingFailsTheRun)
+{
+    const std::string contents = "from the mirror";
+    std::atomic<int> firstServerFiles{0};
+    Publish(contents, [&](httplib::Response& res) {
+        ++firstServerFiles;
+        res.status = 404;
+    });
+    TestServer mirror;
+    std::atomic<bool> mirrorHasTheFile{true};
+    mirror.Http().Get("/update/update.xml", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<manifest><filelist><file filename=\"a.dat\" filesize=\"" + std::to_string(contents.size()) +
+                            "\" fileversion=\"1\" md5=\"" + Md5(contents) + "\"/></filelist></manifest>",
+                        "text/xml");
+    });
+    mirror.Http().Get("/update/a.dat", [&](const httplib::Request&, httplib::Response& res) {
+        if (mirrorHasTheFile)
+            res.set_content(contents, "application/octet-stream");
+        else
+            res.status = 404;
+    });
+    mirror.Start();
+    ClosedPort closed;
+
+    // The first server fails the file: the mirror takes over.
+    StartupValues values = Values(server.Url("/update/"));
+    values.mirrorBaseURLs = {mirror.Url("/update/")};
+    std::vector<std::string> steps = RunToTheEnd(values);
+    EXPECT_EQ(steps.back(), "close");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.dat"), contents);
+    EXPECT_EQ(firstServerFiles, 1);
+    EXPECT_EQ(handBacks, 1);
+
+    // The first server cannot be reached: the manifest and the file come from the next that can.
+    std::filesystem::remove(install.Path() / "a.dat");
+    RecordingView second;
+    values.strBaseURL = closed.Url("/update/");
+    values.mirrorBaseURLs = {mirror.Url("/update/")};
+    {
+        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        run.AddView(second);
+        run.Start();
+        ASSERT_TRUE(second.WaitForClose());
+    }
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.dat"), contents);
+    EXPECT_EQ(handBacks, 2);
+
+    // Every server fails the file: only then is the player told where to get the game.
+    std::filesystem::remove(install.Path() / "a.dat");
+    mirrorHasTheFile = false;
+    RecordingView failed;
+    values = Values(server.Url("/update/"));
+    values.mirrorBaseURLs = {mirror.Url("/update/")};
+    {
+        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        run.AddView(failed);
+        run.Start();
+        ASSERT_TRUE(failed.WaitForClose());
+    }
+    steps = failed.Steps();
+    EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const std::string& step) { return step.starts_with("failure: "); }), 1);
+    EXPECT_EQ(steps[steps.size() - 2], std::string("failure: 下载 a.dat 文件失败 | ") + kWhereToGetTheGame);
+    EXPECT_EQ(handBacks, 2);
 }
 
 TEST_F(UpdateRunTest, CancelOrCloseDuringADownloadStopsTheWorkerWithoutHandingBack)
