@@ -19,13 +19,17 @@ std::string TooLittle(const std::string& directory, std::uint64_t needed, std::u
 }  // namespace
 
 std::string DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
-                             bool bManifestMode)
+                             bool bManifestMode, std::uint64_t nUnpackedBytes)
 {
     const std::optional<FileSystemSpace> temp = GetFileSystemSpace(strTempDir);
-    if (temp && temp->nFree < nDownloadBytes)
-        return TooLittle(strTempDir, nDownloadBytes, temp->nFree);
     const std::optional<FileSystemSpace> install = GetFileSystemSpace(strInstallDir);
-    if (bManifestMode && temp && install && install->nDevice != temp->nDevice && install->nFree < nDownloadBytes)
-        return TooLittle(strInstallDir, nDownloadBytes, install->nFree);
+    const bool apart = temp && install && install->nDevice != temp->nDevice;
+    // What lands in the installation's file system besides renamed downloads.
+    const std::uint64_t installBytes = nUnpackedBytes + (bManifestMode && apart ? nDownloadBytes : 0);
+    const std::uint64_t tempBytes = nDownloadBytes + (apart ? 0 : installBytes);
+    if (temp && temp->nFree < tempBytes)
+        return TooLittle(strTempDir, tempBytes, temp->nFree);
+    if (apart && install->nFree < installBytes)
+        return TooLittle(strInstallDir, installBytes, install->nFree);
     return {};
 }

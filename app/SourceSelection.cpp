@@ -1,8 +1,10 @@
 #include "app/SourceSelection.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
+#include "archive/PackageDirectory.h"
 #include "download/DownloadMgr.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
@@ -41,6 +43,36 @@ bool ProbePackage(CInternetSession* pSession, const std::string& strUrl, std::op
     }
 }
 
+// How much of a package's end is asked for to learn what it unpacks to: the central directory of
+// a few thousand entries.
+constexpr std::uint64_t kPackageTail = 256 * 1024;
+
+// What the package unpacks to, from its central directory, asked for by itself (a range request
+// for the package's end) before the package; nothing when the server sends no such part or the
+// directory is larger.
+std::optional<std::uint64_t> PackageUnpackedSize(CInternetSession* pSession, const std::string& strUrl,
+                                                 std::optional<std::uint64_t> length)
+{
+    if (!pSession || !length || *length == 0)
+        return std::nullopt;
+    const std::uint64_t from = *length - std::min(*length, kPackageTail);
+    try {
+        std::unique_ptr<CHttpFile> response =
+            pSession->OpenURL(strUrl, CInternetSession::Request::File, CInternetSession::ByteRange{from, {}});
+        if (response->QueryPartStart() != from)
+            return std::nullopt;
+        std::string tail(static_cast<std::size_t>(*length - from), '\0');
+        tail.resize(response->Read(tail.data(), tail.size()));
+        std::optional<std::uint64_t> size = UnpackedSizeFromTail(tail, *length);
+        LogNote("asked for the last " + std::to_string(tail.size()) + " bytes of " + strUrl + ": " +
+                (size ? "it unpacks to " + std::to_string(*size) + " bytes" : "no central directory within them"));
+        return size;
+    } catch (const CInternetException& e) {
+        LogNote("asked for the end of " + strUrl + ": " + e.GetErrorMessage());
+        return std::nullopt;
+    }
+}
+
 // Queues the package, never to be read beyond the length the probe was told. With keys, its
 // signature is fetched and vetted first (a refusal then comes before any download), and
 // checked over the whole package once it has arrived.
@@ -49,6 +81,7 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
 {
     SourceChoice choice;
     choice.nTotalSize = length.value_or(0);
+    choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
     CUpdateTrust* trust = source.pTrust;
     if (!trust || !trust->Enabled()) {
         choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);

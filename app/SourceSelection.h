@@ -7,6 +7,7 @@
 // source cannot be used comes back as one sentence for the player; the particulars go to the log.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct SourceChoice {
     bool bQueued = false;    // something was queued and the source was wholly usable
     bool bUpToDate = false;  // the whole manifest was read and nothing differs
     std::uint64_t nTotalSize = 0;  // the package's length, or the sum of the manifest's files
+    std::optional<std::uint64_t> nUnpackedSize{};  // what the package unpacks to, when its end told
     std::string strMessage;        // why the source cannot be used, for the player; empty otherwise
 };
 

@@ -121,7 +121,7 @@ void UpdateRun::Start()
     }
     m_nTotalSize = choice.nTotalSize;
     if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, m_nTotalSize,
-                                               m_downloadMgr.GetSetup().bManifestMode);
+                                               m_downloadMgr.GetSetup().bManifestMode, choice.nUnpackedSize.value_or(0));
         !problem.empty()) {
         Refuse(problem);
         return;

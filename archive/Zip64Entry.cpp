@@ -141,6 +141,15 @@ bool HasZip64Record(const unsigned char* extra, std::size_t size)
     return FindRecord(extra, size, length) != nullptr;
 }
 
+std::optional<std::uint64_t> Zip64UncompressedSize(const unsigned char* extra, std::size_t size)
+{
+    std::size_t length = 0;
+    const unsigned char* record = FindRecord(extra, size, length);
+    if (!record || length < 8)
+        return std::nullopt;
+    return LittleEndian(record, 8);
+}
+
 bool DescribeZip64Entry(int archiveFd, std::uint64_t centralOffset, const unsigned char* extra, std::size_t size,
                         tagZipEntry& entry, std::vector<unsigned char>& localExtra)
 {

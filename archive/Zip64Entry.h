@@ -7,12 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "archive/ZipEntry.h"
 
 // Whether the central extra field holds a Zip64 record.
 bool HasZip64Record(const unsigned char* extra, std::size_t size);
+
+// The uncompressed size in the central extra field's Zip64 record: its first number, there when
+// the central header's own size is 0xFFFFFFFF.
+std::optional<std::uint64_t> Zip64UncompressedSize(const unsigned char* extra, std::size_t size);
 
 // Takes the entry's sizes and its local header's offset from its central header (at
 // centralOffset) and the Zip64 record in its central extra field, then finds its data and local

@@ -3,7 +3,6 @@
 // same way; the complete file is verified before it is kept.
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -79,22 +78,6 @@ std::string StrongValidator(const CHttpFile& http)
     if (std::string etag = http.QueryHeader("ETag"); !etag.empty() && !etag.starts_with("W/"))
         return etag;
     return http.QueryHeader("Last-Modified");
-}
-
-// The byte the answer's part starts at, when it is the rest that was asked for
-// ("Content-Range: bytes FROM-LAST/LENGTH"), as it came over the wire.
-bool ContinuesFrom(const CHttpFile& http, int status, std::uint64_t nFrom)
-{
-    if (status != 206 || http.IsEncoded())
-        return false;
-    const std::string range = http.QueryHeader("Content-Range");
-    constexpr std::string_view kUnit = "bytes ";
-    if (!std::string_view(range).starts_with(kUnit))
-        return false;
-    std::uint64_t first = 0;
-    const char* begin = range.data() + kUnit.size();
-    auto [end, error] = std::from_chars(begin, range.data() + range.size(), first);
-    return error == std::errc() && end != begin && *end == '-' && first == nFrom;
 }
 
 void DropTemporaryFile(const std::string& path)
@@ -214,7 +197,7 @@ bool CDownloadMgr::FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch
     const int code = std::atoi(status.c_str());
     if (IsPassingStatus(code))
         throw PassingFailure{std::make_exception_ptr(NotTheFile{}), "answered " + status, http->QueryRetryAfter()};
-    const bool continued = range && ContinuesFrom(*http, code, range->nFrom);
+    const bool continued = range && http->QueryPartStart() == range->nFrom;
     if (range && !continued) {
         fetch.held.reset();
         // The server has no part of what is held (the file changed, or ranges are not its way):

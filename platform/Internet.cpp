@@ -3,6 +3,7 @@
 #include "platform/Url.h"
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <cstdlib>
 #include <cstring>
@@ -455,6 +456,22 @@ std::string CHttpFile::QueryHeader(std::string_view name) const
             if (EqualsIgnoringCase(field, name))
                 return value;
     return {};
+}
+
+std::optional<std::uint64_t> CHttpFile::QueryPartStart() const
+{
+    if (QueryStatusCode() != "206" || IsEncoded())
+        return std::nullopt;
+    const std::string range = QueryHeader("Content-Range");
+    constexpr std::string_view kUnit = "bytes ";
+    if (!std::string_view(range).starts_with(kUnit))
+        return std::nullopt;
+    std::uint64_t first = 0;
+    const char* begin = range.data() + kUnit.size();
+    auto [end, error] = std::from_chars(begin, range.data() + range.size(), first);
+    if (error != std::errc() || end == begin || *end != '-')
+        return std::nullopt;
+    return first;
 }
 
 std::optional<std::chrono::seconds> CHttpFile::QueryRetryAfter() const

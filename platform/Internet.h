@@ -98,6 +98,9 @@ public:
     // The value of the final response's header of that name (any letter case), blanks around it
     // dropped; empty when it has none.
     std::string QueryHeader(std::string_view name) const;
+    // Where the part a 206 answer carries begins ("Content-Range: bytes FIRST-LAST/LENGTH"), as it
+    // came over the wire; nothing for any other answer or an encoded body.
+    std::optional<std::uint64_t> QueryPartStart() const;
     // How long the server asks to be left alone (Retry-After, in seconds or as a date), or
     // nothing when it does not say.
     std::optional<std::chrono::seconds> QueryRetryAfter() const;

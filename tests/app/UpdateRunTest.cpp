@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/ZipBuilder.h"
 
 using namespace std::chrono_literals;
 
@@ -360,6 +361,34 @@ TEST_F(UpdateRunTest, AnUpdateThatDoesNotFitIsSaidBeforeAByteIsFetched)
     EXPECT_EQ(second.Steps()[1], "message: 磁盘空间不足：更新需要 3.0 MB，" + values.strInstallDir + " 只有 1.0 MB 可用，已停止更新。");
     EXPECT_EQ(fileRequests, 0);
     EXPECT_EQ(handBacks, 2);
+}
+
+TEST_F(UpdateRunTest, APackageThatUnpacksBeyondTheFreeSpaceIsRefusedBeforeItIsFetched)
+{
+    // Twenty megabytes of zeros pack into a few kilobytes: only the archive's directory tells.
+    TempDir site;
+    WriteZip(site.Dir() + "update.zip", {ZipItem("zeros.dat", std::string(20 << 20, '\0'))});
+    const std::string package = ReadWholeFile(site.Path() / "update.zip");
+    std::atomic<int> wholeRequests{0};
+    server.Http().Get("/update/update.zip", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.method == "GET" && !req.has_header("Range"))
+            ++wholeRequests;
+        res.set_content(package, "application/zip");  // the server answers a range with its part
+    });
+    server.Start();
+    SmallFileSystem small(install.Path() / "tmp", "8m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    TempDir other;
+    SmallFileSystem smallInstall(other.Path() / "game", "8m");
+    StartupValues values = Values(server.Url("/update/"));
+    values.bManifestMode = false;
+    values.strInstallDir = other.Dir() + "game/";
+    values.strTempDir = values.strInstallDir + "tmp";
+    const std::vector<std::string> steps = RunToTheEnd(values);
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_TRUE(steps[1].starts_with("message: 磁盘空间不足：更新需要 20.0 MB，" + values.strInstallDir + "tmp 只有 ")) << steps[1];
+    EXPECT_EQ(wholeRequests, 0);
 }
 
 }  // namespace

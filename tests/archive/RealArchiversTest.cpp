@@ -9,6 +9,7 @@
 #include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
+#include "archive/PackageDirectory.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 
@@ -112,6 +113,23 @@ TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
         reader.reset();
         EXPECT_EQ(Unpack(), ZR_OK) << command;
         EXPECT_TRUE(ReadWholeFile(dest.Path() / "b.txt") == ReadWholeFile(files.Path() / "b.txt")) << command;
+    }
+}
+
+TEST_F(RealArchiversTest, TheUnpackedSizeIsReadFromTheArchivesEndAlone)
+{
+    const std::uint64_t unpacked = fs::file_size(files.Path() / "a.txt") + fs::file_size(files.Path() / "b.txt");
+    for (const std::string& command : {std::string("zip -q -9 p.zip a.txt b.txt"), std::string("zip -q -fz p.zip a.txt b.txt"),
+                                       std::string("bsdtar -a -cf p.zip a.txt b.txt"), std::string("7z a -tzip p.zip a.txt b.txt")}) {
+        fs::remove(Package());
+        Pack(command);
+        const std::string archive = ReadWholeFile(Package());
+        // The directory and its end record are the last bytes; the data before them are not needed.
+        const std::string tail = archive.substr(archive.size() - 400);
+        EXPECT_EQ(UnpackedSizeFromTail(tail, archive.size()), unpacked) << command;
+        EXPECT_EQ(UnpackedSizeFromTail(archive, archive.size()), unpacked) << command;
+        EXPECT_FALSE(UnpackedSizeFromTail(archive.substr(archive.size() - 40), archive.size())) << command;
+        EXPECT_FALSE(UnpackedSizeFromTail(std::string(200, 'x'), archive.size())) << command;
     }
 }
 
