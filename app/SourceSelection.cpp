@@ -81,9 +81,9 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
 {
     SourceChoice choice;
     choice.nTotalSize = length.value_or(0);
-    choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
     CUpdateTrust* trust = source.pTrust;
     if (!trust || !trust->Enabled()) {
+        choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
         choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
         return choice;
     }
@@ -93,6 +93,8 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
         choice.strMessage = refusal->strSentence;
         return choice;
     }
+    // Not a byte of a package whose signature is refused is asked for.
+    choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
     DownloadCheck check = [trust, signature = std::get<VettedSignature>(vetted)](const std::string& strPath,
                                                                                  const Blake2b512Digest& digest) {
         std::optional<TrustRefusal> refusal = trust->Accept(signature, digest, strPath);
