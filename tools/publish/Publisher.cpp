@@ -221,6 +221,26 @@ std::string ModeAttribute(unsigned mode)
     return text;
 }
 
+std::string PatchElement(const PublishedPatch& patch)
+{
+    return "      <patch from=\"" + patch.from + "\" filename=\"" + XmlAttribute(patch.name) + "\" filesize=\"" +
+           std::to_string(patch.size) + "\" md5=\"" + patch.md5 + "\" sha256=\"" + patch.sha256 + "\"/>\n";
+}
+
+// A file without patches is one self-closing element; one with patches holds them.
+std::string FileElement(const PublishedFile& file, const std::string& version)
+{
+    std::string element = "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" +
+                          std::to_string(file.size) + "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" +
+                          file.md5 + "\" sha256=\"" + file.sha256 + "\"" + ModeAttribute(file.mode);
+    if (file.patches.empty())
+        return element + "/>\n";
+    element += ">\n";
+    for (const PublishedPatch& patch : file.patches)
+        element += PatchElement(patch);
+    return element + "    </file>\n";
+}
+
 // Renames the complete file over its path, its signature just before it when signing: a reader
 // that finds the new file finds its signature too.
 void PlaceFile(CAtomicFile& file, const fs::path& path, const PublishSigner* signer)
@@ -281,9 +301,7 @@ std::string ManifestText(const std::vector<PublishedFile>& files, const std::str
 {
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest>\n  <filelist>\n";
     for (const PublishedFile& file : files)
-        text += "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" + std::to_string(file.size) +
-                "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" + file.md5 + "\" sha256=\"" + file.sha256 +
-                "\"" + ModeAttribute(file.mode) + "/>\n";
+        text += FileElement(file, version);
     return text + "  </filelist>\n</manifest>\n";
 }
 
@@ -301,6 +319,12 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
             return result;
         }
     }
+    for (const std::string& dir : options.previousDirs) {
+        if (!fs::is_directory(dir)) {
+            result.error = dir + ": no such directory to patch from";
+            return result;
+        }
+    }
     // The key is read, and its passphrase asked, before anything in the tree changes.
     std::optional<PublishSigner> signer;
     if (!options.signingKey.empty()) {
@@ -315,6 +339,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     const PublishSigner* signing = signer ? &*signer : nullptr;
     const fs::path updateDir = options.treeDir;
     result.files.resize(sources.size());
+    const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName};
     std::atomic<std::size_t> next{0}, done{0};
     std::mutex mutex;
     std::string failure;
@@ -322,7 +347,10 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         std::vector<char> buffer(kChunk);
         for (std::size_t i; (i = next++) < sources.size();) {
             try {
+                // Before the file is copied: the tree itself may hold the earlier version.
+                std::vector<PublishedPatch> patches = WritePatches(earlier, sources[i].rel, sources[i].path, updateDir);
                 result.files[i] = PublishOne(sources[i], updateDir, buffer);
+                result.files[i].patches = std::move(patches);
             } catch (const std::exception& e) {
                 std::lock_guard lock(mutex);
                 failure = e.what();

@@ -6,6 +6,8 @@
 //     --version TEXT    the fileversion of every entry (default 1.0)
 //     --exclude PATTERN leave out files whose path or name matches (repeatable)
 //     --package         also write the package, the manifest's name with .zip
+//     --previous DIR    an earlier build or published tree: each changed file gets a patch from
+//                       its version there, in the tree's patches directory (repeatable)
 //     --sign KEY        sign the manifest and the package with a minisign secret key: NAME.minisig
 //                       beside each (an encrypted key's passphrase comes from KESU_SIGN_PASSPHRASE,
 //                       else from the terminal)
@@ -28,7 +30,7 @@ namespace {
 int Usage(const char* program)
 {
     std::fprintf(stderr,
-                 "usage: %s [--manifest NAME] [--version TEXT] [--exclude PATTERN]... [--package]\n"
+                 "usage: %s [--manifest NAME] [--version TEXT] [--exclude PATTERN]... [--package] [--previous DIR]...\n"
                  "           [--sign SECRETKEY [--expires 30d|12h|90m|3600s]] <build dir> <tree dir>\n"
                  "  an encrypted key's passphrase comes from KESU_SIGN_PASSPHRASE, else from the terminal\n",
                  program);
@@ -41,6 +43,14 @@ int Refuse(const std::string& reason)
     return 2;
 }
 
+// ", 2 patches" after a count; nothing for none, so that a run without patches reads as before.
+std::string PatchNote(std::size_t patches)
+{
+    if (patches == 0)
+        return {};
+    return ", " + std::to_string(patches) + (patches == 1 ? " patch" : " patches");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -51,7 +61,7 @@ int main(int argc, char** argv)
         std::string argument = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (argument == "--manifest" || argument == "--version" || argument == "--exclude" || argument == "--sign" ||
-            argument == "--expires") {
+            argument == "--expires" || argument == "--previous") {
             const char* text = value();
             if (!text)
                 return Usage(argv[0]);
@@ -61,6 +71,8 @@ int main(int argc, char** argv)
                 options.version = text;
             else if (argument == "--exclude")
                 options.excludes.push_back(text);
+            else if (argument == "--previous")
+                options.previousDirs.push_back(text);
             else if (argument == "--sign")
                 options.signingKey = text;
             else if (!(options.expiresAfter = ParseDuration(text)))
@@ -83,19 +95,22 @@ int main(int argc, char** argv)
     options.treeDir = positional[1];
 
     std::uint64_t bytes = 0;
-    std::size_t written = 0;
+    std::size_t written = 0, patches = 0;
     PublishResult result = Publish(options, [&](std::size_t done, std::size_t total, const PublishedFile& file) {
-        std::printf("[%zu/%zu] %s  %llu bytes  %s\n", done, total, file.name.c_str(),
-                    static_cast<unsigned long long>(file.size), file.written ? "written" : "unchanged");
+        std::printf("[%zu/%zu] %s  %llu bytes  %s%s\n", done, total, file.name.c_str(),
+                    static_cast<unsigned long long>(file.size), file.written ? "written" : "unchanged",
+                    PatchNote(file.patches.size()).c_str());
         bytes += file.size;
         written += file.written;
+        patches += file.patches.size();
     });
     if (!result.error.empty()) {
         std::fprintf(stderr, "kesu-publish: %s\n", result.error.c_str());
         return 1;
     }
-    std::printf("%zu files, %.1f MB, %zu written, %zu unchanged; manifest %s%s%s\n", result.files.size(), bytes / 1e6,
-                written, result.files.size() - written, options.manifestName.c_str(),
+    std::printf("%zu files, %.1f MB, %zu written, %zu unchanged%s; manifest %s%s%s\n", result.files.size(),
+                bytes / 1e6, written, result.files.size() - written, PatchNote(patches).c_str(),
+                options.manifestName.c_str(),
                 options.package ? " and its package" : "", options.signingKey.empty() ? "" : ", signed");
     return 0;
 }
