@@ -113,7 +113,7 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
 {
     SourceChoice choice;
     for (ChangedFile& file : findings.files) {
-        choice.nTotalSize += file.expected.nSize;
+        choice.nTotalSize += file.expected.patch ? file.expected.patch->nSize : file.expected.nSize;
         downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
     choice.bUpToDate = findings.bUpToDate;

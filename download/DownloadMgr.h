@@ -178,9 +178,15 @@ private:
     // The server failed a file: the next one takes over, unless every one has failed. False then.
     bool TakeOverFrom(std::size_t nFailedServer);
     struct FileFetch;
-    // Downloads one task into its temporary file, trying again after a passing failure and
-    // continuing bytes held from before; false when a stop ended it. Throws on failure.
+    // Downloads one task into its temporary file, from its patch when it has one and that works,
+    // else whole; false when a stop ended it. Throws on failure.
     bool StoreTask(tagDownloadTask& task, Lane& lane);
+    // Makes the task's file from the installed copy and the patch, downloaded like a file; false
+    // (said in the log) when that fails for any reason or a stop ended it.
+    bool StoreFromPatch(tagDownloadTask& task, Lane& lane);
+    // Downloads the file whole, trying again after a passing failure and continuing bytes held
+    // from before; false when a stop ended it. Throws on failure.
+    bool FetchWhole(tagDownloadTask& task, Lane& lane);
     // One request for the file, or for its rest; false when a stop ended it. Throws PassingFailure
     // for what another try may not meet, anything else for a failure.
     bool FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch);

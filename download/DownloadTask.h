@@ -7,12 +7,22 @@
 
 #include "platform/Crypto.h"
 
+// A patch that makes the file from the installed copy, which is the earlier version it was made
+// from: downloaded (and verified) instead of the file, then applied.
+struct tagPatchSource {
+    std::string strName;  // below the base URL
+    std::uint64_t nSize = 0;
+    std::string strMd5;
+    std::string strSha256;  // empty when the manifest gives none
+};
+
 // What the publisher says a file is: a downloaded file that is not exactly this is never installed.
 struct tagExpectedFile {
     std::uint64_t nSize = 0;
     std::string strMd5;     // as the manifest has it; compared as a digest (case and blanks aside)
     std::string strSha256;  // empty when the manifest gives none
     std::optional<unsigned> nMode;  // the permission bits (within 0777) the installed file gets
+    std::optional<tagPatchSource> patch = {};  // how it may be made from the installed copy
 };
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest
@@ -29,6 +39,7 @@ struct tagDownloadTask {
     std::string szDir;         // before the last separator; empty without one
     std::string szFile;        // after the last separator; the whole name without one
     std::string szTempName;    // its own temporary name, when the flattened one is another task's
+    std::string szUrlPath;     // where it is asked for, when not at its name (a patch for the file)
     std::optional<tagExpectedFile> expected;  // from the manifest; a package has none
     DownloadCheck fnCheck;                    // the package's signature, when updates are signed
     std::optional<std::uint64_t> nLimit;      // the most bytes a file that nothing describes may have

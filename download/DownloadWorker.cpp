@@ -64,7 +64,7 @@ void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint6
 
 std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task, std::size_t nServer) const
 {
-    std::string url = m_servers[nServer] + EncodeUrlPath(task.szName);
+    std::string url = m_servers[nServer] + EncodeUrlPath(task.szUrlPath.empty() ? task.szName : task.szUrlPath);
     if (!m_setup.bDigestQuery || !task.expected)
         return url;
     // Only what can be a digest goes into the URL, as the comparison reads it.

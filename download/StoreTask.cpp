@@ -88,16 +88,9 @@ void DropTemporaryFile(const std::string& path)
 
 // Feeds the first nBytes of the open file to the digests, then leaves the file to be written on
 // from there.
-void TakeHeldBytes(CFile& file, std::uint64_t nBytes, CDownloadDigests& digests, std::vector<char>& buffer)
+void TakeHeldBytes(CFile& file, std::uint64_t nBytes, CDownloadDigests& digests)
 {
-    for (std::uint64_t left = nBytes; left > 0;) {
-        const std::size_t n = file.Read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size())));
-        if (n == 0)
-            throw CFileException(ESPIPE, file.GetFilePath());  // shorter than it was a moment ago
-        digests.UpdateSha256(buffer.data(), n);
-        digests.UpdateOthers(buffer.data(), n);
-        left -= n;
-    }
+    digests.UpdateFromFile(file, nBytes);
     file.KeepFirst(nBytes);
 }
 
@@ -119,6 +112,18 @@ bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
     lane.nFileDone = 0;
     if (!lane.pSession)
         throw NotTheFile{};
+    if (task.expected && task.expected->patch && !PathFileExists(TempFilePath(m_setup.strTempDir, task, true))) {
+        if (StoreFromPatch(task, lane))
+            return true;
+        if (m_bStop)
+            return false;
+        lane.nFileDone = 0;  // the patch's bytes stay in the total: they were fetched
+    }
+    return FetchWhole(task, lane);
+}
+
+bool CDownloadMgr::FetchWhole(tagDownloadTask& task, Lane& lane)
+{
     FileFetch fetch;
     fetch.strPath = TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
     fetch.strIdentity = Identity(task);
@@ -166,7 +171,7 @@ bool CDownloadMgr::TakeCompleteHeldFile(tagDownloadTask& task, Lane& lane, FileF
     try {
         CDownloadDigests digests(task);
         CFile file(fetch.strPath, CFile::modeReadWrite | CFile::modeKeep);
-        TakeHeldBytes(file, size, digests, lane.buffer);
+        TakeHeldBytes(file, size, digests);
         file.Close();
         VerifyTask(task, digests, size, fetch.strPath);
     } catch (const NotTheFile&) {
@@ -256,10 +261,8 @@ std::uint64_t CDownloadMgr::ReceiveBody(tagDownloadTask& task, Lane& lane, FileF
     const unsigned mode = nFrom ? CFile::modeReadWrite | CFile::modeKeep : CFile::modeCreate | CFile::modeReadWrite;
     if (!file.Open(fetch.strPath, mode, &error))
         throw error;
-    if (nFrom) {
-        std::vector<char> scratch(kBlockSize * 8);  // the lane's buffer holds the first block
-        TakeHeldBytes(file, nFrom, digests, scratch);
-    }
+    if (nFrom)
+        TakeHeldBytes(file, nFrom, digests);
     NoteHeldDownload(fetch.strPath, fetch.strIdentity, fetch.strValidator);
     // However this download ends, nothing is still being written into its file afterwards.
     struct DrainOnExit {
@@ -347,7 +350,8 @@ void CDownloadMgr::VerifyTask(const tagDownloadTask& task, CDownloadDigests& dig
             throw NotTheFile{};
         }
     }
-    if (m_setup.bManifestMode && ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
+    if (m_setup.bManifestMode && task.szUrlPath.empty() &&
+        ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), task.szFile.c_str()) == 0) {
         if (std::string problem = NotAnExecutableForThisMachine(path); !problem.empty()) {
             LogLine(task.szName + " cannot replace the running updater: " + problem);
             DropTemporaryFile(path);

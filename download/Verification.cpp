@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "platform/File.h"
 #include "platform/Path.h"
 
 CDownloadDigests::CDownloadDigests(const tagDownloadTask& task)
@@ -51,6 +54,19 @@ const Blake2b512Digest& CDownloadDigests::Blake2b()
     if (!m_blake2bDigest)
         m_blake2bDigest = m_blake2b.Final();
     return *m_blake2bDigest;
+}
+
+void CDownloadDigests::UpdateFromFile(CFile& file, std::uint64_t nBytes)
+{
+    std::vector<char> buffer(256 * 1024);
+    for (std::uint64_t left = nBytes; left > 0;) {
+        const std::size_t n = file.Read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size())));
+        if (n == 0)
+            throw CFileException(ESPIPE, file.GetFilePath());  // shorter than it was a moment ago
+        UpdateSha256(buffer.data(), n);
+        UpdateOthers(buffer.data(), n);
+        left -= n;
+    }
 }
 
 std::string NormalizedDigest(const std::string& strDigest)

@@ -11,6 +11,8 @@
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 
+class CFile;
+
 class CDownloadDigests {
 public:
     // Takes the digests the task needs: MD5 and SHA-256 for a described file, BLAKE2b-512 for a
@@ -20,6 +22,8 @@ public:
     // byte once and in order: SHA-256, and the others.
     void UpdateSha256(const void* pData, std::size_t nLength);
     void UpdateOthers(const void* pData, std::size_t nLength);
+    // Both halves, over the open file's next nBytes bytes; throws CFileException when it has fewer.
+    void UpdateFromFile(CFile& file, std::uint64_t nBytes);
     // Why the complete download is not the file described (for the log), or an empty text.
     std::string Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived);
     const Blake2b512Digest& Blake2b();

@@ -22,21 +22,21 @@ std::uint64_t NowNs()
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-LocalState Compare(const std::string& digest, const std::string& listed)
+LocalResult Compare(const std::string& digest, const std::string& listed)
 {
-    return digest == listed ? LocalState::Same : LocalState::Differs;
+    return {digest == listed ? LocalState::Same : LocalState::Differs, digest};
 }
 
-LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs)
+LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs)
 {
     // One look tells whether the file is there, what it is and, for the cache, whether it changed.
     const std::optional<FileStatus> status = GetFileStatus(file.strPath);
     if (!status)
-        return LocalState::Differs;
+        return {LocalState::Differs, {}};
     // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
     // one) would make the check wait or read for ever. It differs, and is replaced.
     if (status->kind == FileKind::Other)
-        return LocalState::Differs;
+        return {LocalState::Differs, {}};
     const std::optional<FileFacts> before = pCache ? std::optional(status->facts) : std::nullopt;
     if (before) {
         if (std::optional<std::string> known = pCache->KnownDigest(file.strName, *before)) {
@@ -48,7 +48,7 @@ LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t st
     try {
         digest = CMD5Checksum::HashFile(file.strPath);
     } catch (const CFileException&) {
-        return LocalState::Unreadable;
+        return {LocalState::Unreadable, {}};
     }
     // What was read is what the facts describe only if they did not change meanwhile.
     if (before && pCache->Settled(*before, startNs)) {
@@ -61,9 +61,9 @@ LocalState CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t st
 
 }  // namespace
 
-std::vector<LocalState> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache)
+std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache)
 {
-    std::vector<LocalState> states(files.size(), LocalState::Differs);
+    std::vector<LocalResult> states(files.size());
     const std::uint64_t startNs = NowNs();
     std::atomic<std::size_t> next{0};
     auto work = [&] {

@@ -20,5 +20,10 @@ enum class LocalState {
     Unreadable,  // there, but reading it failed
 };
 
-// One state a file, in the order given. What was read goes to the cache for its next save.
-std::vector<LocalState> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache);
+struct LocalResult {
+    LocalState state = LocalState::Differs;
+    std::string strDigest;  // the installed copy's, when it was read or known; else empty
+};
+
+// One result a file, in the order given. What was read goes to the cache for its next save.
+std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache);

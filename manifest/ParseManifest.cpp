@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "download/UpdateSession.h"
+#include "download/Verification.h"
 #include "manifest/CheckCache.h"
 #include "manifest/LocalCheck.h"
 #include "manifest/ReadUrlText.h"
@@ -90,11 +91,45 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
-// A listed file, with its "mode" text until the file proves to be one to download.
+// A patch an entry offers: the earlier version's digest, and the patch.
+struct PatchOffer {
+    std::string strFrom;
+    tagPatchSource source;
+};
+
+// A listed file, with its "mode" text and its patches until the file proves to be one to download.
 struct Entry {
     ChangedFile file;
     std::optional<std::string> modeText;
+    std::vector<PatchOffer> patches = {};
 };
+
+// A patch element as the download would need it; one that cannot be used is passed over, and
+// its file is fetched whole.
+std::optional<PatchOffer> ReadPatch(const std::string& filename, const CXmlAttributes& patch)
+{
+    try {
+        PatchOffer offer{NormalizedDigest(ReadAttribute(patch, "from")),
+                         {ReadAttribute(patch, "filename"), ParseFileSize(ReadAttribute(patch, "filesize")),
+                          ReadAttribute(patch, "md5"), patch.Get("sha256").value_or("")}};
+        if (IsContainedRelativePath(offer.source.strName))
+            return offer;
+    } catch (const ManifestRejected&) {
+    }
+    LogLine(filename + ": a patch element that cannot be used is passed over");
+    return std::nullopt;
+}
+
+// The patch from the installed version, when the entry offers one.
+std::optional<tagPatchSource> PatchFrom(const std::string& installedDigest, const std::vector<PatchOffer>& patches)
+{
+    if (installedDigest.empty())
+        return std::nullopt;
+    for (const PatchOffer& offer : patches)
+        if (offer.strFrom == installedDigest)
+            return offer.source;
+    return std::nullopt;
+}
 
 // The entry as the download will need it. Throws ManifestRejected when it cannot be used.
 Entry ReadEntry(const CXmlAttributes& file)
@@ -114,13 +149,25 @@ Entry ReadEntry(const CXmlAttributes& file)
 std::optional<std::vector<Entry>> ReadEntries(const std::string& text, bool& stopped)
 {
     std::vector<Entry> entries;
-    const bool wellFormed = ReadXmlElements(text, {"manifest", "filelist", "file"}, [&](const CXmlAttributes& file) {
+    bool lastKept = false;  // the patches that follow belong to the entry last kept
+    const std::vector<std::vector<std::string>> paths = {{"manifest", "filelist", "file"},
+                                                         {"manifest", "filelist", "file", "patch"}};
+    const bool wellFormed = ReadXmlElements(text, paths, [&](std::size_t path, const CXmlAttributes& element) {
         if (stopped)
             return;
+        if (path == 1) {
+            if (lastKept)
+                if (std::optional<PatchOffer> offer = ReadPatch(entries.back().file.strName, element))
+                    entries.back().patches.push_back(std::move(*offer));
+            return;
+        }
+        lastKept = false;
         try {
-            Entry entry = ReadEntry(file);
-            if (entry.file.strName != "Reg.Local")
+            Entry entry = ReadEntry(element);
+            if (entry.file.strName != "Reg.Local") {
                 entries.push_back(std::move(entry));
+                lastKept = true;
+            }
         } catch (const ManifestRejected&) {
             stopped = true;
         }
@@ -144,23 +191,25 @@ void FindChangedFiles(const std::string& strInstallDir, const std::string& text,
     local.reserve(entries->size());
     for (const Entry& entry : *entries)
         local.push_back({entry.file.strName, strInstallDir + entry.file.strName, entry.file.expected.strMd5});
-    const std::vector<LocalState> states = CheckLocalFiles(local, pCache);
+    const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
     std::vector<ChangedFile> changed;
     for (std::size_t i = 0; i < entries->size(); ++i) {
-        if (states[i] == LocalState::Unreadable) {
+        if (states[i].state == LocalState::Unreadable) {
             stopped = true;
             break;
         }
-        if (states[i] != LocalState::Differs)
+        if (states[i].state != LocalState::Differs)
             continue;
         Entry& entry = (*entries)[i];
         entry.file.expected.nMode = ParseMode(entry.file.strName, entry.modeText);
+        entry.file.expected.patch = PatchFrom(states[i].strDigest, entry.patches);
         changed.push_back(std::move(entry.file));
     }
     if (pCache)
         pCache->Save();
+    // What is fetched: a file's patch when there is one for the installed version.
     for (const ChangedFile& file : changed)
-        findings.nTotalSize += file.expected.nSize;
+        findings.nTotalSize += file.expected.patch ? file.expected.patch->nSize : file.expected.nSize;
     findings.files = std::move(changed);
     if (stopped)
         return;

@@ -1,5 +1,6 @@
 #include "platform/XmlReader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <libxml/xmlreader.h>
 #include <limits>
@@ -62,7 +63,14 @@ std::optional<std::string> CXmlAttributes::Get(std::string_view name) const
 bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path,
                      const std::function<void(const CXmlAttributes&)>& onElement)
 {
-    if (path.empty() || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    return ReadXmlElements(text, std::vector<std::vector<std::string>>{path},
+                           [&](std::size_t, const CXmlAttributes& attributes) { onElement(attributes); });
+}
+
+bool ReadXmlElements(std::string_view text, const std::vector<std::vector<std::string>>& paths,
+                     const std::function<void(std::size_t, const CXmlAttributes&)>& onElement)
+{
+    if (paths.empty() || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return false;
     const char* encoding = EncodingOverride(text);
     // An encoding given here replaces the declared one only when the declaration is ignored.
@@ -72,19 +80,25 @@ bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path
     if (!reader)
         return false;
 
-    // onPath[d]: the element open at depth d and every one above it are the path's.
-    std::vector<bool> onPath;
+    // The names of the element open at each depth; one in a namespace is on no path.
+    std::vector<std::optional<std::string>> open;
     CXmlAttributes attributes;
     int status;
     while ((status = xmlTextReaderRead(reader.get())) == 1) {
         if (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT)
             continue;
-        const auto depth = static_cast<std::size_t>(xmlTextReaderDepth(reader.get()));
-        onPath.resize(depth + 1);
-        onPath[depth] = depth < path.size() && (depth == 0 || onPath[depth - 1]) &&
-                        !xmlTextReaderConstNamespaceUri(reader.get()) &&
-                        View(xmlTextReaderConstLocalName(reader.get())) == path[depth];
-        if (!onPath[depth] || depth + 1 != path.size())
+        open.resize(static_cast<std::size_t>(xmlTextReaderDepth(reader.get())));
+        if (xmlTextReaderConstNamespaceUri(reader.get()))
+            open.emplace_back();
+        else
+            open.emplace_back(std::string(View(xmlTextReaderConstLocalName(reader.get()))));
+        const auto on = std::find_if(paths.begin(), paths.end(), [&](const std::vector<std::string>& path) {
+            return path.size() == open.size() &&
+                   std::equal(path.begin(), path.end(), open.begin(), [](const std::string& name, const auto& opened) {
+                       return opened && *opened == name;
+                   });
+        });
+        if (on == paths.end())
             continue;
         attributes.m_values.clear();
         for (int more = xmlTextReaderMoveToFirstAttribute(reader.get()); more == 1;
@@ -94,7 +108,7 @@ bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path
                                                  View(xmlTextReaderConstValue(reader.get())));
         }
         xmlTextReaderMoveToElement(reader.get());
-        onElement(attributes);
+        onElement(static_cast<std::size_t>(on - paths.begin()), attributes);
     }
     return status == 0;
 }

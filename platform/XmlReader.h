@@ -19,8 +19,8 @@ public:
     std::optional<std::string> Get(std::string_view name) const;
 
 private:
-    friend bool ReadXmlElements(std::string_view, const std::vector<std::string>&,
-                                const std::function<void(const CXmlAttributes&)>&);
+    friend bool ReadXmlElements(std::string_view, const std::vector<std::vector<std::string>>&,
+                                const std::function<void(std::size_t, const CXmlAttributes&)>&);
     std::vector<std::pair<std::string, std::string>> m_values;
 };
 
@@ -29,3 +29,7 @@ private:
 // False when the text is not well-formed; elements before the fault have been handed out.
 bool ReadXmlElements(std::string_view text, const std::vector<std::string>& path,
                      const std::function<void(const CXmlAttributes&)>& onElement);
+// The same for several paths at once: each element on one of them goes to `onElement` with the
+// path's index, in document order, so an element comes before the elements inside it.
+bool ReadXmlElements(std::string_view text, const std::vector<std::vector<std::string>>& paths,
+                     const std::function<void(std::size_t, const CXmlAttributes&)>& onElement);

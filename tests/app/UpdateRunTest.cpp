@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "app/UpdateRun.h"
+#include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
@@ -258,6 +259,53 @@ TEST_F(UpdateRunTest, AMirrorTakesOverWhatAServerCannotServeAndOnlyAllFailingFai
     steps = failed.Steps();
     EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const std::string& step) { return step.starts_with("failure: "); }), 1);
     EXPECT_EQ(steps[steps.size() - 2], std::string("failure: 下载 a.dat 文件失败 | ") + kWhereToGetTheGame);
+    EXPECT_EQ(handBacks, 2);
+}
+
+TEST_F(UpdateRunTest, AChangedFileComesAsAPatchForTheInstalledVersionOrWholeWhenThePatchFails)
+{
+    std::string old(400000, '\0');
+    for (std::size_t i = 0; i < old.size(); ++i)
+        old[i] = static_cast<char>((i * 7919) >> 5);
+    std::string current = old;
+    current.replace(1000, 50, std::string(50, 'x'));
+    current.replace(300000, 50, std::string(50, 'y'));
+    const std::string patch = MakePatch(old, current);
+    std::string served;  // what the server sends for the patch
+    std::vector<std::string> asked;
+    server.Http().Get("/update/update.xml", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<manifest><filelist><file filename=\"a.dat\" filesize=\"" + std::to_string(current.size()) +
+                            "\" fileversion=\"2\" md5=\"" + Md5(current) + "\">" + "<patch from=\"" + Md5(old) +
+                            "\" filename=\"patches/p1.zst\" filesize=\"" + std::to_string(patch.size()) + "\" md5=\"" +
+                            Md5(patch) + "\"/></file></filelist></manifest>",
+                        "text/xml");
+    });
+    server.Http().Get(R"(/update/(a\.dat|patches/p1\.zst))", [&](const httplib::Request& req, httplib::Response& res) {
+        asked.push_back(req.matches[1]);
+        res.set_content(req.matches[1] == "a.dat" ? current : served, "application/octet-stream");
+    });
+    server.Start();
+
+    for (const std::string& sent : {patch, patch.substr(0, patch.size() / 2) + std::string(patch.size() - patch.size() / 2, 'z')}) {
+        install.Write("a.dat", old);
+        asked.clear();
+        served = sent;
+        RecordingView run;
+        {
+            UpdateRun update(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+            update.AddView(run);
+            update.Start();
+            ASSERT_TRUE(run.WaitForClose());
+        }
+        EXPECT_TRUE(ReadWholeFile(install.Path() / "a.dat") == current);
+        if (sent == patch) {
+            EXPECT_EQ(run.Steps()[1], "panel " + std::to_string(patch.size()));  // what is fetched
+            EXPECT_EQ(asked, std::vector<std::string>{"patches/p1.zst"});
+        } else {
+            EXPECT_EQ(asked, (std::vector<std::string>{"patches/p1.zst", "a.dat"}));  // the damaged patch, then the file
+        }
+        EXPECT_FALSE(PathFileExists(install.Dir() + "tmp/a.dat.dtm.patch"));
+    }
     EXPECT_EQ(handBacks, 2);
 }
 
