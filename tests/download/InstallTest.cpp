@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -210,6 +211,67 @@ TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
     EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "new.bin"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
+}
+
+// A small file system mounted over a directory for as long as the object lives.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const fs::path& directory, const std::string& size) : m_directory(directory)
+    {
+        fs::create_directories(directory);
+        const std::string mount = "mount -t tmpfs -o size=" + size + " tmpfs '" + directory.string() + "' 2>/dev/null";
+        m_mounted = std::system(mount.c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            std::system(("umount '" + m_directory.string() + "'").c_str());
+    }
+    bool Mounted() const { return m_mounted; }
+
+private:
+    fs::path m_directory;
+    bool m_mounted = false;
+};
+
+TEST_F(InstallTest, ATemporaryDirectoryOnAnotherFileSystemIsCopiedBesideTheInstallationFirst)
+{
+    SmallFileSystem tmp(install.Path() / "tmp", "1m");
+    if (!tmp.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    install.Write("readme.txt", "old readme");
+    Downloaded("readme.txt", "readme.txt.dtm", "new readme");
+    Downloaded("data\\town.dat", "data_town.dat.dtm", "new town");
+    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "data/town.dat"), "new town");
+    EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{});
+    EXPECT_EQ(log.Events(), kBeginAndEnd);
+}
+
+TEST_F(InstallTest, AFullDiskWhileUnpackingInstallsNothingAndSaysSo)
+{
+    PackageMode();
+    std::string numbers;  // 3 MB that deflate packs into a few hundred kilobytes
+    for (int i = 0; numbers.size() < (3 << 20); ++i)
+        numbers += "tile " + std::to_string(i % 4096) + " of the map\n";
+    TempDir packed;
+    WriteZip(packed.Dir() + "Game7.zip", {{"a.bin", "new a"}, {"big.bin", numbers}});
+    // The installation on a file system with room for the package, not for what it unpacks to.
+    SmallFileSystem disk(install.Path(), "1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    install.Write("a.bin", "old a");
+    fs::create_directories(install.Path() / "tmp");
+    install.Write("tmp/Game7.zip", ReadWholeFile(packed.Path() / "Game7.zip"));
+    ASSERT_EQ(fs::file_size(install.Path() / "tmp/Game7.zip"), fs::file_size(packed.Path() / "Game7.zip"));
+    mgr.AddTask("Game7.zip");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "更新包中的 big.bin 无法解压（写入失败，磁盘可能已满），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
+    EXPECT_FALSE(fs::exists(install.Path() / "big.bin"));
     EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
 }
 
