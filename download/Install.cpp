@@ -106,6 +106,16 @@ std::optional<mode_t> FinalMode(const tagDownloadTask& task, const std::string& 
     return GetFileMode(destination);
 }
 
+// Makes the staging directory anew; why it cannot be made (for the player), or an empty text.
+std::string StagingProblem(const std::string& directory)
+{
+    if (PrepareStaging(directory))
+        return {};
+    const int error = errno;
+    LogLine("the staging directory " + directory + " cannot be made: " + std::strerror(error));
+    return InstallFailureSentence({InstallFailure::kJournal, directory, error, std::nullopt}, {});
+}
+
 // What staging a manifest's files needs, and the journal it fills.
 struct FileStaging {
     const DownloadSetup& setup;
@@ -136,20 +146,71 @@ std::string StageFile(const tagDownloadTask& task, FileStaging& staging)
         // Copied (and flushed) onto the installation's file system, where its move is a rename.
         const std::string copy = PathInDirectory(staging.place.directory, PathFindFileName(staged));
         if (!MoveFileEx(staged, copy, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-            LogLine(task.szName + " could not be copied to " + copy + ": " + std::strerror(errno));
-            return CannotInstall(task.szName, FailureReason(errno));
+            const int error = errno;
+            LogLine(task.szName + " could not be copied to " + copy + ": " + std::strerror(error));
+            return CannotInstall(task.szName, FailureReason(error));
         }
         staged = copy;
     }
     if (std::optional<mode_t> mode = FinalMode(task, *destination, staging.creationMask); mode && !SetFileMode(staged, *mode)) {
-        LogLine("the permissions of " + task.szName + " cannot be set: " + std::strerror(errno));
-        return CannotInstall(task.szName, FailureReason(errno));
+        const int error = errno;
+        LogLine("the permissions of " + task.szName + " cannot be set: " + std::strerror(error));
+        return CannotInstall(task.szName, FailureReason(error));
     }
     if (own) {
         staging.journal.setAsideMove = staging.journal.moves.size();
         staging.journal.setAside = JournalPath(installDir, staging.oldExePath);
     }
     staging.journal.moves.push_back({JournalPath(installDir, staged), JournalPath(installDir, *destination)});
+    return {};
+}
+
+// What installing a package needs, and the journal it fills.
+struct PackageStaging {
+    const std::string& installDir;
+    StagingPlace place;
+    InstallJournal journal;
+    std::vector<std::string> entries;  // of each move, as the player knows it
+};
+
+std::string UnpackedTree(const PackageStaging& staging)
+{
+    return PathInDirectory(staging.place.directory, "unpacked");
+}
+
+// Unpacks the whole package into the staging directory; the sentence for the player when an
+// entry fails, else an empty text. `names` receives every entry's name, in the package's order.
+std::string UnpackIntoStaging(const std::string& package, const PackageStaging& staging, std::vector<std::string>& names)
+{
+    tagUnzipFailure firstFailure;
+    UnzipPackage(package, UnpackedTree(staging), names, &firstFailure);
+    if (firstFailure.result == ZR_OK)
+        return {};
+    LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
+    return CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));
+}
+
+// A move into the installation for each unpacked file or link, in the package's order, and each
+// directory made there; the sentence for the player when one cannot be made.
+std::string PlanPackageMoves(const std::vector<std::string>& names, PackageStaging& staging)
+{
+    std::set<std::string> seen;  // an entry stored twice was unpacked once, the later over the earlier
+    for (const std::string& name : names) {
+        const std::string path = EntryPath(name);
+        if (path.empty() || !seen.insert(path).second)
+            continue;
+        const std::string staged = PathInDirectory(UnpackedTree(staging), path);
+        const std::string destination = PathInDirectory(staging.installDir, path);
+        const bool directory = PathIsDirectory(staged) && !PathIsSymbolicLink(staged);
+        if (int error = EnsureDirectory(directory ? destination : std::string(SplitAtLastSeparator(destination).directory))) {
+            LogLine("the directory of " + name + " cannot be made in the installation: " + std::strerror(error));
+            return "更新包中的 " + CannotInstall(name, FailureReason(error));
+        }
+        if (!directory) {
+            staging.journal.moves.push_back({JournalPath(staging.installDir, staged), JournalPath(staging.installDir, destination)});
+            staging.entries.push_back(name);
+        }
+    }
     return {};
 }
 
@@ -187,10 +248,8 @@ std::string CDownloadMgr::InstallFiles(const std::string& ownName)
 {
     FileStaging staging{m_setup, ownName, m_strOldExePath, ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir),
                         FileCreationMask(), {}};
-    if (!PrepareStaging(staging.place.directory)) {
-        LogLine("the staging directory " + staging.place.directory + " cannot be made: " + std::strerror(errno));
-        return InstallFailureSentence({InstallFailure::kJournal, staging.place.directory, errno, std::nullopt}, {});
-    }
+    if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
+        return problem;
     staging.journal.staging = JournalPath(m_setup.strInstallDir, staging.place.directory);
     for (const auto& task : m_arrTasks) {
         if (std::string failure = StageFile(*task, staging); !failure.empty()) {
@@ -209,43 +268,22 @@ std::string CDownloadMgr::InstallPackage(const std::string& package, const std::
 {
     if (std::string problem = PackageProblem(package, m_setup.strInstallDir, ownName); !problem.empty())
         return problem;
-    const StagingPlace staging = ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir);
-    if (!PrepareStaging(staging.directory)) {
-        LogLine("the staging directory " + staging.directory + " cannot be made: " + std::strerror(errno));
-        return InstallFailureSentence({InstallFailure::kJournal, staging.directory, errno, std::nullopt}, {});
-    }
-    const std::string unpacked = PathInDirectory(staging.directory, "unpacked");
+    PackageStaging staging{m_setup.strInstallDir, ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir), {}, {}};
+    if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
+        return problem;
+    staging.journal.staging = JournalPath(m_setup.strInstallDir, staging.place.directory);
     std::vector<std::string> names;
-    tagUnzipFailure firstFailure;
-    UnzipPackage(package, unpacked, names, &firstFailure);
-    if (firstFailure.result != ZR_OK) {
-        LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
-        RemoveStaging(staging.directory);
-        return CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));
+    std::string failure = UnpackIntoStaging(package, staging, names);
+    if (failure.empty())
+        failure = PlanPackageMoves(names, staging);
+    if (!failure.empty()) {
+        RemoveStaging(staging.place.directory);
+        return failure;
     }
-    InstallJournal journal;
-    journal.staging = JournalPath(m_setup.strInstallDir, staging.directory);
-    std::vector<std::string> entries;  // of each move, as the player knows it
-    std::set<std::string> seen;        // an entry stored twice was unpacked once, the later over the earlier
-    for (const std::string& name : names) {
-        const std::string path = EntryPath(name);
-        if (path.empty() || !seen.insert(path).second)
-            continue;
-        const std::string staged = PathInDirectory(unpacked, path);
-        const std::string destination = PathInDirectory(m_setup.strInstallDir, path);
-        const bool directory = PathIsDirectory(staged) && !PathIsSymbolicLink(staged);
-        if (int error = EnsureDirectory(directory ? destination : std::string(SplitAtLastSeparator(destination).directory))) {
-            LogLine("the directory of " + name + " cannot be made in the installation: " + std::strerror(error));
-            RemoveStaging(staging.directory);
-            return "更新包中的 " + CannotInstall(name, FailureReason(error));
-        }
-        if (!directory) {
-            journal.moves.push_back({JournalPath(m_setup.strInstallDir, staged), JournalPath(m_setup.strInstallDir, destination)});
-            entries.push_back(name);
-        }
+    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, m_setup.strTempDir, m_setup.strInstallDir)) {
+        const bool entry = failed->move.has_value();
+        return (entry ? "更新包中的 " : "") + InstallFailureSentence(*failed, entry ? staging.entries[*failed->move] : failed->name);
     }
-    if (std::optional<InstallFailure> failure = InstallByJournal(journal, m_setup.strTempDir, m_setup.strInstallDir))
-        return (failure->move ? "更新包中的 " : "") + InstallFailureSentence(*failure, failure->move ? entries[*failure->move] : failure->name);
     LogNote("unpacked " + std::to_string(names.size()) + " entries of " + PathFindFileName(package));
     return {};
 }

@@ -25,6 +25,7 @@ std::string FailureReason(int error)
     case EEXIST: return "那里已有同名的文件夹";
     case ENOTDIR: return "路径上有同名的文件";
     case ENAMETOOLONG: return "路径太长";
+    case ENOENT: return "它所在的文件夹已不存在";
     case EXDEV: return "不在安装目录所在的磁盘上";
     case EIO: return "磁盘读写出错";
     default: return "系统错误 " + std::to_string(error);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "download/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 
@@ -102,9 +103,9 @@ std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& i
 std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir)
 {
     const std::string replaced = InstallationPath(installDir, journal.staging) + "/replaced";
-    if (!CreateDirectoryWithParents(replaced) && !PathIsDirectory(replaced)) {
-        LogLine("the directory " + replaced + " for the files an update replaces cannot be made: " + std::strerror(errno));
-        return InstallFailure{InstallFailure::kJournal, journal.staging, errno, std::nullopt};
+    if (int error = EnsureDirectory(replaced)) {
+        LogLine("the directory " + replaced + " for the files an update replaces cannot be made: " + std::strerror(error));
+        return InstallFailure{InstallFailure::kJournal, journal.staging, error, std::nullopt};
     }
     for (std::size_t i = 0; i < journal.moves.size(); ++i) {
         if (std::optional<InstallFailure> failure = Move(journal, installDir, i))

@@ -13,7 +13,7 @@
 #include "download/InstallJournal.h"
 
 struct InstallFailure {
-    enum Step { kStage, kJournal, kMove };
+    enum Step { kJournal, kMove };  // the journal or its staging directory, or a file's move
     Step step = kMove;
     std::string name;  // the file (kJournal: the journal), relative to the installation
     int error = 0;
