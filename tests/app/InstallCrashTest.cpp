@@ -18,9 +18,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/Path.h"
 #include "tests/app/UpdaterHarness.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/UpdaterProcess.h"
+#include "tests/support/ZipBuilder.h"
 
 namespace {
 
@@ -287,6 +289,36 @@ TEST_F(InstallCrashTest, ASelfUpdateKilledAtAnyMoveAlwaysLeavesTheProgramAndEnds
         ASSERT_EQ(::stat((fresh.Path() / "KesuUpdate.exe").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0750u);
     }
+}
+
+TEST_F(InstallCrashTest, APackageInstallationKilledMidwayIsFinishedByTheNextStart)
+{
+    for (const char* name : {"a.txt", "c.txt"})
+        install.Write(name, std::string("old ") + name);
+    TempDir packed;
+    WriteZip(packed.Dir() + "Game7.zip", {{"a.txt", "new a.txt"}, {"maps/b.txt", "new b.txt"}, {"c.txt", "new c.txt"}});
+    install.Write("maps/b.txt", "old b.txt");
+    published["Game7.zip"] = ReadWholeFile(packed.Path() / "Game7.zip");
+    const std::vector<std::string> package{"Game7.dat", "1", "2", "-install"};
+
+    // The first start unpacks into staging and is killed after one move, the next one while it
+    // finishes the journal, after one more.
+    for (int kill = 1; kill <= 2; ++kill) {
+        const pid_t pid = StartUpdater(install.Path(), {.arguments = package, .environment = {"KESU_TEST_KILL_AFTER_MOVES=1"}},
+                                       install.Path() / "errors");
+        ASSERT_TRUE(WaitFor(pid).killed) << kill;
+        EXPECT_EQ(install.Read("a.txt"), "new a.txt");
+        EXPECT_EQ(install.Read("maps/b.txt"), kill == 2 ? "new b.txt" : "old b.txt");
+        EXPECT_EQ(install.Read("c.txt"), "old c.txt");
+        EXPECT_TRUE(JournalLeft());
+    }
+    const UpdaterRun run = install.Run(package);
+    ASSERT_TRUE(run.ended);
+    for (const char* name : {"a.txt", "maps/b.txt", "c.txt"})
+        EXPECT_EQ(install.Read(name), std::string("new ") + PathFindFileName(name)) << run.errors;
+    EXPECT_FALSE(JournalLeft());
+    EXPECT_FALSE(install.Has("tmp/.KesuUpdate.staging"));
+    EXPECT_FALSE(install.Has("tmp/Game7.zip"));
 }
 
 TEST_F(InstallCrashTest, AFailedStepTellsThePlayerStartsNoLobbyAndTheNextRunInstalls)
