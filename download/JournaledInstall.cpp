@@ -61,7 +61,13 @@ std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, co
 std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir)
 {
     const std::string path = PathInDirectory(tempDir, kJournalName);
-    const JournalOnDisk found = ReadJournal(path);
+    JournalOnDisk found = ReadJournal(path);
+    // The staging directory is removed with all it holds once the journal is done: one of
+    // another name is no staging directory of this program's.
+    if (found.state == JournalOnDisk::kFound && PathFindFileName(found.journal.staging) != kStagingName) {
+        found.state = JournalOnDisk::kDamaged;
+        found.why = "it names " + found.journal.staging + " as its staging directory";
+    }
     if (found.state == JournalOnDisk::kDamaged) {
         LogLine("the installation journal " + path + " is not used and is removed, as " + found.why +
                 "; each file is wholly old or wholly new, and the check finds those still old");

@@ -65,6 +65,10 @@ TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarri
         {"another format", "KesuUpdate installation journal 2" + whole.substr(whole.find('\n'))},
         {"empty", ""},
         {"binary", std::string("\0\xff\x01md5\t", 8)},
+        {"whole, but with the installation as its staging directory", [] {
+             InstallJournal journal{".", {{"tmp/second.dtm", "second.txt"}}, {}, {}};
+             return JournalText(journal);
+         }()},
     };
     for (const auto& [how, text] : damaged) {
         SCOPED_TRACE(how);
