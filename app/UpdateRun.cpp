@@ -5,6 +5,7 @@
 #include "app/DiskSpace.h"
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
+#include "download/JournaledInstall.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "platform/FileSystem.h"
@@ -106,6 +107,12 @@ void UpdateRun::Start()
     LogNote(StartLine(m_values, *m_pTrust));
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
+    // An installation a killed run left is finished before anything is checked: the check then
+    // finds its files up to date, and nothing is downloaded again.
+    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir); !failure.empty()) {
+        Fail(failure);
+        return;
+    }
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,

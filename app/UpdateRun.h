@@ -38,8 +38,9 @@ public:
     bool ClaimInstallation();
     // The view is told every step from now on, after those added before it; it must outlive the run.
     void AddView(IUpdateView& view);
-    // Shows the splash, chooses the source and starts the download; or ends the run at once when
-    // the temporary directory or the source cannot be used, or nothing is to be fetched.
+    // Shows the splash, finishes an installation a killed run left, chooses the source and starts
+    // the download; or ends the run at once when the temporary directory, the unfinished
+    // installation or the source cannot be used, or nothing is to be fetched.
     void Start();
 
     bool Cancel() override;

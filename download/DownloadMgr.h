@@ -9,9 +9,8 @@
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
 // tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
-// code; nothing in the engine shows a message. Results ignored on purpose: a file that cannot be
-// moved into place is passed over so that the rest still installs, and its download stays in the
-// temporary directory for the next run.
+// code; nothing in the engine shows a message. No step of the installation is passed over: one
+// that fails undoes the others and fails the run.
 
 #include <atomic>
 #include <chrono>
@@ -133,10 +132,11 @@ public:
     // when it is free, the first failure stops the others, and the events (one at a time) show
     // the file whose bytes arrived last. Runs on the worker thread.
     virtual int Run();
-    // Puts the downloaded files in place: moves each over the installed file (setting the running
-    // executable aside for a new copy of itself), or unpacks the package. Reports its start and
-    // end and returns 0; a package that cannot be unpacked whole instead raises
-    // DOWNLOAD_EVENT_ERROR and returns 1. Runs on the worker thread.
+    // Puts the downloaded files in place through a journal (download/JournaledInstall.h): moves
+    // each over the installed file (setting the running executable aside for a new copy of
+    // itself), or unpacks the package and moves its entries in. Reports its start and end and
+    // returns 0; when any file cannot be put in place, every file stays as it was, and it raises
+    // DOWNLOAD_EVENT_ERROR naming the file and returns 1. Runs on the worker thread.
     virtual int Install();
 
 private:
@@ -203,12 +203,10 @@ private:
     // machine, then the task's last check; a refused file is deleted.
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
                     const std::string& path);
-    // Flushes the installation's file system to its disk.
-    void MakeDurable() const;
-    void InstallFile(const tagDownloadTask& task, const std::string& ownName);
-    // Unpacks the package into the installation when every entry can be; false after raising
-    // the failure.
-    bool InstallPackage(const std::string& package, const std::string& ownName);
+    // Installs the manifest's downloads, or the package whole; the sentence for the player when
+    // that failed, else an empty text.
+    std::string InstallFiles(const std::string& ownName);
+    std::string InstallPackage(const std::string& package, const std::string& ownName);
 
     IDownloadSink* m_pSink = nullptr;
     DownloadSetup m_setup;

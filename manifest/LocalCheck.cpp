@@ -34,8 +34,9 @@ LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t s
     if (!status)
         return {LocalState::Differs, {}};
     // Only regular files are read: anything else at a listed name (a FIFO, a device, a link to
-    // one) would make the check wait or read for ever. It differs, and is replaced.
-    if (status->kind == FileKind::Other)
+    // one) would make the check wait or read for ever, and a directory is no listed file. It
+    // differs: it is replaced, or (a directory) its installation fails and says so.
+    if (status->kind != FileKind::Regular)
         return {LocalState::Differs, {}};
     const std::optional<FileFacts> before = pCache ? std::optional(status->facts) : std::nullopt;
     if (before) {

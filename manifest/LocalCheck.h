@@ -16,7 +16,7 @@ struct LocalFile {
 
 enum class LocalState {
     Same,
-    Differs,     // missing, another digest, or not a file that can be read without waiting
+    Differs,     // missing, another digest, a directory, or not a file that can be read without waiting
     Unreadable,  // there, but reading it failed
 };
 

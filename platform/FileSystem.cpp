@@ -116,6 +116,27 @@ bool DeleteFile(const std::string& path)
     return ::unlink(native.c_str()) == 0;
 }
 
+bool PathNameExists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(ToNativePath(path).c_str(), &st) == 0;
+}
+
+bool RenameOver(const std::string& from, const std::string& to)
+{
+    return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
+}
+
+bool CreateHardLink(const std::string& existing, const std::string& newName)
+{
+    return ::link(ToNativePath(existing).c_str(), ToNativePath(newName).c_str()) == 0;
+}
+
+bool SyncDirectory(const std::string& path)
+{
+    return SyncPath(ToNativePath(path), O_RDONLY | O_DIRECTORY);
+}
+
 bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags)
 {
     std::string source = ToNativePath(from);

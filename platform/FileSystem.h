@@ -31,6 +31,15 @@ bool CreateDirectory(const std::string& path);
 // directory itself was made by this call.
 bool CreateDirectoryWithParents(const std::string& path);
 bool DeleteFile(const std::string& path);
+// Whether anything has the name, a link that leads nowhere included.
+bool PathNameExists(const std::string& path);
+// Renames a file, a directory or a link (the link itself) over whatever has the new name, in one
+// step that a crash cannot cut in two; never copies, so both names must lie on one file system.
+bool RenameOver(const std::string& from, const std::string& to);
+// Gives an existing file (or link) a second name; the new name must not exist.
+bool CreateHardLink(const std::string& existing, const std::string& newName);
+// Writes the directory's entries (the names made, renamed or removed in it) to its disk.
+bool SyncDirectory(const std::string& path);
 // Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail; a file that
 // replaces another takes over the replaced file's permission bits. With MOVEFILE_COPY_ALLOWED a
 // move to another file system copies, syncs, renames into place and deletes the source.

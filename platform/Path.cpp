@@ -18,6 +18,12 @@ SplitPath SplitAtLastSeparator(std::string_view path)
     return {path.substr(0, separator + 1), path.substr(separator + 1)};
 }
 
+std::string PathInDirectory(std::string_view directory, std::string_view name)
+{
+    const std::string native = ToNativePath(directory);
+    return native.ends_with('/') ? native + ToNativePath(name) : native + "/" + ToNativePath(name);
+}
+
 std::string PathFindFileName(std::string_view path)
 {
     return std::string(SplitAtLastSeparator(path).name);

@@ -16,6 +16,9 @@ struct SplitPath {
 };
 SplitPath SplitAtLastSeparator(std::string_view path);
 
+// The name within the directory, as a native path: one '/' between them.
+std::string PathInDirectory(std::string_view directory, std::string_view name);
+
 // The part of a path after its last '\\' or '/'; the whole path without one.
 std::string PathFindFileName(std::string_view path);
 

@@ -176,16 +176,19 @@ TEST_F(ManifestNamesTest, APackagedUpdaterMustBeAProgramForThisMachine)
     EXPECT_EQ(install.Read("a.txt"), "old a");
 }
 
-TEST_F(ManifestNamesTest, APackageThatFailsWhileUnpackingIsAFailure)
+TEST_F(ManifestNamesTest, APackageThatFailsWhileUnpackingIsAFailureThatInstallsNothing)
 {
-    // b.txt's stored data damaged after zip wrote them: its CRC-32 fails once a.txt is unpacked.
+    // b.txt's stored data damaged after zip wrote them: its CRC-32 fails once a.txt is unpacked
+    // (into staging, from where nothing has moved yet).
     const UpdaterRun run = RunPackageUpdate(
         "zip -q -0 Game7.zip a.txt b.txt && printf c | dd of=Game7.zip bs=1 seek=$(grep -abo bbbb Game7.zip | head -1 | "
         "cut -d: -f1) conv=notrunc status=none");
     ASSERT_TRUE(run.ended);
-    EXPECT_TRUE(run.Told("更新包中的 b.txt 解压失败，已停止更新。")) << run.errors;
+    EXPECT_TRUE(run.Told("更新包中的 b.txt 无法解压（数据已损坏），已停止更新。")) << run.errors;
     EXPECT_NE(run.errors.find("b.txt of the package was not unpacked"), std::string::npos) << run.errors;
+    EXPECT_EQ(install.Read("a.txt"), "old a");
     EXPECT_FALSE(install.Has("b.txt"));
+    EXPECT_FALSE(install.Has("tmp/.KesuUpdate.staging"));
     EXPECT_TRUE(install.Has("tmp/Game7.zip"));
     EXPECT_FALSE(run.LobbyStarted());
 }

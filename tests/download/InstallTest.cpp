@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "download/DownloadMgr.h"
 #include "platform/FileSystem.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/support/ZipBuilder.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +42,15 @@ protected:
         install.Write("tmp/" + tempName, contents);
     }
 
+    // What the temporary directory holds: the downloads, and no journal or staging left.
+    std::set<std::string> TempEntries() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(install.Path() / "tmp"))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
     const std::vector<RecordedEvent> kBeginAndEnd = {
         {0, 0, DOWNLOAD_EVENT_INSTALL_BEGIN, "开始安装更新，请稍候..."},
         {0, 0, DOWNLOAD_EVENT_FINISHED, "<null>"},
@@ -63,16 +76,72 @@ TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
     EXPECT_EQ(mgr.LastEvent(), 0);  // installing raises nothing that a cancel could take for the end
 }
 
-TEST_F(InstallTest, AFileThatCannotBeReplacedIsPassedOver)
+TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAttemptInstallsAll)
 {
-    fs::create_directories(install.Path() / "busy.dat");  // a directory where the file should go
-    Downloaded("busy.dat", "busy.dat.dtm", "new");
+    install.Write("readme.txt", "old readme");
+    install.Write("busy.dat/inside.txt", "in the way");  // a directory where the file should go
+    Downloaded("readme.txt", "readme.txt.dtm", "new readme");
+    Downloaded("added.dat", "added.dat.dtm", "added");
+    Downloaded("busy.dat", "busy.dat.dtm", "new busy");
     Downloaded("next.dat", "next.dat.dtm", "next");
+
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Events(), (std::vector<RecordedEvent>{
+                                kBeginAndEnd[0], {0, 0, DOWNLOAD_EVENT_ERROR, "busy.dat 无法安装（那里已有同名的文件夹），已停止更新。"}}));
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
+    EXPECT_FALSE(fs::exists(install.Path() / "added.dat"));
+    EXPECT_FALSE(fs::exists(install.Path() / "next.dat"));
+    EXPECT_EQ(ReadWholeFile(install.Path() / "busy.dat/inside.txt"), "in the way");
+    EXPECT_EQ(TempEntries(), (std::set<std::string>{"added.dat.dtm", "busy.dat.dtm", "next.dat.dtm", "readme.txt.dtm"}));
+
+    fs::remove_all(install.Path() / "busy.dat");
     EXPECT_EQ(mgr.Install(), 0);
-    EXPECT_TRUE(fs::is_directory(install.Path() / "busy.dat"));
-    EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/busy.dat.dtm"), "new");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "busy.dat"), "new busy");
     EXPECT_EQ(ReadWholeFile(install.Path() / "next.dat"), "next");
-    EXPECT_EQ(log.Events(), kBeginAndEnd);
+    EXPECT_EQ(TempEntries(), std::set<std::string>{});
+}
+
+TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingMoves)
+{
+    install.Write("readme.txt", "old readme");
+    install.Write("maps", "a file where a directory must be");
+    Downloaded("readme.txt", "readme.txt.dtm", "new readme");
+    Downloaded("maps\\one.map", "maps_one.map.dtm", "map");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "maps\\one.map 无法安装（路径上有同名的文件），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "maps"), "a file where a directory must be");
+
+    mgr.RemoveAllTasks();
+    Downloaded("readme.txt", "readme.txt.dtm", "new readme");
+    Downloaded("data\\", "data_.dtm", "a name that ends in a separator");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "data\\ 无法安装（名称以分隔符结尾，不是文件名），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
+    EXPECT_EQ(TempEntries(), (std::set<std::string>{"data_.dtm", "maps_one.map.dtm", "readme.txt.dtm"}));
+}
+
+TEST_F(InstallTest, AnUnwritableDirectoryFailsTheRunAndTheFilesBeforeItComeBack)
+{
+    install.Write("first.dat", "old first");
+    install.Write("locked/held.dat", "old held");
+    Downloaded("first.dat", "first.dat.dtm", "new first");
+    Downloaded("locked\\held.dat", "locked_held.dat.dtm", "new held");
+    constexpr uid_t kNobody = 65534;
+    for (const auto& entry : fs::recursive_directory_iterator(install.Path()))
+        ASSERT_EQ(::chown(entry.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(install.Path().c_str(), kNobody, kNobody), 0);
+    ::chmod((install.Path() / "locked").c_str(), 0555);
+
+    // Root writes anywhere: the installation runs as a user who may not write in locked/.
+    const int result = RunUnprivileged([&] { return mgr.Install(); });
+    ::chmod((install.Path() / "locked").c_str(), 0755);
+    ASSERT_NE(result, -1) << "no unprivileged process";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "first.dat"), "old first");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "locked/held.dat"), "old held");
+    EXPECT_EQ(TempEntries(), (std::set<std::string>{"first.dat.dtm", "locked_held.dat.dtm"}));
 }
 
 TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
@@ -111,6 +180,99 @@ TEST_F(InstallTest, PackageIsUnpackedThenDeletedAfterTheFinishedEvent)
     EXPECT_TRUE(packageThereWhenFinished);
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/Game7.zip"));
     EXPECT_EQ(log.Events(), kBeginAndEnd);
+}
+
+TEST_F(InstallTest, AHalfReadablePackageInstallsNothingAndStays)
+{
+    PackageMode();
+    install.Write("a.bin", "old a");
+    ZipItem damaged{"b.bin", "bbbb"};
+    damaged.deflate = false;
+    damaged.raw = true;
+    damaged.rawUncompressedSize = 4;
+    damaged.rawCrc = Crc32("bbbb") ^ 1;  // its data fail their CRC-32 once a.bin is unpacked
+    WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, damaged});
+    mgr.AddTask("Game7.zip");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "更新包中的 b.bin 无法解压（数据已损坏），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
+    EXPECT_FALSE(fs::exists(install.Path() / "b.bin"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
+}
+
+TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
+{
+    PackageMode();
+    install.Write("a.bin", "old a");
+    install.Write("maps/one.map/inside", "a directory where the entry goes");
+    WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, {"new.bin", "new"}, {"maps/one.map", "map"}});
+    mgr.AddTask("Game7.zip");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
+    EXPECT_FALSE(fs::exists(install.Path() / "new.bin"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
+}
+
+// A small file system mounted over a directory for as long as the object lives.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const fs::path& directory, const std::string& size) : m_directory(directory)
+    {
+        fs::create_directories(directory);
+        const std::string mount = "mount -t tmpfs -o size=" + size + " tmpfs '" + directory.string() + "' 2>/dev/null";
+        m_mounted = std::system(mount.c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            std::system(("umount '" + m_directory.string() + "'").c_str());
+    }
+    bool Mounted() const { return m_mounted; }
+
+private:
+    fs::path m_directory;
+    bool m_mounted = false;
+};
+
+TEST_F(InstallTest, ATemporaryDirectoryOnAnotherFileSystemIsCopiedBesideTheInstallationFirst)
+{
+    SmallFileSystem tmp(install.Path() / "tmp", "1m");
+    if (!tmp.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    install.Write("readme.txt", "old readme");
+    Downloaded("readme.txt", "readme.txt.dtm", "new readme");
+    Downloaded("data\\town.dat", "data_town.dat.dtm", "new town");
+    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "data/town.dat"), "new town");
+    EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{});
+    EXPECT_EQ(log.Events(), kBeginAndEnd);
+}
+
+TEST_F(InstallTest, AFullDiskWhileUnpackingInstallsNothingAndSaysSo)
+{
+    PackageMode();
+    std::string numbers;  // 3 MB that deflate packs into a few hundred kilobytes
+    for (int i = 0; numbers.size() < (3 << 20); ++i)
+        numbers += "tile " + std::to_string(i % 4096) + " of the map\n";
+    TempDir packed;
+    WriteZip(packed.Dir() + "Game7.zip", {{"a.bin", "new a"}, {"big.bin", numbers}});
+    // The installation on a file system with room for the package, not for what it unpacks to.
+    SmallFileSystem disk(install.Path(), "1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    install.Write("a.bin", "old a");
+    fs::create_directories(install.Path() / "tmp");
+    install.Write("tmp/Game7.zip", ReadWholeFile(packed.Path() / "Game7.zip"));
+    ASSERT_EQ(fs::file_size(install.Path() / "tmp/Game7.zip"), fs::file_size(packed.Path() / "Game7.zip"));
+    mgr.AddTask("Game7.zip");
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "更新包中的 big.bin 无法解压（写入失败，磁盘可能已满），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
+    EXPECT_FALSE(fs::exists(install.Path() / "big.bin"));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
 }
 
 TEST_F(InstallTest, PackageModeWithoutExactlyOneTaskUnpacksNothing)

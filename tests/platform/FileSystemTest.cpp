@@ -102,6 +102,29 @@ TEST(FileSystemTest, MoveAcrossFileSystemsCopiesAndRemovesTheSource)
     EXPECT_EQ(files, 1);  // no staging copy left beside it
 }
 
+TEST(FileSystemTest, ALinkIsRenamedItselfAndAHardLinkKeepsAReplacedFile)
+{
+    TempDir dir;
+    // A link that leads nowhere moves as the name it is, where a move of what it names fails.
+    std::filesystem::create_symlink("missing", dir.Path() / "dangling");
+    EXPECT_FALSE(MoveFileEx(dir.Dir() + "dangling", dir.Dir() + "moved", 0));
+    EXPECT_TRUE(PathNameExists(dir.Dir() + "dangling"));
+    EXPECT_FALSE(PathFileExists(dir.Dir() + "dangling"));
+    EXPECT_TRUE(RenameOver(dir.Dir() + "dangling", dir.Dir() + "moved"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() / "moved"));
+
+    // The second name still holds the old contents after a rename replaced the first.
+    dir.Write("file", "old");
+    dir.Write("next", "new");
+    EXPECT_TRUE(CreateHardLink(dir.Dir() + "file", dir.Dir() + "kept"));
+    EXPECT_FALSE(CreateHardLink(dir.Dir() + "file", dir.Dir() + "kept"));
+    EXPECT_TRUE(RenameOver(dir.Dir() + "next", dir.Dir() + "file"));
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "file"), "new");
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "kept"), "old");
+    EXPECT_TRUE(SyncDirectory(dir.Dir()));
+    EXPECT_FALSE(SyncDirectory(dir.Dir() + "missing"));
+}
+
 TEST(FileTest, OpenFailuresThrowWithTheSystemsText)
 {
     TempDir dir;

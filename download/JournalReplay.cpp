@@ -1,0 +1,131 @@
+#include "download/JournalReplay.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "download/InstallStaging.h"
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+
+namespace {
+
+// Test-only: KESU_TEST_KILL_AFTER_MOVES=N kills the program right after the Nth move it makes,
+// as a power cut or the task manager would end it, so that the crash tests can stop an
+// installation (or the next start's finishing of it) at a point of their choosing.
+void CountMoveForCrashTests()
+{
+    static const long killAfter = [] {
+        const char* moves = std::getenv("KESU_TEST_KILL_AFTER_MOVES");
+        return moves ? std::atol(moves) : 0;
+    }();
+    static std::atomic<long> made{0};
+    if (killAfter > 0 && ++made == killAfter)
+        std::raise(SIGKILL);
+}
+
+bool IsRealDirectory(const std::string& path)
+{
+    return PathIsDirectory(path) && !PathIsSymbolicLink(path);
+}
+
+// Gives the file the move replaces a second name in staging; 0, or why that failed.
+int KeepReplaced(const std::string& destination, const std::string& copy)
+{
+    DeleteFile(copy);  // an earlier attempt's, which may name what has gone since
+    if (!PathNameExists(destination))
+        return 0;
+    if (IsRealDirectory(destination))
+        return EISDIR;
+    if (CreateHardLink(destination, copy))
+        return 0;
+    // A file system without hard links (FAT): the file steps into staging itself. The journal
+    // covers the moment the name is empty; an undo or the next start puts a file there again.
+    if (errno != EPERM && errno != EOPNOTSUPP)
+        return errno;
+    return RenameOver(destination, copy) ? 0 : errno;
+}
+
+// Puts a kept file back where nothing stands now (after an undo, or a move that failed after
+// its file stepped aside); false when it is there and cannot be put back.
+bool RestoreReplaced(const std::string& destination, const std::string& copy)
+{
+    if (PathNameExists(destination) || !PathNameExists(copy) || RenameOver(copy, destination))
+        return true;
+    LogLine("the old " + destination + " could not be put back from " + copy + ": " + std::strerror(errno));
+    return false;
+}
+
+std::optional<InstallFailure> Move(const InstallJournal& journal, const std::string& installDir, std::size_t index)
+{
+    const JournalMove& move = journal.moves[index];
+    const std::string source = InstallationPath(installDir, move.source);
+    const std::string destination = InstallationPath(installDir, move.destination);
+    if (!PathNameExists(source))
+        return std::nullopt;  // done before
+    const std::string copy = ReplacedCopyPath(journal, installDir, index);
+    int error = KeepReplaced(destination, copy);
+    if (error == 0 && !RenameOver(source, destination)) {
+        error = errno;
+        RestoreReplaced(destination, copy);
+    }
+    if (error != 0) {
+        LogLine(move.destination + " could not be put in place: " + std::strerror(error));
+        return InstallFailure{InstallFailure::kMove, move.destination, error, index};
+    }
+    CountMoveForCrashTests();
+    return std::nullopt;
+}
+
+// The running executable's old copy, kept by its move, takes the set-aside name: the old one
+// stays runnable as it was, beside the new one that has taken the program's name.
+std::optional<InstallFailure> SetAside(const InstallJournal& journal, const std::string& installDir)
+{
+    if (!journal.setAsideMove)
+        return std::nullopt;
+    const std::string copy = ReplacedCopyPath(journal, installDir, *journal.setAsideMove);
+    if (!PathNameExists(copy) || RenameOver(copy, InstallationPath(installDir, journal.setAside)))
+        return std::nullopt;
+    const int error = errno;
+    LogLine("the old program could not be set aside as " + journal.setAside + ": " + std::strerror(error));
+    return InstallFailure{InstallFailure::kMove, journal.setAside, error, std::nullopt};
+}
+
+}  // namespace
+
+std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& installDir, std::size_t index)
+{
+    return InstallationPath(installDir, journal.staging) + "/replaced/" + std::to_string(index);
+}
+
+std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir)
+{
+    const std::string replaced = InstallationPath(installDir, journal.staging) + "/replaced";
+    if (int error = EnsureDirectory(replaced)) {
+        LogLine("the directory " + replaced + " for the files an update replaces cannot be made: " + std::strerror(error));
+        return InstallFailure{InstallFailure::kJournal, journal.staging, error, std::nullopt};
+    }
+    for (std::size_t i = 0; i < journal.moves.size(); ++i) {
+        if (std::optional<InstallFailure> failure = Move(journal, installDir, i))
+            return failure;
+    }
+    return SetAside(journal, installDir);
+}
+
+bool Undo(const InstallJournal& journal, const std::string& installDir)
+{
+    bool whole = true;
+    for (std::size_t i = journal.moves.size(); i-- > 0;) {
+        const std::string source = InstallationPath(installDir, journal.moves[i].source);
+        const std::string destination = InstallationPath(installDir, journal.moves[i].destination);
+        if (!PathNameExists(source) && !RenameOver(destination, source)) {
+            LogLine("the new " + journal.moves[i].destination + " could not be taken back: " + std::strerror(errno));
+            whole = false;
+            continue;
+        }
+        whole = RestoreReplaced(destination, ReplacedCopyPath(journal, installDir, i)) && whole;
+    }
+    return whole;
+}

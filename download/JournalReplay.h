@@ -1,0 +1,33 @@
+#pragma once
+// Carrying out an installation's journal, from wherever an earlier attempt stopped: a move whose
+// staged file is gone was done. Before each move the file it replaces gets a second name in the
+// staging directory (a hard link), so that an undo can bring it back; each move itself is one
+// rename, so every file is at every instant wholly old or wholly new.
+//
+// Failures are returned with the system's errno and written to the log in English; the caller
+// tells the player.
+
+#include <optional>
+#include <string>
+
+#include "download/InstallJournal.h"
+
+struct InstallFailure {
+    enum Step { kJournal, kMove };  // the journal or its staging directory, or a file's move
+    Step step = kMove;
+    std::string name;  // the file (kJournal: the journal), relative to the installation
+    int error = 0;
+    std::optional<std::size_t> move;  // kMove: which one
+};
+
+// Does every move not yet done, in order, then sets the running executable's old copy aside.
+// Nothing when all is done; else the step that failed, with the moves before it still done.
+std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir);
+
+// Takes every move that was done back, the last first: the new file returns to its staged name
+// and the file it replaced to its own. False when some file could not be put back (each is in
+// the log); the journal then still describes what is where.
+bool Undo(const InstallJournal& journal, const std::string& installDir);
+
+// Where the file that move `index` replaces is kept until the installation is over.
+std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& installDir, std::size_t index);

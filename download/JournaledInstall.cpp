@@ -1,0 +1,89 @@
+#include "download/JournaledInstall.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "download/InstallMessages.h"
+#include "download/InstallStaging.h"
+#include "platform/FileSystem.h"
+#include "platform/Log.h"
+#include "platform/Path.h"
+
+namespace {
+
+// After the moves: one flush of the installation's file system writes every directory they
+// changed, for far less than a flush of each, before the journal that describes them goes. A
+// failed flush is said and passed over: the files are in place, and the disk's own error will
+// show again.
+void MakeDurable(const std::string& installDir)
+{
+    if (!SyncFileSystem(installDir))
+        LogLine("the installation " + installDir + " could not be flushed to its disk: " + std::strerror(errno));
+}
+
+std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std::string& path, const std::string& installDir)
+{
+    std::optional<InstallFailure> failure = RollForward(journal, installDir);
+    if (failure && !Undo(journal, installDir)) {
+        LogLine("the installation journal " + path + " is kept: the next start finishes the update from it");
+        return failure;
+    }
+    if (!failure)
+        MakeDurable(installDir);
+    if (!RemoveJournal(path))
+        LogLine("the installation journal " + path + " could not be removed: " + std::strerror(errno));
+    RemoveStaging(InstallationPath(installDir, journal.staging));
+    return failure;
+}
+
+}  // namespace
+
+std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
+                                               const std::string& installDir)
+{
+    const std::string staging = InstallationPath(installDir, journal.staging);
+    if (journal.moves.empty()) {
+        RemoveStaging(staging);
+        return std::nullopt;
+    }
+    const std::string path = PathInDirectory(tempDir, kJournalName);
+    // The staged files reach the disk before the journal names them: one flush of their file
+    // system writes them all, where a flush of each costs a hundred times more.
+    if (!SyncFileSystem(staging) || !WriteJournal(path, journal)) {
+        const int error = errno;
+        LogLine("the installation journal " + path + " could not be written: " + std::strerror(error));
+        RemoveStaging(staging);
+        return InstallFailure{InstallFailure::kJournal, kJournalName, error, std::nullopt};
+    }
+    return CarryOut(journal, path, installDir);
+}
+
+std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir)
+{
+    const std::string path = PathInDirectory(tempDir, kJournalName);
+    JournalOnDisk found = ReadJournal(path);
+    // The staging directory is removed with all it holds once the journal is done: one of
+    // another name is no staging directory of this program's.
+    if (found.state == JournalOnDisk::kFound && PathFindFileName(found.journal.staging) != kStagingName) {
+        found.state = JournalOnDisk::kDamaged;
+        found.why = "it names " + found.journal.staging + " as its staging directory";
+    }
+    if (found.state == JournalOnDisk::kDamaged) {
+        LogLine("the installation journal " + path + " is not used and is removed, as " + found.why +
+                "; each file is wholly old or wholly new, and the check finds those still old");
+        RemoveJournal(path);
+    }
+    std::optional<InstallFailure> failure;
+    if (found.state == JournalOnDisk::kFound) {
+        LogNote("finishing the installation a stopped run left: " + std::to_string(found.journal.moves.size()) + " moves");
+        failure = CarryOut(found.journal, path, installDir);
+    }
+    if (!PathNameExists(path))
+        RemoveStaleLeftovers(tempDir, installDir);
+    if (!failure) {
+        if (found.state == JournalOnDisk::kFound)
+            LogNote("the stopped installation is finished");
+        return {};
+    }
+    return InstallFailureSentence(*failure, failure->name);
+}

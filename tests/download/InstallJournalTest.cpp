@@ -1,0 +1,106 @@
+// What the start of a run does with what an installation left in the temporary directory: a
+// whole journal is finished, one that cannot be trusted is said, removed and never carried out,
+// and the leftovers of a run killed before its journal are removed.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "download/InstallJournal.h"
+#include "download/JournaledInstall.h"
+#include "platform/Log.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class InstallJournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        install.Write("tmp/.KesuUpdate.staging/replaced/.keep", "");
+        OpenLogFile(install.Dir() + "tmp/KesuUpdate.log", 1 << 20);
+    }
+    void TearDown() override { CloseLogFile(); }
+
+    // A stopped installation of two files, the first of them already moved.
+    InstallJournal Stopped()
+    {
+        install.Write("50%off\tnow.txt", "new first");
+        install.Write("tmp/second.dtm", "new second");
+        install.Write("second.txt", "old second");
+        return {"tmp/.KesuUpdate.staging", {{"tmp/first.dtm", "50%off\tnow.txt"}, {"tmp/second.dtm", "second.txt"}}, {}, {}};
+    }
+
+    std::string Journal() const { return install.Dir() + "tmp/install.journal"; }
+    std::string Log() const { return ReadWholeFile(install.Path() / "tmp/KesuUpdate.log"); }
+
+    TempDir install;
+};
+
+TEST_F(InstallJournalTest, AWholeJournalIsFinishedFromWhereItStopped)
+{
+    ASSERT_TRUE(WriteJournal(Journal(), Stopped()));
+    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "50%off\tnow.txt"), "new first");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "second.txt"), "new second");
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/second.dtm"));
+    EXPECT_FALSE(fs::exists(Journal()));
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/.KesuUpdate.staging"));
+    EXPECT_NE(Log().find("the stopped installation is finished"), std::string::npos) << Log();
+}
+
+TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarriedOut)
+{
+    const std::string whole = JournalText(Stopped());
+    const std::vector<std::pair<std::string, std::string>> damaged = {
+        {"cut short", whole.substr(0, whole.size() / 2)},
+        {"a path changed under its digest", [&] {
+             std::string text = whole;
+             text.replace(text.find("second.txt"), 10, "secoNd.txt");
+             return text;
+         }()},
+        {"another format", "KesuUpdate installation journal 2" + whole.substr(whole.find('\n'))},
+        {"empty", ""},
+        {"binary", std::string("\0\xff\x01md5\t", 8)},
+        {"whole, but with the installation as its staging directory", [] {
+             InstallJournal journal{".", {{"tmp/second.dtm", "second.txt"}}, {}, {}};
+             return JournalText(journal);
+         }()},
+    };
+    for (const auto& [how, text] : damaged) {
+        SCOPED_TRACE(how);
+        install.Write("tmp/install.journal", text);
+        install.Write("tmp/.KesuUpdate.staging/replaced/0", "a kept file");
+        EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+        EXPECT_EQ(ReadWholeFile(install.Path() / "second.txt"), "old second");
+        EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/second.dtm"), "new second");
+        EXPECT_FALSE(fs::exists(Journal()));
+        EXPECT_FALSE(fs::exists(install.Path() / "tmp/.KesuUpdate.staging"));
+    }
+    std::size_t said = 0;
+    for (std::size_t at = 0; (at = Log().find(" is not used and is removed, as ", at)) != std::string::npos; ++at)
+        ++said;
+    EXPECT_EQ(said, damaged.size()) << Log();
+}
+
+TEST_F(InstallJournalTest, WhatARunKilledBeforeItsJournalLeftIsRemovedAndNothingElse)
+{
+    install.Write("tmp/.KesuUpdate.staging/unpacked/maps/.4711-3.part", "half an entry");
+    install.Write(".KesuUpdate.staging/copied.dtm", "a copy from another file system");
+    install.Write("tmp/.4711-1.part", "half a check cache");
+    install.Write("tmp/town.dat.dtm", "a download");
+    install.Write("tmp/check.cache", "a record");
+    install.Write("tmp/.part", "not ours");
+    install.Write("game.part", "the game's");
+    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/.KesuUpdate.staging"));
+    EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/.4711-1.part"));
+    for (const char* kept : {"tmp/town.dat.dtm", "tmp/check.cache", "tmp/.part", "game.part"})
+        EXPECT_TRUE(fs::exists(install.Path() / kept)) << kept;
+}
+
+}  // namespace
