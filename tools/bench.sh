@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 data="$root/build/bench-data"
 mkdir -p "$data"
 chmod 755 "$data"
-for bench in md5_bench manifest_bench download_bench unzip_bench window_bench update_bench program_bench latency_bench publish_bench; do
+for bench in md5_bench manifest_bench download_bench unzip_bench window_bench update_bench program_bench latency_bench publish_bench delta_bench; do
   echo "== $bench"
   "$root/build/bench/$bench" "$data/${bench%_bench}"
 done
