@@ -59,10 +59,13 @@ std::optional<std::uint64_t> PackageUnpackedSize(CInternetSession* pSession, con
     try {
         std::unique_ptr<CHttpFile> response =
             pSession->OpenURL(strUrl, CInternetSession::Request::File, CInternetSession::ByteRange{from, {}});
-        if (response->QueryPartStart() != from)
+        // Only the package's very end, of the length the probe was told, can be read as its end.
+        if (response->QueryPartStart() != from ||
+            !response->QueryHeader("Content-Range").ends_with("/" + std::to_string(*length)))
             return std::nullopt;
         std::string tail(static_cast<std::size_t>(*length - from), '\0');
-        tail.resize(response->Read(tail.data(), tail.size()));
+        if (response->Read(tail.data(), tail.size()) != tail.size())
+            return std::nullopt;
         std::optional<std::uint64_t> size = UnpackedSizeFromTail(tail, *length);
         LogNote("asked for the last " + std::to_string(tail.size()) + " bytes of " + strUrl + ": " +
                 (size ? "it unpacks to " + std::to_string(*size) + " bytes" : "no central directory within them"));
@@ -80,7 +83,7 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
                           const std::string& strUrl, std::optional<std::uint64_t> length)
 {
     SourceChoice choice;
-    choice.nTotalSize = length.value_or(0);
+    choice.nTotalSize = choice.nStoredSize = length.value_or(0);
     CUpdateTrust* trust = source.pTrust;
     if (!trust || !trust->Enabled()) {
         choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
@@ -112,8 +115,10 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
 SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings)
 {
     SourceChoice choice;
+    choice.nTotalSize = findings.nTotalSize;
     for (ChangedFile& file : findings.files) {
-        choice.nTotalSize += file.expected.patch ? file.expected.patch->nSize : file.expected.nSize;
+        // A patched file is stored whole beside its patch.
+        choice.nStoredSize += file.expected.nSize + (file.expected.patch ? file.expected.patch->nSize : 0);
         downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
     }
     choice.bUpToDate = findings.bUpToDate;

@@ -30,7 +30,8 @@ struct UpdateSource {
 struct SourceChoice {
     bool bQueued = false;    // something was queued and the source was wholly usable
     bool bUpToDate = false;  // the whole manifest was read and nothing differs
-    std::uint64_t nTotalSize = 0;  // the package's length, or the sum of the manifest's files
+    std::uint64_t nTotalSize = 0;   // what is fetched: the package's length, or the manifest's files (or patches)
+    std::uint64_t nStoredSize = 0;  // what the downloads take in the temporary directory
     std::optional<std::uint64_t> nUnpackedSize{};  // what the package unpacks to, when its end told
     std::string strMessage;        // why the source cannot be used, for the player; empty otherwise
 };

@@ -127,7 +127,7 @@ void UpdateRun::Start()
         return;
     }
     m_nTotalSize = choice.nTotalSize;
-    if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, m_nTotalSize,
+    if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, choice.nStoredSize,
                                                m_downloadMgr.GetSetup().bManifestMode, choice.nUnpackedSize.value_or(0));
         !problem.empty()) {
         Refuse(problem);

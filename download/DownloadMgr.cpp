@@ -1,8 +1,12 @@
 #include "download/DownloadMgr.h"
 
+#include <filesystem>
+#include <string_view>
+
 #include "download/TempNames.h"
 #include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Path.h"
 
 namespace {
@@ -150,7 +154,26 @@ std::uint32_t CDownloadMgr::Work()
     if (result != 0)
         return static_cast<std::uint32_t>(result);
     result = Install();
-    if (result == 0)
+    if (result == 0) {
         RemoveAllTasks();
+        if (m_setup.bManifestMode)
+            RemoveStaleDownloads();
+    }
     return static_cast<std::uint32_t>(result);
+}
+
+void CDownloadMgr::RemoveStaleDownloads() const
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(ToNativePath(m_setup.strTempDir), ToNativePath(m_setup.strInstallDir), error) || error)
+        return;  // the installation's own files are never looked at
+    for (const auto& entry : std::filesystem::directory_iterator(ToNativePath(m_setup.strTempDir), error)) {
+        const std::string name = entry.path().filename().string();
+        for (std::string_view suffix : {".dtm", ".dtm.resume", ".dtm.patch", ".dtm.patch.resume"})
+            if (name.ends_with(suffix) && entry.is_regular_file(error)) {
+                LogNote("removed " + name + ", a download of an earlier run that no file needs now");
+                DeleteFile(entry.path().string());
+                break;
+            }
+    }
 }

@@ -149,6 +149,9 @@ private:
 
     // The worker's body: runs, installs after a complete run and then empties the task list.
     std::uint32_t Work();
+    // After an installation, what earlier runs downloaded and no file needed (a file no longer
+    // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
+    void RemoveStaleDownloads() const;
     // Sets m_nLastEvent, then tells the sink; one event at a time.
     void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
     // The same, with m_csEventLock already held.

@@ -175,6 +175,7 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
         }
         tagDownloadTask& task = *m_arrTasks[i];
         std::string failure;
+        lane.nFileDone = 0;  // a try on another server then counts the file's bytes anew
         switch (StoreOnServers(task, lane, failure)) {
         case TaskEnd::Stored:
             task.bDownloaded = true;

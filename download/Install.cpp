@@ -3,8 +3,9 @@
 // files with their final permissions, a package unpacked whole into the staging directory); then
 // the journal of the renames is written and carried out (download/JournaledInstall.h). A step
 // that fails, before the renames or during them, leaves every file as it was, fails the run with
-// one sentence naming the file, and leaves the downloads for the next run. A package is looked
-// at whole before anything of it is written.
+// one sentence naming the file, and leaves the downloads for the next run (those copied to a
+// staging directory on another file system go with it, and are fetched again). A package is
+// looked at whole before anything of it is written.
 
 #include <cerrno>
 #include <cstring>

@@ -83,7 +83,8 @@ bool ParseStep(const std::vector<std::string_view>& fields, InstallJournal& jour
     std::vector<std::string> values;
     for (std::size_t i = 1; i < fields.size(); ++i) {
         std::optional<std::string> value = Unescape(fields[i]);
-        if (!value || value->empty())
+        // Every path stays inside the installation: a planted journal moves nothing elsewhere.
+        if (!value || value->empty() || !IsContainedRelativePath(*value))
             return false;
         values.push_back(std::move(*value));
     }

@@ -34,9 +34,11 @@ bool IsRealDirectory(const std::string& path)
 // Gives the file the move replaces a second name in staging; 0, or why that failed.
 int KeepReplaced(const std::string& destination, const std::string& copy)
 {
-    DeleteFile(copy);  // an earlier attempt's, which may name what has gone since
+    // Nothing at the destination and a copy kept: the copy is the replaced file itself, which
+    // left its name when an undo or a step into staging was cut off. It stays the one to restore.
     if (!PathNameExists(destination))
         return 0;
+    DeleteFile(copy);  // an earlier attempt's second name of what still has the name
     if (IsRealDirectory(destination))
         return EISDIR;
     if (CreateHardLink(destination, copy))

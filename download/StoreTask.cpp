@@ -109,7 +109,6 @@ struct CDownloadMgr::FileFetch {
 bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
 {
     Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
-    lane.nFileDone = 0;
     if (!lane.pSession)
         throw NotTheFile{};
     if (task.expected && task.expected->patch && !PathFileExists(TempFilePath(m_setup.strTempDir, task, true))) {
@@ -230,7 +229,9 @@ bool CDownloadMgr::FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch
     } catch (const NotTheFile&) {
         if (!continued)
             throw;
-        // Bytes of two answers that do not make the file: it is fetched whole, once.
+        // Bytes of two answers that do not make the file (it is gone now): it is fetched whole,
+        // once.
+        fetch.held.reset();
         throw PassingFailure{std::current_exception(), "the continued file is not the published one", {}, true};
     }
     ForgetHeldDownload(fetch.strPath);

@@ -479,12 +479,15 @@ std::optional<std::chrono::seconds> CHttpFile::QueryRetryAfter() const
     const std::string value = QueryHeader("Retry-After");
     if (value.empty())
         return std::nullopt;
+    // A wait beyond a day means nothing more to a program that waits seconds, and a number that
+    // long would overflow on its way to milliseconds.
+    constexpr long long kLongest = 24 * 3600;
     if (value.find_first_not_of("0123456789") == std::string::npos)
-        return std::chrono::seconds(std::strtoll(value.c_str(), nullptr, 10));
+        return std::chrono::seconds(std::min(std::strtoll(value.c_str(), nullptr, 10), kLongest));
     const time_t when = curl_getdate(value.c_str(), nullptr);
     if (when < 0)
         return std::nullopt;
-    return std::chrono::seconds(std::max<time_t>(0, when - std::time(nullptr)));
+    return std::chrono::seconds(std::clamp<long long>(when - std::time(nullptr), 0, kLongest));
 }
 
 std::optional<std::uint64_t> CHttpFile::QueryContentLength() const

@@ -145,8 +145,15 @@ TEST_F(UpdateRunTest, AManifestUpdateShowsEveryStepAndHandsBackToTheLobby)
 {
     const std::string contents(300000, 'a');
     Publish(contents, [&](httplib::Response& res) { res.set_content(contents, "application/octet-stream"); });
+    // What an earlier run fetched of a file no longer listed, and a file of the player's.
+    install.Write("tmp/gone.dat.dtm", "part of an old download");
+    install.Write("tmp/gone.dat.dtm.resume", "its note");
+    install.Write("tmp/notes.txt", "not a download");
     const std::vector<std::string> expected = {"splash", "panel 300000", "file 300000", "done", "installing", "close"};
     EXPECT_EQ(RunToTheEnd(Values(server.Url("/update/"))), expected);
+    EXPECT_FALSE(PathFileExists(install.Dir() + "tmp/gone.dat.dtm"));
+    EXPECT_FALSE(PathFileExists(install.Dir() + "tmp/gone.dat.dtm.resume"));
+    EXPECT_TRUE(PathFileExists(install.Dir() + "tmp/notes.txt"));
     EXPECT_EQ(view.lastFile, "a.dat");
     EXPECT_EQ(view.lastProgress.nFileDone, 300000u);
     EXPECT_EQ(view.lastProgress.nFileSize, 300000u);

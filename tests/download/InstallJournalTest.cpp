@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "download/InstallJournal.h"
+#include "download/JournalReplay.h"
 #include "download/JournaledInstall.h"
 #include "platform/Log.h"
 #include "tests/support/TempDir.h"
@@ -52,6 +53,19 @@ TEST_F(InstallJournalTest, AWholeJournalIsFinishedFromWhereItStopped)
     EXPECT_NE(Log().find("the stopped installation is finished"), std::string::npos) << Log();
 }
 
+TEST_F(InstallJournalTest, AnUndoCutOffBetweenItsTwoRenamesStillBringsTheOldFileBack)
+{
+    // The undo of move 1 put the new file back at its staged name and was killed before the
+    // kept copy took the name again: only the copy holds the old file.
+    const InstallJournal journal{"tmp/.KesuUpdate.staging", {{"tmp/first.dtm", "first.txt"}}, {}, {}};
+    install.Write("tmp/first.dtm", "new first");
+    install.Write("tmp/.KesuUpdate.staging/replaced/0", "old first");
+    ASSERT_FALSE(RollForward(journal, install.Dir()));
+    EXPECT_EQ(ReadWholeFile(install.Path() / "first.txt"), "new first");
+    ASSERT_TRUE(Undo(journal, install.Dir()));
+    EXPECT_EQ(ReadWholeFile(install.Path() / "first.txt"), "old first");
+}
+
 TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarriedOut)
 {
     const std::string whole = JournalText(Stopped());
@@ -67,6 +81,10 @@ TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarri
         {"binary", std::string("\0\xff\x01md5\t", 8)},
         {"whole, but with the installation as its staging directory", [] {
              InstallJournal journal{".", {{"tmp/second.dtm", "second.txt"}}, {}, {}};
+             return JournalText(journal);
+         }()},
+        {"whole, but moving a file out of the installation", [] {
+             InstallJournal journal{"tmp/.KesuUpdate.staging", {{"tmp/second.dtm", "../second.txt"}}, {}, {}};
              return JournalText(journal);
          }()},
     };

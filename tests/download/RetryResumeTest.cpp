@@ -128,6 +128,26 @@ TEST_F(RetryResumeTest, ABodyDroppedTwiceIsContinuedFromTheByteReached)
     EXPECT_EQ(mgr.GetCounts().nTotalDone, body.size());
 }
 
+TEST_F(RetryResumeTest, HeldBytesThatDoNotMakeTheFileAreDroppedAndTheFileFetchedWhole)
+{
+    const std::string body = Pattern(300000, 7);
+    ServeDropping("a.dat", body, 0, 0);
+    server.Start();
+    // What an earlier run left, damaged since (zeros where its last bytes were), under a note
+    // that matches the server's validator.
+    install.Write("tmp/a.dat.dtm", body.substr(0, 100000) + std::string(100000, '\0'));
+    install.Write("tmp/a.dat.dtm.resume",
+                  "KesuUpdate held download 1\nmd5 " + Describe(body).strMd5 + " size 300000\n\"v1\"\n");
+    DownloadOnlyMgr mgr;
+    mgr.Initialize(&log, Setup(server.Url("/update/")));
+    mgr.AddTask("a.dat", Describe(body));
+    ASSERT_EQ(mgr.Run(), 0) << log.Last();
+    EXPECT_TRUE(ReadWholeFile(Temp("a.dat.dtm")) == body);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=200000-");
+    EXPECT_EQ(requests[1].range, "");
+}
+
 TEST_F(RetryResumeTest, PassingStatusesAreTriedAgainWhileOtherFailuresEndTheRunAtOnce)
 {
     const std::string body = "the file, at last";
