@@ -1,9 +1,11 @@
 // The publisher's patches from earlier versions: the real tool run with two earlier builds, each
 // listed patch checked against its file and applied, by the program's code and by the zstd tool,
-// to the earlier version it names.
+// to the earlier version it names; and the updater bringing an earlier installation up to date
+// with them from nginx.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -14,8 +16,10 @@
 #include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
+#include "tests/support/Nginx.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UpdaterProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -262,6 +266,35 @@ TEST_F(PublishPatchesTest, TheTreeItselfMayHoldTheEarlierVersion)
     ExpectSoundPatches(tree, "data\\town.dat", {&v2}, 1);
     ExpectSoundPatches(tree, "data\\same.dat", {&v2}, 1);
     EXPECT_EQ(ReadWholeFile(tree / "data/town.dat"), ReadWholeFile(v3.Path() / "data/town.dat"));
+}
+
+TEST_F(PublishPatchesTest, TheUpdaterTakesThePatchesFromNginx)
+{
+    if (NginxBinary().empty())
+        GTEST_SKIP() << "nginx is not installed";
+    const fs::path tree = out.Path() / "site/update";
+    ASSERT_EQ(Publish(tree, {v1.Path().string()}).status, 0);
+    ::chmod(out.Path().c_str(), 0755);
+    Nginx nginx((out.Path() / "site").string());
+    TempDir install;
+    fs::copy(v1.Path(), install.Path(), fs::copy_options::recursive);
+    fs::copy_file(KESU_EXE, install.Path() / "KesuUpdate.exe");
+    install.Write("pirvex.dll",
+                  "[Download]\nsite1=127.0.0.1:" + std::to_string(nginx.Port()) + "\n[Setup]\nTempDir=tmp\n");
+    const UpdaterOutput run = RunUpdater(install.Path());
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const auto& [rel, bytes] : Snapshot(v3.Path()))
+        EXPECT_EQ(ReadWholeFile(install.Path() / rel), bytes) << rel;
+    const std::vector<std::string> asked = nginx.RequestedPaths();
+    const auto wasAsked = [&](const std::string& path) {
+        return std::find(asked.begin(), asked.end(), "/update/" + path) != asked.end();
+    };
+    const std::string manifest = ReadWholeFile(tree / "update.xml");
+    for (const char* patched : {"data\\town.dat", "data\\same.dat", "bin\\run.sh"}) {
+        EXPECT_TRUE(wasAsked(PatchesOf(manifest, patched).at(0).at("filename"))) << patched;
+        EXPECT_FALSE(wasAsked(std::regex_replace(patched, std::regex(R"(\\)"), "/"))) << patched;
+    }
+    EXPECT_TRUE(wasAsked("data/noise.bin"));
 }
 
 TEST_F(PublishPatchesTest, AMissingEarlierDirectoryStopsBeforeAnythingIsWritten)
