@@ -155,9 +155,9 @@ std::uint32_t CDownloadMgr::Work()
         return static_cast<std::uint32_t>(result);
     result = Install();
     if (result == 0) {
-        RemoveAllTasks();
         if (m_setup.bManifestMode)
             RemoveStaleDownloads();
+        RemoveAllTasks();
     }
     return static_cast<std::uint32_t>(result);
 }
@@ -169,11 +169,16 @@ void CDownloadMgr::RemoveStaleDownloads() const
         return;  // the installation's own files are never looked at
     for (const auto& entry : std::filesystem::directory_iterator(ToNativePath(m_setup.strTempDir), error)) {
         const std::string name = entry.path().filename().string();
-        for (std::string_view suffix : {".dtm", ".dtm.resume", ".dtm.patch", ".dtm.patch.resume"})
-            if (name.ends_with(suffix) && entry.is_regular_file(error)) {
+        for (std::string_view suffix : {".dtm", ".dtm.resume", ".dtm.patch", ".dtm.patch.resume"}) {
+            if (!name.ends_with(suffix))
+                continue;
+            // This run's own are left where whoever installed them left them.
+            const std::string download = name.substr(0, name.size() - suffix.size()) + ".dtm";
+            if (!m_tempNames.contains(download) && entry.is_regular_file(error)) {
                 LogNote("removed " + name + ", a download of an earlier run that no file needs now");
                 DeleteFile(entry.path().string());
-                break;
             }
+            break;
+        }
     }
 }
