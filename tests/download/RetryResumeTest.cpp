@@ -71,11 +71,10 @@ protected:
             res.set_content_provider(body.size(), "application/octet-stream",
                                      [=, this](size_t offset, size_t length, httplib::DataSink& sink) {
                                          const std::size_t chunk = std::min<std::size_t>(length, 65536);
-                                         std::size_t& sent = sentByAnswer[answer];
-                                         if (answer < drops && sent >= dropAfter)
+                                         if (answer < drops && SentBy(answer, 0) >= dropAfter)
                                              return false;  // the connection closes mid-body
                                          sink.write(body.data() + offset, chunk);
-                                         sent += chunk;
+                                         SentBy(answer, chunk);
                                          bytesSent += chunk;
                                          return true;
                                      });
@@ -89,6 +88,16 @@ protected:
         changed.notify_all();
         return static_cast<int>(requests.size()) - 1;
     }
+
+    // Counts `more` bytes sent by the answer; what it has sent so far.
+    std::size_t SentBy(int answer, std::size_t more)
+    {
+        std::lock_guard lock(mutex);
+        return sentByAnswer[answer] += more;
+    }
+
+    // The server's threads use what the test holds: they end first.
+    void TearDown() override { server.Stop(); }
 
     std::string Temp(const std::string& name) const { return install.Dir() + "tmp/" + name; }
 
