@@ -1,7 +1,5 @@
 #include "app/UpdateRun.h"
 
-#include <filesystem>
-
 #include "app/DiskSpace.h"
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
@@ -36,9 +34,7 @@ constexpr std::uintmax_t kLogLimit = 1 << 20;
 // is the installation itself leaves nothing of its own there, so it keeps neither.
 bool HasOwnTemporaryDirectory(const StartupValues& values)
 {
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(ToNativePath(values.strTempDir), ToNativePath(values.strInstallDir), error);
-    return !same && !error;
+    return AreDistinctPaths(values.strTempDir, values.strInstallDir);
 }
 
 std::string MirrorsText(const StartupValues& values)

@@ -164,9 +164,9 @@ std::uint32_t CDownloadMgr::Work()
 
 void CDownloadMgr::RemoveStaleDownloads() const
 {
-    std::error_code error;
-    if (std::filesystem::equivalent(ToNativePath(m_setup.strTempDir), ToNativePath(m_setup.strInstallDir), error) || error)
+    if (!AreDistinctPaths(m_setup.strTempDir, m_setup.strInstallDir))
         return;  // the installation's own files are never looked at
+    std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(ToNativePath(m_setup.strTempDir), error)) {
         const std::string name = entry.path().filename().string();
         for (std::string_view suffix : {".dtm", ".dtm.resume", ".dtm.patch", ".dtm.patch.resume"}) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -70,6 +71,13 @@ bool PathFileExists(const std::string& path)
 {
     struct stat st {};
     return ::stat(ToNativePath(path).c_str(), &st) == 0;
+}
+
+bool AreDistinctPaths(const std::string& first, const std::string& second)
+{
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(ToNativePath(first), ToNativePath(second), error);
+    return !same && !error;
 }
 
 bool PathIsDirectory(const std::string& path)

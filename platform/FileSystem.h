@@ -20,6 +20,9 @@ inline constexpr unsigned MOVEFILE_WRITE_THROUGH = 0x8;
 
 bool PathFileExists(const std::string& path);
 bool PathIsDirectory(const std::string& path);
+// Both paths can be looked at and name different directories (or files); false when they are the
+// same one, or either cannot be looked at.
+bool AreDistinctPaths(const std::string& first, const std::string& second);
 // A regular file, or a link to one.
 bool PathIsRegularFile(const std::string& path);
 // The name itself is a symbolic link (whatever it points to, if anything).
