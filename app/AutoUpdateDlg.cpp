@@ -67,6 +67,11 @@ bool CAutoUpdateDlg::OnInitDialog()
     return true;
 }
 
+void CAutoUpdateDlg::ShowTotalSize(std::uint64_t nTotalSize)
+{
+    m_progressTotal.SetRange32(0, Kilobytes(nTotalSize));
+}
+
 void CAutoUpdateDlg::ShowFileStart(std::uint64_t nFileSize)
 {
     m_progressFile.SetRange32(0, Kilobytes(nFileSize));

@@ -34,6 +34,7 @@ public:
     // frames recomputed.
     void ShowPanel(std::uint64_t nTotalSize) override;
     // The file's bar restarts with the file's size in whole KB.
+    void ShowTotalSize(std::uint64_t nTotalSize) override;
     void ShowFileStart(std::uint64_t nFileSize) override;
     // The file's name and sizes in whole KB, and both bars.
     void ShowProgress(const UpdateProgress& progress) override;

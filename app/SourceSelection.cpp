@@ -1,11 +1,13 @@
 #include "app/SourceSelection.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 
 #include "archive/PackageDirectory.h"
 #include "download/DownloadMgr.h"
+#include "download/RetryPolicy.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "manifest/PackageName.h"
@@ -18,29 +20,36 @@
 
 namespace {
 
-// Asks for the package with one request and reads only the headers. False when the server
-// has no such package or cannot be asked; the package's length, when the server gave one.
-bool ProbePackage(CInternetSession* pSession, const std::string& strUrl, std::optional<std::uint64_t>& length)
+// Asks for the package and reads only the headers (a passing failure is asked again). False when
+// the server has no such package or cannot be asked; the package's length, when the server gave one.
+bool ProbePackage(const UpdateSource& source, const std::string& strUrl, std::optional<std::uint64_t>& length)
 {
-    try {
-        std::unique_ptr<CInternetSession> own;
-        if (!pSession)
-            pSession = (own = OpenUpdateSession()).get();
-        // A HEAD costs the server no body; one that does not know HEAD is asked the old way, with
-        // a GET whose body is dropped.
-        std::unique_ptr<CHttpFile> response = pSession->OpenURL(strUrl, CInternetSession::Request::Headers);
-        if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
-            response = pSession->OpenURL(strUrl);
-        LogNote("asked for " + strUrl + ": " + response->QueryStatusCode());
-        if (response->QueryStatusCode() == "404")
-            return false;
-        // Any other answer means the package is there; the worker meets any error page.
-        length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
-        return true;
-    } catch (const CInternetException& e) {
-        LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
+    std::unique_ptr<CInternetSession> own;
+    CInternetSession* session = source.pSession;
+    std::unique_ptr<CHttpFile> response;
+    RetryWhilePassing(strUrl, source.pRetries, [&]() -> TryOutcome {
+        response.reset();
+        try {
+            if (!session)
+                session = (own = OpenUpdateSession()).get();
+            // A HEAD costs the server no body; one that does not know HEAD is asked the old way,
+            // with a GET whose body is dropped.
+            response = session->OpenURL(strUrl, CInternetSession::Request::Headers);
+            if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
+                response = session->OpenURL(strUrl);
+        } catch (const CInternetException& e) {
+            LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
+            return {e.IsTransient(), e.GetErrorMessage()};
+        }
+        const std::string status = response->QueryStatusCode();
+        LogNote("asked for " + strUrl + ": " + status);
+        return {IsPassingStatus(std::atoi(status.c_str())), "answered " + status, response->QueryRetryAfter()};
+    });
+    if (!response || response->QueryStatusCode() == "404")
         return false;
-    }
+    // Any other answer means the package is there; the worker meets any error page.
+    length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
+    return true;
 }
 
 // How much of a package's end is asked for to learn what it unpacks to: the central directory of
@@ -90,9 +99,9 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
         choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
         return choice;
     }
-    auto vetted = trust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl, source.pSession));
+    auto vetted = trust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl, source.pSession, source.pRetries));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
-        LogLine(refusal->strDetail);
+        LogLine(strUrl + ": " + refusal->strDetail);
         choice.strMessage = refusal->strSentence;
         return choice;
     }
@@ -133,6 +142,28 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
     return choice;
 }
 
+// The package from the first server that has it with an acceptable signature; nothing when no
+// server has it, and the run falls back to the manifest. A server whose signature is refused is
+// passed over; when every server that has the package is refused, the last refusal is the run's.
+std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, CDownloadMgr& downloadMgr,
+                                                    const std::vector<std::string>& servers)
+{
+    const std::string package = PackageName(source.strManifestName);
+    std::optional<SourceChoice> refused;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        std::optional<std::uint64_t> length;
+        const std::string url = servers[i] + EncodeUrlPath(package);
+        if (!ProbePackage(source, url, length))
+            continue;
+        downloadMgr.UseServerFirst(i);
+        SourceChoice choice = QueuePackage(source, downloadMgr, package, url, length);
+        if (choice.bQueued || choice.strMessage.empty())
+            return choice;
+        refused = std::move(choice);
+    }
+    return refused;
+}
+
 }  // namespace
 
 SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
@@ -140,25 +171,20 @@ SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
     std::vector<std::string> servers{source.strBaseURL};
     servers.insert(servers.end(), source.mirrorBaseURLs.begin(), source.mirrorBaseURLs.end());
     if (!source.bManifestMode) {
-        const std::string package = PackageName(source.strManifestName);
-        for (std::size_t i = 0; i < servers.size(); ++i) {
-            std::optional<std::uint64_t> length;
-            const std::string url = servers[i] + EncodeUrlPath(package);
-            if (ProbePackage(source.pSession, url, length)) {
-                downloadMgr.UseServerFirst(i);
-                return QueuePackage(source, downloadMgr, package, url, length);
-            }
-        }
+        if (std::optional<SourceChoice> package = QueuePackageFromServers(source, downloadMgr, servers))
+            return *package;
         downloadMgr.UseManifestMode();
     }
     std::optional<CCheckCache> cache;
     if (!source.strCheckCache.empty())
         cache.emplace(source.strCheckCache, source.strInstallDir);
     ManifestFindings findings;
+    // Each server in turn, until one serves a manifest that can be used; the last one's failure
+    // is the player's to read when none does.
     for (std::size_t i = 0; i < servers.size(); ++i) {
         findings = ParseManifest(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
-                                 source.pSession, cache ? &*cache : nullptr);
-        if (!findings.bNotServed) {
+                                 source.pSession, cache ? &*cache : nullptr, source.pRetries);
+        if (!findings.bServerFailed) {
             downloadMgr.UseServerFirst(i);
             break;
         }

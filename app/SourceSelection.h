@@ -2,9 +2,11 @@
 // Where a run's files come from. In package mode the server is asked for the package (the
 // manifest name with ".zip" for ".xml"); when it answers 404 or cannot be asked, the run falls
 // back to the manifest, once. In manifest mode the manifest's changed files are queued. With
-// mirrors, each server is asked in turn until one serves: the files then come from that one
-// first. Why a
-// source cannot be used comes back as one sentence for the player; the particulars go to the log.
+// mirrors, each server is asked in turn until one serves what can be used (a manifest, not an
+// error or a page that is none; with keys, a signature that holds): the files then come from that
+// one first. Each request is tried again after a passing failure before the next server is asked.
+// Why a source cannot be used comes back as one sentence for the player; the particulars go to
+// the log.
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +16,7 @@
 class CDownloadMgr;
 class CInternetSession;
 class CUpdateTrust;
+struct RetryPolicy;
 
 // What the choice of source works on.
 struct UpdateSource {
@@ -25,6 +28,7 @@ struct UpdateSource {
     CUpdateTrust* pTrust = nullptr;         // with keys: the manifest and the package must be signed
     CInternetSession* pSession = nullptr;   // the run's; without one each request opens its own
     std::string strCheckCache{};            // the check cache's path; empty: every file is read
+    const RetryPolicy* pRetries = nullptr;  // how the manifest, signatures and probe are asked again; null: once
 };
 
 struct SourceChoice {

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "app/CommandLine.h"
@@ -86,6 +87,21 @@ std::string TempDirProblem(const StartupValues& values)
         LogLine("the temporary directory " + directory + " (TempDir \"" + setting + "\") leads out of the installation directory " +
                 values.strInstallDir);
         return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
+    }
+    return {};
+}
+
+std::string WriteProblem(const StartupValues& values)
+{
+    // The temporary directory is made here, so that a directory that cannot be made is said as
+    // what it is rather than as the first download that fails in it.
+    for (const std::string& directory : {values.strInstallDir, values.strTempDir}) {
+        CreateDirectoryWithParents(directory);
+        if (std::optional<int> error = DirectoryWriteError(directory)) {
+            const std::string native = ToNativePath(directory);
+            LogLine("cannot write in " + native + ": " + std::strerror(*error) + " (errno " + std::to_string(*error) + ")");
+            return "目录 " + native + " 无法写入，已停止更新。";
+        }
     }
     return {};
 }

@@ -47,3 +47,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
 // Why the temporary directory cannot be used (one sentence for the player), or an empty text:
 // it must stay inside the installation and must not be a link to somewhere else.
 std::string TempDirProblem(const StartupValues& values);
+// Why the run cannot write what it must (a game on a read-only file system, or in a directory of
+// another user's): one sentence naming the directory, the cause logged; empty when it can. Makes
+// the temporary directory when it is missing.
+std::string WriteProblem(const StartupValues& values);

@@ -27,6 +27,9 @@ std::string WhereToGetTheGame()
     return GetPrivateProfileString("messages", "ErrorMsg", "更新失败，请到" + webUrl + "下载最新版本", kSettingsFile);
 }
 
+// How long a start waits for the updater before it to let go of the installation.
+constexpr std::chrono::milliseconds kClaimWait{30000};
+
 constexpr const char* kLogName = "KesuUpdate.log";
 constexpr std::uintmax_t kLogLimit = 1 << 20;
 
@@ -72,7 +75,17 @@ UpdateRun::~UpdateRun()
 
 bool UpdateRun::ClaimInstallation()
 {
-    return LockDirectoryForProcess(m_values.strInstallDir);
+    if (LockDirectoryForProcess(m_values.strInstallDir))
+        return true;
+    const std::string where = ToNativePath(m_values.strInstallDir);
+    LogLine("another updater holds the installation " + where + "; waiting up to " +
+            std::to_string(kClaimWait.count() / 1000) + " s for it to leave");
+    const auto begun = std::chrono::steady_clock::now();
+    const bool claimed = LockDirectoryForProcess(m_values.strInstallDir, kClaimWait);
+    m_claimWait = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
+    if (!claimed)
+        LogLine("the other updater still holds the installation " + where + "; this one leaves it to that one");
+    return claimed;
 }
 
 void UpdateRun::AddView(IUpdateView& view)
@@ -87,20 +100,29 @@ void UpdateRun::Start()
         Refuse(problem);
         return;
     }
+    if (std::string problem = WriteProblem(m_values); !problem.empty()) {
+        Tell([](IUpdateView& view) { view.ShowSplash(); });
+        Fail(problem);
+        return;
+    }
     try {
         m_pSession = OpenUpdateSession();
     } catch (const CInternetException&) {
         // every request then fails with its own message
     }
+    m_retries = UpdateRetries();
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs});
+                                    m_values.bDigestQuery, m_retries, m_values.mirrorBaseURLs});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
         OpenLogFile(m_values.strTempDir + "\\" + kLogName, kLogLimit);
     LogNote(StartLine(m_values, *m_pTrust));
+    // The lobby may start the next update the moment the last one handed it back.
+    if (m_claimWait > std::chrono::milliseconds(0))
+        LogNote("waited " + std::to_string(m_claimWait.count()) + " ms for the updater before this one to leave the installation");
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     // An installation a killed run left is finished before anything is checked: the check then
@@ -112,7 +134,7 @@ void UpdateRun::Start()
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &m_retries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
@@ -141,6 +163,13 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
     const CDownloadMgr::Counts& counts = m_downloadMgr.GetCounts();
     switch (nEvent) {
     case DOWNLOAD_EVENT_TOTAL:
+        // A package whose probe told no length (a HEAD without one, a compressed answer) is as
+        // long as its download's own answer says.
+        if (m_nTotalSize == 0 && !m_downloadMgr.GetSetup().bManifestMode && counts.nFileSize > 0) {
+            m_nTotalSize = counts.nFileSize;
+            LogNote("the package's download answered with its length, " + std::to_string(m_nTotalSize) + " bytes");
+            Tell([&](IUpdateView& view) { view.ShowTotalSize(m_nTotalSize); });
+        }
         Tell([&](IUpdateView& view) { view.ShowFileStart(counts.nFileSize); });
         break;
     case DOWNLOAD_EVENT_PROGRESS:

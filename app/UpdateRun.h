@@ -33,8 +33,9 @@ public:
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
-    // Claims the installation for this process, with a display or without; false when another
-    // updater holds it, and this one then leaves unseen.
+    // Claims the installation for this process, with a display or without. An updater that still
+    // holds it (one ending after it handed the lobby back) is waited for, up to 30 s; false
+    // when it holds it still, which is said on standard error.
     bool ClaimInstallation();
     // The view is told every step from now on, after those added before it; it must outlive the run.
     void AddView(IUpdateView& view);
@@ -71,9 +72,11 @@ private:
     HandBack m_handBack;
     std::vector<IUpdateView*> m_views;
     std::uint64_t m_nTotalSize = 0;
+    std::chrono::milliseconds m_claimWait{0};  // how long the claim waited for another updater
     std::optional<UpdateProgress> m_pendingProgress;  // not yet shown; touched only in events, one at a time
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
+    RetryPolicy m_retries;
     CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
 };

@@ -25,6 +25,9 @@ public:
     virtual void ShowSplash() {}
     // The download panel: the file's and the update's bars, the status texts, cancel.
     virtual void ShowPanel(std::uint64_t /*nTotalSize*/) {}
+    // The update's size, learned only when the package's download answered with it (its probe
+    // had none).
+    virtual void ShowTotalSize(std::uint64_t /*nTotalSize*/) {}
     // A file's download begins; its size as announced (0 when none was).
     virtual void ShowFileStart(std::uint64_t /*nFileSize*/) {}
     virtual void ShowProgress(const UpdateProgress& /*progress*/) {}

@@ -24,22 +24,13 @@
 
 #include "download/DownloadSink.h"
 #include "download/DownloadTask.h"
+#include "download/RetryPolicy.h"
 #include "platform/File.h"
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
 class CBackgroundWriter;
 class CDownloadDigests;
-
-// How a download that meets a passing failure (no connection, a connection broken off, a stall, a
-// body cut short, a 5xx or 429 answer) is tried again: after a pause, from the byte it reached.
-struct RetryPolicy {
-    // The pauses before the second, third, ... try: as many tries again as pauses.
-    std::vector<std::chrono::milliseconds> pauses{std::chrono::seconds(1), std::chrono::seconds(2),
-                                                  std::chrono::seconds(4)};
-    // A server's Retry-After lengthens a pause up to this.
-    std::chrono::milliseconds retryAfterLimit = std::chrono::seconds(30);
-};
 
 // Where a run's files come from and go, and what they are.
 struct DownloadSetup {

@@ -37,12 +37,6 @@ bool IsErrorStatus(int status)
     return status >= 400;
 }
 
-// An overloaded or failing server may answer otherwise in a moment.
-bool IsPassingStatus(int status)
-{
-    return status == 408 || status == 429 || status >= 500;
-}
-
 bool StartsLikeErrorPage(const char* pBlock, std::size_t nSize)
 {
     for (std::string_view marker : kErrorPageMarkers)
@@ -145,9 +139,8 @@ bool CDownloadMgr::FetchWhole(tagDownloadTask& task, Lane& lane)
         }
         if (fetch.nRetries >= policy.pauses.size())
             std::rethrow_exception(passing->failure);
-        std::chrono::milliseconds pause = passing->bAtOnce ? std::chrono::milliseconds(0) : policy.pauses[fetch.nRetries];
-        if (passing->retryAfter)
-            pause = std::max(pause, std::min<std::chrono::milliseconds>(*passing->retryAfter, policy.retryAfterLimit));
+        const std::chrono::milliseconds pause =
+            passing->bAtOnce ? std::chrono::milliseconds(0) : PauseBeforeRetry(policy, fetch.nRetries, passing->retryAfter);
         ++fetch.nRetries;
         LogNote("GET " + TaskUrl(task, m_nServer) + ": " + passing->strCause + "; try " + std::to_string(fetch.nRetries + 1) +
                 " in " + std::to_string(pause.count()) + " ms" +

@@ -48,8 +48,8 @@ LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t s
     std::string digest;
     try {
         digest = CMD5Checksum::HashFile(file.strPath);
-    } catch (const CFileException&) {
-        return {LocalState::Unreadable, {}};
+    } catch (const CFileException& e) {
+        return {LocalState::Unreadable, {}, e.GetErrorMessage()};
     }
     // What was read is what the facts describe only if they did not change meanwhile.
     if (before && pCache->Settled(*before, startNs)) {

@@ -29,14 +29,24 @@ struct ManifestError {
     int nLine;
 };
 
-// Ends the parse without a message.
-struct ManifestRejected {};
+// Ends the list at an entry that cannot be used; the cause is for the log.
+struct ManifestRejected {
+    std::string strCause;
+};
+
+// The answer is no manifest at all (a parked domain's page, a captive portal's): another server
+// may have the real one.
+struct NotAManifest {
+    std::string strCause;
+};
+
+constexpr const char* kNotAManifest = "服务器返回的不是更新清单，已停止更新。";
 
 std::string ReadAttribute(const CXmlAttributes& element, const char* name)
 {
     std::optional<std::string> value = element.Get(name);
     if (!value)
-        throw ManifestRejected{};
+        throw ManifestRejected{std::string("it has no ") + name + " attribute"};
     return *value;
 }
 
@@ -45,15 +55,16 @@ std::uint32_t ParseFileSize(std::string_view text)
 {
     auto first = text.find_first_not_of(" \t\r\n");
     auto last = text.find_last_not_of(" \t\r\n");
+    const ManifestRejected notASize{"its filesize \"" + std::string(text) + "\" is not a number of bytes below 4 GiB"};
     if (first == std::string_view::npos)
-        throw ManifestRejected{};
+        throw notASize;
     std::uint64_t value = 0;
     for (char c : text.substr(first, last - first + 1)) {
         if (c < '0' || c > '9')
-            throw ManifestRejected{};
+            throw notASize;
         value = value * 10 + static_cast<unsigned>(c - '0');
         if (value > 0xFFFFFFFFu)
-            throw ManifestRejected{};
+            throw notASize;
     }
     return static_cast<std::uint32_t>(value);
 }
@@ -82,10 +93,10 @@ void CheckPageFound(const std::string& text)
 
 // The manifest's signature over its exact bytes, before anything in it is believed.
 std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::string& strUrl, const std::string& text,
-                                           CInternetSession* pSession)
+                                           CInternetSession* pSession, const RetryPolicy* pRetries)
 {
     const std::string name = FileNameOfUrl(strUrl);
-    auto vetted = trust.Vet(name, ReadSignatureText(strUrl, pSession));
+    auto vetted = trust.Vet(name, ReadSignatureText(strUrl, pSession, pRetries));
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted))
         return *refusal;
     return trust.Accept(std::get<VettedSignature>(vetted), text);
@@ -131,79 +142,121 @@ std::optional<tagPatchSource> PatchFrom(const std::string& installedDigest, cons
     return std::nullopt;
 }
 
+// A name is joined to the installation directory, which ends in a separator: leading separators
+// name the same file as none ("\data\town.dat" is "data\town.dat").
+std::string WithoutLeadingSeparators(std::string name)
+{
+    return name.erase(0, std::min(name.size(), name.find_first_not_of("\\/")));
+}
+
 // The entry as the download will need it. Throws ManifestRejected when it cannot be used.
 Entry ReadEntry(const CXmlAttributes& file)
 {
-    std::string filename = ReadAttribute(file, "filename");
+    std::string filename = WithoutLeadingSeparators(ReadAttribute(file, "filename"));
     std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
     ReadAttribute(file, "fileversion");
     std::string md5 = ReadAttribute(file, "md5");
-    if (!IsContainedRelativePath(filename))
-        throw ManifestRejected{};
+    if (filename.empty() || !IsContainedRelativePath(filename))
+        throw ManifestRejected{"its name leads out of the installation directory"};
     return {ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}},
             file.Get("mode")};
 }
 
-// The entries up to the first that cannot be used, which ends the list there ("stopped");
-// "Reg.Local" is passed over. Nothing when the text is not a well-formed document.
-std::optional<std::vector<Entry>> ReadEntries(const std::string& text, bool& stopped)
-{
+// Where the list of entries ended early: the entry, as the player may recognise it, and why.
+struct EntryRejection {
+    std::string strEntry;
+    std::string strCause;
+};
+
+// What a manifest lists: its entries up to the first that cannot be used, which ends the list
+// there; "Reg.Local" is passed over.
+struct Listing {
     std::vector<Entry> entries;
+    std::optional<EntryRejection> rejection;
+};
+
+// Throws NotAManifest when the text is not a well-formed document whose root is "manifest".
+Listing ReadEntries(const std::string& text)
+{
+    Listing listing;
+    std::vector<Entry>& entries = listing.entries;
+    bool isManifest = false;
     bool lastKept = false;  // the patches that follow belong to the entry last kept
-    const std::vector<std::vector<std::string>> paths = {{"manifest", "filelist", "file"},
-                                                         {"manifest", "filelist", "file", "patch"}};
+    std::size_t count = 0;
+    enum Path : std::size_t { kRoot, kFile, kPatch };
+    const std::vector<std::vector<std::string>> paths = {
+        {"manifest"}, {"manifest", "filelist", "file"}, {"manifest", "filelist", "file", "patch"}};
     const bool wellFormed = ReadXmlElements(text, paths, [&](std::size_t path, const CXmlAttributes& element) {
-        if (stopped)
+        if (path == kRoot)
+            isManifest = true;
+        if (path == kRoot || listing.rejection)
             return;
-        if (path == 1) {
+        if (path == kPatch) {
             if (lastKept)
                 if (std::optional<PatchOffer> offer = ReadPatch(entries.back().file.strName, element))
                     entries.back().patches.push_back(std::move(*offer));
             return;
         }
         lastKept = false;
+        ++count;
         try {
             Entry entry = ReadEntry(element);
             if (entry.file.strName != "Reg.Local") {
                 entries.push_back(std::move(entry));
                 lastKept = true;
             }
-        } catch (const ManifestRejected&) {
-            stopped = true;
+        } catch (const ManifestRejected& rejected) {
+            const std::optional<std::string> name = element.Get("filename");
+            listing.rejection = EntryRejection{name ? *name : "第 " + std::to_string(count) + " 项",
+                                               "entry " + std::to_string(count) + " (" + name.value_or("no name") +
+                                                   ") cannot be used: " + rejected.strCause};
         }
     });
     if (!wellFormed)
-        return std::nullopt;
-    return entries;
+        throw NotAManifest{"the answer is not a well-formed XML document"};
+    if (!isManifest)
+        throw NotAManifest{"the answer's root element is not manifest"};
+    return listing;
 }
 
-// The files are listed only once the whole text has proved well-formed, as a document that is
-// not lists nothing at all; then those that differ from the installed copies, up to the first
-// entry that cannot be used or whose installed copy cannot be read.
-void FindChangedFiles(const std::string& strInstallDir, const std::string& text, ManifestFindings& findings,
-                      CCheckCache* pCache)
+// The list ends at an entry that cannot be used, or at an installed copy that cannot be read:
+// nothing is installed, and the player is told which.
+void StopAt(ManifestFindings& findings, const std::string& strSentence, const std::string& strCause)
 {
-    bool stopped = false;
-    std::optional<std::vector<Entry>> entries = ReadEntries(text, stopped);
-    if (!entries)
-        return;
+    LogLine(strCause + "; the update stops there");
+    findings.strMessage = strSentence;
+}
+
+// The files are listed only once the whole text has proved a well-formed manifest; then those
+// that differ from the installed copies, up to the first entry that cannot be used or whose
+// installed copy cannot be read.
+void FindChangedFiles(const std::string& strInstallDir, const std::string& strWhere, const std::string& text,
+                      ManifestFindings& findings, CCheckCache* pCache)
+{
+    Listing listing = ReadEntries(text);
+    std::vector<Entry>& entries = listing.entries;
     std::vector<LocalFile> local;
-    local.reserve(entries->size());
-    for (const Entry& entry : *entries)
+    local.reserve(entries.size());
+    for (const Entry& entry : entries)
         local.push_back({entry.file.strName, strInstallDir + entry.file.strName, entry.file.expected.strMd5});
     const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
     std::vector<ChangedFile> changed;
-    for (std::size_t i = 0; i < entries->size(); ++i) {
+    bool stopped = false;
+    for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
+        Entry& entry = entries[i];
         if (states[i].state == LocalState::Unreadable) {
+            StopAt(findings, "已安装的文件 " + entry.file.strName + " 无法读取，已停止更新。", states[i].strError);
             stopped = true;
-            break;
+        } else if (states[i].state == LocalState::Differs) {
+            entry.file.expected.nMode = ParseMode(entry.file.strName, entry.modeText);
+            entry.file.expected.patch = PatchFrom(states[i].strDigest, entry.patches);
+            changed.push_back(std::move(entry.file));
         }
-        if (states[i].state != LocalState::Differs)
-            continue;
-        Entry& entry = (*entries)[i];
-        entry.file.expected.nMode = ParseMode(entry.file.strName, entry.modeText);
-        entry.file.expected.patch = PatchFrom(states[i].strDigest, entry.patches);
-        changed.push_back(std::move(entry.file));
+    }
+    if (!stopped && listing.rejection) {
+        StopAt(findings, "更新清单中的 " + listing.rejection->strEntry + " 无法使用，已停止更新。",
+               strWhere + ": " + listing.rejection->strCause);
+        stopped = true;
     }
     if (pCache)
         pCache->Save();
@@ -217,32 +270,61 @@ void FindChangedFiles(const std::string& strInstallDir, const std::string& text,
     findings.bFetch = !findings.files.empty();
 }
 
-// Runs a step of the parse; a number that ends it is kept for the player.
-ManifestFindings Guarded(const std::function<void(ManifestFindings&)>& step)
+// Runs a step of the parse; what ends it is kept for the player. Each ending but an entry that
+// cannot be used (or an installed copy that cannot be read) is the server's failing: another one
+// may serve the manifest.
+ManifestFindings Guarded(const std::string& strUrl, const std::function<void(ManifestFindings&)>& step)
 {
     ManifestFindings findings;
     try {
         step(findings);
     } catch (const ManifestError& error) {
         findings.nErrorLine = error.nLine;
+        findings.bServerFailed = true;
+    } catch (const NotAManifest& notAManifest) {
+        LogLine(strUrl + ": " + notAManifest.strCause + ", so it is no manifest");
+        findings = {};
+        findings.strMessage = kNotAManifest;
+        findings.bServerFailed = true;
     }
     return findings;
 }
 
-ManifestFindings Refused(const TrustRefusal& refusal)
+ManifestFindings Refused(const std::string& strUrl, const TrustRefusal& refusal)
 {
-    LogLine(refusal.strDetail);
+    LogLine(strUrl + ": " + refusal.strDetail);
     ManifestFindings findings;
     findings.strMessage = refusal.strSentence;
+    findings.bServerFailed = true;
+    return findings;
+}
+
+// The manifest's text, read over the session; why it cannot be, as findings.
+std::optional<ManifestFindings> ReadManifestText(const std::string& strUrl, CInternetSession* pSession,
+                                                 const RetryPolicy* pRetries, std::string& text, std::string& status)
+{
+    const int result = pSession ? ReadUrlText(strUrl, text, pSession, &status, pRetries) : 499;
+    if (result == 0)
+        return std::nullopt;
+    ManifestFindings findings;
+    findings.bServerFailed = true;
+    if (result == kTextTooLarge) {
+        LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
+        findings.strMessage = "更新清单过大，已停止更新。";
+    } else if (result == kTextCutShort) {
+        // Part of a manifest lists part of an update: it is never used.
+        findings.strMessage = "更新清单没有完整下载，已停止更新。";
+    } else {
+        findings.nErrorLine = result;
+    }
     return findings;
 }
 
 }  // namespace
 
 ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
-                               CInternetSession* pSession, CCheckCache* pCheckCache)
+                               CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries)
 {
-    std::string text;
     // The manifest and its signature come over one connection: the run's, or one of their own.
     std::unique_ptr<CInternetSession> own;
     if (!pSession) {
@@ -252,46 +334,31 @@ ManifestFindings ParseManifest(const std::string& strInstallDir, const std::stri
         }
     }
     CInternetSession* session = pSession ? pSession : own.get();
-    std::string status;
-    if (int result = session ? ReadUrlText(strUrl, text, session, &status) : 499) {
-        ManifestFindings findings;
-        findings.bNotServed = true;
-        if (result == kTextTooLarge) {
-            LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
-            findings.strMessage = "更新清单过大，已停止更新。";
-        } else if (result == kTextCutShort) {
-            // Part of a manifest lists part of an update: it is never used.
-            findings.strMessage = "更新清单没有完整下载，已停止更新。";
-        } else {
-            findings.nErrorLine = result;
-        }
-        return findings;
-    }
+    std::string text, status;
+    if (std::optional<ManifestFindings> unread = ReadManifestText(strUrl, session, pRetries, text, status))
+        return *unread;
     LogNote("GET " + strUrl + ": " + status + ", " + std::to_string(text.size()) + " bytes");
-    const bool served = std::atoi(status.c_str()) < 400;
-    ManifestFindings found = Guarded([&](ManifestFindings& findings) {
+    return Guarded(strUrl, [&](ManifestFindings& findings) {
         // An error page instead of the manifest (a site that moved, a server's own 404 page)
         // means what the Chinese page-not-found text means: the server has no update here.
-        if (!served) {
+        if (std::atoi(status.c_str()) >= 400) {
             LogLine(strUrl + ": the server answered " + status + " instead of the manifest");
             throw ManifestError{546};
         }
         CheckPageFound(text);
         if (pTrust && pTrust->Enabled())
-            if (std::optional<TrustRefusal> refusal = CheckSignature(*pTrust, strUrl, text, session)) {
-                findings = Refused(*refusal);
+            if (std::optional<TrustRefusal> refusal = CheckSignature(*pTrust, strUrl, text, session, pRetries)) {
+                findings = Refused(strUrl, *refusal);
                 return;
             }
-        FindChangedFiles(strInstallDir, text, findings, pCheckCache);
+        FindChangedFiles(strInstallDir, strUrl, text, findings, pCheckCache);
     });
-    found.bNotServed = !served;
-    return found;
 }
 
 ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText, CCheckCache* pCheckCache)
 {
-    return Guarded([&](ManifestFindings& findings) {
+    return Guarded("the manifest", [&](ManifestFindings& findings) {
         CheckPageFound(strText);
-        FindChangedFiles(strInstallDir, strText, findings, pCheckCache);
+        FindChangedFiles(strInstallDir, "the manifest", strText, findings, pCheckCache);
     });
 }

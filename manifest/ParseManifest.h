@@ -13,6 +13,7 @@
 class CCheckCache;
 class CInternetSession;
 class CUpdateTrust;
+struct RetryPolicy;
 
 // A file the manifest lists that must be downloaded.
 struct ChangedFile {
@@ -27,19 +28,22 @@ struct ManifestFindings {
     bool bFetch = false;           // the whole manifest was usable and lists files to fetch
     bool bUpToDate = false;        // the whole manifest was usable and nothing differs
     // Why the manifest cannot be used, for the player: a number shown as "Error line:%d" (0 for
-    // none), or a sentence. Every other failure is silent.
+    // none), or a sentence; the cause is in the log.
     int nErrorLine = 0;
     std::string strMessage;
-    // The manifest did not arrive whole with a success status: another server may have it.
-    bool bNotServed = false;
+    // The server did not serve a manifest that can be used (none, an error, a page that is no
+    // manifest, a refused signature): another server may.
+    bool bServerFailed = false;
 };
 
 // Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) over
 // the run's session, or one of its own without, and compares its files with those under
 // strInstallDir; with a check cache, a file unchanged since it was last read is not read again,
-// and the cache is saved afterwards.
+// and the cache is saved afterwards. With a retry policy, the manifest and its signature are asked
+// for again after a passing failure, as a file would be.
 ManifestFindings ParseManifest(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust = nullptr,
-                               CInternetSession* pSession = nullptr, CCheckCache* pCheckCache = nullptr);
+                               CInternetSession* pSession = nullptr, CCheckCache* pCheckCache = nullptr,
+                               const RetryPolicy* pRetries = nullptr);
 // The same for a manifest text already fetched (no signature).
 ManifestFindings ParseManifestText(const std::string& strInstallDir, const std::string& strText,
                                    CCheckCache* pCheckCache = nullptr);

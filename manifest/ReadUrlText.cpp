@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "download/RetryPolicy.h"
 #include "download/UpdateSession.h"
 #include "platform/Log.h"
 
@@ -16,9 +17,52 @@ struct Document {
     std::string strStatus;
 };
 
+// One try of ReadDocument's request: what it came to, and whether another may fare better.
+TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession& session,
+                    Document& document)
+{
+    strText.clear();
+    document = {};
+    std::unique_ptr<CHttpFile> file;
+    try {
+        file = session.OpenURL(strUrl, CInternetSession::Request::Document);
+    } catch (const CInternetException& e) {
+        LogLine(strUrl + ": " + e.GetErrorMessage());
+        document.nResult = 493;
+        return {e.IsTransient(), e.GetErrorMessage()};
+    }
+    document.strStatus = file->QueryStatusCode();
+    if (auto length = file->QueryContentLength(); length && *length <= nLimit)
+        strText.reserve(static_cast<std::size_t>(*length));
+    char buffer[16384];
+    try {
+        while (std::size_t n = file->Read(buffer, sizeof buffer)) {
+            if (strText.size() + n > nLimit) {
+                strText.clear();
+                strText.shrink_to_fit();
+                document.nResult = kTextTooLarge;
+                return {};
+            }
+            strText.append(buffer, n);
+        }
+    } catch (const CInternetException& e) {
+        // What arrived before the failure is kept; the caller learns that it is not all.
+        LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
+        document.nResult = kTextCutShort;
+        // A body that ran out of time dripped or stalled: a document is asked for again from its
+        // first byte, which would wait as long again.
+        return {e.IsTransient() && !e.IsTimeout(), "the body was cut short: " + e.GetErrorMessage()};
+    }
+    if (IsPassingStatus(std::atoi(document.strStatus.c_str())))
+        return {true, "answered " + document.strStatus, file->QueryRetryAfter()};
+    return {};
+}
+
 // Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge. Without a
-// session of the caller's, one is opened for this request.
-Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession* pSession)
+// session of the caller's, one is opened for this request. A passing failure is tried again as
+// the policy says.
+Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession* pSession,
+                      const RetryPolicy* pRetries)
 {
     strText.clear();
     std::unique_ptr<CInternetSession> own;
@@ -30,50 +74,27 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
         }
         pSession = own.get();
     }
-    CInternetSession* session = pSession;
-    std::unique_ptr<CHttpFile> file;
-    try {
-        file = session->OpenURL(strUrl, CInternetSession::Request::Document);
-    } catch (const CInternetException& e) {
-        LogLine(strUrl + ": " + e.GetErrorMessage());
-        return {493, {}};
-    }
-    Document document{0, file->QueryStatusCode()};
-    if (auto length = file->QueryContentLength(); length && *length <= nLimit)
-        strText.reserve(static_cast<std::size_t>(*length));
-    char buffer[16384];
-    try {
-        while (std::size_t n = file->Read(buffer, sizeof buffer)) {
-            if (strText.size() + n > nLimit) {
-                strText.clear();
-                strText.shrink_to_fit();
-                document.nResult = kTextTooLarge;
-                break;
-            }
-            strText.append(buffer, n);
-        }
-    } catch (const CInternetException& e) {
-        // What arrived before the failure is kept; the caller learns that it is not all.
-        LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
-        document.nResult = kTextCutShort;
-    }
+    Document document;
+    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, strText, nLimit, *pSession, document); });
     return document;
 }
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession, std::string* pStatus)
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession, std::string* pStatus,
+                const RetryPolicy* pRetries)
 {
-    Document document = ReadDocument(strUrl, strText, kManifestLimit, pSession);
+    Document document = ReadDocument(strUrl, strText, kManifestLimit, pSession, pRetries);
     if (pStatus)
         *pStatus = document.strStatus;
     return document.nResult;
 }
 
-std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession)
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession,
+                                             const RetryPolicy* pRetries)
 {
     std::string text;
-    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, pSession);
+    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, pSession, pRetries);
     // A signature cut short is kept: it cannot pass for a whole one.
     if ((document.nResult != 0 && document.nResult != kTextCutShort) || std::atoi(document.strStatus.c_str()) >= 400)
         return std::nullopt;

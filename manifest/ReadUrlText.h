@@ -5,6 +5,7 @@
 #include <string>
 
 class CInternetSession;
+struct RetryPolicy;
 
 // The largest manifest read: far beyond any real one, and a bound on the memory a server can take.
 inline constexpr std::size_t kManifestLimit = 64u << 20;
@@ -19,11 +20,14 @@ inline constexpr int kTextCutShort = 408;
 // kTextCutShort when a failed read ended the text where it failed (the cause is logged).
 // A session of the caller's (the run's, from OpenUpdateSession) lets the next request reuse its
 // connection; without one, the request opens its own.
-// The HTTP status code's text goes to *pStatus when asked for.
+// The HTTP status code's text goes to *pStatus when asked for. With a retry policy, a passing
+// failure (no connection, a body cut short, a 5xx, 408 or 429 answer) is tried again as a
+// file's download would be; the result is the last try's.
 int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession = nullptr,
-                std::string* pStatus = nullptr);
+                std::string* pStatus = nullptr, const RetryPolicy* pRetries = nullptr);
 
 // The signature that belongs to the file at the URL (the URL followed by ".minisig"), read whole;
 // nothing when the server has none (an error status), cannot be asked, or sends something too
 // large to be one.
-std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession = nullptr);
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession = nullptr,
+                                             const RetryPolicy* pRetries = nullptr);

@@ -10,7 +10,7 @@
 #include "platform/Path.h"
 
 CFileException::CFileException(int nErrno, const std::string& strFileName)
-    : std::runtime_error(strFileName + ": " + std::strerror(nErrno)), m_nErrno(nErrno)
+    : std::runtime_error(ToNativePath(strFileName) + ": " + std::strerror(nErrno)), m_nErrno(nErrno)
 {
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <fcntl.h>
 #include <filesystem>
+#include <thread>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -242,17 +243,38 @@ bool SyncFileSystem(const std::string& path)
     return ok;
 }
 
-bool LockDirectoryForProcess(const std::string& directory)
+bool LockDirectoryForProcess(const std::string& directory, std::chrono::milliseconds wait)
 {
     int fd = ::open(ToNativePath(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return true;  // a directory that cannot be opened cannot be locked by another updater either
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        ::close(fd);
-        return !held;  // a file system without locks cannot hold another updater's either
+    // flock has no time limit of its own: the lock is tried again every few milliseconds.
+    constexpr std::chrono::milliseconds kRetry{20};
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) {
+            ::close(fd);
+            return true;  // a file system without locks cannot hold another updater's either
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            ::close(fd);
+            return false;
+        }
+        std::this_thread::sleep_for(kRetry);
     }
     return true;  // the descriptor stays open: the lock lasts as long as the process
+}
+
+std::optional<int> DirectoryWriteError(const std::string& directory)
+{
+    const std::string probe = ToNativePath(directory) + "/.KesuUpdate.write-test." + std::to_string(::getpid());
+    ::unlink(probe.c_str());  // one a killed run left
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return std::nullopt;
 }
 
 std::string GetModuleFileName()

@@ -9,6 +9,7 @@
 // person: the engine turns failures into its codes and the app tells them.
 
 #include <cstdint>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -84,9 +85,13 @@ std::optional<FileSystemSpace> GetFileSystemSpace(const std::string& path);
 // Writes everything of the file system the path lies on that is still only in memory to its
 // disk, as `sync -f` does; false when the path cannot be opened or the flush failed.
 bool SyncFileSystem(const std::string& path);
-// Takes an exclusive lock on the directory itself for the rest of the process's life; false when
-// another process holds it. Nothing is written: the system drops the lock when the process ends,
-// however it ends, and no program this one starts inherits it.
-bool LockDirectoryForProcess(const std::string& directory);
+// Takes an exclusive lock on the directory itself for the rest of the process's life, waiting up to
+// `wait` for another process to let it go; false when that one holds it still. Nothing is written:
+// the system drops the lock when the process ends, however it ends, and no program this one starts
+// inherits it.
+bool LockDirectoryForProcess(const std::string& directory, std::chrono::milliseconds wait = {});
+// Whether a file can be made in the directory (a read-only file system, a directory of another
+// user's): nothing when it can, else the errno that says why not. Nothing is left behind.
+std::optional<int> DirectoryWriteError(const std::string& directory);
 // The full path of the running executable.
 std::string GetModuleFileName();

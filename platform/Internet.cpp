@@ -87,6 +87,11 @@ bool CInternetException::IsCancel() const
     return m_nCurlCode == CURLE_ABORTED_BY_CALLBACK;
 }
 
+bool CInternetException::IsTimeout() const
+{
+    return m_nCurlCode == CURLE_OPERATION_TIMEDOUT;
+}
+
 bool CInternetException::IsTransient() const
 {
     switch (m_nCurlCode) {

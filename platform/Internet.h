@@ -32,6 +32,8 @@ public:
     // a time-out or stall, a body cut short. A name that does not resolve, a refused
     // certificate or a cancel is no such failure.
     bool IsTransient() const;
+    // The request ran past one of its time limits (connecting, a stall, a document's deadline).
+    bool IsTimeout() const;
     std::string GetErrorMessage() const { return what(); }
 
 private:

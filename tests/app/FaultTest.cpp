@@ -12,6 +12,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -266,7 +268,55 @@ TEST_F(FaultTest, TwoUpdatersOfOneInstallationNeverRunTogether)
     EXPECT_EQ(Wait(second), 0);
     EXPECT_EQ(Wait(first), 0);
     EXPECT_EQ(UpdatedFiles(install), files);
-    EXPECT_EQ(nginx->RequestCount(), 1 + files);  // the second updater asked for nothing
+    // The second waited for the first to leave, and then found nothing left to fetch (or, on a
+    // machine so slow that the first took longer than the wait, left the installation to it).
+    EXPECT_GE(nginx->RequestCount(), 1 + files);
+    EXPECT_LE(nginx->RequestCount(), 1 + files + 1);
+}
+
+// A lobby that starts the next update the moment the last one handed it back meets an updater
+// still ending: the new one waits for it rather than leaving without a word.
+TEST_F(FaultTest, AnUpdaterStartedWhileTheLastStillHoldsTheInstallationWaitsForItThenRuns)
+{
+    Prepare(3);
+    fs::path install = NewInstallation("next");
+    const int held = ::open(install.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const fs::path errors = work.Path() / "errors";
+    pid_t next = Start(install, errors);
+    while (ReadWholeFile(errors).find("waiting up to 30 s") == std::string::npos && ::waitpid(next, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(nginx->RequestCount(), 0);
+    ::close(held);
+    EXPECT_EQ(Wait(next), 0);
+    EXPECT_EQ(UpdatedFiles(install), files) << ReadWholeFile(errors);
+    EXPECT_NE(ReadWholeFile(install / "tmp/KesuUpdate.log").find("for the updater before this one to leave"),
+              std::string::npos);
+}
+
+// A game on a read-only file system: nothing is asked or changed, and the player reads which
+// directory cannot be written, as the system names it.
+TEST_F(FaultTest, AGameOnAReadOnlyFileSystemIsLeftAsItIsAndTheRunSaysWhichDirectory)
+{
+    Prepare(2);
+    for (const std::string tempDir : {"tmp", ""}) {
+        fs::path install = NewInstallation("readonly" + tempDir);
+        std::ofstream(install / "pirvex.dll")
+            << "[Download]\nsite1=127.0.0.1:" << nginx->Port() << "\n[Setup]\nTempDir=" << tempDir << "\n";
+        const std::string dir = install.string();
+        if (std::system(("mount --bind '" + dir + "' '" + dir + "' && mount -o remount,ro,bind '" + dir + "' '" + dir + "'").c_str()) != 0)
+            GTEST_SKIP() << "no read-only mount can be made here";
+        const fs::path errors = work.Path() / "errors";
+        EXPECT_EQ(Wait(Start(install, errors)), 0);
+        EXPECT_EQ(std::system(("umount '" + dir + "'").c_str()), 0);
+        const std::string told = ReadWholeFile(errors);
+        EXPECT_NE(told.find("目录 " + install.string() + "/ 无法写入，已停止更新。"), std::string::npos) << told;
+        EXPECT_NE(told.find("Read-only file system"), std::string::npos) << told;
+        EXPECT_EQ(told.find('\\'), std::string::npos) << told;
+        EXPECT_EQ(UpdatedFiles(install), 0);
+        EXPECT_FALSE(fs::exists(install / "tmp"));
+    }
+    EXPECT_EQ(nginx->RequestCount(), 0);
 }
 
 TEST_F(FaultTest, FiftyUpdatersAtOnceAllComplete)

@@ -38,6 +38,7 @@ class RecordingView : public IUpdateView {
 public:
     void ShowSplash() override { Add("splash"); }
     void ShowPanel(std::uint64_t nTotalSize) override { Add("panel " + std::to_string(nTotalSize)); }
+    void ShowTotalSize(std::uint64_t nTotalSize) override { Add("total " + std::to_string(nTotalSize)); }
     void ShowFileStart(std::uint64_t nFileSize) override { Add("file " + std::to_string(nFileSize)); }
     void ShowProgress(const UpdateProgress& progress) override
     {
@@ -444,6 +445,29 @@ TEST_F(UpdateRunTest, APackageThatUnpacksBeyondTheFreeSpaceIsRefusedBeforeItIsFe
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_TRUE(steps[1].starts_with("message: 磁盘空间不足：更新需要 20.0 MB，" + values.strInstallDir + "tmp 只有 ")) << steps[1];
     EXPECT_EQ(wholeRequests, 0);
+}
+
+// A probe answer that tells no length (here a compressed one, as some servers answer HEAD) leaves
+// the update's size to the package download's own answer: the overall bar still moves.
+TEST_F(UpdateRunTest, APackageWhoseProbeToldNoLengthTakesItFromItsDownload)
+{
+    TempDir site;
+    WriteZip(site.Dir() + "update.zip", {ZipItem("map.dat", std::string(300000, 'm'))});
+    const std::string package = ReadWholeFile(site.Path() / "update.zip");
+    server.Http().Get("/update/update.zip", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.method == "HEAD")
+            res.set_header("Content-Encoding", "gzip");
+        res.set_content(package, "application/zip");
+    });
+    server.Start();
+    StartupValues values = Values(server.Url("/update/"));
+    values.bManifestMode = false;
+    const std::vector<std::string> steps = RunToTheEnd(values);
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "panel 0"), steps.end());
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "total " + std::to_string(package.size())), steps.end());
+    EXPECT_EQ(view.lastProgress.nTotalSize, package.size());
+    EXPECT_EQ(view.lastProgress.nTotalDone, package.size());
+    EXPECT_EQ(ReadWholeFile(install.Path() / "map.dat"), std::string(300000, 'm'));
 }
 
 }  // namespace

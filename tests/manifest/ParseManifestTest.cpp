@@ -76,11 +76,11 @@ TEST_F(ParseManifestTest, ChangedAndMissingFilesAreQueuedInDocumentOrder)
         "</filelist><other/><filelist>" + Entry("upper.txt", "100000", "900150983CD24FB0D6963F7D28E17F72") +
         Entry("data\\map\\town.dat") + Entry("changed.txt", "1000000") + "<file filename='x'/></filelist>" +
         "<filelist/></manifest>";
-    // The last entry lacks attributes: it ends the parse after all the others.
+    // The last entry lacks attributes: it ends the parse after all the others, and says so.
     EXPECT_FALSE(Parse(manifest));
     EXPECT_EQ(Queued(), (std::vector<std::string>{"changed.txt", "missing.txt", "reg.local", "upper.txt", "changed.txt"}));
     EXPECT_EQ(findings.nTotalSize, 10u + 100u + 10000u + 100000u + 1000000u);
-    EXPECT_EQ(messages, "");
+    EXPECT_EQ(findings.strMessage, "更新清单中的 x 无法使用，已停止更新。");
 
     EXPECT_TRUE(Parse(Manifest(Entry("same.txt") + Entry("changed.txt", "10") + Entry("same.txt"))));
     EXPECT_EQ(Queued(), std::vector<std::string>{"changed.txt"});
@@ -90,17 +90,33 @@ TEST_F(ParseManifestTest, ChangedAndMissingFilesAreQueuedInDocumentOrder)
 TEST_F(ParseManifestTest, NothingToDoGivesFalseWithoutMessage)
 {
     install.Write("same.txt", "abc");
-    for (const std::string& manifest :
-         {Manifest(Entry("same.txt")), Manifest(""), std::string("<manifest/>"), std::string("not xml at all"),
-          std::string(""), Manifest(Entry("a.txt")).substr(0, 80),  // truncated in the middle of an entry
+    for (const std::string& manifest : {Manifest(Entry("same.txt")), Manifest(""), std::string("<manifest/>")}) {
+        EXPECT_FALSE(Parse(manifest)) << manifest;
+        EXPECT_TRUE(findings.bUpToDate) << manifest;
+        EXPECT_FALSE(findings.bServerFailed) << manifest;
+        EXPECT_EQ(findings.strMessage, "");
+        EXPECT_EQ(messages, "");
+    }
+}
+
+// A parked domain or a captive portal answers every URL with a page of its own: that server has
+// failed, another may serve the manifest, and the player is never told the game is up to date.
+TEST_F(ParseManifestTest, AnAnswerThatIsNoManifestFailsTheServerAndSaysSo)
+{
+    for (const std::string& answer :
+         {std::string("not xml at all"), std::string(""), Manifest(Entry("a.txt")).substr(0, 80),  // cut in an entry
           Manifest(Entry("a.txt") + Entry("b.txt")).substr(0, Manifest(Entry("a.txt") + Entry("b.txt")).size() - 12),
           std::string("<manifest><filelist>") + Entry("a.txt") + "</filelist></manifest><trailing/>",
-          std::string("<m:manifest xmlns:m='urn:x'><m:filelist>") + Entry("a.txt") + "</m:filelist></m:manifest>"}) {
-        EXPECT_FALSE(Parse(manifest)) << manifest;
-        EXPECT_TRUE(findings.files.empty()) << manifest;
-        EXPECT_EQ(findings.nTotalSize, 0u);
-        EXPECT_EQ(findings.nErrorLine, 0);
-        EXPECT_EQ(messages, "");
+          std::string("<m:manifest xmlns:m='urn:x'><m:filelist>") + Entry("a.txt") + "</m:filelist></m:manifest>",
+          std::string("<!DOCTYPE html><html><head><title>This domain is parked</title></head><body>For sale</body></html>"),
+          std::string("<html><body><manifest><filelist>") + Entry("a.txt") + "</filelist></manifest></body></html>",
+          std::string("<html><body><p>Log in to the hotel network<br></p></body></html>")}) {
+        EXPECT_FALSE(Parse(answer)) << answer;
+        EXPECT_TRUE(findings.files.empty()) << answer;
+        EXPECT_FALSE(findings.bUpToDate) << answer;
+        EXPECT_TRUE(findings.bServerFailed) << answer;
+        EXPECT_EQ(findings.strMessage, "服务器返回的不是更新清单，已停止更新。") << answer;
+        EXPECT_NE(messages.find("so it is no manifest"), std::string::npos) << messages;
     }
 }
 
@@ -130,20 +146,35 @@ TEST_F(ParseManifestTest, AnAttributeThatIsMissingOrNotANumberEndsTheParseThere)
             expected = {"a", "b", "c"};
         }
         EXPECT_EQ(Queued(), expected) << c.badEntry;
-        EXPECT_EQ(messages, "");
+        if (!c.queuedAfterwards) {
+            const std::string name = c.badEntry.find("filename") != std::string::npos ? "b" : "第 2 项";
+            EXPECT_EQ(findings.strMessage, "更新清单中的 " + name + " 无法使用，已停止更新。") << c.badEntry;
+            EXPECT_NE(messages.find("entry 2"), std::string::npos) << messages;
+            EXPECT_FALSE(findings.bServerFailed);
+        }
     }
 }
 
 TEST_F(ParseManifestTest, NamesThatWouldLeaveTheInstallationDirectoryRejectTheManifest)
 {
-    for (std::string name : {"..\\evil.dat", "data/../../evil.dat", "data\\..", "..", "/etc/passwd",
-                                    "\\evil.dat", "C:\\evil.dat", "c:evil.dat"}) {
+    for (std::string name : {"..\\evil.dat", "data/../../evil.dat", "data\\..", "..", "\\..\\evil.dat", "C:\\evil.dat",
+                             "c:evil.dat", "\\", "/"}) {
         EXPECT_FALSE(Parse(Manifest(Entry("fine.dat") + Entry(name) + Entry("after.dat")))) << name;
         EXPECT_EQ(Queued(), std::vector<std::string>{"fine.dat"}) << name;
+        EXPECT_EQ(findings.strMessage, "更新清单中的 " + name + " 无法使用，已停止更新。");
     }
     for (std::string name : {"..data\\x..", "a\\...\\b", "data\\.\\x", "地图 文件.dat"}) {
         EXPECT_TRUE(Parse(Manifest(Entry(name)))) << name;
     }
+}
+
+// The installation directory ends in a separator: a name that begins with one names the same file.
+TEST_F(ParseManifestTest, LeadingSeparatorsOfANameAreDropped)
+{
+    install.Write("data/town.dat", "abc");
+    EXPECT_TRUE(Parse(Manifest(Entry("\\data\\town.dat") + Entry("/data/town.dat") + Entry("\\/data\\new.dat") +
+                               Entry("//etc/passwd"))));
+    EXPECT_EQ(Queued(), (std::vector<std::string>{"data\\new.dat", "etc/passwd"}));
 }
 
 TEST_F(ParseManifestTest, TheBodyIsReadInTheEncodingItDeclaresElseUtf8OrGbk)
@@ -166,7 +197,7 @@ TEST_F(ParseManifestTest, ADirectoryAtAListedNameDiffersSoThatItsInstallationSay
     EXPECT_EQ(Queued(), (std::vector<std::string>{"a.txt", "dir", "b.txt"}));
 }
 
-TEST_F(ParseManifestTest, LocalFileThatCannotBeReadEndsTheParseSilently)
+TEST_F(ParseManifestTest, LocalFileThatCannotBeReadEndsTheParseAndSaysWhich)
 {
     // A file whose every read fails, even for root: this process's memory, which has nothing
     // mapped at offset 0. (Dropping root in a child would fork a process whose server threads
@@ -175,7 +206,8 @@ TEST_F(ParseManifestTest, LocalFileThatCannotBeReadEndsTheParseSilently)
     const std::string manifest = Manifest(Entry("a.txt") + Entry("locked.txt") + Entry("b.txt"));
     EXPECT_FALSE(Parse(manifest));
     EXPECT_EQ(Queued(), std::vector<std::string>{"a.txt"});
-    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(findings.strMessage, "已安装的文件 locked.txt 无法读取，已停止更新。");
+    EXPECT_NE(messages.find("locked.txt"), std::string::npos) << messages;
 }
 
 TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)

@@ -1,0 +1,33 @@
+#include "download/RetryPolicy.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/Log.h"
+
+bool IsPassingStatus(int status)
+{
+    return status == 408 || status == 429 || status >= 500;
+}
+
+std::chrono::milliseconds PauseBeforeRetry(const RetryPolicy& policy, unsigned nRetry,
+                                           std::optional<std::chrono::seconds> retryAfter)
+{
+    std::chrono::milliseconds pause = policy.pauses.at(nRetry);
+    if (retryAfter)
+        pause = std::max(pause, std::min<std::chrono::milliseconds>(*retryAfter, policy.retryAfterLimit));
+    return pause;
+}
+
+void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce)
+{
+    for (unsigned retries = 0;; ++retries) {
+        const TryOutcome outcome = tryOnce();
+        if (!outcome.bPassing || !pPolicy || retries >= pPolicy->pauses.size())
+            return;
+        const std::chrono::milliseconds pause = PauseBeforeRetry(*pPolicy, retries, outcome.retryAfter);
+        LogNote("GET " + strUrl + ": " + outcome.strCause + "; try " + std::to_string(retries + 2) + " in " +
+                std::to_string(pause.count()) + " ms");
+        std::this_thread::sleep_for(pause);
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+// How a request that meets a passing failure (no connection, a connection broken off, a stall, a
+// body cut short, a 5xx, 408 or 429 answer) is tried again: the manifest, its signature and the
+// package's probe as well as every file.
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RetryPolicy {
+    // The pauses before the second, third, ... try: as many tries again as pauses.
+    std::vector<std::chrono::milliseconds> pauses{std::chrono::seconds(1), std::chrono::seconds(2),
+                                                  std::chrono::seconds(4)};
+    // A server's Retry-After lengthens a pause up to this.
+    std::chrono::milliseconds retryAfterLimit = std::chrono::seconds(30);
+};
+
+// An overloaded or failing server may answer otherwise in a moment.
+bool IsPassingStatus(int status);
+
+// The pause before try nRetry + 2: the policy's, lengthened by the server's Retry-After.
+std::chrono::milliseconds PauseBeforeRetry(const RetryPolicy& policy, unsigned nRetry,
+                                           std::optional<std::chrono::seconds> retryAfter);
+
+// What one try of a request came to.
+struct TryOutcome {
+    bool bPassing = false;  // another try may meet something else
+    std::string strCause;   // for the log
+    std::optional<std::chrono::seconds> retryAfter{};
+};
+
+// Tries the request for strUrl until a try ends without a passing failure or the tries are spent
+// (a null policy: one try), logging each retry with its cause and waiting its pause in between.
+// Only for requests the run makes before its downloads, when nothing can cancel a pause.
+void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce);
