@@ -9,6 +9,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -140,6 +143,27 @@ TEST(FileTest, OpenFailuresThrowWithTheSystemsText)
     CFile file;
     EXPECT_FALSE(file.Open(dir.Dir() + "no\\such\\dir.dtm", CFile::modeCreate | CFile::modeReadWrite, &error));
     EXPECT_EQ(error.GetErrno(), ENOENT);
+    // The message names the path as the system writes it.
+    EXPECT_NE(error.GetErrorMessage().find(dir.Dir() + "no/such/dir.dtm: No such file or directory"), std::string::npos)
+        << error.GetErrorMessage();
+}
+
+// A game installed by another user: the player may read its directory, not write in it.
+TEST(FileSystemTest, ADirectoryOfAnotherUsersTellsThatItCannotBeWrittenAndKeepsNoTrace)
+{
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    fs::create_directory(dir.Path() / "game");
+    fs::create_directory(dir.Path() / "shared");
+    ::chmod((dir.Path() / "shared").c_str(), 0777);
+    const int result = RunUnprivileged([&] {
+        const std::optional<int> game = DirectoryWriteError(dir.Dir() + "game");
+        return game == EACCES && !DirectoryWriteError(dir.Dir() + "shared") ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(DirectoryWriteError(dir.Dir() + "game"));
+    EXPECT_TRUE(fs::is_empty(dir.Path() / "game"));
+    EXPECT_TRUE(fs::is_empty(dir.Path() / "shared"));
 }
 
 TEST(FileTest, CreateEmptiesAnExistingFile)
