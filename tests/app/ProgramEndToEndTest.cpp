@@ -12,6 +12,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/UpdaterProcess.h"
@@ -278,6 +279,14 @@ TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfigure
     install.Write("pirvex.dll", settings + "[messages]\nErrorMsg=请重新安装 %s\n");
     EXPECT_EQ(Run(), 0);
     EXPECT_NE(output.find("提示: 请重新安装 %s\n"), std::string::npos) << output;
+
+    // The lobby under a Chinese Windows writes the file in its code page, GBK.
+    const ToolRun gbk = RunTool(install.Path(), "iconv", {"-f", "UTF-8", "-t", "GBK"},
+                                settings + "[messages]\nErrorMsg=更新失败，请到官网下载完整版\n");
+    ASSERT_EQ(gbk.status, 0) << gbk.output;
+    install.Write("pirvex.dll", gbk.output);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 更新失败，请到官网下载完整版\n"), std::string::npos) << output;
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)
