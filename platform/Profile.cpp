@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "platform/Path.h"
+#include "platform/TextEncoding.h"
 
 // The file is read here rather than through an INI library: Debian's inih cuts lines at 200 bytes,
 // joins indented lines to the key above, ends values at " ;" and splits keys at ':', and profile
@@ -47,6 +48,17 @@ bool SectionName(std::string_view line, std::string_view& name)
     return true;
 }
 
+// A value as UTF-8. The lobby writes the file in the Windows code page (GBK) or, with newer tools,
+// in UTF-8, and says nothing of which: the file as a whole decides, as a short GBK value alone can
+// pass for UTF-8 ("图片" does) where a whole file with Chinese in it hardly ever does. A value that
+// is not GBK either is kept as it stands.
+std::string AsUtf8(std::string_view value, bool utf8File)
+{
+    if (utf8File)
+        return std::string(value);
+    return GbkToUtf8(value).value_or(std::string(value));
+}
+
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -58,8 +70,10 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
         return defaultValue;
     std::string text = contents.str();
     std::string_view rest(text);
-    if (rest.starts_with(kUtf8Bom))
+    bool utf8File = rest.starts_with(kUtf8Bom);
+    if (utf8File)
         rest.remove_prefix(kUtf8Bom.size());
+    utf8File = utf8File || IsValidUtf8(rest);
 
     enum { Before, Inside, After } where = Before;  // relative to the first section of that name
     while (!rest.empty() && where != After) {
@@ -79,7 +93,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
         if (where != Inside || line.starts_with(';') || equals == std::string_view::npos)
             continue;
         if (EqualsIgnoringCase(Trim(line.substr(0, equals)), key))
-            return std::string(Unquote(Trim(line.substr(equals + 1))));
+            return AsUtf8(Unquote(Trim(line.substr(equals + 1))), utf8File);
     }
     return defaultValue;
 }

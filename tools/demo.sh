@@ -2,8 +2,8 @@
 # The demo update: builds the program, publishes a small generated update on a loopback server
 # and runs KesuUpdate.exe from a demo installation against it three times: a manifest update,
 # the same again (nothing left to do), and a package update (Game7.zip, unpacked in place).
-# The window shows on $DISPLAY; without one the demo starts an X server of its own (Xvfb) and
-# saves a screenshot of the window during the first update.
+# The window shows on $DISPLAY; without one the demo starts an X server of its own (Xvfb). The
+# demo saves a screenshot of the window during the first update and says where, or why there is none.
 #
 #   build/demo/server/update/   what the server holds (update.xml, its files, Game7.zip)
 #   build/demo/install/         the installation: KesuUpdate.exe, its settings file pirvex.dll
@@ -67,10 +67,17 @@ run() {
   ./KesuUpdate.exe "$@" || status=$?
   echo "demo: exit code $status"
 }
+# The screenshot is the first picture the window shows after its splash: the download panel. The
+# window is gone a second or two later, so the tool watches it rather than waiting a set time.
 shot="$demo/window.png"
-"$root/build/kesu-screenshot" "$shot" KesuUpdate 10 1.0 > /dev/null 2>&1 && echo "demo: screenshot of the window in $shot" &
+"$root/build/kesu-screenshot" --after "$root/res/bitmap133.png" "$shot" KesuUpdate 30 2> "$demo/screenshot.log" &
+shooter=$!
 run
-wait $! 2>/dev/null || true
+if wait $shooter; then
+  echo "demo: screenshot of the window during the first update: $shot"
+else
+  echo "demo: no screenshot of the window: $(cat "$demo/screenshot.log")"
+fi
 sleep 0.2
 run
 sleep 0.2

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake g++ make pkg-config coreutils openssl libxml2-utils
   libcurl4-openssl-dev libssl-dev libxml2-dev libminizip-dev zlib1g-dev
-  libcairo2-dev libpango1.0-dev libx11-dev fonts-arphic-uming
+  libcairo2-dev libpango1.0-dev libx11-dev fonts-arphic-uming fonts-dejavu-core
   libcpp-httplib-dev libgtest-dev nginx-light zip unzip libarchive-tools p7zip-full xvfb xdotool openbox
   libsodium-dev minisign python3 libzstd-dev zstd xdelta3
 )

@@ -12,6 +12,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/UpdaterProcess.h"
@@ -278,6 +279,41 @@ TEST_P(ConsoleProgramTest, FailedDownloadNamesTheConfiguredWebPageOrTheConfigure
     install.Write("pirvex.dll", settings + "[messages]\nErrorMsg=请重新安装 %s\n");
     EXPECT_EQ(Run(), 0);
     EXPECT_NE(output.find("提示: 请重新安装 %s\n"), std::string::npos) << output;
+
+    // The lobby under a Chinese Windows writes the file in its code page, GBK.
+    const ToolRun gbk = RunTool(install.Path(), "iconv", {"-f", "UTF-8", "-t", "GBK"},
+                                settings + "[messages]\nErrorMsg=更新失败，请到官网下载完整版\n");
+    ASSERT_EQ(gbk.status, 0) << gbk.output;
+    install.Write("pirvex.dll", gbk.output);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 更新失败，请到官网下载完整版\n"), std::string::npos) << output;
+}
+
+// A studio starts from the README's example settings: with them, the failure names where to get
+// the game. The example's server and keys give way to the test's server without keys.
+TEST_P(ConsoleProgramTest, TheReadmesExampleSettingsSayWhereToGetTheGameWhenADownloadFails)
+{
+    Publish("gone.dat", "x");
+    fs::remove(server.Path() / "update/gone.dat");
+    const std::string readme = ReadWholeFile(KESU_README);
+    const std::size_t block = readme.find("```ini\n");
+    ASSERT_NE(block, std::string::npos);
+    std::istringstream example(readme.substr(block + 7, readme.find("```", block + 7) - block - 7));
+    std::string settings = ReadWholeFile(install.Path() / "pirvex.dll"), section, webUrl;
+    for (std::string line; std::getline(example, line);) {
+        if (line.starts_with("["))
+            section = line;
+        if (section != "[Download]" && section != "[Security]")
+            settings += line + "\n";
+        if (line.starts_with("WebUrl="))
+            webUrl = line.substr(7);
+    }
+    ASSERT_FALSE(webUrl.empty()) << settings;
+    install.Write("pirvex.dll", settings);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(output.find("提示: 下载 gone.dat 文件失败"), std::string::npos) << output;
+    EXPECT_EQ(output.find("提示: \n"), std::string::npos) << output;  // no empty box
+    EXPECT_NE(output.find(webUrl), std::string::npos) << output;
 }
 
 TEST_P(ConsoleProgramTest, FailedDownloadReportsTheFailureAndInstallsNothing)

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/Profile.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
 
@@ -53,6 +54,22 @@ TEST_F(ProfileTest, ValuesAreReadAsProfileReadsGiveThem)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Read(c.contents, "Download", "site1"), c.expected) << c.contents;
+}
+
+// The lobby under a Chinese Windows writes the file in its code page, GBK; iconv makes one here.
+TEST_F(ProfileTest, AFileInTheWindowsCodePageIsReadAsGbk)
+{
+    const std::string settings = "[DownUrl]\nWebUrl=http://lobby.example/图片\n"
+                                 "[messages]\nErrorMsg=更新失败，请到官网下载完整版\n";
+    const ToolRun iconv = RunTool(dir.Path(), "iconv", {"-f", "UTF-8", "-t", "GBK"}, settings);
+    ASSERT_EQ(iconv.status, 0) << iconv.output;
+    const std::string gbk = iconv.output;
+    ASSERT_NE(gbk, settings);
+    EXPECT_EQ(Read(gbk, "messages", "ErrorMsg"), "更新失败，请到官网下载完整版");
+    // This value's GBK bytes alone would pass for UTF-8; the rest of the file says they are not.
+    EXPECT_EQ(Read(gbk, "DownUrl", "WebUrl"), "http://lobby.example/图片");
+    // Neither UTF-8 nor GBK: the bytes as they stand.
+    EXPECT_EQ(Read("[messages]\nErrorMsg=\x80\xFF\n", "messages", "ErrorMsg"), "\x80\xFF");
 }
 
 TEST_F(ProfileTest, VeryLongValuesAreKeptWhole)
