@@ -93,6 +93,11 @@ std::string Canonical(const std::string& name)
 
 }  // namespace
 
+bool NamesTheDestination(const tagZipEntry& entry)
+{
+    return entry.name.empty() && (entry.attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool IsPlaceableEntryName(std::string_view name)
 {
     return !name.empty() && IsContainedRelativePath(name) &&
@@ -144,6 +149,8 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std
         tagZipEntry& entry = entries.emplace_back();
         if (reader.GetEntry(i, entry) != ZR_OK)
             return tagEntryProblem{"#" + std::to_string(i + 1), "记录已损坏", "its record cannot be read"};
+        if (NamesTheDestination(entry))
+            continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
             return problem;
         if (!entry.link)

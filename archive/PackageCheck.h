@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/ZipEntry.h"
+
 class CZipReader;
 
 // Why an entry cannot be unpacked.
@@ -18,6 +20,12 @@ struct tagEntryProblem {
 
 // No file system takes a link target longer than this.
 inline constexpr std::size_t kMaxLinkTarget = 4095;
+
+// A directory entry whose name cleans to nothing ("./", ".", "/", ".\\") names the tree it is
+// unpacked into, which is there already: bsdtar (Windows' tar.exe too) writes one first when a
+// build is packed as ".". There is nothing to make for it. A file entry of no name is no such
+// entry: it has no place to go.
+bool NamesTheDestination(const tagZipEntry& entry);
 
 // Whether an entry may be placed under its name: relative, no ".." component, no drive prefix,
 // no control character.

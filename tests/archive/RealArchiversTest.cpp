@@ -1,9 +1,11 @@
 // Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip and Python's zipfile.
-// Entries this program cannot unpack are found before anything is written; Zip64 records,
-// links and GBK names from Chinese Windows tools unpack as their creators meant.
+// A build packed whole from its directory unpacks as it was; entries this program cannot unpack
+// are found before anything is written; Zip64 records, links and GBK names from Chinese Windows
+// tools unpack as their creators meant.
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sys/stat.h>
 
 #include "archive/PackageCheck.h"
@@ -62,9 +64,53 @@ protected:
 
     std::string Package() const { return (files.Path() / "p.zip").string(); }
 
+    // A game's build as a studio packs it, from inside files/build: files, a folder with a file,
+    // an empty folder and a link.
+    void MakeBuild()
+    {
+        files.Write("build/a.txt", "first file\n");
+        files.Write("build/data/x.dat", ReadWholeFile(files.Path() / "b.txt"));
+        fs::create_directories(files.Path() / "build/data/empty");
+        fs::create_symlink("data/x.dat", files.Path() / "build/current.dat");
+    }
+
     TempDir files;
     TempDir dest;
 };
+
+// Every path below the directory (links not followed), with its contents for a file.
+std::set<std::pair<std::string, std::string>> Tree(const fs::path& root)
+{
+    std::set<std::pair<std::string, std::string>> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const bool directory = item.is_directory() && !item.is_symlink();
+        tree.emplace(fs::relative(item.path(), root).string(), directory ? "" : ReadWholeFile(item.path()));
+    }
+    return tree;
+}
+
+TEST_F(RealArchiversTest, ABuildPackedWholeFromItsDirectoryUnpacksAsItWas)
+{
+    MakeBuild();
+    const std::string commands[] = {
+        "zip -q -r -y ../p.zip .",
+        // bsdtar's first entry is "./", the destination itself; Windows' tar.exe is bsdtar.
+        "bsdtar --format zip -cf ../p.zip .",
+        "bsdtar --format zip --options zip:compression=store -cf ../p.zip .",
+        "bsdtar -a -cf ../p.zip .",
+        "7z a -tzip ../p.zip .",
+        std::string(kPython) + " -m zipfile -c ../p.zip .",
+    };
+    for (const std::string& command : commands) {
+        fs::remove(Package());
+        fs::remove_all(dest.Path());
+        Pack("cd build && " + command);
+        const std::optional<tagEntryProblem> problem = Check();
+        EXPECT_FALSE(problem) << command << ": " << (problem ? problem->entry + " " + problem->cause : "");
+        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_EQ(Tree(dest.Path()), Tree(files.Path() / "build")) << command;
+    }
+}
 
 TEST_F(RealArchiversTest, EntriesThatCannotBeUnpackedAreNamedWithTheReason)
 {
@@ -173,6 +219,7 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
         {Link("./L", "..") + " z.writestr(\"L/x.txt\", \"x\")\n", "L"},
         {Link("a/./././up", "../../.."), "a/up"},
         {" z.writestr(\"bad\\x01name.txt\", \"x\")\n", "bad\x01name.txt"},
+        {" z.writestr(\".\", \"a file with no name\")\n", ""},
     };
     for (const Case& c : cases) {
         fs::remove(Package());
