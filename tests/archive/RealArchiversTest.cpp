@@ -1,4 +1,4 @@
-// Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip and Python's zipfile.
+// Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip, Python's zipfile and jar.
 // A build packed whole from its directory unpacks as it was; entries this program cannot unpack
 // are found before anything is written; Zip64 records, links and GBK names from Chinese Windows
 // tools unpack as their creators meant.
@@ -25,7 +25,7 @@ class RealArchiversTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"zip", "bsdtar", "7z", kPython})
+        for (const char* tool : {"zip", "bsdtar", "7z", kPython, "jar"})
             if (RunTool(files.Path(), "sh", {"-c", std::string("command -v ") + tool}).status != 0)
                 GTEST_SKIP() << tool << " is not installed";
         files.Write("a.txt", "first file\n");
@@ -69,7 +69,7 @@ protected:
     void MakeBuild()
     {
         files.Write("build/a.txt", "first file\n");
-        files.Write("build/data/x.dat", ReadWholeFile(files.Path() / "b.txt"));
+        files.Write("build/data/x.dat", "the map\n");
         fs::create_directories(files.Path() / "build/data/empty");
         fs::create_symlink("data/x.dat", files.Path() / "build/current.dat");
     }
@@ -84,7 +84,7 @@ std::set<std::pair<std::string, std::string>> Tree(const fs::path& root)
     std::set<std::pair<std::string, std::string>> tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         const bool directory = item.is_directory() && !item.is_symlink();
-        tree.emplace(fs::relative(item.path(), root).string(), directory ? "" : ReadWholeFile(item.path()));
+        tree.emplace(item.path().lexically_relative(root).string(), directory ? "" : ReadWholeFile(item.path()));
     }
     return tree;
 }
@@ -100,6 +100,7 @@ TEST_F(RealArchiversTest, ABuildPackedWholeFromItsDirectoryUnpacksAsItWas)
         "bsdtar -a -cf ../p.zip .",
         "7z a -tzip ../p.zip .",
         std::string(kPython) + " -m zipfile -c ../p.zip .",
+        "jar cfM ../p.zip .",  // its folders have no folder attribute
     };
     for (const std::string& command : commands) {
         fs::remove(Package());
