@@ -272,7 +272,7 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
         WriteZip(zip, {item});
         std::unique_ptr<CZipReader> reader = CZipReader::Open(zip);
         ASSERT_TRUE(reader);
-        std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader, dest.string());
+        std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
         ASSERT_TRUE(problem) << item.name;
         EXPECT_EQ(problem->entry, item.name);
     }
