@@ -68,9 +68,9 @@ std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint6
     return SizesProblem(entry, archiveSize);
 }
 
-// A path below a link, of the archive or already in the destination, would be written through it.
-std::optional<std::string> LinkOnTheWay(const std::string& destination, const std::string& name,
-                                        const std::set<std::string>& links)
+// A path below a link of the archive would be written through it, to wherever the archive
+// points it.
+std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<std::string>& links)
 {
     std::string prefix;
     for (std::string_view part : Components(name)) {
@@ -78,8 +78,6 @@ std::optional<std::string> LinkOnTheWay(const std::string& destination, const st
             return prefix;
         prefix += (prefix.empty() ? "" : "/") + std::string(part);
     }
-    if (auto link = ExistingLinkOnTheWay(destination, name))
-        return *link + " (in the installation)";
     return std::nullopt;
 }
 
@@ -92,6 +90,11 @@ std::string Canonical(const std::string& name)
 }
 
 }  // namespace
+
+bool NamesTheDestination(const tagZipEntry& entry)
+{
+    return entry.name.empty() && (entry.attr & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 bool IsPlaceableEntryName(std::string_view name)
 {
@@ -134,7 +137,7 @@ bool LinkStaysInside(std::string_view entryName, std::string_view target)
     return true;
 }
 
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std::string& destination)
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
 {
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
@@ -144,6 +147,8 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std
         tagZipEntry& entry = entries.emplace_back();
         if (reader.GetEntry(i, entry) != ZR_OK)
             return tagEntryProblem{"#" + std::to_string(i + 1), "记录已损坏", "its record cannot be read"};
+        if (NamesTheDestination(entry))
+            continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
             return problem;
         if (!entry.link)
@@ -158,7 +163,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std
     }
     // Links may come after the entries below them: the paths are checked once all are known.
     for (const tagZipEntry& entry : entries) {
-        if (auto link = LinkOnTheWay(destination, entry.name, links))
+        if (auto link = LinkOnTheWay(entry.name, links))
             return tagEntryProblem{entry.name, "位于链接之下", "it would be written through the link " + *link};
     }
     return std::nullopt;

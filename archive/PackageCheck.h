@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/ZipEntry.h"
+
 class CZipReader;
 
 // Why an entry cannot be unpacked.
@@ -19,12 +21,19 @@ struct tagEntryProblem {
 // No file system takes a link target longer than this.
 inline constexpr std::size_t kMaxLinkTarget = 4095;
 
+// A directory entry whose name cleans to nothing ("./", ".", "/", ".\\") names the tree it is
+// unpacked into, which is there already: bsdtar (Windows' tar.exe too) writes one first when a
+// build is packed as ".". There is nothing to make for it. A file entry of no name is no such
+// entry: it has no place to go.
+bool NamesTheDestination(const tagZipEntry& entry);
+
 // Whether an entry may be placed under its name: relative, no ".." component, no drive prefix,
 // no control character.
 bool IsPlaceableEntryName(std::string_view name);
 
 // The first directory of the name's path (below destination) that exists as a symbolic link:
-// what is written there would be written through it.
+// what is written there would be written through it. The unpacking asks it of the tree it fills,
+// where the links are the package's own.
 std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name);
 
 // Whether a link named entryName (relative to the tree it is unpacked into) with this target
@@ -32,8 +41,9 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 // and they climb no higher than the tree's root. Separators are '\' or '/'.
 bool LinkStaysInside(std::string_view entryName, std::string_view target);
 
-// The first entry that cannot be unpacked into destination: of a method other than stored or
-// deflated, encrypted, with sizes that do not add up or data beyond the archive's end, with a name
-// that leads out of the tree, a link that leads out of it, or a path through a link of the
-// archive or of the destination.
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader, const std::string& destination);
+// The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
+// with sizes that do not add up or data beyond the archive's end, with a name that leads out of
+// the tree, a link that leads out of it, or a path through a link of the archive. Links already
+// in the installation are written through: a package makes none that leads out of it, so one
+// that does (a folder the player moved to another disk) was made on the machine itself.
+std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);

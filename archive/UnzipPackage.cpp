@@ -25,6 +25,8 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
     for (int i = 0; i < count; ++i) {
         tagZipEntry entry;
         reader->GetEntry(i, entry);
+        if (NamesTheDestination(entry))
+            continue;
         const std::string path = entry.name.substr(0, entry.name.find_last_not_of("\\/") + 1);
         const std::string dir(SplitAtLastSeparator(path).directory);  // what lies on its way
         bool placeable = IsPlaceableEntryName(entry.name);

@@ -9,7 +9,8 @@
 // to the current directory the next entry follows; after any other failure it stops there.
 // Returns the last entry's result code (0 when there is nothing to unpack or no archive).
 // Entries whose name would climb out of the destination or holds a control character, and
-// entries below a directory that is a symbolic link, are refused (ZR_NOFILE).
+// entries below a directory that is a symbolic link, are refused (ZR_NOFILE). A directory entry
+// that names the destination itself ("./") is passed over, and its name is not received.
 // pFirstFailure, when given, receives the first entry that failed, even one passed over.
 struct tagUnzipFailure {
     std::string entry;

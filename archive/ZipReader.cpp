@@ -281,11 +281,16 @@ int CZipReader::Describe(tagZipEntry& entry)
                                 centralExtra.size(), nullptr, 0) != UNZ_OK)
         return ZR_CORRUPT;
     const std::string name(m_nameBuffer.data(), std::min<std::size_t>(info.size_filename, m_nameBuffer.size()));
-    entry.name = WithoutDotComponents(CleanEntryName(DecodedName(name, info.flag)));
+    const std::string decoded = DecodedName(name, info.flag);
+    entry.name = WithoutDotComponents(CleanEntryName(decoded));
 
     const unsigned host = (info.version >> 8) & 0xFF;
     const auto external = static_cast<std::uint32_t>(info.external_fa);
     entry.attr = Attributes(external, host);
+    // Every unzip takes a name that ends in a separator for a directory, whatever its attributes:
+    // jar leaves them 0.
+    if (decoded.ends_with('/') || decoded.ends_with('\\'))
+        entry.attr |= FILE_ATTRIBUTE_DIRECTORY;
     if (!MadeOnDos(host)) {
         entry.unix_mode = (external >> 16) & 0777;
         entry.link = ((external >> 16) & S_IFMT) == S_IFLNK;

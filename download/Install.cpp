@@ -50,14 +50,14 @@ std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
 }
 
 // Why the package cannot be unpacked (for the user; the cause goes to the log), or an empty text.
-std::string PackageProblem(const std::string& package, const std::string& installDir, const std::string& ownName)
+std::string PackageProblem(const std::string& package, const std::string& ownName)
 {
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     if (!reader) {
         LogLine(package + " is not a zip archive that can be read");
         return "更新包已损坏，无法解压，已停止更新。";
     }
-    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader, installDir)) {
+    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
         LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
         return CannotUnpack(problem->entry, problem->reason);
     }
@@ -267,7 +267,7 @@ std::string CDownloadMgr::InstallFiles(const std::string& ownName)
 
 std::string CDownloadMgr::InstallPackage(const std::string& package, const std::string& ownName)
 {
-    if (std::string problem = PackageProblem(package, m_setup.strInstallDir, ownName); !problem.empty())
+    if (std::string problem = PackageProblem(package, ownName); !problem.empty())
         return problem;
     PackageStaging staging{m_setup.strInstallDir, ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir), {}, {}};
     if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())

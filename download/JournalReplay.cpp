@@ -31,17 +31,22 @@ bool IsRealDirectory(const std::string& path)
     return PathIsDirectory(path) && !PathIsSymbolicLink(path);
 }
 
-// Gives the file the move replaces a second name in staging; 0, or why that failed.
+// Gives the file the move replaces a second name in staging (a copy, when it lies on another
+// file system); 0, or why that failed.
 int KeepReplaced(const std::string& destination, const std::string& copy)
 {
     // Nothing at the destination and a copy kept: the copy is the replaced file itself, which
     // left its name when an undo or a step into staging was cut off. It stays the one to restore.
     if (!PathNameExists(destination))
         return 0;
-    DeleteFile(copy);  // an earlier attempt's second name of what still has the name
+    // A copy already kept is the replaced file too: the move comes only after it. A move onto
+    // another file system cut off after its copy took the destination's name, but before its
+    // staged file went, leaves the new file at the destination and the old one only here.
+    if (PathNameExists(copy))
+        return 0;
     if (IsRealDirectory(destination))
         return EISDIR;
-    if (CreateHardLink(destination, copy))
+    if (KeepSecondName(destination, copy))
         return 0;
     // A file system without hard links (FAT): the file steps into staging itself. The journal
     // covers the moment the name is empty; an undo or the next start puts a file there again.
@@ -54,7 +59,7 @@ int KeepReplaced(const std::string& destination, const std::string& copy)
 // its file stepped aside); false when it is there and cannot be put back.
 bool RestoreReplaced(const std::string& destination, const std::string& copy)
 {
-    if (PathNameExists(destination) || !PathNameExists(copy) || RenameOver(copy, destination))
+    if (PathNameExists(destination) || !PathNameExists(copy) || MoveOver(copy, destination))
         return true;
     LogLine("the old " + destination + " could not be put back from " + copy + ": " + std::strerror(errno));
     return false;
@@ -69,7 +74,7 @@ std::optional<InstallFailure> Move(const InstallJournal& journal, const std::str
         return std::nullopt;  // done before
     const std::string copy = ReplacedCopyPath(journal, installDir, index);
     int error = KeepReplaced(destination, copy);
-    if (error == 0 && !RenameOver(source, destination)) {
+    if (error == 0 && !MoveOver(source, destination)) {
         error = errno;
         RestoreReplaced(destination, copy);
     }
@@ -122,7 +127,7 @@ bool Undo(const InstallJournal& journal, const std::string& installDir)
     for (std::size_t i = journal.moves.size(); i-- > 0;) {
         const std::string source = InstallationPath(installDir, journal.moves[i].source);
         const std::string destination = InstallationPath(installDir, journal.moves[i].destination);
-        if (!PathNameExists(source) && !RenameOver(destination, source)) {
+        if (!PathNameExists(source) && !MoveOver(destination, source)) {
             LogLine("the new " + journal.moves[i].destination + " could not be taken back: " + std::strerror(errno));
             whole = false;
             continue;

@@ -2,7 +2,10 @@
 // Carrying out an installation's journal, from wherever an earlier attempt stopped: a move whose
 // staged file is gone was done. Before each move the file it replaces gets a second name in the
 // staging directory (a hard link), so that an undo can bring it back; each move itself is one
-// rename, so every file is at every instant wholly old or wholly new.
+// rename, so every file is at every instant wholly old or wholly new. A destination on another
+// file system (below a folder the player moved to another disk and linked back) is reached by a
+// copy that is renamed over it, and the staged file goes only once that copy is on the disk; the
+// file it replaces is kept as a copy in staging.
 //
 // Failures are returned with the system's errno and written to the log in English; the caller
 // tells the player.

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path dest = root / "dest";
     std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (std::unique_ptr<CZipReader> reader = CZipReader::Open(archive.string()))
-        FindUnpackableEntry(*reader, dest.string());
+        FindUnpackableEntry(*reader);
     std::vector<std::string> names;
     UnzipPackage(archive.string(), dest.string(), names);
 

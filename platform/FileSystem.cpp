@@ -38,32 +38,82 @@ bool SyncPath(const std::string& nativePath, int openFlags)
     return ok;
 }
 
-bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
+void CopyContents(int in, const CAtomicFile& copy, const std::string& to)
+{
+    for (;;) {
+        const ssize_t n = ::sendfile(copy.Descriptor(), in, nullptr, 1 << 30);
+        if (n == 0)
+            return;
+        if (n < 0 && errno != EINTR)
+            throw CFileException(errno, to);
+    }
+}
+
+// Writes a copy of the file `from` over `to` (one rename) with this mode, and times when given,
+// flushed to the disk.
+bool CopyFileOver(const std::string& from, const std::string& to, mode_t mode, const timespec* times)
 {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
-    bool copied = false;
     int error = 0;
     try {
         CAtomicFile copy(to, mode);
-        for (;;) {
-            const ssize_t n = ::sendfile(copy.Descriptor(), in, nullptr, 1 << 30);
-            if (n == 0)
-                break;
-            if (n < 0 && errno != EINTR)
-                throw CFileException(errno, to);
-        }
-        if (::fchmod(copy.Descriptor(), mode) != 0)
+        CopyContents(in, copy, to);
+        if (::fchmod(copy.Descriptor(), mode) != 0 || (times && ::futimens(copy.Descriptor(), times) != 0))
             throw CFileException(errno, to);
         copy.Commit(true);
-        copied = true;
     } catch (const CFileException& failure) {
         error = failure.GetErrno();
     }
     ::close(in);
     errno = error;
-    return copied && ::unlink(from.c_str()) == 0;
+    return error == 0;
+}
+
+bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
+{
+    return CopyFileOver(from, to, mode, nullptr) && ::unlink(from.c_str()) == 0;
+}
+
+// Makes a link to what the link `from` points to beside `to`, and renames it over `to`.
+bool CopyLinkOver(const std::string& from, const std::string& to)
+{
+    char target[PATH_MAX];
+    const ssize_t size = ::readlink(from.c_str(), target, sizeof target);
+    if (size < 0)
+        return false;
+    if (static_cast<std::size_t>(size) == sizeof target) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    const std::string part = SiblingTempPath(to);
+    if (::symlink(std::string(target, static_cast<std::size_t>(size)).c_str(), part.c_str()) != 0)
+        return false;
+    if (::rename(part.c_str(), to.c_str()) == 0)
+        return true;
+    const int error = errno;
+    ::unlink(part.c_str());
+    errno = error;
+    return false;
+}
+
+// A copy of the file or link `from` (its permission bits and times kept) takes the name `to`,
+// and reaches the disk with its directory; for what a rename cannot carry to another file system.
+bool CopyOverDurably(const std::string& from, const std::string& to)
+{
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0)
+        return false;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    bool copied = false;
+    if (S_ISLNK(st.st_mode))
+        copied = CopyLinkOver(from, to);
+    else if (S_ISREG(st.st_mode))
+        copied = CopyFileOver(from, to, st.st_mode & 07777, times);
+    else
+        errno = EINVAL;
+    return copied && SyncPath(ParentDirectory(to), O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace
@@ -139,6 +189,24 @@ bool RenameOver(const std::string& from, const std::string& to)
 bool CreateHardLink(const std::string& existing, const std::string& newName)
 {
     return ::link(ToNativePath(existing).c_str(), ToNativePath(newName).c_str()) == 0;
+}
+
+bool MoveOver(const std::string& from, const std::string& to)
+{
+    const std::string source = ToNativePath(from);
+    const std::string target = ToNativePath(to);
+    if (::rename(source.c_str(), target.c_str()) == 0)
+        return true;
+    return errno == EXDEV && CopyOverDurably(source, target) && ::unlink(source.c_str()) == 0;
+}
+
+bool KeepSecondName(const std::string& existing, const std::string& newName)
+{
+    const std::string source = ToNativePath(existing);
+    const std::string target = ToNativePath(newName);
+    if (::link(source.c_str(), target.c_str()) == 0)
+        return true;
+    return errno == EXDEV && CopyOverDurably(source, target);
 }
 
 bool SyncDirectory(const std::string& path)

@@ -42,6 +42,15 @@ bool PathNameExists(const std::string& path);
 bool RenameOver(const std::string& from, const std::string& to);
 // Gives an existing file (or link) a second name; the new name must not exist.
 bool CreateHardLink(const std::string& existing, const std::string& newName);
+// Renames a file or link over whatever has the new name, as RenameOver does. When the names lie
+// on two file systems (a folder the player moved to another disk and linked back), copies it
+// beside `to` with its permission bits and times, writes the copy and its directory to the disk,
+// renames it over `to`, and only then removes `from`: `to` is at every instant wholly old or
+// wholly new, and `from` is gone only once the new `to` is on the disk.
+bool MoveOver(const std::string& from, const std::string& to);
+// Gives an existing file or link a second name, as CreateHardLink does; on another file system,
+// where no hard link reaches, a copy written to the disk with its directory.
+bool KeepSecondName(const std::string& existing, const std::string& newName);
 // Writes the directory's entries (the names made, renamed or removed in it) to its disk.
 bool SyncDirectory(const std::string& path);
 // Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail; a file that

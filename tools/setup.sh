@@ -10,6 +10,7 @@ packages=(
   libcairo2-dev libpango1.0-dev libx11-dev fonts-arphic-uming fonts-dejavu-core
   libcpp-httplib-dev libgtest-dev nginx-light zip unzip libarchive-tools p7zip-full xvfb xdotool openbox
   libsodium-dev minisign python3 libzstd-dev zstd xdelta3
+  openjdk-17-jdk-headless  # jar, whose packages the tests install
 )
 missing=()
 for package in "${packages[@]}"; do

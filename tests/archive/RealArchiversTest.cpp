@@ -1,9 +1,11 @@
-// Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip and Python's zipfile.
-// Entries this program cannot unpack are found before anything is written; Zip64 records,
-// links and GBK names from Chinese Windows tools unpack as their creators meant.
+// Packages as real archivers make them: Info-ZIP's zip, bsdtar, 7-Zip, Python's zipfile and jar.
+// A build packed whole from its directory unpacks as it was; entries this program cannot unpack
+// are found before anything is written; Zip64 records, links and GBK names from Chinese Windows
+// tools unpack as their creators meant.
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sys/stat.h>
 
 #include "archive/PackageCheck.h"
@@ -23,7 +25,7 @@ class RealArchiversTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"zip", "bsdtar", "7z", kPython})
+        for (const char* tool : {"zip", "bsdtar", "7z", kPython, "jar"})
             if (RunTool(files.Path(), "sh", {"-c", std::string("command -v ") + tool}).status != 0)
                 GTEST_SKIP() << tool << " is not installed";
         files.Write("a.txt", "first file\n");
@@ -51,7 +53,7 @@ protected:
     {
         std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
         EXPECT_TRUE(reader);
-        return reader ? FindUnpackableEntry(*reader, dest.Path().string()) : std::nullopt;
+        return reader ? FindUnpackableEntry(*reader) : std::nullopt;
     }
 
     int Unpack()
@@ -62,9 +64,54 @@ protected:
 
     std::string Package() const { return (files.Path() / "p.zip").string(); }
 
+    // A game's build as a studio packs it, from inside files/build: files, a folder with a file,
+    // an empty folder and a link.
+    void MakeBuild()
+    {
+        files.Write("build/a.txt", "first file\n");
+        files.Write("build/data/x.dat", "the map\n");
+        fs::create_directories(files.Path() / "build/data/empty");
+        fs::create_symlink("data/x.dat", files.Path() / "build/current.dat");
+    }
+
     TempDir files;
     TempDir dest;
 };
+
+// Every path below the directory (links not followed), with its contents for a file.
+std::set<std::pair<std::string, std::string>> Tree(const fs::path& root)
+{
+    std::set<std::pair<std::string, std::string>> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const bool directory = item.is_directory() && !item.is_symlink();
+        tree.emplace(item.path().lexically_relative(root).string(), directory ? "" : ReadWholeFile(item.path()));
+    }
+    return tree;
+}
+
+TEST_F(RealArchiversTest, ABuildPackedWholeFromItsDirectoryUnpacksAsItWas)
+{
+    MakeBuild();
+    const std::string commands[] = {
+        "zip -q -r -y ../p.zip .",
+        // bsdtar's first entry is "./", the destination itself; Windows' tar.exe is bsdtar.
+        "bsdtar --format zip -cf ../p.zip .",
+        "bsdtar --format zip --options zip:compression=store -cf ../p.zip .",
+        "bsdtar -a -cf ../p.zip .",
+        "7z a -tzip ../p.zip .",
+        std::string(kPython) + " -m zipfile -c ../p.zip .",
+        "jar cfM ../p.zip .",  // its folders have no folder attribute
+    };
+    for (const std::string& command : commands) {
+        fs::remove(Package());
+        fs::remove_all(dest.Path());
+        Pack("cd build && " + command);
+        const std::optional<tagEntryProblem> problem = Check();
+        EXPECT_FALSE(problem) << command << ": " << (problem ? problem->entry + " " + problem->cause : "");
+        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_EQ(Tree(dest.Path()), Tree(files.Path() / "build")) << command;
+    }
+}
 
 TEST_F(RealArchiversTest, EntriesThatCannotBeUnpackedAreNamedWithTheReason)
 {
@@ -109,7 +156,7 @@ TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
         tagZipEntry entry;
         ASSERT_EQ(reader->GetEntry(1, entry), ZR_OK) << command;
         EXPECT_EQ(entry.unc_size, fs::file_size(files.Path() / "b.txt")) << command;
-        EXPECT_FALSE(FindUnpackableEntry(*reader, dest.Path().string())) << command;
+        EXPECT_FALSE(FindUnpackableEntry(*reader)) << command;
         reader.reset();
         EXPECT_EQ(Unpack(), ZR_OK) << command;
         EXPECT_TRUE(ReadWholeFile(dest.Path() / "b.txt") == ReadWholeFile(files.Path() / "b.txt")) << command;
@@ -173,6 +220,7 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
         {Link("./L", "..") + " z.writestr(\"L/x.txt\", \"x\")\n", "L"},
         {Link("a/./././up", "../../.."), "a/up"},
         {" z.writestr(\"bad\\x01name.txt\", \"x\")\n", "bad\x01name.txt"},
+        {" z.writestr(\".\", \"a file with no name\")\n", ""},
     };
     for (const Case& c : cases) {
         fs::remove(Package());
@@ -190,18 +238,27 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
     EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "up")));
 }
 
-TEST_F(RealArchiversTest, NothingIsWrittenThroughALinkAlreadyInTheDestination)
+TEST_F(RealArchiversTest, ALinkOfTheInstallationIsWrittenThroughButNoneThePackageMakes)
 {
+    // A folder the player moved elsewhere and linked back: entries below it may go there.
     TempDir elsewhere;
     fs::create_directory_symlink(elsewhere.Path(), dest.Path() / "saves");
     fs::create_directories(files.Path() / "saves");
     files.Write("saves/x.txt", "x");
     Pack("zip -q -r p.zip a.txt saves");
+    EXPECT_FALSE(Check());
+
+    // The package's own link "data", then an entry below it.
+    fs::create_directories(files.Path() / "own/real");
+    fs::create_symlink("real", files.Path() / "own/data");
+    files.Write("below/data/x.txt", "x");
+    fs::remove(Package());
+    Pack("cd own && zip -q -y ../p.zip data && cd ../below && zip -q -r ../p.zip data");
     std::optional<tagEntryProblem> problem = Check();
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->entry, "saves/x.txt");
+    EXPECT_EQ(problem->entry, "data/x.txt");
     EXPECT_EQ(Unpack(), ZR_NOFILE);  // the unpacker refuses it too, whoever calls it
-    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
+    EXPECT_FALSE(fs::exists(dest.Path() / "real"));
 }
 
 TEST_F(RealArchiversTest, ADamagedLinkIsNotMade)

@@ -11,6 +11,7 @@
 #include "download/JournalReplay.h"
 #include "download/JournaledInstall.h"
 #include "platform/Log.h"
+#include "tests/support/SmallFileSystem.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -64,6 +65,27 @@ TEST_F(InstallJournalTest, AnUndoCutOffBetweenItsTwoRenamesStillBringsTheOldFile
     EXPECT_EQ(ReadWholeFile(install.Path() / "first.txt"), "new first");
     ASSERT_TRUE(Undo(journal, install.Dir()));
     EXPECT_EQ(ReadWholeFile(install.Path() / "first.txt"), "old first");
+}
+
+TEST_F(InstallJournalTest, AMoveOntoAnotherDiskCutOffBeforeItsStagedFileWentIsFinishedAndCanBeUndone)
+{
+    TempDir elsewhere;
+    SmallFileSystem disk(elsewhere.Path() / "data", "1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    fs::create_directory_symlink(elsewhere.Path() / "data", install.Path() / "data");
+    // The copy took the destination's name; the staged file is still there, the old one kept.
+    const InstallJournal journal{"tmp/.KesuUpdate.staging", {{"tmp/x.dtm", "data/x.dat"}}, {}, {}};
+    install.Write("tmp/x.dtm", "new x");
+    elsewhere.Write("data/x.dat", "new x");
+    install.Write("tmp/.KesuUpdate.staging/replaced/0", "old x");
+    ASSERT_FALSE(RollForward(journal, install.Dir()));
+    EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "new x");
+    EXPECT_FALSE(fs::exists(install.Path() / "tmp/x.dtm"));
+    ASSERT_TRUE(Undo(journal, install.Dir()));
+    EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "old x");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/x.dtm"), "new x");
+    EXPECT_TRUE(fs::is_symlink(install.Path() / "data"));
 }
 
 TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarriedOut)

@@ -9,6 +9,8 @@
 #include "download/DownloadMgr.h"
 #include "platform/FileSystem.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/SmallFileSystem.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
 #include "tests/support/ZipBuilder.h"
@@ -214,26 +216,40 @@ TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
     EXPECT_EQ(TempEntries(), std::set<std::string>{"Game7.zip"});
 }
 
-// A small file system mounted over a directory for as long as the object lives.
-class SmallFileSystem {
-public:
-    SmallFileSystem(const fs::path& directory, const std::string& size) : m_directory(directory)
-    {
-        fs::create_directories(directory);
-        const std::string mount = "mount -t tmpfs -o size=" + size + " tmpfs '" + directory.string() + "' 2>/dev/null";
-        m_mounted = std::system(mount.c_str()) == 0;
-    }
-    ~SmallFileSystem()
-    {
-        if (m_mounted)
-            std::system(("umount '" + m_directory.string() + "'").c_str());
-    }
-    bool Mounted() const { return m_mounted; }
+TEST_F(InstallTest, APackageWritesThroughAFolderThePlayerMovedToAnotherDiskAllOrNothing)
+{
+    PackageMode();
+    TempDir elsewhere;
+    SmallFileSystem disk(elsewhere.Path() / "data", "1m");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    elsewhere.Write("data/x.dat", "old x");
+    elsewhere.Write("data/keep.dat", "the player's");
+    fs::create_directory_symlink(elsewhere.Path() / "data", install.Path() / "data");
+    install.Write("maps/one.map/inside", "a directory where the last entry goes");
+    TempDir build;
+    build.Write("data/x.dat", "new x");
+    build.Write("maps/one.map", "map");
+    const ToolRun zip = RunTool(build.Path(), "zip", {"-q", "-r", install.Dir() + "tmp/Game7.zip", "data", "maps"});
+    ASSERT_EQ(zip.status, 0) << zip.output;
+    mgr.AddTask("Game7.zip");
 
-private:
-    fs::path m_directory;
-    bool m_mounted = false;
-};
+    // data/x.dat went to the other disk before the last entry failed: it comes back.
+    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
+    EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "old x");
+
+    fs::remove_all(install.Path() / "maps");
+    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_TRUE(fs::is_symlink(install.Path() / "data"));
+    EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "new x");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "maps/one.map"), "map");
+    std::set<std::string> onTheOtherDisk;
+    for (const auto& entry : fs::directory_iterator(elsewhere.Path() / "data"))
+        onTheOtherDisk.insert(entry.path().filename().string());
+    EXPECT_EQ(onTheOtherDisk, (std::set<std::string>{"keep.dat", "x.dat"}));
+    EXPECT_EQ(TempEntries(), std::set<std::string>{});
+}
 
 TEST_F(InstallTest, ATemporaryDirectoryOnAnotherFileSystemIsCopiedBesideTheInstallationFirst)
 {
