@@ -33,8 +33,9 @@ public:
     // The download panel: the controls shown, the overall bar's range in whole KB, the bars'
     // frames recomputed.
     void ShowPanel(std::uint64_t nTotalSize) override;
-    // The file's bar restarts with the file's size in whole KB.
+    // The update's bar takes the size its package's download told, in whole KB.
     void ShowTotalSize(std::uint64_t nTotalSize) override;
+    // The file's bar restarts with the file's size in whole KB.
     void ShowFileStart(std::uint64_t nFileSize) override;
     // The file's name and sizes in whole KB, and both bars.
     void ShowProgress(const UpdateProgress& progress) override;

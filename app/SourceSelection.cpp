@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "archive/PackageDirectory.h"
 #include "download/DownloadMgr.h"
@@ -20,9 +21,16 @@
 
 namespace {
 
-// Asks for the package and reads only the headers (a passing failure is asked again). False when
-// the server has no such package or cannot be asked; the package's length, when the server gave one.
-bool ProbePackage(const UpdateSource& source, const std::string& strUrl, std::optional<std::uint64_t>& length)
+// What a server answered when asked for the package.
+enum class ProbeAnswer {
+    kPackage,   // it has the package
+    kNotFound,  // it has none (404), or cannot be asked
+    kFailing,   // an error status even after the tries: it may have the package, or may not
+};
+
+// Asks for the package and reads only the headers (a passing failure is asked again); the
+// package's length, when the server gave one.
+ProbeAnswer ProbePackage(const UpdateSource& source, const std::string& strUrl, std::optional<std::uint64_t>& length)
 {
     std::unique_ptr<CInternetSession> own;
     CInternetSession* session = source.pSession;
@@ -39,17 +47,16 @@ bool ProbePackage(const UpdateSource& source, const std::string& strUrl, std::op
                 response = session->OpenURL(strUrl);
         } catch (const CInternetException& e) {
             LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
-            return {e.IsTransient(), e.GetErrorMessage()};
+            return {e.IsTransient() && !e.IsTimeout(), e.GetErrorMessage()};
         }
         const std::string status = response->QueryStatusCode();
         LogNote("asked for " + strUrl + ": " + status);
         return {IsPassingStatus(std::atoi(status.c_str())), "answered " + status, response->QueryRetryAfter()};
     });
     if (!response || response->QueryStatusCode() == "404")
-        return false;
-    // Any other answer means the package is there; the worker meets any error page.
+        return ProbeAnswer::kNotFound;
     length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
-    return true;
+    return std::atoi(response->QueryStatusCode().c_str()) >= 400 ? ProbeAnswer::kFailing : ProbeAnswer::kPackage;
 }
 
 // How much of a package's end is asked for to learn what it unpacks to: the central directory of
@@ -144,16 +151,22 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
 
 // The package from the first server that has it with an acceptable signature; nothing when no
 // server has it, and the run falls back to the manifest. A server whose signature is refused is
-// passed over; when every server that has the package is refused, the last refusal is the run's.
+// passed over, and so is one that answers with an error; when no server serves the package in
+// good order, the last refusal is the run's, or else the first server that answered with an error
+// is taken to have it, and its download meets the error.
 std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, CDownloadMgr& downloadMgr,
                                                     const std::vector<std::string>& servers)
 {
     const std::string package = PackageName(source.strManifestName);
     std::optional<SourceChoice> refused;
+    std::optional<std::pair<std::size_t, std::optional<std::uint64_t>>> failing;  // the server, and the length it told
     for (std::size_t i = 0; i < servers.size(); ++i) {
         std::optional<std::uint64_t> length;
         const std::string url = servers[i] + EncodeUrlPath(package);
-        if (!ProbePackage(source, url, length))
+        const ProbeAnswer answer = ProbePackage(source, url, length);
+        if (answer == ProbeAnswer::kFailing && !failing)
+            failing.emplace(i, length);
+        if (answer != ProbeAnswer::kPackage)
             continue;
         downloadMgr.UseServerFirst(i);
         SourceChoice choice = QueuePackage(source, downloadMgr, package, url, length);
@@ -161,7 +174,10 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
             return choice;
         refused = std::move(choice);
     }
-    return refused;
+    if (refused || !failing)
+        return refused;
+    downloadMgr.UseServerFirst(failing->first);
+    return QueuePackage(source, downloadMgr, package, servers[failing->first] + EncodeUrlPath(package), failing->second);
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ std::string TempDirProblem(const StartupValues& values)
     return {};
 }
 
-std::string WriteProblem(const StartupValues& values)
+std::optional<StartProblem> WriteProblem(const StartupValues& values)
 {
     // The temporary directory is made here, so that a directory that cannot be made is said as
     // what it is rather than as the first download that fails in it.
@@ -99,9 +99,10 @@ std::string WriteProblem(const StartupValues& values)
         CreateDirectoryWithParents(directory);
         if (std::optional<int> error = DirectoryWriteError(directory)) {
             const std::string native = ToNativePath(directory);
-            LogLine("cannot write in " + native + ": " + std::strerror(*error) + " (errno " + std::to_string(*error) + ")");
-            return "目录 " + native + " 无法写入，已停止更新。";
+            return StartProblem{"目录 " + native + " 无法写入，已停止更新。",
+                                "cannot write in " + native + ": " + std::strerror(*error) + " (errno " +
+                                    std::to_string(*error) + ")"};
         }
     }
-    return {};
+    return std::nullopt;
 }

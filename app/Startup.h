@@ -2,6 +2,7 @@
 // The values an update run starts from, derived once at start-up from the lobby's command line,
 // the settings file and the place of the executable.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,12 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
 // Why the temporary directory cannot be used (one sentence for the player), or an empty text:
 // it must stay inside the installation and must not be a link to somewhere else.
 std::string TempDirProblem(const StartupValues& values);
+// Why a run cannot go on: a sentence for the player, and the cause for the log.
+struct StartProblem {
+    std::string strSentence;
+    std::string strCause;
+};
 // Why the run cannot write what it must (a game on a read-only file system, or in a directory of
-// another user's): one sentence naming the directory, the cause logged; empty when it can. Makes
-// the temporary directory when it is missing.
-std::string WriteProblem(const StartupValues& values);
+// another user's), naming the directory; nothing when it can. Makes the temporary directory when
+// it is missing.
+std::optional<StartProblem> WriteProblem(const StartupValues& values);

@@ -100,17 +100,15 @@ void UpdateRun::Start()
         Refuse(problem);
         return;
     }
-    if (std::string problem = WriteProblem(m_values); !problem.empty()) {
-        Tell([](IUpdateView& view) { view.ShowSplash(); });
-        Fail(problem);
-        return;
-    }
+    // Checked before the log opens in the temporary directory, which the check makes; said after.
+    const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
         m_pSession = OpenUpdateSession();
     } catch (const CInternetException&) {
         // every request then fails with its own message
     }
     m_retries = UpdateRetries();
+    m_startRetries = StartRetries();
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
@@ -125,6 +123,11 @@ void UpdateRun::Start()
         LogNote("waited " + std::to_string(m_claimWait.count()) + " ms for the updater before this one to leave the installation");
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
+    if (unwritable) {
+        LogLine(unwritable->strCause);
+        Fail(unwritable->strSentence);
+        return;
+    }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again.
     if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir); !failure.empty()) {
@@ -134,7 +137,7 @@ void UpdateRun::Start()
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &m_retries};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &m_startRetries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });

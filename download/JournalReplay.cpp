@@ -55,11 +55,14 @@ int KeepReplaced(const std::string& destination, const std::string& copy)
     return RenameOver(destination, copy) ? 0 : errno;
 }
 
-// Puts a kept file back where nothing stands now (after an undo, or a move that failed after
-// its file stepped aside); false when it is there and cannot be put back.
+// Puts a kept file back over whatever stands at the destination now: nothing (after an undo, or
+// a move that failed after its file stepped aside), the replaced file itself (a move not made;
+// its second name is then dropped), or the new file (a move onto another file system cut off
+// after its copy took the name, with its staged file still there). False when it is there and
+// cannot be put back.
 bool RestoreReplaced(const std::string& destination, const std::string& copy)
 {
-    if (PathNameExists(destination) || !PathNameExists(copy) || MoveOver(copy, destination))
+    if (!PathNameExists(copy) || MoveOver(copy, destination))
         return true;
     LogLine("the old " + destination + " could not be put back from " + copy + ": " + std::strerror(errno));
     return false;

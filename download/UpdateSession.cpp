@@ -46,6 +46,13 @@ RetryPolicy UpdateRetries()
     return policy;
 }
 
+RetryPolicy StartRetries()
+{
+    RetryPolicy policy = UpdateRetries();
+    policy.retryAfterLimit = std::min<std::chrono::milliseconds>(policy.retryAfterLimit, std::chrono::seconds(5));
+    return policy;
+}
+
 std::unique_ptr<CInternetSession> OpenUpdateSession()
 {
     auto session = std::make_unique<CInternetSession>("KesuUpdate");

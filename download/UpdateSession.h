@@ -14,3 +14,7 @@
 std::unique_ptr<CInternetSession> OpenUpdateSession();
 // How the run's downloads are tried again after a passing failure.
 RetryPolicy UpdateRetries();
+// How the requests before the downloads (the manifest, signatures, the package's probe) are: as
+// the downloads, but a server's Retry-After is heeded for a few seconds only, as nothing can
+// cancel those pauses.
+RetryPolicy StartRetries();

@@ -55,16 +55,18 @@ std::uint32_t ParseFileSize(std::string_view text)
 {
     auto first = text.find_first_not_of(" \t\r\n");
     auto last = text.find_last_not_of(" \t\r\n");
-    const ManifestRejected notASize{"its filesize \"" + std::string(text) + "\" is not a number of bytes below 4 GiB"};
+    const auto notASize = [text] {
+        return ManifestRejected{"its filesize \"" + std::string(text) + "\" is not a number of bytes below 4 GiB"};
+    };
     if (first == std::string_view::npos)
-        throw notASize;
+        throw notASize();
     std::uint64_t value = 0;
     for (char c : text.substr(first, last - first + 1)) {
         if (c < '0' || c > '9')
-            throw notASize;
+            throw notASize();
         value = value * 10 + static_cast<unsigned>(c - '0');
         if (value > 0xFFFFFFFFu)
-            throw notASize;
+            throw notASize();
     }
     return static_cast<std::uint32_t>(value);
 }

@@ -29,7 +29,9 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
     } catch (const CInternetException& e) {
         LogLine(strUrl + ": " + e.GetErrorMessage());
         document.nResult = 493;
-        return {e.IsTransient(), e.GetErrorMessage()};
+        // A server that let the connection or the answer time out is not waited for again: the
+        // player is looking at a window that cannot be cancelled yet.
+        return {e.IsTransient() && !e.IsTimeout(), e.GetErrorMessage()};
     }
     document.strStatus = file->QueryStatusCode();
     if (auto length = file->QueryContentLength(); length && *length <= nLimit)

@@ -284,7 +284,10 @@ TEST_F(FaultTest, AnUpdaterStartedWhileTheLastStillHoldsTheInstallationWaitsForI
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     const fs::path errors = work.Path() / "errors";
     pid_t next = Start(install, errors);
-    while (ReadWholeFile(errors).find("waiting up to 30 s") == std::string::npos && ::waitpid(next, nullptr, WNOHANG) == 0)
+    // Until it says it waits, or ends (without being reaped, so that its exit code stays to be had).
+    siginfo_t ended{};
+    while (ReadWholeFile(errors).find("waiting up to 30 s") == std::string::npos &&
+           ::waitid(P_PID, static_cast<id_t>(next), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(nginx->RequestCount(), 0);
     ::close(held);

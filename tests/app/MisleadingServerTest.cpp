@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "tests/app/UpdaterHarness.h"
@@ -112,11 +114,17 @@ TEST_P(MaintenanceTest, ARequestAnsweredWith503IsAskedAgainAfterItsPause)
     Configure(false, security);
 
     UpdaterRun run;
+    std::atomic<bool> ended{false};
     std::thread updater([&] {
         run = install.Run(package ? std::vector<std::string>{"Game7.dat", "1", "2", "-install"} : std::vector<std::string>{},
                           {"KESU_TEST_RETRY_PAUSE_MS=1500"});
+        ended = true;
     });
-    while (nginx1->RequestedPaths().empty() || nginx1->RequestedPaths().back() != "/update/" + inMaintenance)
+    const auto asked = [&] {
+        const std::vector<std::string> paths = nginx1->RequestedPaths();
+        return std::find(paths.begin(), paths.end(), "/update/" + inMaintenance) != paths.end();
+    };
+    while (!asked() && !ended)
         std::this_thread::sleep_for(10ms);
     fs::remove(first.Path() / "maintenance/update" / inMaintenance);
     updater.join();

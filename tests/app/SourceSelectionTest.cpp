@@ -55,6 +55,29 @@ TEST_F(SourceSelectionTest, AnyAnswerButNotFoundQueuesThePackageWithItsLength)
     EXPECT_FALSE(mgr.GetSetup().bManifestMode);
 }
 
+// A server that answers with an error is passed over for a mirror that has the package; alone it
+// is taken to have it, and the download meets the error.
+TEST_F(SourceSelectionTest, AServerThatAnswersTheProbeWithAnErrorIsPassedOverForAMirrorThatHasThePackage)
+{
+    server.Http().Get("/update/Game7.zip", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 500;
+        res.set_content(std::string(3000, 'e'), "text/plain");
+    });
+    server.Start();
+    TestServer mirror;
+    mirror.Http().Get("/update/Game7.zip", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(5000, 'z'), "application/zip");
+    });
+    mirror.Start();
+    ASSERT_TRUE(mgr.Initialize(&sink, {server.Url("/update/"), installDir, installDir, false, nullptr, 1, true, {},
+                                       {mirror.Url("/update/")}}));
+    choice = QueueUpdate({.strInstallDir = installDir, .strBaseURL = server.Url("/update/"),
+                          .mirrorBaseURLs = {mirror.Url("/update/")}, .strManifestName = "Game7.xml", .bManifestMode = false},
+                         mgr);
+    EXPECT_TRUE(choice.bQueued);
+    EXPECT_EQ(choice.nTotalSize, 5000u);  // the mirror's package, not the error page
+}
+
 TEST_F(SourceSelectionTest, APackageWithoutLengthLeavesTheTotalAlone)
 {
     server.Http().Get("/update/Game7.zip", [](const httplib::Request&, httplib::Response& res) {

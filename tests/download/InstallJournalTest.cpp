@@ -76,9 +76,18 @@ TEST_F(InstallJournalTest, AMoveOntoAnotherDiskCutOffBeforeItsStagedFileWentIsFi
     fs::create_directory_symlink(elsewhere.Path() / "data", install.Path() / "data");
     // The copy took the destination's name; the staged file is still there, the old one kept.
     const InstallJournal journal{"tmp/.KesuUpdate.staging", {{"tmp/x.dtm", "data/x.dat"}}, {}, {}};
-    install.Write("tmp/x.dtm", "new x");
-    elsewhere.Write("data/x.dat", "new x");
-    install.Write("tmp/.KesuUpdate.staging/replaced/0", "old x");
+    const auto cutOff = [&] {
+        install.Write("tmp/x.dtm", "new x");
+        elsewhere.Write("data/x.dat", "new x");
+        install.Write("tmp/.KesuUpdate.staging/replaced/0", "old x");
+    };
+    // Undone at once (the move failed after its copy took the name): the old file comes back.
+    cutOff();
+    ASSERT_TRUE(Undo(journal, install.Dir()));
+    EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "old x");
+    EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/x.dtm"), "new x");
+    // Finished by the next start, and then undone.
+    cutOff();
     ASSERT_FALSE(RollForward(journal, install.Dir()));
     EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "new x");
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/x.dtm"));
