@@ -29,18 +29,6 @@ std::string MethodName(unsigned method)
     }
 }
 
-std::vector<std::string_view> Components(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    for (std::size_t at = 0; at <= path.size();) {
-        const std::size_t end = std::min(path.find_first_of("\\/", at), path.size());
-        if (end > at)
-            parts.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return parts;
-}
-
 std::optional<tagEntryProblem> SizesProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
 {
     std::string cause;
@@ -73,7 +61,7 @@ std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint6
 std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<std::string>& links)
 {
     std::string prefix;
-    for (std::string_view part : Components(name)) {
+    for (std::string_view part : PathComponents(name)) {
         if (links.contains(prefix))
             return prefix;
         prefix += (prefix.empty() ? "" : "/") + std::string(part);
@@ -84,7 +72,7 @@ std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<
 std::string Canonical(const std::string& name)
 {
     std::string joined;
-    for (std::string_view part : Components(name))
+    for (std::string_view part : PathComponents(name))
         joined += (joined.empty() ? "" : "/") + std::string(part);
     return joined;
 }
@@ -104,7 +92,7 @@ bool IsPlaceableEntryName(std::string_view name)
 
 std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name)
 {
-    const std::vector<std::string_view> parts = Components(name);
+    const std::vector<std::string_view> parts = PathComponents(name);
     std::string path = destination;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         path += "/" + std::string(parts[i]);
@@ -115,26 +103,6 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
             return path;
     }
     return std::nullopt;
-}
-
-bool LinkStaysInside(std::string_view entryName, std::string_view target)
-{
-    if (target.empty() || target.size() > kMaxLinkTarget || target.find('\0') != std::string_view::npos ||
-        target.starts_with('/') || target.starts_with('\\') || (target.size() >= 2 && target[1] == ':'))
-        return false;
-    const std::size_t parts = Components(entryName).size();
-    std::size_t depth = parts ? parts - 1 : 0;  // the directories the link lies in
-    bool climbing = true;
-    for (std::string_view part : Components(target)) {
-        if (part == "..") {
-            if (!climbing || depth == 0)
-                return false;
-            --depth;
-        } else if (part != ".") {
-            climbing = false;
-        }
-    }
-    return true;
 }
 
 std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/EntryPath.h"
 #include "archive/ZipEntry.h"
 
 class CZipReader;
@@ -18,8 +19,6 @@ struct tagEntryProblem {
     std::string cause;   // for the log, with the details
 };
 
-// No file system takes a link target longer than this.
-inline constexpr std::size_t kMaxLinkTarget = 4095;
 
 // A directory entry whose name cleans to nothing ("./", ".", "/", ".\\") names the tree it is
 // unpacked into, which is there already: bsdtar (Windows' tar.exe too) writes one first when a
@@ -36,10 +35,6 @@ bool IsPlaceableEntryName(std::string_view name);
 // where the links are the package's own.
 std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name);
 
-// Whether a link named entryName (relative to the tree it is unpacked into) with this target
-// leads to a place inside that tree: the target is relative, its ".." components all come first,
-// and they climb no higher than the tree's root. Separators are '\' or '/'.
-bool LinkStaysInside(std::string_view entryName, std::string_view target);
 
 // The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
 // with sizes that do not add up or data beyond the archive's end, with a name that leads out of

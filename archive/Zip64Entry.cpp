@@ -6,7 +6,7 @@
 #include <zlib.h>
 
 #include "archive/LittleEndian.h"
-#include "archive/ZipReader.h"
+#include "archive/ZipResult.h"
 
 namespace {
 

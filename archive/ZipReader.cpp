@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "archive/LittleEndian.h"
-#include "archive/PackageCheck.h"
+#include "archive/EntryPath.h"
 #include "archive/ReadAheadFile.h"
 #include "archive/Zip64Entry.h"
 #include "platform/AtomicFile.h"

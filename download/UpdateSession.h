@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "download/DownloadMgr.h"
+#include "download/RetryPolicy.h"
 #include "platform/Internet.h"
 
 // A session with the run's limits: a stalled transfer fails, and a document (the manifest, a

@@ -1,11 +1,19 @@
 #include "platform/AtomicFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/File.h"
-#include "platform/FileSystem.h"
+#include "platform/Path.h"
+
+std::string SiblingTempPath(const std::string& nativePath)
+{
+    static std::atomic<unsigned> serial{0};
+    const std::string dir(SplitAtLastSeparator(nativePath).directory);
+    return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
+}
 
 CAtomicFile::CAtomicFile(const std::string& nativeTarget, mode_t mode)
     : m_strTarget(nativeTarget), m_strTemporary(SiblingTempPath(nativeTarget))

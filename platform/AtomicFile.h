@@ -8,6 +8,10 @@
 #include <string>
 #include <sys/types.h>
 
+// A name for a temporary file in the same directory as the (native) path, short enough for any
+// file name beside it and unique within this process: where an atomic write goes first.
+std::string SiblingTempPath(const std::string& nativePath);
+
 class CAtomicFile {
 public:
     // Creates the temporary file beside the (native) target; mode is masked by the umask.

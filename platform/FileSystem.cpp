@@ -284,13 +284,6 @@ mode_t FileCreationMask()
     return mask & 0777;
 }
 
-std::string SiblingTempPath(const std::string& nativePath)
-{
-    static std::atomic<unsigned> serial{0};
-    const std::string dir(SplitAtLastSeparator(nativePath).directory);
-    return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
-}
-
 std::optional<FileSystemSpace> GetFileSystemSpace(const std::string& path)
 {
     const std::string native = ToNativePath(path);

@@ -81,9 +81,6 @@ struct FileStatus {
 std::optional<FileStatus> GetFileStatus(const std::string& path);
 // The bits the process's umask takes from the modes of files it creates.
 mode_t FileCreationMask();
-// A name for a temporary file in the same directory as the (native) path, short enough for any
-// file name beside it and unique within this process.
-std::string SiblingTempPath(const std::string& nativePath);
 // The bytes a process without special rights may still write on the file system the path lies
 // on, and which file system that is; nothing when the path cannot be looked at.
 struct FileSystemSpace {

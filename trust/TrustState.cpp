@@ -8,6 +8,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 

@@ -130,11 +130,20 @@ bool Nginx::WaitUntilListening()
 
 void Nginx::Stop()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
+    if (m_pid <= 0)
+        return;
+    // nginx may hold off a stop while it is still starting up: it is killed when it does not end.
+    ::kill(m_pid, SIGTERM);
+    const auto deadline = Clock::now() + 5s;
+    while (::waitpid(m_pid, nullptr, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(2ms);
     }
+    m_pid = -1;
 }
 
 std::string Nginx::Url(const std::string& path) const

@@ -1,0 +1,18 @@
+#pragma once
+// Where an entry's name, and a link entry's target, lead in the tree an archive is unpacked into.
+// Separators are '\' or '/'.
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+// No file system takes a link target longer than this.
+inline constexpr std::size_t kMaxLinkTarget = 4095;
+
+// The path's components, empty ones (doubled separators) left out.
+std::vector<std::string_view> PathComponents(std::string_view path);
+
+// Whether a link named entryName (relative to the tree it is unpacked into) with this target
+// leads to a place inside that tree: the target is relative, its ".." components all come first,
+// and they climb no higher than the tree's root.
+bool LinkStaysInside(std::string_view entryName, std::string_view target);
