@@ -47,7 +47,7 @@ ProbeAnswer ProbePackage(const UpdateSource& source, const std::string& strUrl, 
                 response = session->OpenURL(strUrl);
         } catch (const CInternetException& e) {
             LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
-            return {e.IsTransient() && !e.IsTimeout(), e.GetErrorMessage()};
+            return FailedBeforeDownloads(e, e.GetErrorMessage());
         }
         const std::string status = response->QueryStatusCode();
         LogNote("asked for " + strUrl + ": " + status);

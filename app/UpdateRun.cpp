@@ -107,12 +107,10 @@ void UpdateRun::Start()
     } catch (const CInternetException&) {
         // every request then fails with its own message
     }
-    m_retries = UpdateRetries();
-    m_startRetries = StartRetries();
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, m_retries, m_values.mirrorBaseURLs});
+                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
@@ -136,8 +134,9 @@ void UpdateRun::Start()
     }
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
+    const RetryPolicy startRetries = StartRetries();
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &m_startRetries};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });

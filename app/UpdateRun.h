@@ -77,7 +77,5 @@ private:
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
-    RetryPolicy m_retries;       // the downloads'
-    RetryPolicy m_startRetries;  // the requests before them
     CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
 };

@@ -19,6 +19,11 @@ std::chrono::milliseconds PauseBeforeRetry(const RetryPolicy& policy, unsigned n
     return pause;
 }
 
+TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string& strCause)
+{
+    return {e.IsTransient() && !e.IsTimeout(), strCause};
+}
+
 void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce)
 {
     for (unsigned retries = 0;; ++retries) {

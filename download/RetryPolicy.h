@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Internet.h"
+
 struct RetryPolicy {
     // The pauses before the second, third, ... try: as many tries again as pauses.
     std::vector<std::chrono::milliseconds> pauses{std::chrono::seconds(1), std::chrono::seconds(2),
@@ -30,6 +32,11 @@ struct TryOutcome {
     std::string strCause;   // for the log
     std::optional<std::chrono::seconds> retryAfter{};
 };
+
+// A request before the downloads that failed: another try when the failure is passing, but not
+// after a time-out (a connection never made, a stall, a document's deadline), which another try
+// would wait out again while nothing can cancel it.
+TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string& strCause);
 
 // Tries the request for strUrl until a try ends without a passing failure or the tries are spent
 // (a null policy: one try), logging each retry with its cause and waiting its pause in between.

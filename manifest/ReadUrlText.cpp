@@ -29,9 +29,7 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
     } catch (const CInternetException& e) {
         LogLine(strUrl + ": " + e.GetErrorMessage());
         document.nResult = 493;
-        // A server that let the connection or the answer time out is not waited for again: the
-        // player is looking at a window that cannot be cancelled yet.
-        return {e.IsTransient() && !e.IsTimeout(), e.GetErrorMessage()};
+        return FailedBeforeDownloads(e, e.GetErrorMessage());
     }
     document.strStatus = file->QueryStatusCode();
     if (auto length = file->QueryContentLength(); length && *length <= nLimit)
@@ -51,9 +49,8 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
         // What arrived before the failure is kept; the caller learns that it is not all.
         LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
         document.nResult = kTextCutShort;
-        // A body that ran out of time dripped or stalled: a document is asked for again from its
-        // first byte, which would wait as long again.
-        return {e.IsTransient() && !e.IsTimeout(), "the body was cut short: " + e.GetErrorMessage()};
+        // A document is asked for again from its first byte.
+        return FailedBeforeDownloads(e, "the body was cut short: " + e.GetErrorMessage());
     }
     if (IsPassingStatus(std::atoi(document.strStatus.c_str())))
         return {true, "answered " + document.strStatus, file->QueryRetryAfter()};
