@@ -5,8 +5,8 @@
 #include "app/AutoUpdateDlg.h"
 #include "app/ConsoleProgress.h"
 #include "app/UpdateRun.h"
-#include "platform/Framework.h"
-#include "platform/PlatformIdentity.h"
+#include "window/Framework.h"
+#include "window/PlatformIdentity.h"
 
 // This program's words for the platform: the class of its windows, the type of the messages it
 // sends the lobby, which listens for that type, the OK of its message boxes, and the Song-style

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/Lobby.h"
-#include "platform/MessageBox.h"
+#include "window/MessageBox.h"
 #include "res/Dialog102.h"
 #include "res/Resources.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/UpdateView.h"
-#include "platform/Framework.h"
+#include "window/Framework.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"
 #include "ui/SkinStatic.h"

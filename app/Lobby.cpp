@@ -1,8 +1,8 @@
 #include "app/Lobby.h"
 
 #include "platform/Process.h"
-#include "platform/Window.h"
-#include "platform/WindowScreen.h"
+#include "window/Window.h"
+#include "window/WindowScreen.h"
 
 namespace {
 

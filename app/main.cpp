@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/AutoUpdateApp.h"
-#include "platform/X11Screen.h"
+#include "window/x11/X11Screen.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 
 #include "app/AutoUpdateDlg.h"
 #include "bench/BenchSupport.h"
-#include "platform/X11Screen.h"
+#include "window/x11/X11Screen.h"
 #include "res/Resources.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UpdaterProcess.h"

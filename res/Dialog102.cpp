@@ -1,7 +1,7 @@
 #include "res/Dialog102.h"
 
-#include "platform/MessageBox.h"
-#include "platform/WindowStyles.h"
+#include "window/MessageBox.h"
+#include "window/WindowStyles.h"
 #include "res/Resources.h"
 
 const DialogTemplate& UpdateDialogTemplate()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DialogTemplate.h"
+#include "window/DialogTemplate.h"
 
 // The template of the update window (IDD_AUTOUPDATE_DIALOG).
 const DialogTemplate& UpdateDialogTemplate();

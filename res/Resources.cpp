@@ -1,6 +1,6 @@
 #include "res/Resources.h"
 
-#include "platform/Gdi.h"
+#include "window/Gdi.h"
 
 bool LoadBitmap(CBitmap& bitmap, int id)
 {

@@ -1,6 +1,6 @@
 #include "ui/SkinButton.h"
 
-#include "platform/WindowStyles.h"
+#include "window/WindowStyles.h"
 #include "res/Resources.h"
 
 void CSkinButton::PreSubclassWindow()

@@ -2,7 +2,7 @@
 // A push button drawn from a strip of four frames: normal, mouse over it, pressed, disabled.
 // It draws over the parent's background and tracks the mouse for the hover frame.
 
-#include "platform/Framework.h"
+#include "window/Framework.h"
 #include "ui/TransparentHelper.h"
 
 inline constexpr COLORREF kSkinKeyColour = RGB(255, 0, 255);

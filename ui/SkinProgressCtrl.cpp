@@ -1,6 +1,6 @@
 #include "ui/SkinProgressCtrl.h"
 
-#include "platform/WindowStyles.h"
+#include "window/WindowStyles.h"
 #include "res/Resources.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // A progress bar drawn from two bitmaps: a framed track stretched over the whole control, and a
 // fill stretched over the part that the position reaches. It paints itself opaquely.
 
-#include "platform/Framework.h"
+#include "window/Framework.h"
 
 class CSkinProgressCtrl : public CProgressCtrl {
 public:

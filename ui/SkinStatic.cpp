@@ -1,6 +1,6 @@
 #include "ui/SkinStatic.h"
 
-#include "platform/WindowStyles.h"
+#include "window/WindowStyles.h"
 
 void CSkinStatic::PreSubclassWindow()
 {

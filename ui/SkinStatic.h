@@ -1,7 +1,7 @@
 #pragma once
 // A line of text drawn straight onto the parent's background, in one colour, without a box.
 
-#include "platform/Framework.h"
+#include "window/Framework.h"
 #include "ui/TransparentHelper.h"
 
 class CSkinStatic : public CStatic {

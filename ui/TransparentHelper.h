@@ -3,7 +3,7 @@
 // piece of the parent's background that lies under it; the parent redraws the marked controls
 // whenever its background changes.
 
-#include "platform/Window.h"
+#include "window/Window.h"
 
 inline constexpr UINT WM_TRANSPARENT_BK = 0x07FD;           // wParam the control's CDC*, lParam its window
 inline constexpr UINT WM_TRANSPARENT_SKIPREFRESH = 0x1095;  // an answer of 1 leaves the control out

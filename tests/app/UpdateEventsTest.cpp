@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/AutoUpdateDlg.h"
-#include "platform/MessageBox.h"
+#include "window/MessageBox.h"
 
 namespace {
 

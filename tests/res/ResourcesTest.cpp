@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/Gdi.h"
-#include "platform/MessageBox.h"
-#include "platform/WindowStyles.h"
+#include "window/Gdi.h"
+#include "window/MessageBox.h"
+#include "window/WindowStyles.h"
 #include "res/Dialog102.h"
 #include "res/Resources.h"
 

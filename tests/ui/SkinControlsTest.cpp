@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/MessageBox.h"
-#include "platform/WindowStyles.h"
+#include "window/MessageBox.h"
+#include "window/WindowStyles.h"
 #include "res/Resources.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"

@@ -12,7 +12,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "res/Resources.h"
-#include "platform/Gdi.h"
+#include "window/Gdi.h"
 #include "tools/screenshot/WindowShot.h"
 
 namespace fs = std::filesystem;

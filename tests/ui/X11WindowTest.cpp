@@ -14,8 +14,8 @@
 
 #include "app/AutoUpdateApp.h"
 #include "app/AutoUpdateDlg.h"
-#include "platform/MessageBox.h"
-#include "platform/X11Screen.h"
+#include "window/MessageBox.h"
+#include "window/x11/X11Screen.h"
 #include "res/Resources.h"
 #include "tests/support/X11Desktop.h"
 #include "tests/support/Xvfb.h"

@@ -4,7 +4,7 @@
 
 #include <X11/Xlib.h>
 
-#include "platform/Gdi.h"
+#include "window/Gdi.h"
 
 // The pixels the server shows within `area` of the window (in its own coordinates) into `shot`;
 // false when the server cannot give them (the window is gone or not shown, or the area is

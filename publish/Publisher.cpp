@@ -1,0 +1,385 @@
+#include "publish/Publisher.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fnmatch.h>
+#include <fstream>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "archive/ZipWriter.h"
+#include "digest/MD5Checksum.h"
+#include "manifest/PackageName.h"
+#include "platform/AtomicFile.h"
+#include "platform/Crypto.h"
+#include "publish/Signer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+struct Source {
+    fs::path path;     // in the build directory (a link already resolved)
+    std::string rel;   // relative, with '/'
+    std::string name;  // relative, with '\'
+};
+
+std::string WindowsName(std::string rel)
+{
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    return rel;
+}
+
+bool IsInside(const fs::path& path, const fs::path& dir)
+{
+    auto [end, unused] = std::mismatch(dir.begin(), dir.end(), path.begin(), path.end());
+    return end == dir.end();
+}
+
+bool Excluded(const std::string& rel, const std::vector<std::string>& patterns)
+{
+    const std::string file = fs::path(rel).filename().string();
+    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
+        return fnmatch(pattern.c_str(), rel.c_str(), 0) == 0 || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
+    });
+}
+
+// Why the updater could not take this name, or an empty text.
+std::string NameProblem(const std::string& rel)
+{
+    if (rel.find('\\') != std::string::npos)
+        return "its name holds a backslash, which the updater reads as a directory separator";
+    if (std::any_of(rel.begin(), rel.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+        return "its name holds a control character";
+    if (rel == "Reg.Local")
+        return "\"Reg.Local\" is a name the updater skips";
+    return {};
+}
+
+// The files to publish, sorted by their names in the manifest; an error text on refusal.
+std::string Collect(const PublishOptions& options, std::vector<Source>& sources)
+{
+    std::error_code error;
+    const fs::path build = fs::canonical(options.buildDir, error);
+    if (error || !fs::is_directory(build))
+        return options.buildDir + ": no such directory";
+    const fs::path tree = fs::weakly_canonical(options.treeDir);
+    for (auto it = fs::recursive_directory_iterator(build, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        const std::string rel = path.lexically_relative(build).generic_string();  // links not resolved
+        if (IsInside(path, tree)) {  // the output written into the input
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (Excluded(rel, options.excludes)) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        fs::path real = path;
+        if (it->is_symlink()) {
+            real = fs::canonical(path, error);
+            if (error || !IsInside(real, build))
+                return rel + ": the link leads outside " + options.buildDir;
+            if (fs::is_directory(real))
+                continue;  // its files are published under their own paths
+        } else if (it->is_directory()) {
+            continue;
+        }
+        if (!fs::is_regular_file(real))
+            continue;
+        if (std::string problem = NameProblem(rel); !problem.empty())
+            return rel + ": " + problem;
+        sources.push_back({real, rel, WindowsName(rel)});
+    }
+    if (error)
+        return options.buildDir + ": " + error.message();
+    std::sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) { return a.name < b.name; });
+    return {};
+}
+
+// Both digests the manifest gives, fed the same bytes, so that each file is read once.
+class FileDigests {
+public:
+    void Update(const char* pData, std::size_t nLength)
+    {
+        m_md5.Update(pData, nLength);
+        m_sha256.Update(pData, nLength);
+    }
+    void Finish(PublishedFile& file)
+    {
+        file.md5 = CMD5Checksum::ToHex(m_md5.Final());
+        const Sha256Digest sha256 = m_sha256.Final();
+        file.sha256 = ToHex(sha256.data(), sha256.size());
+    }
+
+private:
+    CMD5Checksum m_md5;
+    CSha256 m_sha256;
+};
+
+void HashFile(const fs::path& path, std::vector<char>& buffer, PublishedFile& file)
+{
+    std::ifstream in(path, std::ios::binary);
+    FileDigests digests;
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+        digests.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    if (in.bad() || !in.eof())
+        throw std::runtime_error(path.string() + ": cannot be read");
+    digests.Finish(file);
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// Copies the file into place through a temporary name, hashing what it copies.
+void CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, PublishedFile& file)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+    const FdCloser closeIn{in};
+    struct stat st {};
+    ::fstat(in, &st);
+    fs::create_directories(to.parent_path());
+    CAtomicFile out(to.string(), st.st_mode & 0777);
+    FileDigests digests;
+    std::uint64_t size = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+        if (n == 0)
+            break;
+        digests.Update(buffer.data(), static_cast<std::size_t>(n));
+        size += static_cast<std::uint64_t>(n);
+        out.Write(buffer.data(), static_cast<std::size_t>(n));
+    }
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.Descriptor(), times);
+    out.Commit(false);
+    file.size = size;
+    digests.Finish(file);
+}
+
+PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::vector<char>& buffer)
+{
+    PublishedFile file;
+    file.name = source.name;
+    file.mode = static_cast<unsigned>(fs::status(source.path).permissions() & fs::perms::mask) & 0777;
+    const fs::path target = updateDir / source.rel;
+    std::error_code error;
+    const std::uint64_t sourceSize = fs::file_size(source.path);
+    if (fs::is_regular_file(target, error) && fs::file_size(target, error) == sourceSize) {
+        HashFile(source.path, buffer, file);
+        if (CMD5Checksum::HashFile(target.string()) == file.md5) {
+            file.size = sourceSize;
+            return file;  // unchanged: not written again
+        }
+    }
+    CopyHashing(source.path, target, buffer, file);
+    file.written = true;
+    return file;
+}
+
+std::string XmlAttribute(const std::string& text)
+{
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// " mode=\"755\"" for a file that any execute bit marks as a program; nothing for the others.
+std::string ModeAttribute(unsigned mode)
+{
+    if (!(mode & 0111))
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, " mode=\"%o\"", mode & 0777);
+    return text;
+}
+
+std::string PatchElement(const PublishedPatch& patch)
+{
+    return "      <patch from=\"" + patch.from + "\" filename=\"" + XmlAttribute(patch.name) + "\" filesize=\"" +
+           std::to_string(patch.size) + "\" md5=\"" + patch.md5 + "\" sha256=\"" + patch.sha256 + "\"/>\n";
+}
+
+// A file without patches is one self-closing element; one with patches holds them.
+std::string FileElement(const PublishedFile& file, const std::string& version)
+{
+    std::string element = "    <file filename=\"" + XmlAttribute(file.name) + "\" filesize=\"" +
+                          std::to_string(file.size) + "\" fileversion=\"" + XmlAttribute(version) + "\" md5=\"" +
+                          file.md5 + "\" sha256=\"" + file.sha256 + "\"" + ModeAttribute(file.mode);
+    if (file.patches.empty())
+        return element + "/>\n";
+    element += ">\n";
+    for (const PublishedPatch& patch : file.patches)
+        element += PatchElement(patch);
+    return element + "    </file>\n";
+}
+
+// Renames the complete file over its path, its signature just before it when signing: a reader
+// that finds the new file finds its signature too.
+void PlaceFile(CAtomicFile& file, const fs::path& path, const PublishSigner* signer)
+{
+    if (signer) {
+        CAtomicFile signature(path.string() + ".minisig");
+        const std::string text = signer->SignatureOf(file.TemporaryPath(), path.filename().string());
+        signature.Write(text.data(), text.size());
+        signature.Commit(false);
+    }
+    file.Commit(false);
+}
+
+void WriteText(const fs::path& path, const std::string& text, const PublishSigner* signer)
+{
+    CAtomicFile file(path.string());
+    file.Write(text.data(), text.size());
+    PlaceFile(file, path, signer);
+}
+
+// Each file under its relative path, with its permission bits and last-write time (to the second
+// in an extended-timestamp field, where the DOS time keeps only every other second).
+void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
+                  std::vector<char>& buffer, const PublishSigner* signer)
+{
+    CAtomicFile package(zipPath.string());
+    try {
+        // A failure part of the way closes the writer; the package's temporary file goes with it.
+        ZipWriter zip(package.TemporaryPath());
+        for (const Source& source : sources) {
+            const fs::path file = updateDir / source.rel;
+            struct stat st {};
+            ::stat(file.c_str(), &st);
+            ZipEntryHeader header;
+            header.name = source.rel;
+            header.external = static_cast<std::uint32_t>(S_IFREG | (st.st_mode & 0777)) << 16;
+            header.dosDate = DosDateTime(st.st_mtim.tv_sec);
+            header.localExtra = ExtendedTimestamp(1, static_cast<std::int32_t>(st.st_mtim.tv_sec));
+            header.zip64 = true;
+            zip.Begin(header);
+            std::ifstream in(file, std::ios::binary);
+            while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+                zip.Write(buffer.data(), static_cast<std::size_t>(in.gcount()));
+            if (in.bad() || !in.eof())
+                throw std::runtime_error(source.rel + " cannot be added");
+            zip.End();
+        }
+        zip.Finish();
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(zipPath.string() + ": " + e.what());
+    }
+    PlaceFile(package, zipPath, signer);
+}
+
+}  // namespace
+
+std::string ManifestText(const std::vector<PublishedFile>& files, const std::string& version)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest>\n  <filelist>\n";
+    for (const PublishedFile& file : files)
+        text += FileElement(file, version);
+    return text + "  </filelist>\n</manifest>\n";
+}
+
+PublishResult Publish(const PublishOptions& options, const PublishProgress& progress)
+{
+    PublishResult result;
+    std::vector<Source> sources;
+    if (std::string error = Collect(options, sources); !error.empty()) {
+        result.error = error;
+        return result;
+    }
+    for (const Source& source : sources) {
+        if (fs::file_size(source.path) > 0xFFFFFFFFull) {
+            result.error = source.rel + ": larger than 4 GiB, which the manifest cannot state";
+            return result;
+        }
+    }
+    for (const std::string& dir : options.previousDirs) {
+        if (!fs::is_directory(dir)) {
+            result.error = dir + ": no such directory to patch from";
+            return result;
+        }
+    }
+    // The key is read, and its passphrase asked, before anything in the tree changes.
+    std::optional<PublishSigner> signer;
+    if (!options.signingKey.empty()) {
+        try {
+            signer.emplace(options.signingKey, options.passphrase, static_cast<std::uint64_t>(std::time(nullptr)),
+                           options.expiresAfter);
+        } catch (const std::exception& e) {
+            result.error = e.what();
+            return result;
+        }
+    }
+    const PublishSigner* signing = signer ? &*signer : nullptr;
+    const fs::path updateDir = options.treeDir;
+    result.files.resize(sources.size());
+    const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName};
+    std::atomic<std::size_t> next{0}, done{0};
+    std::mutex mutex;
+    std::string failure;
+    auto work = [&] {
+        std::vector<char> buffer(kChunk);
+        for (std::size_t i; (i = next++) < sources.size();) {
+            try {
+                // Before the file is copied: the tree itself may hold the earlier version.
+                std::vector<PublishedPatch> patches = WritePatches(earlier, sources[i].rel, sources[i].path, updateDir);
+                result.files[i] = PublishOne(sources[i], updateDir, buffer);
+                result.files[i].patches = std::move(patches);
+            } catch (const std::exception& e) {
+                std::lock_guard lock(mutex);
+                failure = e.what();
+                next = sources.size();
+                return;
+            }
+            std::lock_guard lock(mutex);
+            if (progress)
+                progress(++done, sources.size(), result.files[i]);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < std::max(1, options.threads); ++t)
+        workers.emplace_back(work);
+    work();
+    for (auto& worker : workers)
+        worker.join();
+    if (!failure.empty()) {
+        result.error = failure;
+        return result;
+    }
+    try {
+        std::vector<char> buffer(kChunk);
+        if (options.package)
+            WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer, signing);
+        const fs::path manifest = updateDir / options.manifestName;
+        WriteText(manifest, ManifestText(result.files, options.version), signing);
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    return result;
+}
