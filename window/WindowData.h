@@ -71,9 +71,6 @@ RECT Union(const RECT& a, const RECT& b);
 void Wake();
 // Top-level windows belong to the thread that makes them: it is the window thread from now on.
 void BecomeWindowThread();
-// For a screen without input: waits until something is queued, at most `milliseconds`.
-void WaitForQueued(int milliseconds);
-void WakeQueueWaiters();
 
 // Painting (WindowPaint.cpp). The loop paints at most once a paint interval.
 inline constexpr auto kPaintInterval = std::chrono::milliseconds(16);
@@ -90,8 +87,5 @@ bool HasCapture(HWND hWnd);
 void DropCapture(HWND hWnd);
 // The window is going: input no longer goes to it, nor is it told when the mouse leaves it.
 void ForgetInputTarget(HWND hWnd);
-
-// The screen (WindowScreen.cpp): the one set, or none yet.
-IScreen* CurrentScreen();
 
 }  // namespace window_internal

@@ -2,7 +2,6 @@
 // and what becomes of them once the loop has ended, when nothing waits for the window thread.
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <future>
 #include <thread>
@@ -29,7 +28,6 @@ constexpr int kIdleWaitMilliseconds = 250;
 
 std::deque<Message> g_queue;
 std::mutex g_queueMutex;
-std::condition_variable g_queueChanged;
 // Read by senders on other threads while the window thread (re)states itself.
 std::atomic<std::thread::id> g_windowThread{std::this_thread::get_id()};
 // Set when the loop takes WM_QUIT (under g_queueMutex): from then on nothing waits for the window
@@ -117,7 +115,6 @@ namespace window_internal {
 
 void Wake()
 {
-    g_queueChanged.notify_all();
     if (IScreen* screen = CurrentScreen())
         screen->Wake();
 }
@@ -125,17 +122,6 @@ void Wake()
 void BecomeWindowThread()
 {
     g_windowThread = std::this_thread::get_id();
-}
-
-void WaitForQueued(int milliseconds)
-{
-    std::unique_lock lock(g_queueMutex);
-    g_queueChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [] { return !g_queue.empty(); });
-}
-
-void WakeQueueWaiters()
-{
-    g_queueChanged.notify_all();
 }
 
 }  // namespace window_internal

@@ -1,9 +1,10 @@
 // The screen the windows are shown on: the one set, or the offscreen screen, where windows exist
 // only as their surfaces; and what the windows ask of the screen directly.
 
-#include "window/WindowData.h"
+#include "window/WindowScreen.h"
 
-using namespace window_internal;
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -20,27 +21,39 @@ public:
     std::uint64_t FindForeignWindow(const std::string&, const std::string&) override { return 0; }
     void ActivateForeignWindow(std::uint64_t) override {}
     bool PostForeignMessage(std::uint64_t, UINT, WPARAM, LPARAM) override { return false; }
-    // No input ever comes: what wakes the loop is a message queued for it.
+    // No input ever comes: what wakes the loop is a message queued for it, whose queueing calls
+    // Wake. A wake before the wait is kept for it; the first wait returns at once, as a message
+    // may have been queued before this screen existed.
     bool WaitForInput(int milliseconds) override
     {
-        WaitForQueued(milliseconds);
+        std::unique_lock lock(m_mutex);
+        m_woken.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_bWoken; });
+        m_bWoken = false;
         return false;
     }
-    void Wake() override { WakeQueueWaiters(); }
+    void Wake() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bWoken = true;
+        }
+        m_woken.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_woken;
+    bool m_bWoken = true;
 };
 
 std::unique_ptr<IScreen> g_screen;
 
 }  // namespace
 
-namespace window_internal {
-
 IScreen* CurrentScreen()
 {
     return g_screen.get();
 }
-
-}  // namespace window_internal
 
 std::unique_ptr<IScreen> SetScreen(std::unique_ptr<IScreen> screen)
 {
@@ -58,15 +71,4 @@ IScreen& GetScreen()
     if (!g_screen)
         g_screen = std::make_unique<OffscreenScreen>();
     return *g_screen;
-}
-
-std::uint64_t FindWindow(const std::string& className, const std::string& title)
-{
-    return GetScreen().FindForeignWindow(className, title);
-}
-
-// The size of an icon as windows draw it.
-int GetSystemMetrics(int index)
-{
-    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
 }

@@ -48,6 +48,8 @@ std::unique_ptr<IScreen> SetScreen(std::unique_ptr<IScreen> screen);
 // A screen without a display: windows exist only as their surfaces.
 std::unique_ptr<IScreen> MakeOffscreenScreen();
 IScreen& GetScreen();
+// The screen set, or null while none is (GetScreen then makes the offscreen one).
+IScreen* CurrentScreen();
 
 // Input from the screen, in client coordinates of the top-level window.
 void DeliverMouse(HWND topLevel, UINT message, int x, int y);

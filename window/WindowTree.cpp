@@ -430,3 +430,14 @@ POINT ScreenToClient(HWND hWnd, POINT point)
     POINT origin = SurfaceOrigin(hWnd);
     return {point.x - top->rect.left - origin.x, point.y - top->rect.top - origin.y};
 }
+
+std::uint64_t FindWindow(const std::string& className, const std::string& title)
+{
+    return GetScreen().FindForeignWindow(className, title);
+}
+
+// The size of an icon as windows draw it.
+int GetSystemMetrics(int index)
+{
+    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+}
