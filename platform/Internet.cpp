@@ -1,16 +1,14 @@
 #include "platform/Internet.h"
 
+#include "platform/HttpHeaders.h"
 #include "platform/Url.h"
 
 #include <algorithm>
-#include <charconv>
 #include <ctime>
-#include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
 #include <string_view>
-#include <strings.h>
 #include <vector>
 #include <zlib.h>
 
@@ -27,30 +25,8 @@ void InitCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool IsRedirect(long code)
-{
-    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
 // How much compressed body the decoder takes in at a time.
 constexpr std::size_t kDecoderInput = 64 * 1024;
-
-std::string_view Trimmed(std::string_view value)
-{
-    const auto first = value.find_first_not_of(" \t\r\n");
-    const auto last = value.find_last_not_of(" \t\r\n");
-    return first == std::string_view::npos ? std::string_view() : value.substr(first, last - first + 1);
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // Inflates a body that the server compressed (gzip, or zlib's "deflate"), a member at a time:
 // only as much is decoded as the reader asks for, so memory stays flat however well it packs.
@@ -68,12 +44,6 @@ struct BodyDecoder {
     BodyDecoder(const BodyDecoder&) = delete;
     BodyDecoder& operator=(const BodyDecoder&) = delete;
 };
-
-bool CanDecode(std::string_view encoding)
-{
-    return EqualsIgnoringCase(encoding, "gzip") || EqualsIgnoringCase(encoding, "x-gzip") ||
-           EqualsIgnoringCase(encoding, "deflate");
-}
 
 }  // namespace
 
@@ -125,9 +95,7 @@ struct CInternetSession::Transfer {
     bool headersDone = false; // the final response's headers have arrived
     bool done = false;        // the transfer has ended, with `result`
     bool paused = false;      // the write callback refused data until the next read
-    bool sawLocation = false; // the current header block carries a Location
-    std::string encoding;     // the current header block's Content-Encoding, "identity" aside
-    std::vector<std::pair<std::string, std::string>> headers;  // the current header block's
+    HttpHeaderBlock headers;  // the current header block
     std::unique_ptr<BodyDecoder> decoder;  // for an encoded body, made when its reading begins
     CURLcode result = CURLE_OK;
     std::vector<char> pending; // body bytes received and not yet read
@@ -203,13 +171,12 @@ struct CInternetSession::Transfer {
     {
         if (active)
             curl_multi_remove_handle(multi, easy);
-        active = headersDone = done = paused = sawLocation = false;
+        active = headersDone = done = paused = false;
         if (easy)
             curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
         curl_slist_free_all(requestHeaders);
         requestHeaders = nullptr;
-        encoding.clear();
-        headers.clear();
+        headers.Clear();
         decoder.reset();
         result = CURLE_OK;
         pending.clear();
@@ -271,15 +238,15 @@ struct CInternetSession::Transfer {
 
     [[noreturn]] void FailDecoding(const std::string& why)
     {
-        Fail(CURLE_BAD_CONTENT_ENCODING, "the server's " + encoding + " body " + why);
+        Fail(CURLE_BAD_CONTENT_ENCODING, "the server's " + headers.Encoding() + " body " + why);
     }
 
     // Reads the decoded body: fills the buffer unless the body ends.
     std::size_t ReadDecoded(char* out, std::size_t count)
     {
-        if (!CanDecode(encoding))
+        if (!CanDecodeEncoding(headers.Encoding()))
             Fail(CURLE_BAD_CONTENT_ENCODING, "the server sent its answer in an encoding this program cannot read: " +
-                                                 encoding);
+                                                 headers.Encoding());
         if (!decoder)
             decoder = std::make_unique<BodyDecoder>();
         z_stream& z = decoder->stream;
@@ -347,24 +314,10 @@ struct CInternetSession::Transfer {
     static size_t OnHeader(char* data, size_t size, size_t count, void* user)
     {
         auto* self = static_cast<Transfer*>(user);
-        std::string_view line(data, size * count);
-        if (line.starts_with("HTTP/")) {
-            self->sawLocation = false;
-            self->encoding.clear();
-            self->headers.clear();
-            return size * count;
-        }
-        if (const auto colon = line.find(':'); colon != std::string_view::npos)
-            self->headers.emplace_back(line.substr(0, colon), Trimmed(line.substr(colon + 1)));
-        if (StartsWithIgnoringCase(line, "location:")) {
-            self->sawLocation = true;
-        } else if (StartsWithIgnoringCase(line, "content-encoding:")) {
-            std::string_view value = Trimmed(line.substr(std::strlen("content-encoding:")));
-            self->encoding = EqualsIgnoringCase(value, "identity") ? std::string() : std::string(value);
-        } else if (line == "\r\n" || line == "\n") {
+        if (self->headers.TakeLine(std::string_view(data, size * count))) {
             long code = 0;
             curl_easy_getinfo(self->easy, CURLINFO_RESPONSE_CODE, &code);
-            if (code >= 200 && !(IsRedirect(code) && self->sawLocation))
+            if (code >= 200 && !(IsRedirectStatus(code) && self->headers.HasLocation()))
                 self->headersDone = true;
         }
         return size * count;
@@ -456,43 +409,20 @@ std::string CHttpFile::QueryStatusCode() const
 
 std::string CHttpFile::QueryHeader(std::string_view name) const
 {
-    if (auto* t = InProgress())
-        for (const auto& [field, value] : t->headers)
-            if (EqualsIgnoringCase(field, name))
-                return value;
-    return {};
+    auto* t = InProgress();
+    return t ? t->headers.Find(name) : std::string();
 }
 
 std::optional<std::uint64_t> CHttpFile::QueryPartStart() const
 {
     if (QueryStatusCode() != "206" || IsEncoded())
         return std::nullopt;
-    const std::string range = QueryHeader("Content-Range");
-    constexpr std::string_view kUnit = "bytes ";
-    if (!std::string_view(range).starts_with(kUnit))
-        return std::nullopt;
-    std::uint64_t first = 0;
-    const char* begin = range.data() + kUnit.size();
-    auto [end, error] = std::from_chars(begin, range.data() + range.size(), first);
-    if (error != std::errc() || end == begin || *end != '-')
-        return std::nullopt;
-    return first;
+    return ContentRangeStart(QueryHeader("Content-Range"));
 }
 
 std::optional<std::chrono::seconds> CHttpFile::QueryRetryAfter() const
 {
-    const std::string value = QueryHeader("Retry-After");
-    if (value.empty())
-        return std::nullopt;
-    // A wait beyond a day means nothing more to a program that waits seconds, and a number that
-    // long would overflow on its way to milliseconds.
-    constexpr long long kLongest = 24 * 3600;
-    if (value.find_first_not_of("0123456789") == std::string::npos)
-        return std::chrono::seconds(std::min(std::strtoll(value.c_str(), nullptr, 10), kLongest));
-    const time_t when = curl_getdate(value.c_str(), nullptr);
-    if (when < 0)
-        return std::nullopt;
-    return std::chrono::seconds(std::clamp<long long>(when - std::time(nullptr), 0, kLongest));
+    return RetryAfterDelay(QueryHeader("Retry-After"), std::time(nullptr));
 }
 
 std::optional<std::uint64_t> CHttpFile::QueryContentLength() const
@@ -507,7 +437,7 @@ std::optional<std::uint64_t> CHttpFile::QueryContentLength() const
 bool CHttpFile::IsEncoded() const
 {
     auto* t = InProgress();
-    return t && !t->encoding.empty();
+    return t && !t->headers.Encoding().empty();
 }
 
 std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)
@@ -516,7 +446,7 @@ std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)
     if (!transfer)
         return 0;
     auto* out = static_cast<char*>(pBuffer);
-    return transfer->encoding.empty() ? transfer->ReadRaw(out, nCount) : transfer->ReadDecoded(out, nCount);
+    return transfer->headers.Encoding().empty() ? transfer->ReadRaw(out, nCount) : transfer->ReadDecoded(out, nCount);
 }
 
 void CHttpFile::Close()
