@@ -2,6 +2,52 @@
 
 #include <algorithm>
 
+namespace {
+
+// Drops drive prefixes, leading separators and everything up to an inner "\..\", "\../",
+// "/../" or "/..\", again and again until none is left. UTF-8 trail bytes are never ASCII, so
+// a plain search cannot start inside a character.
+std::string CleanEntryName(std::string name)
+{
+    for (;;) {
+        if (name.size() >= 2 && name[1] == ':') {
+            name.erase(0, 2);
+        } else if (name.starts_with('\\') || name.starts_with('/')) {
+            name.erase(0, 1);
+        } else {
+            std::size_t cut = std::string::npos;
+            for (const char* pattern : {"\\..\\", "\\../", "/../", "/..\\"}) {
+                if (auto at = name.find(pattern); at != std::string::npos) {
+                    cut = at + 4;
+                    break;
+                }
+            }
+            if (cut == std::string::npos)
+                return name;
+            name.erase(0, cut);
+        }
+    }
+}
+
+// "." components and empty ones (doubled separators) name nothing: dropped, so that every check
+// of a name sees the path the file system will.
+std::string WithoutDotComponents(const std::string& name)
+{
+    std::string kept;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t end = std::min(name.find_first_of("\\/", at), name.size());
+        const std::string_view part(name.data() + at, end - at);
+        if (!part.empty() && part != ".")
+            kept.append(part).append(end < name.size() ? name.substr(end, 1) : "");
+        at = end + 1;
+    }
+    if (!kept.empty() && (kept.back() == '/' || kept.back() == '\\') && !(name.ends_with('/') || name.ends_with('\\')))
+        kept.pop_back();
+    return kept;
+}
+
+}  // namespace
+
 std::vector<std::string_view> PathComponents(std::string_view path)
 {
     std::vector<std::string_view> parts;
@@ -32,4 +78,9 @@ bool LinkStaysInside(std::string_view entryName, std::string_view target)
         }
     }
     return true;
+}
+
+std::string CleanedEntryName(const std::string& name)
+{
+    return WithoutDotComponents(CleanEntryName(name));
 }

@@ -60,31 +60,6 @@ std::uint64_t DosTimeToFileTime(std::uint32_t dos)
     return UnixToFileTime(std::mktime(&local));
 }
 
-// Drops drive prefixes, leading separators and everything up to an inner "\..\", "\../",
-// "/../" or "/..\", again and again until none is left. UTF-8 trail bytes are never ASCII, so
-// a plain search cannot start inside a character.
-std::string CleanEntryName(std::string name)
-{
-    for (;;) {
-        if (name.size() >= 2 && name[1] == ':') {
-            name.erase(0, 2);
-        } else if (name.starts_with('\\') || name.starts_with('/')) {
-            name.erase(0, 1);
-        } else {
-            std::size_t cut = std::string::npos;
-            for (const char* pattern : {"\\..\\", "\\../", "/../", "/..\\"}) {
-                if (auto at = name.find(pattern); at != std::string::npos) {
-                    cut = at + 4;
-                    break;
-                }
-            }
-            if (cut == std::string::npos)
-                return name;
-            name.erase(0, cut);
-        }
-    }
-}
-
 // A name the creator did not mark as UTF-8 and that is not UTF-8 comes from a Chinese Windows
 // tool: GBK, the code page the program's names are in. Converting before the name is cleaned
 // and split keeps a GBK trail byte of 0x5C from passing for a '\\'.
@@ -93,23 +68,6 @@ std::string DecodedName(const std::string& stored, unsigned long flags)
     if (flags & kUtf8NameFlag || IsValidUtf8(stored))
         return stored;
     return GbkToUtf8(stored).value_or(stored);
-}
-
-// "." components and empty ones (doubled separators) name nothing: dropped, so that every check
-// of a name sees the path the file system will.
-std::string WithoutDotComponents(const std::string& name)
-{
-    std::string kept;
-    for (std::size_t at = 0; at < name.size();) {
-        const std::size_t end = std::min(name.find_first_of("\\/", at), name.size());
-        const std::string_view part(name.data() + at, end - at);
-        if (!part.empty() && part != ".")
-            kept.append(part).append(end < name.size() ? name.substr(end, 1) : "");
-        at = end + 1;
-    }
-    if (!kept.empty() && (kept.back() == '/' || kept.back() == '\\') && !(name.ends_with('/') || name.ends_with('\\')))
-        kept.pop_back();
-    return kept;
 }
 
 bool MadeOnDos(unsigned host)
@@ -282,7 +240,7 @@ int CZipReader::Describe(tagZipEntry& entry)
         return ZR_CORRUPT;
     const std::string name(m_nameBuffer.data(), std::min<std::size_t>(info.size_filename, m_nameBuffer.size()));
     const std::string decoded = DecodedName(name, info.flag);
-    entry.name = WithoutDotComponents(CleanEntryName(decoded));
+    entry.name = CleanedEntryName(decoded);
 
     const unsigned host = (info.version >> 8) & 0xFF;
     const auto external = static_cast<std::uint32_t>(info.external_fa);
