@@ -2,6 +2,7 @@
 // With a display it shows its window; without one the same run goes on offscreen, with its
 // message boxes and progress on standard error.
 
+#include <cstdlib>
 #include <string>
 
 #include "app/AutoUpdateApp.h"
@@ -26,7 +27,8 @@ std::string JoinArguments(int argc, char** argv)
 int main(int argc, char** argv)
 {
     SetPlatformIdentity(ProductIdentity());
-    std::unique_ptr<IScreen> display = OpenX11Screen();
+    const char* displayName = std::getenv("DISPLAY");
+    std::unique_ptr<IScreen> display = OpenX11Screen(displayName ? displayName : "");
     const bool headless = !display;
     if (display)
         SetScreen(std::move(display));

@@ -88,7 +88,7 @@ int main()
     std::printf("start to first painted splash: median %.1f ms of 10 runs (min %.1f, max %.1f; target < 150 ms)\n",
                 (runs[4] + runs[5]) / 2, runs.front(), runs.back());
 
-    SetScreen(OpenX11Screen());
+    SetScreen(OpenX11Screen(x.Display()));
     auto window = std::make_unique<CAutoUpdateDlg>();
     CAutoUpdateDlg& dlg = *window;
     dlg.Create();

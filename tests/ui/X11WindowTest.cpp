@@ -44,7 +44,7 @@ protected:
             GTEST_SKIP() << "Xvfb is not installed";
         server = std::make_unique<Xvfb>();
         SetPlatformIdentity(ProductIdentity());
-        SetScreen(OpenX11Screen());
+        SetScreen(OpenX11Screen(server->Display()));
         observer = XOpenDisplay(server->Display().c_str());
         ASSERT_NE(observer, nullptr);
     }

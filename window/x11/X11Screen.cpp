@@ -8,7 +8,6 @@
 #include "window/x11/X11Properties.h"
 #include "window/x11/X11Surface.h"
 
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -262,14 +261,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IScreen> OpenX11Screen()
+std::unique_ptr<IScreen> OpenX11Screen(const std::string& displayName)
 {
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name)
+    if (displayName.empty())
         return nullptr;
     static std::once_flag threads;
     std::call_once(threads, [] { XInitThreads(); });
-    Display* display = XOpenDisplay(name);
+    Display* display = XOpenDisplay(displayName.c_str());
     if (!display)
         return nullptr;
     return std::make_unique<X11Screen>(display);

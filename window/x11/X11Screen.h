@@ -4,8 +4,10 @@
 // where it cannot move windows, by following the pointer.
 
 #include <memory>
+#include <string>
 
 #include "window/WindowScreen.h"
 
-// The display named by DISPLAY, or nothing when DISPLAY is unset or empty or cannot be opened.
-std::unique_ptr<IScreen> OpenX11Screen();
+// The display of that name (as DISPLAY gives it), or nothing when the name is empty or the display
+// cannot be opened.
+std::unique_ptr<IScreen> OpenX11Screen(const std::string& displayName);
