@@ -3,12 +3,13 @@
 #include "app/Lobby.h"
 #include "app/Startup.h"
 #include "platform/FileSystem.h"
+#include "sentences/Sentences.h"
 
 PlatformIdentity ProductIdentity()
 {
     return {.className = "KesuUpdate",
             .messageAtom = "KESU_MESSAGE",
-            .okText = "确定",
+            .okText = sentence::kOk,
             .fontFamilies = "SimSun, AR PL UMing CN"};
 }
 

@@ -1,23 +1,15 @@
 #include "app/AutoUpdateDlg.h"
 
-#include <cstdio>
-
 #include "app/Lobby.h"
 #include "window/MessageBox.h"
 #include "res/Dialog102.h"
+#include "sentences/Sentences.h"
 #include "res/Resources.h"
 
 namespace {
 
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
-constexpr const char* kCaption = "提示";
-
-std::string Format(const char* format, auto... values)
-{
-    char text[512];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
-}
+using sentence::kCaption;
 
 // In whole KB, as the bars and texts count.
 int Kilobytes(std::uint64_t bytes)
@@ -83,8 +75,8 @@ void CAutoUpdateDlg::ShowProgress(const UpdateProgress& progress)
     // With several files at once, the bar is the file's whose bytes arrived last: its range too.
     // The same range again changes nothing.
     m_progressFile.SetRange32(0, Kilobytes(progress.nFileSize));
-    m_staticStatus.SetWindowText(Format("正在下载 %s ", progress.lpszFile));
-    m_staticDetail.SetWindowText(Format("大小 %d KB  已下载 %d KB", Kilobytes(progress.nFileSize), Kilobytes(progress.nFileDone)));
+    m_staticStatus.SetWindowText(sentence::Downloading(progress.lpszFile));
+    m_staticDetail.SetWindowText(sentence::SizeAndDone(Kilobytes(progress.nFileSize), Kilobytes(progress.nFileDone)));
     m_progressFile.SetPos(Kilobytes(progress.nFileDone));
     m_progressTotal.SetPos(Kilobytes(progress.nTotalDone));
 }

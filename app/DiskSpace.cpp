@@ -5,6 +5,7 @@
 #include "app/ConsoleProgress.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -12,8 +13,7 @@ std::string TooLittle(const std::string& directory, std::uint64_t needed, std::u
 {
     LogLine("the update needs " + std::to_string(needed) + " bytes in " + directory + ", where " + std::to_string(free) +
             " are free");
-    return "磁盘空间不足：更新需要 " + ReadableSize(needed) + "，" + directory + " 只有 " + ReadableSize(free) +
-           " 可用，已停止更新。";
+    return sentence::NotEnoughSpace(ReadableSize(needed), directory, ReadableSize(free));
 }
 
 }  // namespace

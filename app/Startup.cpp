@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Profile.h"
+#include "sentences/Sentences.h"
 
 namespace fs = std::filesystem;
 
@@ -77,7 +78,7 @@ std::string TempDirProblem(const StartupValues& values)
     const std::string directory = withoutTrailingSeparators(ToNativePath(values.strTempDir));
     if (PathIsSymbolicLink(directory)) {
         LogLine("the temporary directory " + directory + " is a symbolic link; downloads are staged only inside the installation");
-        return "临时目录 " + setting + " 是一个链接，已停止更新。";
+        return sentence::TempDirIsALink(setting);
     }
     std::error_code error;
     const fs::path install = fs::weakly_canonical(withoutTrailingSeparators(ToNativePath(values.strInstallDir)), error);
@@ -86,7 +87,7 @@ std::string TempDirProblem(const StartupValues& values)
     if ((!relative.empty() && !IsContainedRelativePath(relative)) || error || end != install.end()) {
         LogLine("the temporary directory " + directory + " (TempDir \"" + setting + "\") leads out of the installation directory " +
                 values.strInstallDir);
-        return "临时目录 " + setting + " 不在安装目录之内，已停止更新。";
+        return sentence::TempDirOutsideInstallation(setting);
     }
     return {};
 }
@@ -99,7 +100,7 @@ std::optional<StartProblem> WriteProblem(const StartupValues& values)
         CreateDirectoryWithParents(directory);
         if (std::optional<int> error = DirectoryWriteError(directory)) {
             const std::string native = ToNativePath(directory);
-            return StartProblem{"目录 " + native + " 无法写入，已停止更新。",
+            return StartProblem{sentence::CannotWrite(native),
                                 "cannot write in " + native + ": " + std::strerror(*error) + " (errno " +
                                     std::to_string(*error) + ")"};
         }

@@ -7,6 +7,7 @@
 
 #include "archive/ZipReader.h"
 #include "platform/Path.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -41,18 +42,18 @@ std::optional<tagEntryProblem> SizesProblem(const tagZipEntry& entry, std::uint6
         cause = "its data would end beyond the end of the package";
     if (cause.empty())
         return std::nullopt;
-    return tagEntryProblem{entry.name, "大小记录有误", cause};
+    return tagEntryProblem{entry.name, sentence::kEntrySizeWrong, cause};
 }
 
 std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
 {
     if (entry.encrypted || entry.method == kAes)
-        return tagEntryProblem{entry.name, "文件已加密", "it is encrypted"};
+        return tagEntryProblem{entry.name, sentence::kEntryEncrypted, "it is encrypted"};
     if (entry.method != kStored && entry.method != kDeflated)
-        return tagEntryProblem{entry.name, "压缩方式 " + MethodName(entry.method) + " 不受支持",
+        return tagEntryProblem{entry.name, sentence::EntryMethodUnsupported(MethodName(entry.method)),
                                "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here"};
     if (!IsPlaceableEntryName(entry.name))
-        return tagEntryProblem{entry.name, "名称指向安装目录之外", "its name leads out of the destination or holds a control character"};
+        return tagEntryProblem{entry.name, sentence::kEntryLeadsOut, "its name leads out of the destination or holds a control character"};
     return SizesProblem(entry, archiveSize);
 }
 
@@ -114,7 +115,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
     for (int i = 0; i < count; ++i) {
         tagZipEntry& entry = entries.emplace_back();
         if (reader.GetEntry(i, entry) != ZR_OK)
-            return tagEntryProblem{"#" + std::to_string(i + 1), "记录已损坏", "its record cannot be read"};
+            return tagEntryProblem{"#" + std::to_string(i + 1), sentence::kEntryRecordDamaged, "its record cannot be read"};
         if (NamesTheDestination(entry))
             continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
@@ -123,16 +124,16 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
             continue;
         std::string target;
         if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZR_OK || target.size() != entry.unc_size)
-            return tagEntryProblem{entry.name, "数据已损坏", "its data are damaged or fail their CRC-32"};
+            return tagEntryProblem{entry.name, sentence::kEntryDataDamaged, "its data are damaged or fail their CRC-32"};
         if (!LinkStaysInside(entry.name, target))
-            return tagEntryProblem{entry.name, "是指向安装目录之外的链接",
+            return tagEntryProblem{entry.name, sentence::kEntryLinkLeadsOut,
                                    "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination"};
         links.insert(Canonical(entry.name));
     }
     // Links may come after the entries below them: the paths are checked once all are known.
     for (const tagZipEntry& entry : entries) {
         if (auto link = LinkOnTheWay(entry.name, links))
-            return tagEntryProblem{entry.name, "位于链接之下", "it would be written through the link " + *link};
+            return tagEntryProblem{entry.name, sentence::kEntryBelowLink, "it would be written through the link " + *link};
     }
     return std::nullopt;
 }

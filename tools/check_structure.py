@@ -6,7 +6,9 @@
 - no include cycle between units (a header and the source files that implement it, which sit
   beside it or in a system subfolder below it);
 - no product file over 500 lines;
-- nothing below the application (app/, and the publisher's command line) reads the environment.
+- nothing below the application (app/, and the publisher's command line) reads the environment;
+- the player's sentences (Chinese text outside comments) are all in sentences/, but for the
+  dialog template of res/.
 
 Prints every finding and exits 1 when there is one.
 
@@ -18,7 +20,7 @@ import sys
 
 # Lowest first. A folder may include folders of lower layers only.
 LAYERS = [
-    ["platform"],
+    ["platform", "sentences", "policy"],
     ["window", "digest", "delta", "archive", "trust", "release"],
     ["res", "manifest", "install"],
     ["ui", "download", "check"],
@@ -32,6 +34,8 @@ MAX_LINES = 500
 ENVIRONMENT_READERS = ("app/", "publish/main.cpp", "publish/Passphrase.cpp")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 GETENV = re.compile(r"\b(secure_)?getenv\b")
+CHINESE = re.compile("[\u4e00-\u9fff]")
+SENTENCE_HOMES = ("sentences/", "res/Dialog102.cpp")
 
 
 def layer_of(folder):
@@ -102,6 +106,10 @@ def main():
             findings.append(f"{path}: {lines} lines, more than {MAX_LINES}")
         if GETENV.search(text) and not path.startswith(ENVIRONMENT_READERS):
             findings.append(f"{path}: reads the environment, which only the application does")
+        if not path.startswith(SENTENCE_HOMES):
+            for number, line in enumerate(text.splitlines(), 1):
+                if CHINESE.search(line.split("//")[0]):
+                    findings.append(f"{path}:{number}: a sentence for the player outside sentences/")
         unit = unit_of(path, headers)
         for included in INCLUDE.findall(text):
             target = included.split("/")[0]

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/Profile.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -17,16 +18,9 @@ namespace {
 #endif
 constexpr const char* kEmbeddedKeys = KESU_EMBEDDED_PUBLIC_KEYS;
 
-std::string Sentence(const char* format, const std::string& name)
+TrustRefusal Refuse(std::string (*sentence)(const std::string&), const std::string& name, std::string detail)
 {
-    char text[512];
-    std::snprintf(text, sizeof text, format, name.c_str());
-    return text;
-}
-
-TrustRefusal Refuse(const char* sentenceFormat, const std::string& name, std::string detail)
-{
-    return {Sentence(sentenceFormat, name), name + ": " + detail};
+    return {sentence(name), name + ": " + detail};
 }
 
 std::string Trim(const std::string& text)
@@ -85,12 +79,12 @@ std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string&
                                                               const std::optional<std::string>& signatureText) const
 {
     if (!m_strBadKey.empty())
-        return TrustRefusal{"配置的公钥无效，已拒绝本次更新。", "not a minisign public key: \"" + m_strBadKey + "\""};
+        return TrustRefusal{sentence::kBadPublicKey, "not a minisign public key: \"" + m_strBadKey + "\""};
     if (!signatureText)
-        return Refuse("%s 没有签名，已拒绝本次更新。", strFileName, "the server has no " + strFileName + ".minisig");
+        return Refuse(sentence::SignatureMissing, strFileName, "the server has no " + strFileName + ".minisig");
     std::optional<MinisignSignature> signature = ParseMinisignSignature(*signatureText);
     if (!signature)
-        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName, "the signature is not in minisign's format");
+        return Refuse(sentence::SignatureInvalid, strFileName, "the signature is not in minisign's format");
 
     const std::string keyId = KeyIdText(signature->keyId);
     bool known = false, verifies = false;
@@ -101,26 +95,26 @@ std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string&
         verifies = verifies || TrustedCommentVerifies(*signature, key);
     }
     if (!known)
-        return Refuse("%s 不是用受信任的密钥签名的，已拒绝本次更新。", strFileName,
+        return Refuse(sentence::SignedByUntrustedKey, strFileName,
                       "signed by key " + keyId + ", which this installation does not trust");
     // The comment is believed only once its own signature holds; the file's comes in Accept.
     if (!verifies)
-        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName,
+        return Refuse(sentence::SignatureInvalid, strFileName,
                       "the trusted comment's signature by key " + keyId + " does not verify");
 
     const TrustedComment comment = ParseTrustedComment(signature->trustedComment);
     if (!comment.file || *comment.file != strFileName)
-        return Refuse("%s 的签名属于另一个文件，已拒绝本次更新。", strFileName,
+        return Refuse(sentence::SignatureOfAnotherFile, strFileName,
                       "the signature was made for \"" + comment.file.value_or("") + "\"");
     if (!comment.timestamp)
-        return Refuse("%s 的签名无效，已拒绝本次更新。", strFileName, "the trusted comment carries no timestamp");
+        return Refuse(sentence::SignatureInvalid, strFileName, "the trusted comment carries no timestamp");
     const AcceptedTimestamps accepted = ReadAcceptedTimestamps(m_strStatePath);
     if (auto it = accepted.find(strFileName); it != accepted.end() && *comment.timestamp < it->second)
-        return Refuse("%s 比本机已接受的版本更旧，已拒绝本次更新。", strFileName,
+        return Refuse(sentence::OlderThanAccepted, strFileName,
                       "signed at " + std::to_string(*comment.timestamp) + ", older than " +
                           std::to_string(it->second) + ", accepted before");
     if (comment.expires && *comment.expires <= m_now())
-        return Refuse("%s 的签名已过期，已拒绝本次更新。", strFileName,
+        return Refuse(sentence::SignatureExpired, strFileName,
                       "expired at " + std::to_string(*comment.expires) + ", now " + std::to_string(m_now()));
     return VettedSignature{strFileName, *signature, *comment.timestamp};
 }
@@ -138,17 +132,17 @@ std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, 
     std::ifstream file(strPath, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof())
-        return Refuse("%s 的签名无效，已拒绝本次更新。", vetted.strFileName, "cannot read " + strPath);
+        return Refuse(sentence::SignatureInvalid, vetted.strFileName, "cannot read " + strPath);
     return Accept(vetted, data);
 }
 
 std::optional<TrustRefusal> CUpdateTrust::Checked(const VettedSignature& vetted, SignatureCheck check)
 {
     if (check == SignatureCheck::UnknownKey)
-        return Refuse("%s 不是用受信任的密钥签名的，已拒绝本次更新。", vetted.strFileName,
+        return Refuse(sentence::SignedByUntrustedKey, vetted.strFileName,
                       "signed by key " + KeyIdText(vetted.signature.keyId) + ", which this installation does not trust");
     if (check != SignatureCheck::Valid)
-        return Refuse("%s 的签名无效，已拒绝本次更新。", vetted.strFileName,
+        return Refuse(sentence::SignatureInvalid, vetted.strFileName,
                       "the signature by key " + KeyIdText(vetted.signature.keyId) +
                           " does not verify over the file and its trusted comment");
     AcceptedTimestamps accepted = ReadAcceptedTimestamps(m_strStatePath);

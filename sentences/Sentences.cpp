@@ -1,0 +1,88 @@
+#include "sentences/Sentences.h"
+
+namespace sentence {
+
+namespace {
+
+// The ending of every sentence that stops a run before anything is installed.
+const std::string kStopped = "，已停止更新。";
+const std::string kRefused = "，已拒绝本次更新。";
+
+}  // namespace
+
+std::string Downloading(const std::string& file)
+{
+    return "正在下载 " + file + " ";
+}
+
+std::string SizeAndDone(int sizeKilobytes, int doneKilobytes)
+{
+    return "大小 " + std::to_string(sizeKilobytes) + " KB  已下载 " + std::to_string(doneKilobytes) + " KB";
+}
+
+std::string ErrorLine(int number)
+{
+    return "Error line:" + std::to_string(number) + "\n";
+}
+
+std::string UpdateFailedVisit(const std::string& webUrl)
+{
+    return "更新失败，请到" + webUrl + "下载最新版本";
+}
+
+std::string TempDirIsALink(const std::string& setting)
+{
+    return "临时目录 " + setting + " 是一个链接" + kStopped;
+}
+
+std::string TempDirOutsideInstallation(const std::string& setting)
+{
+    return "临时目录 " + setting + " 不在安装目录之内" + kStopped;
+}
+
+std::string CannotWrite(const std::string& directory)
+{
+    return "目录 " + directory + " 无法写入" + kStopped;
+}
+
+std::string NotEnoughSpace(const std::string& needed, const std::string& directory, const std::string& free)
+{
+    return "磁盘空间不足：更新需要 " + needed + "，" + directory + " 只有 " + free + " 可用" + kStopped;
+}
+
+std::string EntryMethodUnsupported(const std::string& method)
+{
+    return "压缩方式 " + method + " 不受支持";
+}
+
+std::string SignatureMissing(const std::string& file)
+{
+    return file + " 没有签名" + kRefused;
+}
+
+std::string SignatureInvalid(const std::string& file)
+{
+    return file + " 的签名无效" + kRefused;
+}
+
+std::string SignedByUntrustedKey(const std::string& file)
+{
+    return file + " 不是用受信任的密钥签名的" + kRefused;
+}
+
+std::string SignatureOfAnotherFile(const std::string& file)
+{
+    return file + " 的签名属于另一个文件" + kRefused;
+}
+
+std::string OlderThanAccepted(const std::string& file)
+{
+    return file + " 比本机已接受的版本更旧" + kRefused;
+}
+
+std::string SignatureExpired(const std::string& file)
+{
+    return file + " 的签名已过期" + kRefused;
+}
+
+}  // namespace sentence

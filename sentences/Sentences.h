@@ -1,0 +1,48 @@
+#pragma once
+// Every sentence the player reads, in one place and in the players' language (Chinese). Each is
+// shown as it stands: a run tells the player one of these and writes its cause, in English, to
+// the log. The engine folders pair a sentence from here with that cause (see TrustRefusal and
+// tagEntryProblem); only app/ shows them. Nothing here fails or reads anything.
+
+#include <cstdint>
+#include <string>
+
+namespace sentence {
+
+// The window's own words.
+inline constexpr const char* kCaption = "提示";      // of every message box
+inline constexpr const char* kOk = "确定";           // the message box's button
+std::string Downloading(const std::string& file);   // the status line while a file arrives
+std::string SizeAndDone(int sizeKilobytes, int doneKilobytes);
+
+// Why the manifest cannot be used, when a number is all the player is told.
+std::string ErrorLine(int number);
+// After a failed download, when the settings name no message of their own.
+std::string UpdateFailedVisit(const std::string& webUrl);
+
+// The run cannot start.
+std::string TempDirIsALink(const std::string& setting);
+std::string TempDirOutsideInstallation(const std::string& setting);
+std::string CannotWrite(const std::string& directory);
+std::string NotEnoughSpace(const std::string& needed, const std::string& directory, const std::string& free);
+
+// What is wrong with an entry of a package (told after its name).
+inline constexpr const char* kEntrySizeWrong = "大小记录有误";
+inline constexpr const char* kEntryEncrypted = "文件已加密";
+std::string EntryMethodUnsupported(const std::string& method);
+inline constexpr const char* kEntryLeadsOut = "名称指向安装目录之外";
+inline constexpr const char* kEntryRecordDamaged = "记录已损坏";
+inline constexpr const char* kEntryDataDamaged = "数据已损坏";
+inline constexpr const char* kEntryLinkLeadsOut = "是指向安装目录之外的链接";
+inline constexpr const char* kEntryBelowLink = "位于链接之下";
+
+// A signature refused: the update is not installed.
+inline constexpr const char* kBadPublicKey = "配置的公钥无效，已拒绝本次更新。";
+std::string SignatureMissing(const std::string& file);
+std::string SignatureInvalid(const std::string& file);
+std::string SignedByUntrustedKey(const std::string& file);
+std::string SignatureOfAnotherFile(const std::string& file);
+std::string OlderThanAccepted(const std::string& file);
+std::string SignatureExpired(const std::string& file);
+
+}  // namespace sentence
