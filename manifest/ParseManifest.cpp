@@ -8,14 +8,12 @@
 #include <string_view>
 
 #include "download/UpdateSession.h"
-#include "download/Verification.h"
 #include "manifest/CheckCache.h"
 #include "manifest/LocalCheck.h"
+#include "manifest/ManifestReader.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
-#include "platform/Path.h"
 #include "platform/Url.h"
-#include "platform/XmlReader.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
@@ -29,11 +27,6 @@ struct ManifestError {
     int nLine;
 };
 
-// Ends the list at an entry that cannot be used; the cause is for the log.
-struct ManifestRejected {
-    std::string strCause;
-};
-
 // The answer is no manifest at all (a parked domain's page, a captive portal's): another server
 // may have the real one.
 struct NotAManifest {
@@ -41,51 +34,6 @@ struct NotAManifest {
 };
 
 constexpr const char* kNotAManifest = "服务器返回的不是更新清单，已停止更新。";
-
-std::string ReadAttribute(const CXmlAttributes& element, const char* name)
-{
-    std::optional<std::string> value = element.Get(name);
-    if (!value)
-        throw ManifestRejected{std::string("it has no ") + name + " attribute"};
-    return *value;
-}
-
-// A decimal number that fits 32 bits unsigned, with blanks around it allowed.
-std::uint32_t ParseFileSize(std::string_view text)
-{
-    auto first = text.find_first_not_of(" \t\r\n");
-    auto last = text.find_last_not_of(" \t\r\n");
-    const auto notASize = [text] {
-        return ManifestRejected{"its filesize \"" + std::string(text) + "\" is not a number of bytes below 4 GiB"};
-    };
-    if (first == std::string_view::npos)
-        throw notASize();
-    std::uint64_t value = 0;
-    for (char c : text.substr(first, last - first + 1)) {
-        if (c < '0' || c > '9')
-            throw notASize();
-        value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > 0xFFFFFFFFu)
-            throw notASize();
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-// The permission bits of a "mode" attribute: octal digits up to 777. Any other value is passed
-// over, and said: the file is installed as if its entry had none.
-std::optional<unsigned> ParseMode(const std::string& filename, const std::optional<std::string>& text)
-{
-    if (!text)
-        return std::nullopt;
-    unsigned mode = 0;
-    bool valid = !text->empty();
-    for (char c : *text)
-        valid = valid && c >= '0' && c <= '7' && (mode = mode * 8 + static_cast<unsigned>(c - '0')) <= 0777;
-    if (valid)
-        return mode;
-    LogLine(filename + ": the mode \"" + *text + "\" is not octal permission bits up to 777 and is ignored");
-    return std::nullopt;
-}
 
 void CheckPageFound(const std::string& text)
 {
@@ -104,123 +52,6 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
-// A patch an entry offers: the earlier version's digest, and the patch.
-struct PatchOffer {
-    std::string strFrom;
-    tagPatchSource source;
-};
-
-// A listed file, with its "mode" text and its patches until the file proves to be one to download.
-struct Entry {
-    ChangedFile file;
-    std::optional<std::string> modeText;
-    std::vector<PatchOffer> patches = {};
-};
-
-// A patch element as the download would need it; one that cannot be used is passed over, and
-// its file is fetched whole.
-std::optional<PatchOffer> ReadPatch(const std::string& filename, const CXmlAttributes& patch)
-{
-    try {
-        PatchOffer offer{NormalizedDigest(ReadAttribute(patch, "from")),
-                         {ReadAttribute(patch, "filename"), ParseFileSize(ReadAttribute(patch, "filesize")),
-                          ReadAttribute(patch, "md5"), patch.Get("sha256").value_or("")}};
-        if (IsContainedRelativePath(offer.source.strName))
-            return offer;
-    } catch (const ManifestRejected&) {
-    }
-    LogLine(filename + ": a patch element that cannot be used is passed over");
-    return std::nullopt;
-}
-
-// The patch from the installed version, when the entry offers one.
-std::optional<tagPatchSource> PatchFrom(const std::string& installedDigest, const std::vector<PatchOffer>& patches)
-{
-    if (installedDigest.empty())
-        return std::nullopt;
-    for (const PatchOffer& offer : patches)
-        if (offer.strFrom == installedDigest)
-            return offer.source;
-    return std::nullopt;
-}
-
-// A name is joined to the installation directory, which ends in a separator: leading separators
-// name the same file as none ("\data\town.dat" is "data\town.dat").
-std::string WithoutLeadingSeparators(std::string name)
-{
-    return name.erase(0, std::min(name.size(), name.find_first_not_of("\\/")));
-}
-
-// The entry as the download will need it. Throws ManifestRejected when it cannot be used.
-Entry ReadEntry(const CXmlAttributes& file)
-{
-    std::string filename = WithoutLeadingSeparators(ReadAttribute(file, "filename"));
-    std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
-    ReadAttribute(file, "fileversion");
-    std::string md5 = ReadAttribute(file, "md5");
-    if (filename.empty() || !IsContainedRelativePath(filename))
-        throw ManifestRejected{"its name leads out of the installation directory"};
-    return {ChangedFile{std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}},
-            file.Get("mode")};
-}
-
-// Where the list of entries ended early: the entry, as the player may recognise it, and why.
-struct EntryRejection {
-    std::string strEntry;
-    std::string strCause;
-};
-
-// What a manifest lists: its entries up to the first that cannot be used, which ends the list
-// there; "Reg.Local" is passed over.
-struct Listing {
-    std::vector<Entry> entries;
-    std::optional<EntryRejection> rejection;
-};
-
-// Throws NotAManifest when the text is not a well-formed document whose root is "manifest".
-Listing ReadEntries(const std::string& text)
-{
-    Listing listing;
-    std::vector<Entry>& entries = listing.entries;
-    bool isManifest = false;
-    bool lastKept = false;  // the patches that follow belong to the entry last kept
-    std::size_t count = 0;
-    enum Path : std::size_t { kRoot, kFile, kPatch };
-    const std::vector<std::vector<std::string>> paths = {
-        {"manifest"}, {"manifest", "filelist", "file"}, {"manifest", "filelist", "file", "patch"}};
-    const bool wellFormed = ReadXmlElements(text, paths, [&](std::size_t path, const CXmlAttributes& element) {
-        if (path == kRoot)
-            isManifest = true;
-        if (path == kRoot || listing.rejection)
-            return;
-        if (path == kPatch) {
-            if (lastKept)
-                if (std::optional<PatchOffer> offer = ReadPatch(entries.back().file.strName, element))
-                    entries.back().patches.push_back(std::move(*offer));
-            return;
-        }
-        lastKept = false;
-        ++count;
-        try {
-            Entry entry = ReadEntry(element);
-            if (entry.file.strName != "Reg.Local") {
-                entries.push_back(std::move(entry));
-                lastKept = true;
-            }
-        } catch (const ManifestRejected& rejected) {
-            const std::optional<std::string> name = element.Get("filename");
-            listing.rejection = EntryRejection{name ? *name : "第 " + std::to_string(count) + " 项",
-                                               "entry " + std::to_string(count) + " (" + name.value_or("no name") +
-                                                   ") cannot be used: " + rejected.strCause};
-        }
-    });
-    if (!wellFormed)
-        throw NotAManifest{"the answer is not a well-formed XML document"};
-    if (!isManifest)
-        throw NotAManifest{"the answer's root element is not manifest"};
-    return listing;
-}
-
 // The list ends at an entry that cannot be used, or at an installed copy that cannot be read:
 // nothing is installed, and the player is told which.
 void StopAt(ManifestFindings& findings, const std::string& strSentence, const std::string& strCause)
@@ -235,24 +66,26 @@ void StopAt(ManifestFindings& findings, const std::string& strSentence, const st
 void FindChangedFiles(const std::string& strInstallDir, const std::string& strWhere, const std::string& text,
                       ManifestFindings& findings, CCheckCache* pCache)
 {
-    Listing listing = ReadEntries(text);
-    std::vector<Entry>& entries = listing.entries;
+    ManifestListing listing = ReadManifest(text);
+    if (!listing.bIsManifest)
+        throw NotAManifest{listing.strNotAManifest};
+    std::vector<ManifestEntry>& entries = listing.entries;
     std::vector<LocalFile> local;
     local.reserve(entries.size());
-    for (const Entry& entry : entries)
-        local.push_back({entry.file.strName, strInstallDir + entry.file.strName, entry.file.expected.strMd5});
+    for (const ManifestEntry& entry : entries)
+        local.push_back({entry.strName, strInstallDir + entry.strName, entry.expected.strMd5});
     const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
     std::vector<ChangedFile> changed;
     bool stopped = false;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
-        Entry& entry = entries[i];
+        ManifestEntry& entry = entries[i];
         if (states[i].state == LocalState::Unreadable) {
-            StopAt(findings, "已安装的文件 " + entry.file.strName + " 无法读取，已停止更新。", states[i].strError);
+            StopAt(findings, "已安装的文件 " + entry.strName + " 无法读取，已停止更新。", states[i].strError);
             stopped = true;
         } else if (states[i].state == LocalState::Differs) {
-            entry.file.expected.nMode = ParseMode(entry.file.strName, entry.modeText);
-            entry.file.expected.patch = PatchFrom(states[i].strDigest, entry.patches);
-            changed.push_back(std::move(entry.file));
+            entry.expected.nMode = EntryMode(entry);
+            entry.expected.patch = PatchFrom(entry, states[i].strDigest);
+            changed.push_back({std::move(entry.strName), std::move(entry.expected)});
         }
     }
     if (!stopped && listing.rejection) {

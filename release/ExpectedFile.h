@@ -4,6 +4,8 @@
 // download checks what arrived against it and the installation gives the file its mode. Plain
 // values: no threads, no errors.
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,3 +27,13 @@ struct tagExpectedFile {
     std::optional<unsigned> nMode;  // the permission bits (within 0777) the installed file gets
     std::optional<tagPatchSource> patch = {};  // how it may be made from the installed copy
 };
+
+// A digest as the manifest writes it, made comparable: blanks around it dropped, lower case.
+inline std::string NormalizedDigest(const std::string& strDigest)
+{
+    const auto first = strDigest.find_first_not_of(" \t\r\n");
+    const auto last = strDigest.find_last_not_of(" \t\r\n");
+    std::string digest = first == std::string::npos ? std::string() : strDigest.substr(first, last - first + 1);
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
+    return digest;
+}
