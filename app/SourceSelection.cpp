@@ -1,4 +1,5 @@
 #include "app/SourceSelection.h"
+#include "app/ParseManifest.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,9 +11,8 @@
 #include "download/DownloadMgr.h"
 #include "download/RetryPolicy.h"
 #include "download/UpdateSession.h"
-#include "manifest/CheckCache.h"
+#include "check/CheckCache.h"
 #include "manifest/PackageName.h"
-#include "manifest/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
 #include "platform/Path.h"

@@ -23,7 +23,7 @@
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
-#include "manifest/ParseManifest.h"
+#include "app/ParseManifest.h"
 #include "tests/support/Nginx.h"
 
 namespace fs = std::filesystem;

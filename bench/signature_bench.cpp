@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "manifest/ParseManifest.h"
+#include "app/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "manifest/ParseManifest.h"
+#include "app/ParseManifest.h"
 #include "manifest/ReadUrlText.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"

@@ -5,7 +5,7 @@
 
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
-#include "manifest/ParseManifest.h"
+#include "app/ParseManifest.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"

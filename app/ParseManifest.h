@@ -8,18 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "download/DownloadTask.h"
+#include "check/InstalledFiles.h"
 
 class CCheckCache;
 class CInternetSession;
 class CUpdateTrust;
 struct RetryPolicy;
-
-// A file the manifest lists that must be downloaded.
-struct ChangedFile {
-    std::string strName;
-    tagExpectedFile expected;
-};
 
 struct ManifestFindings {
     // In document order. An entry that cannot be used ends the list: the files before it stay.

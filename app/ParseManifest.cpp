@@ -1,4 +1,4 @@
-#include "manifest/ParseManifest.h"
+#include "app/ParseManifest.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +8,7 @@
 #include <string_view>
 
 #include "download/UpdateSession.h"
-#include "manifest/CheckCache.h"
-#include "manifest/LocalCheck.h"
+#include "check/CheckCache.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
@@ -52,14 +51,6 @@ std::optional<TrustRefusal> CheckSignature(CUpdateTrust& trust, const std::strin
     return trust.Accept(std::get<VettedSignature>(vetted), text);
 }
 
-// The list ends at an entry that cannot be used, or at an installed copy that cannot be read:
-// nothing is installed, and the player is told which.
-void StopAt(ManifestFindings& findings, const std::string& strSentence, const std::string& strCause)
-{
-    LogLine(strCause + "; the update stops there");
-    findings.strMessage = strSentence;
-}
-
 // The files are listed only once the whole text has proved a well-formed manifest; then those
 // that differ from the installed copies, up to the first entry that cannot be used or whose
 // installed copy cannot be read.
@@ -69,40 +60,12 @@ void FindChangedFiles(const std::string& strInstallDir, const std::string& strWh
     ManifestListing listing = ReadManifest(text);
     if (!listing.bIsManifest)
         throw NotAManifest{listing.strNotAManifest};
-    std::vector<ManifestEntry>& entries = listing.entries;
-    std::vector<LocalFile> local;
-    local.reserve(entries.size());
-    for (const ManifestEntry& entry : entries)
-        local.push_back({entry.strName, strInstallDir + entry.strName, entry.expected.strMd5});
-    const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
-    std::vector<ChangedFile> changed;
-    bool stopped = false;
-    for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
-        ManifestEntry& entry = entries[i];
-        if (states[i].state == LocalState::Unreadable) {
-            StopAt(findings, "已安装的文件 " + entry.strName + " 无法读取，已停止更新。", states[i].strError);
-            stopped = true;
-        } else if (states[i].state == LocalState::Differs) {
-            entry.expected.nMode = EntryMode(entry);
-            entry.expected.patch = PatchFrom(entry, states[i].strDigest);
-            changed.push_back({std::move(entry.strName), std::move(entry.expected)});
-        }
-    }
-    if (!stopped && listing.rejection) {
-        StopAt(findings, "更新清单中的 " + listing.rejection->strEntry + " 无法使用，已停止更新。",
-               strWhere + ": " + listing.rejection->strCause);
-        stopped = true;
-    }
-    if (pCache)
-        pCache->Save();
-    // What is fetched: a file's patch when there is one for the installed version.
-    for (const ChangedFile& file : changed)
-        findings.nTotalSize += file.expected.patch ? file.expected.patch->nSize : file.expected.nSize;
-    findings.files = std::move(changed);
-    if (stopped)
-        return;
-    findings.bUpToDate = findings.files.empty();
-    findings.bFetch = !findings.files.empty();
+    InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strWhere, listing, pCache);
+    findings.files = std::move(check.files);
+    findings.nTotalSize = check.nTotalSize;
+    findings.strMessage = std::move(check.strMessage);
+    findings.bUpToDate = !check.bStopped && findings.files.empty();
+    findings.bFetch = !check.bStopped && !findings.files.empty();
 }
 
 // Runs a step of the parse; what ends it is kept for the player. Each ending but an entry that
