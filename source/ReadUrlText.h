@@ -16,8 +16,8 @@ inline constexpr std::size_t kManifestLimit = 64u << 20;
 inline constexpr int kTextTooLarge = 413;
 inline constexpr int kTextCutShort = 408;
 
-// Reads the body of the URL into strText, whatever the HTTP status. Returns 0, 493 when the URL cannot be opened (no connection, unknown host,
-// refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty),
+// Reads the body of the URL into strText, whatever the HTTP status. Returns 0, 493 when the URL
+// cannot be opened (no connection, unknown host, refused), kTextTooLarge when the body goes on beyond kManifestLimit (the text is then empty),
 // kTextCutShort when a failed read ended the text where it failed (the cause is logged).
 // The session is the caller's (the run's, from OpenUpdateSession): the next request reuses its
 // connection.
