@@ -1,96 +1,22 @@
 #include "app/SourceSelection.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstdio>
-#include <memory>
 #include <utility>
 
-#include "archive/PackageDirectory.h"
+#include "check/CheckCache.h"
 #include "download/DownloadMgr.h"
-#include "download/RetryPolicy.h"
-#include "download/UpdateSession.h"
-#include "manifest/CheckCache.h"
+#include "manifest/ManifestReader.h"
 #include "manifest/PackageName.h"
-#include "manifest/ParseManifest.h"
-#include "manifest/ReadUrlText.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
+#include "source/PackageProbe.h"
+#include "source/SignedDocument.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
 
-// What a server answered when asked for the package.
-enum class ProbeAnswer {
-    kPackage,   // it has the package
-    kNotFound,  // it has none (404), or cannot be asked
-    kFailing,   // an error status even after the tries: it may have the package, or may not
-};
-
-// Asks for the package and reads only the headers (a passing failure is asked again); the
-// package's length, when the server gave one.
-ProbeAnswer ProbePackage(const UpdateSource& source, const std::string& strUrl, std::optional<std::uint64_t>& length)
-{
-    std::unique_ptr<CInternetSession> own;
-    CInternetSession* session = source.pSession;
-    std::unique_ptr<CHttpFile> response;
-    RetryWhilePassing(strUrl, source.pRetries, [&]() -> TryOutcome {
-        response.reset();
-        try {
-            if (!session)
-                session = (own = OpenUpdateSession()).get();
-            // A HEAD costs the server no body; one that does not know HEAD is asked the old way,
-            // with a GET whose body is dropped.
-            response = session->OpenURL(strUrl, CInternetSession::Request::Headers);
-            if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
-                response = session->OpenURL(strUrl);
-        } catch (const CInternetException& e) {
-            LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
-            return FailedBeforeDownloads(e, e.GetErrorMessage());
-        }
-        const std::string status = response->QueryStatusCode();
-        LogNote("asked for " + strUrl + ": " + status);
-        return {IsPassingStatus(std::atoi(status.c_str())), "answered " + status, response->QueryRetryAfter()};
-    });
-    if (!response || response->QueryStatusCode() == "404")
-        return ProbeAnswer::kNotFound;
-    length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
-    return std::atoi(response->QueryStatusCode().c_str()) >= 400 ? ProbeAnswer::kFailing : ProbeAnswer::kPackage;
-}
-
-// How much of a package's end is asked for to learn what it unpacks to: the central directory of
-// a few thousand entries.
-constexpr std::uint64_t kPackageTail = 256 * 1024;
-
-// What the package unpacks to, from its central directory, asked for by itself (a range request
-// for the package's end) before the package; nothing when the server sends no such part or the
-// directory is larger.
-std::optional<std::uint64_t> PackageUnpackedSize(CInternetSession* pSession, const std::string& strUrl,
-                                                 std::optional<std::uint64_t> length)
-{
-    if (!pSession || !length || *length == 0)
-        return std::nullopt;
-    const std::uint64_t from = *length - std::min(*length, kPackageTail);
-    try {
-        std::unique_ptr<CHttpFile> response =
-            pSession->OpenURL(strUrl, CInternetSession::Request::File, CInternetSession::ByteRange{from, {}});
-        // Only the package's very end, of the length the probe was told, can be read as its end.
-        if (response->QueryPartStart() != from ||
-            !response->QueryHeader("Content-Range").ends_with("/" + std::to_string(*length)))
-            return std::nullopt;
-        std::string tail(static_cast<std::size_t>(*length - from), '\0');
-        if (response->Read(tail.data(), tail.size()) != tail.size())
-            return std::nullopt;
-        std::optional<std::uint64_t> size = UnpackedSizeFromTail(tail, *length);
-        LogNote("asked for the last " + std::to_string(tail.size()) + " bytes of " + strUrl + ": " +
-                (size ? "it unpacks to " + std::to_string(*size) + " bytes" : "no central directory within them"));
-        return size;
-    } catch (const CInternetException& e) {
-        LogNote("asked for the end of " + strUrl + ": " + e.GetErrorMessage());
-        return std::nullopt;
-    }
-}
+constexpr const char* kNotAManifest = "服务器返回的不是更新清单，已停止更新。";
 
 // Queues the package, never to be read beyond the length the probe was told. With keys, its
 // signature is fetched and vetted first (a refusal then comes before any download), and
@@ -106,9 +32,8 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
         choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, {}, length);
         return choice;
     }
-    auto vetted = trust->Vet(PathFindFileName(strPackage), ReadSignatureText(strUrl, source.pSession, source.pRetries));
+    auto vetted = FetchSignature(*trust, PathFindFileName(strPackage), strUrl, source.pSession, source.pRetries);
     if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
-        LogLine(strUrl + ": " + refusal->strDetail);
         choice.strMessage = refusal->strSentence;
         return choice;
     }
@@ -161,15 +86,14 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
     std::optional<SourceChoice> refused;
     std::optional<std::pair<std::size_t, std::optional<std::uint64_t>>> failing;  // the server, and the length it told
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        std::optional<std::uint64_t> length;
         const std::string url = servers[i] + EncodeUrlPath(package);
-        const ProbeAnswer answer = ProbePackage(source, url, length);
-        if (answer == ProbeAnswer::kFailing && !failing)
-            failing.emplace(i, length);
-        if (answer != ProbeAnswer::kPackage)
+        const PackageProbe probe = ProbePackage(url, source.pSession, source.pRetries);
+        if (probe.answer == ProbeAnswer::kFailing && !failing)
+            failing.emplace(i, probe.length);
+        if (probe.answer != ProbeAnswer::kPackage)
             continue;
         downloadMgr.UseServerFirst(i);
-        SourceChoice choice = QueuePackage(source, downloadMgr, package, url, length);
+        SourceChoice choice = QueuePackage(source, downloadMgr, package, url, probe.length);
         if (choice.bQueued || choice.strMessage.empty())
             return choice;
         refused = std::move(choice);
@@ -181,6 +105,34 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
 }
 
 }  // namespace
+
+ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
+                                    CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries)
+{
+    ManifestFindings findings;
+    findings.bServerFailed = true;  // until the whole text proved a manifest
+    const SignedDocument document = FetchSignedDocument(strUrl, pTrust, pSession, pRetries);
+    if (document.failure) {
+        findings.nErrorLine = document.failure->nErrorLine;
+        findings.strMessage = document.failure->strMessage;
+        return findings;
+    }
+    // The files are listed only once the whole text has proved a well-formed manifest.
+    ManifestListing listing = ReadManifest(document.strText);
+    if (!listing.bIsManifest) {
+        LogLine(strUrl + ": " + listing.strNotAManifest + ", so it is no manifest");
+        findings.strMessage = kNotAManifest;
+        return findings;
+    }
+    InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strUrl, listing, pCheckCache);
+    findings.bServerFailed = false;
+    findings.files = std::move(check.files);
+    findings.nTotalSize = check.nTotalSize;
+    findings.strMessage = std::move(check.strMessage);
+    findings.bUpToDate = !check.bStopped && findings.files.empty();
+    findings.bFetch = !check.bStopped && !findings.files.empty();
+    return findings;
+}
 
 SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
 {
@@ -198,7 +150,7 @@ SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
     // Each server in turn, until one serves a manifest that can be used; the last one's failure
     // is the player's to read when none does.
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        findings = ParseManifest(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
+        findings = FindManifestUpdate(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
                                  source.pSession, cache ? &*cache : nullptr, source.pRetries);
         if (!findings.bServerFailed) {
             downloadMgr.UseServerFirst(i);

@@ -6,13 +6,17 @@
 // error or a page that is none; with keys, a signature that holds): the files then come from that
 // one first. Each request is tried again after a passing failure before the next server is asked.
 // Why a source cannot be used comes back as one sentence for the player; the particulars go to
-// the log.
+// the log. The steps of a manifest: the signed document fetched (source/), its format read
+// (manifest/), the installed files checked against it (check/), the files that differ queued.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "check/InstalledFiles.h"
+
+class CCheckCache;
 class CDownloadMgr;
 class CInternetSession;
 class CUpdateTrust;
@@ -26,7 +30,7 @@ struct UpdateSource {
     std::string strManifestName;
     bool bManifestMode = true;
     CUpdateTrust* pTrust = nullptr;         // with keys: the manifest and the package must be signed
-    CInternetSession* pSession = nullptr;   // the run's; without one each request opens its own
+    CInternetSession* pSession = nullptr;   // the run's; without one (none could be opened) each request fails
     std::string strCheckCache{};            // the check cache's path; empty: every file is read
     const RetryPolicy* pRetries = nullptr;  // how the manifest, signatures and probe are asked again; null: once
 };
@@ -42,3 +46,28 @@ struct SourceChoice {
 
 // Queues this run's downloads on the manager, and switches it to manifest mode on a fallback.
 SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr);
+
+// What one server's manifest says is to be done.
+struct ManifestFindings {
+    // In document order. An entry that cannot be used ends the list: the files before it stay.
+    std::vector<ChangedFile> files;
+    std::uint64_t nTotalSize = 0;  // of the files
+    bool bFetch = false;           // the whole manifest was usable and lists files to fetch
+    bool bUpToDate = false;        // the whole manifest was usable and nothing differs
+    // Why the manifest cannot be used, for the player: a number shown as "Error line:%d" (0 for
+    // none), or a sentence; the cause is in the log.
+    int nErrorLine = 0;
+    std::string strMessage;
+    // The server did not serve a manifest that can be used (none, an error, a page that is no
+    // manifest, a refused signature): another server may.
+    bool bServerFailed = false;
+};
+
+// Fetches the manifest at strUrl (and with keys in pTrust, its signature, which must hold) over
+// the run's session, and compares its files with those under strInstallDir; with a check cache,
+// a file unchanged since it was last read is not read again, and the cache is saved afterwards.
+// With a retry policy, the manifest and its signature are asked for again after a passing
+// failure, as a file would be.
+ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
+                                    CInternetSession* pSession, CCheckCache* pCheckCache = nullptr,
+                                    const RetryPolicy* pRetries = nullptr);

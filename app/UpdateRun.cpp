@@ -5,7 +5,7 @@
 #include "app/SourceSelection.h"
 #include "download/JournaledInstall.h"
 #include "download/UpdateSession.h"
-#include "manifest/CheckCache.h"
+#include "check/CheckCache.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"

@@ -23,7 +23,8 @@
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
-#include "manifest/ParseManifest.h"
+#include "app/SourceSelection.h"
+#include "download/UpdateSession.h"
 #include "tests/support/Nginx.h"
 
 namespace fs = std::filesystem;
@@ -76,7 +77,8 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
     DownloadOnlyMgr mgr;
     std::string install = installDir.string() + "/";
     mgr.Initialize(&sink, {nginx.Url("/update/"), install + "tmp", install});
-    ManifestFindings findings = ParseManifest(install, mgr.GetSetup().strBaseURL + manifest);
+    ManifestFindings findings =
+        FindManifestUpdate(install, mgr.GetSetup().strBaseURL + manifest, nullptr, OpenUpdateSession().get());
     if (!findings.bFetch) {
         std::fprintf(stderr, "the manifest lists nothing to fetch\n");
         std::exit(1);
@@ -186,7 +188,8 @@ int main(int argc, char** argv)
         DownloadOnlyMgr mgr;
         mgr.Initialize(&sink, {checkServer.Url("/update/"), install, install});
         check = std::min(check, Seconds([&] {
-            if (ParseManifest(install, mgr.GetSetup().strBaseURL + "small.xml").bFetch)
+            if (FindManifestUpdate(install, mgr.GetSetup().strBaseURL + "small.xml", nullptr, OpenUpdateSession().get())
+                    .bFetch)
                 std::printf("  unexpected: files were queued\n");
         }));
         md5sum = std::min(md5sum, Seconds([&] {

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "manifest/ParseManifest.h"
-#include "manifest/ReadUrlText.h"
+#include "app/SourceSelection.h"
+#include "download/UpdateSession.h"
+#include "source/ReadUrlText.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
 #include "trust/UpdateTrust.h"
@@ -32,7 +33,7 @@ constexpr int kRounds = 21;
 double ManifestStep(const Nginx& nginx, const std::string& installDir, CUpdateTrust* trust)
 {
     ManifestFindings findings;
-    double seconds = Seconds([&] { findings = ParseManifest(installDir, nginx.Url("/update/update.xml"), trust); });
+    double seconds = Seconds([&] { findings = FindManifestUpdate(installDir, nginx.Url("/update/update.xml"), trust, OpenUpdateSession().get()); });
     if (!findings.bFetch || findings.files.size() != kEntries) {
         std::fprintf(stderr, "the manifest step found %zu of %d entries\n", findings.files.size(), kEntries);
         std::exit(1);
@@ -71,7 +72,7 @@ int main(int argc, char** argv)
             if (times == &firstCheck)
                 fs::remove(dir / "install/KesuUpdate.trust");
             times->push_back(Seconds([&] {
-                auto vetted = trust.Vet("update.xml", ReadSignatureText(nginx.Url("/update/update.xml")));
+                auto vetted = trust.Vet("update.xml", ReadSignatureText(nginx.Url("/update/update.xml"), *OpenUpdateSession()));
                 if (!std::holds_alternative<VettedSignature>(vetted) ||
                     trust.Accept(std::get<VettedSignature>(vetted), text)) {
                     std::fprintf(stderr, "the signature was refused\n");

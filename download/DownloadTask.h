@@ -6,24 +6,7 @@
 #include <string>
 
 #include "platform/Crypto.h"
-
-// A patch that makes the file from the installed copy, which is the earlier version it was made
-// from: downloaded (and verified) instead of the file, then applied.
-struct tagPatchSource {
-    std::string strName;  // below the base URL
-    std::uint64_t nSize = 0;
-    std::string strMd5;
-    std::string strSha256;  // empty when the manifest gives none
-};
-
-// What the publisher says a file is: a downloaded file that is not exactly this is never installed.
-struct tagExpectedFile {
-    std::uint64_t nSize = 0;
-    std::string strMd5;     // as the manifest has it; compared as a digest (case and blanks aside)
-    std::string strSha256;  // empty when the manifest gives none
-    std::optional<unsigned> nMode;  // the permission bits (within 0777) the installed file gets
-    std::optional<tagPatchSource> patch = {};  // how it may be made from the installed copy
-};
+#include "release/ExpectedFile.h"
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest
 // (taken while it arrived); returns why the file is refused, or an empty text. The path is the

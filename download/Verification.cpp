@@ -69,15 +69,6 @@ void CDownloadDigests::UpdateFromFile(CFile& file, std::uint64_t nBytes)
     }
 }
 
-std::string NormalizedDigest(const std::string& strDigest)
-{
-    const auto first = strDigest.find_first_not_of(" \t\r\n");
-    const auto last = strDigest.find_last_not_of(" \t\r\n");
-    std::string digest = first == std::string::npos ? std::string() : strDigest.substr(first, last - first + 1);
-    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
-    return digest;
-}
-
 namespace {
 
 // The identity of an ELF program from its first bytes: its class, byte order and machine;

@@ -36,9 +36,6 @@ private:
     std::optional<Blake2b512Digest> m_blake2bDigest;
 };
 
-// A digest as the manifest writes it, made comparable: blanks around it dropped, lower case.
-std::string NormalizedDigest(const std::string& strDigest);
-
 // The updater's own name: a file of that name replaces the running executable, which it must be
 // able to do the job of. Why the file at the path cannot (for the log), or an empty text.
 std::string NotAnExecutableForThisMachine(const std::string& strPath);

@@ -1,34 +1,27 @@
-// Fuzzes the manifest text: the page-not-found test, the XML parse, the attribute conversions,
-// the name checks and the queueing, against an empty installation directory.
+// Fuzzes the manifest's reader: the XML parse, the attribute conversions, the name checks and the
+// patches and modes of every entry.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "manifest/ParseManifest.h"
+#include "manifest/ManifestReader.h"
 #include "platform/Path.h"
-
-namespace {
-
-const std::string& InstallDir()
-{
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/kesu-fuzz-XXXXXX";
-        return std::string(::mkdtemp(pattern)) + "/";
-    }();
-    return dir;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const ManifestFindings findings = ParseManifestText(InstallDir(), std::string(reinterpret_cast<const char*>(data), size));
-    if (findings.bFetch && findings.files.empty())
-        std::abort();  // files to fetch are listed
-    for (const ChangedFile& file : findings.files)
-        if (!IsContainedRelativePath(file.strName))
+    const ManifestListing listing = ReadManifest(std::string(reinterpret_cast<const char*>(data), size));
+    if (!listing.bIsManifest && (!listing.entries.empty() || listing.rejection))
+        std::abort();  // a text that is no manifest lists nothing
+    for (const ManifestEntry& entry : listing.entries) {
+        if (entry.strName.empty() || !IsContainedRelativePath(entry.strName))
             std::abort();  // nothing outside the installation directory is ever listed
+        if (std::optional<unsigned> mode = EntryMode(entry); mode && *mode > 0777)
+            std::abort();
+        for (const PatchOffer& offer : entry.patches)
+            if (!IsContainedRelativePath(offer.source.strName))
+                std::abort();  // nor is a patch asked for outside the tree
+    }
     return 0;
 }

@@ -1,4 +1,5 @@
 #pragma once
+// The package's name beside a manifest's, a rule of the format. Pure: any thread; no errors.
 
 #include <string>
 

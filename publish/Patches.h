@@ -13,13 +13,9 @@
 #include <string>
 #include <vector>
 
-struct PublishedPatch {
-    std::string from;  // the MD5 of the earlier version it applies to
-    std::string name;  // below the tree, with '/': patches/<sha256>.zst
-    std::uint64_t size = 0;
-    std::string md5;
-    std::string sha256;
-};
+#include "manifest/ManifestWriter.h"
+
+using PublishedPatch = ListedPatch;
 
 // Where the earlier versions of the build's files are, and what in those directories is the
 // publisher's own output rather than a file of the build.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/ManifestWriter.h"
 #include "publish/Patches.h"
 
 struct PublishOptions {
@@ -32,14 +33,9 @@ struct PublishOptions {
     std::function<std::string()> passphrase;    // asked only when the key is encrypted
 };
 
-struct PublishedFile {
-    std::string name;  // relative, with '\' between directories, as the manifest has it
-    std::uint64_t size = 0;
-    std::string md5;
-    std::string sha256;
-    unsigned mode = 0;     // the build file's permission bits
+// A file as its manifest entry states it, and whether this run wrote it.
+struct PublishedFile : ListedFile {
     bool written = false;  // false: the tree already held the same file
-    std::vector<PublishedPatch> patches;  // sorted by `from`
 };
 
 struct PublishResult {
@@ -52,7 +48,6 @@ using PublishProgress = std::function<void(std::size_t done, std::size_t total, 
 
 PublishResult Publish(const PublishOptions& options, const PublishProgress& progress = {});
 
-// The manifest text for the files, as the updater reads it. A file with an execute bit gets its
-// permission bits in a "mode" attribute, so that it arrives executable. A file with patches lists
-// them inside its element, one <patch> each.
+// The manifest text for the published files, as the format's writer writes it (see
+// manifest/ManifestWriter.h).
 std::string ManifestText(const std::vector<PublishedFile>& files, const std::string& version);

@@ -2,6 +2,7 @@
 
 #include "app/SourceSelection.h"
 #include "download/DownloadMgr.h"
+#include "download/UpdateSession.h"
 #include "manifest/PackageName.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
@@ -29,12 +30,15 @@ protected:
     bool Queue(const std::string& baseURL)
     {
         EXPECT_TRUE(mgr.Initialize(&sink, {baseURL, installDir, installDir, false}));
-        choice = QueueUpdate({.strInstallDir = installDir, .strBaseURL = baseURL, .strManifestName = "Game7.xml", .bManifestMode = false}, mgr);
+        choice = QueueUpdate({.strInstallDir = installDir, .strBaseURL = baseURL, .strManifestName = "Game7.xml", .bManifestMode = false,
+                              .pSession = session.get()},
+                             mgr);
         return choice.bQueued;
     }
     std::string Queued() const { return mgr.GetTasks().empty() ? "" : mgr.GetTasks()[0]->szName; }
 
     TestServer server;
+    std::unique_ptr<CInternetSession> session = OpenUpdateSession();
     TempDir install;
     std::string installDir = install.Dir();
     SourceChoice choice;
@@ -72,7 +76,8 @@ TEST_F(SourceSelectionTest, AServerThatAnswersTheProbeWithAnErrorIsPassedOverFor
     ASSERT_TRUE(mgr.Initialize(&sink, {server.Url("/update/"), installDir, installDir, false, nullptr, 1, true, {},
                                        {mirror.Url("/update/")}}));
     choice = QueueUpdate({.strInstallDir = installDir, .strBaseURL = server.Url("/update/"),
-                          .mirrorBaseURLs = {mirror.Url("/update/")}, .strManifestName = "Game7.xml", .bManifestMode = false},
+                          .mirrorBaseURLs = {mirror.Url("/update/")}, .strManifestName = "Game7.xml", .bManifestMode = false,
+                          .pSession = session.get()},
                          mgr);
     EXPECT_TRUE(choice.bQueued);
     EXPECT_EQ(choice.nTotalSize, 5000u);  // the mirror's package, not the error page

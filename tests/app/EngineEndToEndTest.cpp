@@ -5,7 +5,8 @@
 
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
-#include "manifest/ParseManifest.h"
+#include "app/SourceSelection.h"
+#include "download/UpdateSession.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -66,7 +67,8 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
     ASSERT_TRUE(mgr.Initialize(&log, {nginx.Url("/update"), install.Dir() + "tmp", installDir}));
-    ManifestFindings findings = ParseManifest(installDir, mgr.GetSetup().strBaseURL + "update.xml");
+    ManifestFindings findings =
+        FindManifestUpdate(installDir, mgr.GetSetup().strBaseURL + "update.xml", nullptr, OpenUpdateSession().get());
     ASSERT_TRUE(findings.bFetch);
     ASSERT_EQ(findings.files.size(), 3u);
     EXPECT_EQ(findings.nTotalSize, 10u + 200000u + 25u);

@@ -4,8 +4,8 @@
 
 #include <sys/stat.h>
 
-#include "manifest/ParseManifest.h"
-#include "manifest/ReadUrlText.h"
+#include "app/SourceSelection.h"
+#include "download/UpdateSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
@@ -40,7 +40,7 @@ protected:
     {
         body = manifest;
         ::testing::internal::CaptureStderr();
-        findings = ParseManifest(installDir, server.Url("/update/update.xml"));
+        findings = FindManifestUpdate(installDir, server.Url("/update/update.xml"), nullptr, session.get());
         messages = ::testing::internal::GetCapturedStderr();
         return findings.bFetch;
     }
@@ -55,6 +55,7 @@ protected:
     }
 
     TestServer server;
+    std::unique_ptr<CInternetSession> session = OpenUpdateSession();
     std::string body;
     int status = 200;
     TempDir install;
@@ -229,23 +230,11 @@ TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
 
     ClosedPort closed;
     ::testing::internal::CaptureStderr();
-    findings = ParseManifest(installDir, closed.Url("/update/update.xml"));
+    findings = FindManifestUpdate(installDir, closed.Url("/update/update.xml"), nullptr, session.get());
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(findings.bFetch);
     EXPECT_EQ(findings.nErrorLine, 493);
     EXPECT_NE(told.find("Couldn't connect"), std::string::npos) << told;
-}
-
-TEST_F(ParseManifestTest, ErrorStatusBodiesAreReadAsText)
-{
-    status = 500;
-    body = "server says no";
-    std::string text;
-    EXPECT_EQ(ReadUrlText(server.Url("/update/update.xml"), text), 0);
-    EXPECT_EQ(text, "server says no");
-    ClosedPort closed;
-    EXPECT_EQ(ReadUrlText(closed.Url("/"), text), 493);
-    EXPECT_EQ(text, "");
 }
 
 // How long they take is manifest_bench's to measure.

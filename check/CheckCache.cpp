@@ -1,4 +1,4 @@
-#include "manifest/CheckCache.h"
+#include "check/CheckCache.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,10 +1,11 @@
-#include "manifest/ReadUrlText.h"
+#include "source/ReadUrlText.h"
 
 #include <cstdlib>
 #include <memory>
 
+#include "platform/Internet.h"
+
 #include "download/RetryPolicy.h"
-#include "download/UpdateSession.h"
 #include "platform/Log.h"
 
 namespace {
@@ -57,43 +58,33 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
     return {};
 }
 
-// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge. Without a
-// session of the caller's, one is opened for this request. A passing failure is tried again as
-// the policy says.
-Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession* pSession,
+// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge. A passing
+// failure is tried again as the policy says.
+Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession& session,
                       const RetryPolicy* pRetries)
 {
     strText.clear();
-    std::unique_ptr<CInternetSession> own;
-    if (!pSession) {
-        try {
-            own = OpenUpdateSession();
-        } catch (const CInternetException&) {
-            return {499, {}};
-        }
-        pSession = own.get();
-    }
     Document document;
-    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, strText, nLimit, *pSession, document); });
+    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, strText, nLimit, session, document); });
     return document;
 }
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession* pSession, std::string* pStatus,
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession& session, std::string* pStatus,
                 const RetryPolicy* pRetries)
 {
-    Document document = ReadDocument(strUrl, strText, kManifestLimit, pSession, pRetries);
+    Document document = ReadDocument(strUrl, strText, kManifestLimit, session, pRetries);
     if (pStatus)
         *pStatus = document.strStatus;
     return document.nResult;
 }
 
-std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession* pSession,
+std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession& session,
                                              const RetryPolicy* pRetries)
 {
     std::string text;
-    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, pSession, pRetries);
+    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, session, pRetries);
     // A signature cut short is kept: it cannot pass for a whole one.
     if ((document.nResult != 0 && document.nResult != kTextCutShort) || std::atoi(document.strStatus.c_str()) >= 400)
         return std::nullopt;

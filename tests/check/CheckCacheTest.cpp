@@ -11,8 +11,9 @@
 #include <fstream>
 #include <set>
 
-#include "manifest/CheckCache.h"
-#include "manifest/ParseManifest.h"
+#include "check/CheckCache.h"
+#include "check/InstalledFiles.h"
+#include "manifest/ManifestReader.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -68,9 +69,10 @@ protected:
     std::vector<std::string> Check()
     {
         CCheckCache cache(cachePath, installDir, std::chrono::nanoseconds(0));
-        const ManifestFindings findings = ParseManifestText(installDir, manifest, &cache);
+        ManifestListing listing = ReadManifest(manifest);
+        const InstalledFilesCheck check = CheckInstalledFiles(installDir, "the manifest", listing, &cache);
         std::vector<std::string> names;
-        for (const ChangedFile& file : findings.files)
+        for (const ChangedFile& file : check.files)
             names.push_back(file.strName);
         return names;
     }
@@ -144,7 +146,8 @@ TEST_F(CheckCacheTest, ARecordThatCannotBeTrustedWholeIsNotUsedAndIsWrittenAfres
 TEST_F(CheckCacheTest, AFileChangedJustBeforeTheCheckIsNotKept)
 {
     CCheckCache fresh(cachePath, installDir);  // the real settle time: these files changed just now
-    ParseManifestText(installDir, manifest, &fresh);
+    ManifestListing listing = ReadManifest(manifest);
+    CheckInstalledFiles(installDir, "the manifest", listing, &fresh);
     CCheckCache next(cachePath, installDir);
     EXPECT_EQ(next.KnownCount(), 0u);
 }

@@ -1,4 +1,4 @@
-#include "manifest/LocalCheck.h"
+#include "check/LocalCheck.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "digest/MD5Checksum.h"
-#include "manifest/CheckCache.h"
+#include "check/CheckCache.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 

@@ -1,0 +1,48 @@
+#include "check/InstalledFiles.h"
+
+#include "check/CheckCache.h"
+#include "check/LocalCheck.h"
+#include "platform/Log.h"
+
+namespace {
+
+// The list ends at an entry that cannot be used, or at an installed copy that cannot be read:
+// nothing is installed, and the player is told which.
+void StopAt(InstalledFilesCheck& check, const std::string& strSentence, const std::string& strCause)
+{
+    LogLine(strCause + "; the update stops there");
+    check.strMessage = strSentence;
+    check.bStopped = true;
+}
+
+}  // namespace
+
+InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const std::string& strWhere,
+                                        ManifestListing& listing, CCheckCache* pCache)
+{
+    InstalledFilesCheck check;
+    std::vector<ManifestEntry>& entries = listing.entries;
+    std::vector<LocalFile> local;
+    local.reserve(entries.size());
+    for (const ManifestEntry& entry : entries)
+        local.push_back({entry.strName, strInstallDir + entry.strName, entry.expected.strMd5});
+    const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
+    for (std::size_t i = 0; i < entries.size() && !check.bStopped; ++i) {
+        ManifestEntry& entry = entries[i];
+        if (states[i].state == LocalState::Unreadable) {
+            StopAt(check, "已安装的文件 " + entry.strName + " 无法读取，已停止更新。", states[i].strError);
+        } else if (states[i].state == LocalState::Differs) {
+            entry.expected.nMode = EntryMode(entry);
+            entry.expected.patch = PatchFrom(entry, states[i].strDigest);
+            check.files.push_back({std::move(entry.strName), std::move(entry.expected)});
+        }
+    }
+    if (!check.bStopped && listing.rejection)
+        StopAt(check, "更新清单中的 " + listing.rejection->strEntry + " 无法使用，已停止更新。",
+               strWhere + ": " + listing.rejection->strCause);
+    if (pCache)
+        pCache->Save();
+    for (const ChangedFile& file : check.files)
+        check.nTotalSize += file.expected.patch ? file.expected.patch->nSize : file.expected.nSize;
+    return check;
+}

@@ -1,0 +1,152 @@
+#include "manifest/ManifestReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/Log.h"
+#include "platform/Path.h"
+#include "platform/XmlReader.h"
+
+namespace {
+
+// Ends the list at an entry that cannot be used; the cause is for the log.
+struct ManifestRejected {
+    std::string strCause;
+};
+
+std::string ReadAttribute(const CXmlAttributes& element, const char* name)
+{
+    std::optional<std::string> value = element.Get(name);
+    if (!value)
+        throw ManifestRejected{std::string("it has no ") + name + " attribute"};
+    return *value;
+}
+
+// A decimal number that fits 32 bits unsigned, with blanks around it allowed.
+std::uint32_t ParseFileSize(std::string_view text)
+{
+    auto first = text.find_first_not_of(" \t\r\n");
+    auto last = text.find_last_not_of(" \t\r\n");
+    const auto notASize = [text] {
+        return ManifestRejected{"its filesize \"" + std::string(text) + "\" is not a number of bytes below 4 GiB"};
+    };
+    if (first == std::string_view::npos)
+        throw notASize();
+    std::uint64_t value = 0;
+    for (char c : text.substr(first, last - first + 1)) {
+        if (c < '0' || c > '9')
+            throw notASize();
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 0xFFFFFFFFu)
+            throw notASize();
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+// A patch element as the download would need it; one that cannot be used is passed over, and
+// its file is fetched whole.
+std::optional<PatchOffer> ReadPatch(const std::string& filename, const CXmlAttributes& patch)
+{
+    try {
+        PatchOffer offer{NormalizedDigest(ReadAttribute(patch, "from")),
+                         {ReadAttribute(patch, "filename"), ParseFileSize(ReadAttribute(patch, "filesize")),
+                          ReadAttribute(patch, "md5"), patch.Get("sha256").value_or("")}};
+        if (IsContainedRelativePath(offer.source.strName))
+            return offer;
+    } catch (const ManifestRejected&) {
+    }
+    LogLine(filename + ": a patch element that cannot be used is passed over");
+    return std::nullopt;
+}
+
+// A name is joined to the installation directory, which ends in a separator: leading separators
+// name the same file as none ("\data\town.dat" is "data\town.dat").
+std::string WithoutLeadingSeparators(std::string name)
+{
+    return name.erase(0, std::min(name.size(), name.find_first_not_of("\\/")));
+}
+
+// The entry as the download will need it. Throws ManifestRejected when it cannot be used.
+ManifestEntry ReadEntry(const CXmlAttributes& file)
+{
+    std::string filename = WithoutLeadingSeparators(ReadAttribute(file, "filename"));
+    std::uint32_t filesize = ParseFileSize(ReadAttribute(file, "filesize"));
+    ReadAttribute(file, "fileversion");
+    std::string md5 = ReadAttribute(file, "md5");
+    if (filename.empty() || !IsContainedRelativePath(filename))
+        throw ManifestRejected{"its name leads out of the installation directory"};
+    return {std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}, file.Get("mode")};
+}
+
+}  // namespace
+
+ManifestListing ReadManifest(const std::string& strText)
+{
+    ManifestListing listing;
+    std::vector<ManifestEntry>& entries = listing.entries;
+    bool lastKept = false;  // the patches that follow belong to the entry last kept
+    std::size_t count = 0;
+    enum Path : std::size_t { kRoot, kFile, kPatch };
+    const std::vector<std::vector<std::string>> paths = {
+        {"manifest"}, {"manifest", "filelist", "file"}, {"manifest", "filelist", "file", "patch"}};
+    const bool wellFormed = ReadXmlElements(strText, paths, [&](std::size_t path, const CXmlAttributes& element) {
+        if (path == kRoot)
+            listing.bIsManifest = true;
+        if (path == kRoot || listing.rejection)
+            return;
+        if (path == kPatch) {
+            if (lastKept)
+                if (std::optional<PatchOffer> offer = ReadPatch(entries.back().strName, element))
+                    entries.back().patches.push_back(std::move(*offer));
+            return;
+        }
+        lastKept = false;
+        ++count;
+        try {
+            ManifestEntry entry = ReadEntry(element);
+            if (entry.strName != "Reg.Local") {
+                entries.push_back(std::move(entry));
+                lastKept = true;
+            }
+        } catch (const ManifestRejected& rejected) {
+            const std::optional<std::string> name = element.Get("filename");
+            listing.rejection = EntryRejection{name ? *name : "第 " + std::to_string(count) + " 项",
+                                               "entry " + std::to_string(count) + " (" + name.value_or("no name") +
+                                                   ") cannot be used: " + rejected.strCause};
+        }
+    });
+    if (!wellFormed || !listing.bIsManifest) {
+        listing.strNotAManifest = !wellFormed ? "the answer is not a well-formed XML document"
+                                              : "the answer's root element is not manifest";
+        listing.bIsManifest = false;
+        listing.entries.clear();
+        listing.rejection.reset();
+    }
+    return listing;
+}
+
+std::optional<unsigned> EntryMode(const ManifestEntry& entry)
+{
+    const std::optional<std::string>& text = entry.modeText;
+    if (!text)
+        return std::nullopt;
+    unsigned mode = 0;
+    bool valid = !text->empty();
+    for (char c : *text)
+        valid = valid && c >= '0' && c <= '7' && (mode = mode * 8 + static_cast<unsigned>(c - '0')) <= 0777;
+    if (valid)
+        return mode;
+    LogLine(entry.strName + ": the mode \"" + *text + "\" is not octal permission bits up to 777 and is ignored");
+    return std::nullopt;
+}
+
+std::optional<tagPatchSource> PatchFrom(const ManifestEntry& entry, const std::string& strInstalledDigest)
+{
+    if (strInstalledDigest.empty())
+        return std::nullopt;
+    for (const PatchOffer& offer : entry.patches)
+        if (offer.strFrom == strInstalledDigest)
+            return offer.source;
+    return std::nullopt;
+}

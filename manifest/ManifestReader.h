@@ -1,0 +1,54 @@
+#pragma once
+// The manifest's format, read: the bytes a server sent in, the files they list out. Nothing here
+// touches the disk or the network; which listed files are to be fetched is the check of the
+// installed files' to say. Any thread may read a text; nothing is shared.
+//
+// Errors: a text that is no manifest (not well-formed XML, or another root) comes back as such,
+// with the cause for the log; an entry that cannot be used (a missing attribute, a size that is
+// no number below 4 GiB, a name that leads out of the installation) ends the list there, and the
+// entries before it stay. A patch element or a mode that cannot be used is passed over and said
+// in the log.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "release/ExpectedFile.h"
+
+// A patch an entry offers: the digest of the earlier version it applies to, and the patch.
+struct PatchOffer {
+    std::string strFrom;  // normalised (see NormalizedDigest)
+    tagPatchSource source;
+};
+
+// A listed file. Its mode and its patches matter only for a file that proves to be one to
+// download: they are kept as they stand until then (see EntryMode and PatchFrom).
+struct ManifestEntry {
+    std::string strName;        // without leading separators; '\' and '/' both separate
+    tagExpectedFile expected;   // its size and digests; no mode or patch yet
+    std::optional<std::string> modeText;
+    std::vector<PatchOffer> patches = {};
+};
+
+// Where the list of entries ended early: the entry, as the player may recognise it, and why.
+struct EntryRejection {
+    std::string strEntry;  // its name, or "第 N 项" when it has none
+    std::string strCause;  // for the log
+};
+
+struct ManifestListing {
+    bool bIsManifest = false;
+    std::string strNotAManifest;  // why the text is no manifest, for the log
+    // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over.
+    std::vector<ManifestEntry> entries;
+    std::optional<EntryRejection> rejection;
+};
+
+ManifestListing ReadManifest(const std::string& strText);
+
+// The permission bits the entry's "mode" gives (octal digits up to 777). Any other value is
+// passed over, and said in the log: the file is installed as if its entry had none.
+std::optional<unsigned> EntryMode(const ManifestEntry& entry);
+
+// The patch the entry offers from the installed version (by its digest), when it offers one.
+std::optional<tagPatchSource> PatchFrom(const ManifestEntry& entry, const std::string& strInstalledDigest);
