@@ -1,6 +1,5 @@
 #include "app/SourceSelection.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "check/CheckCache.h"
@@ -10,13 +9,12 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
+#include "sentences/Sentences.h"
 #include "source/PackageProbe.h"
 #include "source/SignedDocument.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
-
-constexpr const char* kNotAManifest = "服务器返回的不是更新清单，已停止更新。";
 
 // Queues the package, never to be read beyond the length the probe was told. With keys, its
 // signature is fetched and vetted first (a refusal then comes before any download), and
@@ -64,13 +62,7 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
     }
     choice.bUpToDate = findings.bUpToDate;
     choice.bQueued = findings.bFetch;
-    if (findings.nErrorLine) {
-        char text[32];
-        std::snprintf(text, sizeof text, "Error line:%d\n", findings.nErrorLine);
-        choice.strMessage = text;
-    } else {
-        choice.strMessage = findings.strMessage;
-    }
+    choice.strMessage = findings.nErrorLine ? sentence::ErrorLine(findings.nErrorLine) : findings.strMessage;
     return choice;
 }
 
@@ -121,7 +113,7 @@ ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std:
     ManifestListing listing = ReadManifest(document.strText);
     if (!listing.bIsManifest) {
         LogLine(strUrl + ": " + listing.strNotAManifest + ", so it is no manifest");
-        findings.strMessage = kNotAManifest;
+        findings.strMessage = sentence::kNotAManifest;
         return findings;
     }
     InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strUrl, listing, pCheckCache);

@@ -3,6 +3,7 @@
 #include "check/CheckCache.h"
 #include "check/LocalCheck.h"
 #include "platform/Log.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
     for (std::size_t i = 0; i < entries.size() && !check.bStopped; ++i) {
         ManifestEntry& entry = entries[i];
         if (states[i].state == LocalState::Unreadable) {
-            StopAt(check, "已安装的文件 " + entry.strName + " 无法读取，已停止更新。", states[i].strError);
+            StopAt(check, sentence::InstalledFileUnreadable(entry.strName), states[i].strError);
         } else if (states[i].state == LocalState::Differs) {
             entry.expected.nMode = EntryMode(entry);
             entry.expected.patch = PatchFrom(entry, states[i].strDigest);
@@ -38,7 +39,7 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
         }
     }
     if (!check.bStopped && listing.rejection)
-        StopAt(check, "更新清单中的 " + listing.rejection->strEntry + " 无法使用，已停止更新。",
+        StopAt(check, sentence::ManifestEntryUnusable(listing.rejection->strEntry),
                strWhere + ": " + listing.rejection->strCause);
     if (pCache)
         pCache->Save();

@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/XmlReader.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ ManifestListing ReadManifest(const std::string& strText)
             }
         } catch (const ManifestRejected& rejected) {
             const std::optional<std::string> name = element.Get("filename");
-            listing.rejection = EntryRejection{name ? *name : "第 " + std::to_string(count) + " 项",
+            listing.rejection = EntryRejection{name ? *name : sentence::NthEntry(count),
                                                "entry " + std::to_string(count) + " (" + name.value_or("no name") +
                                                    ") cannot be used: " + rejected.strCause};
         }

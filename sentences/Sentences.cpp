@@ -30,6 +30,21 @@ std::string UpdateFailedVisit(const std::string& webUrl)
     return "更新失败，请到" + webUrl + "下载最新版本";
 }
 
+std::string ManifestEntryUnusable(const std::string& entry)
+{
+    return "更新清单中的 " + entry + " 无法使用" + kStopped;
+}
+
+std::string NthEntry(std::size_t number)
+{
+    return "第 " + std::to_string(number) + " 项";
+}
+
+std::string InstalledFileUnreadable(const std::string& file)
+{
+    return "已安装的文件 " + file + " 无法读取" + kStopped;
+}
+
 std::string TempDirIsALink(const std::string& setting)
 {
     return "临时目录 " + setting + " 是一个链接" + kStopped;

@@ -4,6 +4,7 @@
 // the log. The engine folders pair a sentence from here with that cause (see TrustRefusal and
 // tagEntryProblem); only app/ shows them. Nothing here fails or reads anything.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,14 @@ std::string SizeAndDone(int sizeKilobytes, int doneKilobytes);
 std::string ErrorLine(int number);
 // After a failed download, when the settings name no message of their own.
 std::string UpdateFailedVisit(const std::string& webUrl);
+
+// The manifest cannot be used.
+inline constexpr const char* kNotAManifest = "服务器返回的不是更新清单，已停止更新。";
+inline constexpr const char* kManifestTooLarge = "更新清单过大，已停止更新。";
+inline constexpr const char* kManifestCutShort = "更新清单没有完整下载，已停止更新。";
+std::string ManifestEntryUnusable(const std::string& entry);
+std::string NthEntry(std::size_t number);  // an entry without a name, counted from 1
+std::string InstalledFileUnreadable(const std::string& file);
 
 // The run cannot start.
 std::string TempDirIsALink(const std::string& setting);

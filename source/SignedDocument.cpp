@@ -5,13 +5,14 @@
 
 #include "platform/Log.h"
 #include "platform/Url.h"
+#include "sentences/Sentences.h"
 #include "source/ReadUrlText.h"
 
 namespace {
 
 // The server's Chinese page-not-found text, as the GBK bytes its pages are written in and in UTF-8.
 constexpr std::string_view kPageNotFoundGbk = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3";
-constexpr std::string_view kPageNotFoundUtf8 = "无法找到该页";
+constexpr std::string_view kPageNotFoundUtf8 = "\xE6\x97\xA0\xE6\xB3\x95\xE6\x89\xBE\xE5\x88\xB0\xE8\xAF\xA5\xE9\xA1\xB5";
 
 // The result of no session for the request: the run could not set one up.
 constexpr int kNoSession = 499;
@@ -31,10 +32,10 @@ SignedDocument Unread(const std::string& strUrl, int result)
 {
     if (result == kTextTooLarge) {
         LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
-        return Failed({0, "更新清单过大，已停止更新。"});
+        return Failed({0, sentence::kManifestTooLarge});
     }
     if (result == kTextCutShort)  // part of a manifest lists part of an update: it is never used
-        return Failed({0, "更新清单没有完整下载，已停止更新。"});
+        return Failed({0, sentence::kManifestCutShort});
     return Failed({result, {}});
 }
 
