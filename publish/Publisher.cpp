@@ -20,6 +20,7 @@
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
 #include "platform/Crypto.h"
+#include "platform/TextEncoding.h"
 #include "publish/Signer.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +62,10 @@ std::string NameProblem(const std::string& rel)
         return "its name holds a backslash, which the updater reads as a directory separator";
     if (std::any_of(rel.begin(), rel.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
         return "its name holds a control character";
+    // The manifest is UTF-8 and a name in another encoding (GBK, from a Chinese Windows tool) would
+    // make the whole document one the updater cannot read.
+    if (!IsValidUtf8(rel))
+        return "its name is not UTF-8, which the manifest is written in";
     if (rel == "Reg.Local")
         return "\"Reg.Local\" is a name the updater skips";
     return {};

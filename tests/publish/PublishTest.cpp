@@ -131,6 +131,12 @@ TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
     EXPECT_NE(Run(out.Path() / "update").error.find("backslash"), std::string::npos);
     fs::remove(build.Path() / "back\\slash.txt");
 
+    const std::string gbkName = "\xD3\xCE\xCF\xB7.dat";  // 游戏 in GBK, which no UTF-8 reader takes
+    build.Write(gbkName, "x");
+    const std::string gbkError = Run(out.Path() / "update").error;
+    EXPECT_NE(gbkError.find("not UTF-8"), std::string::npos) << gbkError;
+    fs::remove(build.Path() / gbkName);
+
     build.Write("Reg.Local", "x");
     EXPECT_NE(Run(out.Path() / "update").error.find("Reg.Local"), std::string::npos);
     EXPECT_FALSE(fs::exists(out.Path() / "update/update.xml"));  // nothing half-published
