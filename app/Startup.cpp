@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/CommandLine.h"
-#include "download/DownloadMgr.h"
+#include "install/Installer.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"

@@ -3,7 +3,7 @@
 #include "app/DiskSpace.h"
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
-#include "download/JournaledInstall.h"
+#include "install/JournaledInstall.h"
 #include "download/UpdateSession.h"
 #include "manifest/CheckCache.h"
 #include "platform/FileSystem.h"
@@ -110,7 +110,8 @@ void UpdateRun::Start()
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs});
+                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs,
+                                    [this] { return Install(); }});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
@@ -193,15 +194,38 @@ void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const 
         LogNote("end: cancelled");
         Tell([](IUpdateView& view) { view.Close(); });
         break;
-    case DOWNLOAD_EVENT_FINISHED:
-        Finish("the update is installed");
-        break;
     case DOWNLOAD_EVENT_ERROR:
         Fail(lpszText ? lpszText : "");
         break;
     default:
         break;
     }
+}
+
+int UpdateRun::Install()
+{
+    const CDownloadMgr& downloads = m_downloadMgr;
+    InstallOrder order{m_values.strTempDir, m_values.strInstallDir, !downloads.GetSetup().bManifestMode, {}};
+    for (const auto& task : downloads.GetTasks()) {
+        const std::optional<unsigned> mode = task->expected ? task->expected->nMode : std::nullopt;
+        order.downloads.push_back({task->szName, task->szDir, task->szFile, downloads.DownloadPath(*task), mode});
+    }
+    return m_installer.Install(order);
+}
+
+void UpdateRun::OnInstallBegin(const std::string&)
+{
+    // The views show the installation from DOWNLOAD_EVENT_INSTALLING on.
+}
+
+void UpdateRun::OnInstallFinished()
+{
+    Finish("the update is installed");
+}
+
+void UpdateRun::OnInstallFailed(const std::string& strSentence)
+{
+    Fail(strSentence);
 }
 
 void UpdateRun::Progress(const UpdateProgress& progress)

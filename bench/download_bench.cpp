@@ -37,11 +37,8 @@ public:
     void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
 };
 
-// The bench drives the download itself; installing is not measured.
-class DownloadOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
+// Without a step after its downloads, the manager only downloads.
+using DownloadOnlyMgr = CDownloadMgr;
 
 // Writes the manifest of `count` files named data\fNNNNN.bin under root/update/.
 void PublishSmallFiles(const fs::path& root, int count, std::size_t size)

@@ -9,20 +9,6 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 
-namespace {
-
-// The executable's name is fixed: the set-aside name must not depend on how the program was started.
-constexpr const char* kExecutableName = "KesuUpdate.exe";
-
-}  // namespace
-
-std::string SetAsideExeName()
-{
-    const std::string executable = kExecutableName;
-    auto dot = executable.rfind('.');
-    return executable.substr(0, dot) + "_old" + executable.substr(dot);
-}
-
 CDownloadMgr::CDownloadMgr() = default;
 
 CDownloadMgr::~CDownloadMgr()
@@ -36,7 +22,6 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
         return false;
     m_pSink = pSink;
     m_setup = setup;
-    m_strOldExePath = m_setup.strInstallDir + SetAsideExeName();
 
     m_servers = {m_setup.strBaseURL};
     m_servers.insert(m_servers.end(), m_setup.mirrors.begin(), m_setup.mirrors.end());
@@ -153,13 +138,24 @@ std::uint32_t CDownloadMgr::Work()
     int result = Run();
     if (result != 0)
         return static_cast<std::uint32_t>(result);
-    result = Install();
+    if (m_setup.afterDownloads)
+        result = m_setup.afterDownloads();
     if (result == 0) {
         if (m_setup.bManifestMode)
             RemoveStaleDownloads();
         RemoveAllTasks();
     }
     return static_cast<std::uint32_t>(result);
+}
+
+std::string CDownloadMgr::DownloadPath(const tagDownloadTask& task) const
+{
+    return TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
+}
+
+bool CreateDirectoryTree(std::string strPath)
+{
+    return CreateDirectoryWithParents(strPath);
 }
 
 void CDownloadMgr::RemoveStaleDownloads() const

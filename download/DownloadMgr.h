@@ -1,21 +1,22 @@
 #pragma once
 // The download engine: the list of files to fetch, and the one worker thread that fetches them
-// into the temporary directory and then puts them in place.
+// into the temporary directory and verifies them, then takes the owner's next step with them
+// (the installation, install/Installer.h).
 //
 // The owner initialises the manager, queues every task and calls Start once; the manager starts
-// its worker, which runs Run, then Install when every file arrived, reporting each step to the
-// sink. Cancel asks the worker to stop; LastEvent tells how far the run has come. The destructor
-// waits for the worker.
+// its worker, which runs Run, then the setup's step after a complete run, reporting each step of
+// the download to the sink. Cancel asks the worker to stop; LastEvent tells how far the run has
+// come. The destructor waits for the worker.
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
 // tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
-// code; nothing in the engine shows a message. No step of the installation is passed over: one
-// that fails undoes the others and fails the run.
+// code; nothing in the engine shows a message.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -52,6 +53,9 @@ struct DownloadSetup {
     // cannot be reached or fails a file after its tries, the next one takes over for the rest of
     // the run.
     std::vector<std::string> mirrors = {};
+    // What the worker does once every file arrived and passed its checks (the installation),
+    // after DOWNLOAD_EVENT_INSTALLING: 0 when it succeeded. Its result becomes the worker's.
+    std::function<int()> afterDownloads = {};
 };
 
 class CDownloadMgr {
@@ -108,14 +112,16 @@ public:
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
     std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
-    // Waits for the worker to end. A class that overrides Run or Install calls it in its
-    // destructor: the worker calls into it.
+    // Waits for the worker to end. A class that overrides Run calls it in its destructor: the
+    // worker calls into it.
     void Join();
 
     const Counts& GetCounts() const { return m_counts; }
     const TaskList& GetTasks() const { return m_arrTasks; }
     const DownloadSetup& GetSetup() const { return m_setup; }
     CInternetSession* GetSession() const { return m_pSession; }
+    // Where the task's download is stored in the temporary directory.
+    std::string DownloadPath(const tagDownloadTask& task) const;
 
     // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
     // task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after DOWNLOAD_EVENT_CLOSE). With one
@@ -123,12 +129,6 @@ public:
     // when it is free, the first failure stops the others, and the events (one at a time) show
     // the file whose bytes arrived last. Runs on the worker thread.
     virtual int Run();
-    // Puts the downloaded files in place through a journal (download/JournaledInstall.h): moves
-    // each over the installed file (setting the running executable aside for a new copy of
-    // itself), or unpacks the package and moves its entries in. Reports its start and end and
-    // returns 0; when any file cannot be put in place, every file stays as it was, and it raises
-    // DOWNLOAD_EVENT_ERROR naming the file and returns 1. Runs on the worker thread.
-    virtual int Install();
 
 private:
     struct Lane;
@@ -138,7 +138,7 @@ private:
         std::string strFailure;  // the first failure, for the player
     };
 
-    // The worker's body: runs, installs after a complete run and then empties the task list.
+    // The worker's body: runs, takes the step after a complete run and then empties the task list.
     std::uint32_t Work();
     // After an installation, what earlier runs downloaded and no file needed (a file no longer
     // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
@@ -197,16 +197,11 @@ private:
     // machine, then the task's last check; a refused file is deleted.
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
                     const std::string& path);
-    // Installs the manifest's downloads, or the package whole; the sentence for the player when
-    // that failed, else an empty text.
-    std::string InstallFiles(const std::string& ownName);
-    std::string InstallPackage(const std::string& package, const std::string& ownName);
 
     IDownloadSink* m_pSink = nullptr;
     DownloadSetup m_setup;
     std::unique_ptr<CInternetSession> m_pOwnSession;  // when the setup brought none
     CInternetSession* m_pSession = nullptr;
-    std::string m_strOldExePath;  // where the running executable is set aside
     std::vector<std::string> m_servers;
     std::atomic<std::size_t> m_nServer{0};  // the one in use
     std::size_t m_nServersLeft = 0;         // that may still take over
@@ -232,9 +227,6 @@ private:
     std::atomic<int> m_phase{kDownloading};
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
-
-// The name the running executable is set aside under, in its directory.
-std::string SetAsideExeName();
 
 // Creates every directory of the path, from the left, at each '\' or '/'; existing ones are passed
 // over. Returns whether the last one was made by this call.

@@ -13,6 +13,7 @@
 #include "download/HeldDownload.h"
 #include "download/TempNames.h"
 #include "download/Verification.h"
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"

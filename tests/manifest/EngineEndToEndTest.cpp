@@ -14,13 +14,17 @@
 
 namespace {
 
+// The manager with a step after its downloads that only notes it was taken.
 class DownloadOnlyMgr : public CDownloadMgr {
 public:
-    ~DownloadOnlyMgr() override { Join(); }
-    int Install() override
+    ~DownloadOnlyMgr() override { Join(); }  // the step writes into this class
+    DownloadSetup NotingTheStep(DownloadSetup setup)
     {
-        installed = true;
-        return 0;
+        setup.afterDownloads = [this] {
+            installed = true;
+            return 0;
+        };
+        return setup;
     }
     bool installed = false;
 };
@@ -65,7 +69,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EventLog log;
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
-    ASSERT_TRUE(mgr.Initialize(&log, {nginx.Url("/update"), install.Dir() + "tmp", installDir}));
+    ASSERT_TRUE(mgr.Initialize(&log, mgr.NotingTheStep({nginx.Url("/update"), install.Dir() + "tmp", installDir})));
     ManifestFindings findings = ParseManifest(installDir, mgr.GetSetup().strBaseURL + "update.xml");
     ASSERT_TRUE(findings.bFetch);
     ASSERT_EQ(findings.files.size(), 3u);

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "download/InstallJournal.h"
-#include "download/JournalReplay.h"
+#include "install/InstallJournal.h"
+#include "install/JournalReplay.h"
 
 // Writes the staged files to the disk, then the journal, carries it out and removes it with the
 // staging directory. Nothing on success; else the step that failed, with every move already done

@@ -1,10 +1,10 @@
-#include "download/JournaledInstall.h"
+#include "install/JournaledInstall.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "download/InstallMessages.h"
-#include "download/InstallStaging.h"
+#include "install/InstallMessages.h"
+#include "install/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"

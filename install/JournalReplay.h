@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "download/InstallJournal.h"
+#include "install/InstallJournal.h"
 
 struct InstallFailure {
     enum Step { kJournal, kMove };  // the journal or its staging directory, or a file's move

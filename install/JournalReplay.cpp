@@ -1,4 +1,4 @@
-#include "download/JournalReplay.h"
+#include "install/JournalReplay.h"
 
 #include <atomic>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "download/InstallStaging.h"
+#include "install/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 
