@@ -60,6 +60,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.nConnections = static_cast<unsigned>(std::clamp(connections, 1, static_cast<int>(kMostConnections)));
     values.bDigestQuery = ParseLeadingInt(GetPrivateProfileString("Download", "DigestQuery", "1", kSettingsFile)) != 0;
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
+    values.hooks = TestHooksFromEnvironment();
     return values;
 }
 

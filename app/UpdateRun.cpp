@@ -62,7 +62,11 @@ std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
 }  // namespace
 
 UpdateRun::UpdateRun(StartupValues values, HandBack handBack)
-    : m_values(std::move(values)), m_handBack(handBack ? std::move(handBack) : HandBackToLobby)
+    : m_values(std::move(values)),
+      m_handBack(handBack ? std::move(handBack) : HandBackToLobby),
+      m_pTestFiles(InstallFilesFor(m_values.hooks)),
+      m_installFiles(m_pTestFiles ? static_cast<IInstallFiles&>(*m_pTestFiles) : SystemInstallFiles()),
+      m_installer(*this, m_installFiles)
 {
 }
 
@@ -129,7 +133,7 @@ void UpdateRun::Start()
     }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again.
-    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir); !failure.empty()) {
+    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles); !failure.empty()) {
         Fail(failure);
         return;
     }

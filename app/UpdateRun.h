@@ -84,6 +84,9 @@ private:
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
-    CInstaller m_installer{*this};
+    // The installation's file operations when the crash tests choose them, else the system's.
+    std::unique_ptr<CFaultyInstallFiles> m_pTestFiles;
+    IInstallFiles& m_installFiles;
+    CInstaller m_installer;
     CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
 };

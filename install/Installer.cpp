@@ -255,7 +255,7 @@ std::string CInstaller::InstallFiles(const InstallOrder& order)
             return failure;
         }
     }
-    if (std::optional<InstallFailure> failure = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir))
+    if (std::optional<InstallFailure> failure = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files))
         return InstallFailureSentence(*failure, failure->move ? order.downloads[*failure->move].strName : failure->name);
     for (const VerifiedDownload& download : order.downloads)
         LogNote("installed " + download.strName);
@@ -278,7 +278,7 @@ std::string CInstaller::InstallPackage(const InstallOrder& order, const std::str
         RemoveStaging(staging.place.directory);
         return failure;
     }
-    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir)) {
+    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files)) {
         const bool entry = failed->move.has_value();
         return (entry ? "更新包中的 " : "") + InstallFailureSentence(*failed, entry ? staging.entries[*failed->move] : failed->name);
     }

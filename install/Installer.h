@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "install/InstallFiles.h"
+
 // A download that arrived whole and passed its checks, waiting in the temporary directory.
 struct VerifiedDownload {
     std::string strName;  // as the manifest names it: relative to the installation
@@ -49,8 +51,8 @@ protected:
 
 class CInstaller {
 public:
-    // The sink must outlive the installer.
-    explicit CInstaller(IInstallSink& sink) : m_sink(sink) {}
+    // The sink and the file operations must outlive the installer.
+    explicit CInstaller(IInstallSink& sink, IInstallFiles& files = SystemInstallFiles()) : m_sink(sink), m_files(files) {}
 
     // Moves each download over the installed file (setting the running executable aside for a new
     // copy of itself), or unpacks the package and moves its entries in; a package then leaves the
@@ -63,6 +65,7 @@ private:
     std::string InstallPackage(const InstallOrder& order, const std::string& package);
 
     IInstallSink& m_sink;
+    IInstallFiles& m_files;  // through which the journal's moves change the disk
 };
 
 // The name the running executable is set aside under, in its directory.

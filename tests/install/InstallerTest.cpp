@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -86,7 +87,10 @@ protected:
     // Lists the package, already in the temporary directory.
     void AddPackage(const std::string& name) { downloads.push_back({name, "", name, install.Dir() + "tmp/" + name, std::nullopt}); }
 
-    int Install() { return CInstaller(log).Install({install.Dir() + "tmp", install.Dir(), package, downloads}); }
+    int Install(IInstallFiles& files = SystemInstallFiles())
+    {
+        return CInstaller(log, files).Install({install.Dir() + "tmp", install.Dir(), package, downloads});
+    }
 
     // What the temporary directory holds: the downloads, and no journal or staging left.
     std::set<std::string> TempEntries() const
@@ -146,6 +150,39 @@ TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAtt
     EXPECT_EQ(ReadWholeFile(install.Path() / "busy.dat"), "new busy");
     EXPECT_EQ(ReadWholeFile(install.Path() / "next.dat"), "next");
     EXPECT_EQ(TempEntries(), std::set<std::string>{});
+}
+
+TEST_F(InstallTest, AFileOperationThatFailsAtAnyStepOfTheJournalLeavesTheInstallationAsItWas)
+{
+    using Call = CFaultyInstallFiles::Call;
+    struct Case {
+        Call call;
+        long nth;
+        const char* sentence;
+    } cases[] = {
+        {Call::Move, 3, "c.dat 无法安装（磁盘读写出错），已停止更新。"},  // after two files took their place
+        {Call::KeepSecondName, 2, "b.dat 无法安装（磁盘读写出错），已停止更新。"},
+        {Call::MakeDirectory, 1, "无法记录安装步骤（磁盘读写出错），已停止更新。"},
+        {Call::FlushFileSystem, 1, "无法记录安装步骤（磁盘读写出错），已停止更新。"},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            install.Write(name, std::string("old ") + name);
+        downloads.clear();
+        for (const char* name : {"a.dat", "b.dat", "c.dat", "added.dat"})
+            Downloaded(name, std::string(name) + ".dtm", std::string("new ") + name);
+        CFaultyInstallFiles files(c.call, c.nth, CFaultyInstallFiles::Fault::kFail, EIO);
+
+        EXPECT_EQ(Install(files), 1);
+        EXPECT_EQ(log.Last(), (HeardStep{kFailed, c.sentence}));
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            EXPECT_EQ(ReadWholeFile(install.Path() / name), std::string("old ") + name) << c.sentence;
+        EXPECT_FALSE(fs::exists(install.Path() / "added.dat"));
+        EXPECT_EQ(TempEntries(), (std::set<std::string>{"a.dat.dtm", "added.dat.dtm", "b.dat.dtm", "c.dat.dtm"}));
+    }
+    // The same files install once nothing fails.
+    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "c.dat"), "new c.dat");
 }
 
 TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingMoves)
