@@ -107,14 +107,15 @@ void UpdateRun::Start()
     // Checked before the log opens in the temporary directory, which the check makes; said after.
     const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
-        m_pSession = OpenUpdateSession();
+        m_pSession = OpenUpdateSession(SessionLimitsFor(m_values.hooks));
     } catch (const CInternetException&) {
         // every request then fails with its own message
     }
+    const RetryPolicy retries = RetriesFor(m_values.hooks);
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs,
+                                    m_values.bDigestQuery, retries, m_values.mirrorBaseURLs,
                                     [this] { return Install(); }});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
@@ -139,7 +140,7 @@ void UpdateRun::Start()
     }
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
-    const RetryPolicy startRetries = StartRetries();
+    const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);

@@ -24,6 +24,7 @@
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "manifest/ParseManifest.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/Nginx.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +39,7 @@ public:
 };
 
 // Without a step after its downloads, the manager only downloads.
-using DownloadOnlyMgr = CDownloadMgr;
+using DownloadOnlyMgr = TestDownloadMgr;
 
 // Writes the manifest of `count` files named data\fNNNNN.bin under root/update/.
 void PublishSmallFiles(const fs::path& root, int count, std::size_t size)

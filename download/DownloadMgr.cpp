@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "download/TempNames.h"
-#include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -35,14 +34,6 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
         CreateDirectory(m_setup.strTempDir);
 
     m_pSession = m_setup.pSession;
-    if (!m_pSession) {
-        try {
-            m_pOwnSession = OpenUpdateSession();
-            m_pSession = m_pOwnSession.get();
-        } catch (const CInternetException&) {
-            // every download then fails with its own message
-        }
-    }
     if (m_pSession)
         m_pSession->SetCancelFlag(&m_bStop);
     return true;

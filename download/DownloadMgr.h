@@ -39,10 +39,11 @@ struct DownloadSetup {
     std::string strTempDir;
     std::string strInstallDir;
     bool bManifestMode = true;  // files from the manifest; false: one zip package
-    // The run's HTTP session, which must outlive the manager; without one the manager opens its own.
+    // The run's HTTP session, which must outlive the manager; without one every download fails.
     CInternetSession* pSession = nullptr;
     // How many files are downloaded at once, each over a connection of its own (the first over
-    // the session's); 1: one after the other, in queue order.
+    // the session's, the others over sessions with its limits); 1: one after the other, in
+    // queue order.
     unsigned nConnections = 1;
     // A file the manifest describes is asked for with its digest as a query ("town.dat?md5=..."):
     // a file keeps its name from one release to the next, and a cache on the way (a CDN, a proxy)
@@ -76,8 +77,8 @@ public:
     CDownloadMgr(const CDownloadMgr&) = delete;
     CDownloadMgr& operator=(const CDownloadMgr&) = delete;
 
-    // Stores the sink and the setup, creates the temporary directory (one level) and, unless the
-    // setup brings one, the session. False for a null sink (nothing changes).
+    // Stores the sink and the setup and creates the temporary directory (one level). False for a
+    // null sink (nothing changes).
     bool Initialize(IDownloadSink* pSink, const DownloadSetup& setup);
     // The package the run asked for is not there: the manifest's files are fetched instead.
     void UseManifestMode() { m_setup.bManifestMode = true; }
@@ -154,7 +155,8 @@ private:
     void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
     // The lane's file arrived whole (DOWNLOAD_EVENT_RESET), with the counts of that file.
     void RaiseDone(const Lane& lane, const char* lpszName);
-    // One connection's loop: the next task while there is one and nothing ended the run.
+    // One connection's loop: the next task while there is one and nothing ended the run. Without
+    // a session, the lane opens one of its own with the run's session's limits.
     void RunLane(CInternetSession* pSession);
     void RunLaneTasks(CInternetSession* pSession);
     // Records the first reason the run ends early, and stops every lane.
@@ -200,7 +202,6 @@ private:
 
     IDownloadSink* m_pSink = nullptr;
     DownloadSetup m_setup;
-    std::unique_ptr<CInternetSession> m_pOwnSession;  // when the setup brought none
     CInternetSession* m_pSession = nullptr;
     std::vector<std::string> m_servers;
     std::atomic<std::size_t> m_nServer{0};  // the one in use

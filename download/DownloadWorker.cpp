@@ -158,9 +158,10 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
 {
     Lane lane;
     lane.pSession = pSession;
-    if (!lane.pSession) {
+    if (!lane.pSession && m_pSession) {
+        // A connection of its own, waiting as the run's session does.
         try {
-            lane.pOwnSession = OpenUpdateSession();
+            lane.pOwnSession = OpenUpdateSession(m_pSession->GetLimits());
             lane.pOwnSession->SetCancelFlag(&m_bStop);
             lane.pSession = lane.pOwnSession.get();
         } catch (const CInternetException&) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "download/DownloadMgr.h"
+#include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
 
@@ -124,21 +125,41 @@ TEST_F(DownloadMgrTest, InitializeWithoutSinkChangesNothing)
     EXPECT_FALSE(PathFileExists(dir.Dir() + "tmp"));
 }
 
-TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndOpensASessionUnlessGivenOne)
+TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndUsesTheRunsSessionWithoutOpeningOne)
 {
     Initialize();
     EXPECT_EQ(mgr.GetSetup().strBaseURL, "http://example.invalid/update/");
     EXPECT_EQ(mgr.GetSetup().strTempDir, dir.Dir() + "tmp");
     EXPECT_EQ(mgr.GetSetup().strInstallDir, dir.Dir());
     EXPECT_TRUE(PathIsDirectory(dir.Dir() + "tmp"));
-    ASSERT_NE(mgr.GetSession(), nullptr);
-    EXPECT_EQ(mgr.GetSession()->GetLimits().connectTimeout, 30s);
-    EXPECT_EQ(mgr.GetSession()->GetLimits().stallTimeout, 30s);
+    EXPECT_EQ(mgr.GetSession(), nullptr);
 
     CInternetSession runs("test");
     ScriptedMgr other;
     ASSERT_TRUE(other.Initialize(&sink, {"http://a/", dir.Dir(), dir.Dir(), true, &runs}));
     EXPECT_EQ(other.GetSession(), &runs);
+}
+
+TEST(UpdateSessionTest, TheRunsSessionWaitsAsTheProgramDoesUnlessTheRunBringsLimitsOfItsOwn)
+{
+    const std::unique_ptr<CInternetSession> session = OpenUpdateSession();
+    EXPECT_EQ(session->GetLimits().connectTimeout, 30s);
+    EXPECT_EQ(session->GetLimits().stallTimeout, 30s);
+    EXPECT_EQ(session->GetLimits().deadline, 600s);
+
+    CInternetSession::Limits shorter = UpdateSessionLimits();
+    shorter.stallTimeout = 2s;
+    shorter.deadline = 3s;
+    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().stallTimeout, 2s);
+    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().deadline, 3s);
+
+    // The requests before the downloads heed a Retry-After for 5 s at most, and never longer
+    // than the downloads do.
+    EXPECT_EQ(StartRetries().retryAfterLimit, 5s);
+    RetryPolicy quick = UpdateRetries();
+    quick.retryAfterLimit = 100ms;
+    EXPECT_EQ(StartRetries(quick).retryAfterLimit, 100ms);
+    EXPECT_EQ(StartRetries(quick).pauses, UpdateRetries().pauses);
 }
 
 TEST_F(DownloadMgrTest, BaseUrlGetsExactlyOneTrailingSlash)

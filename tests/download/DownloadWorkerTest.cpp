@@ -9,6 +9,7 @@
 #include "download/DownloadMgr.h"
 #include "download/TempNames.h"
 #include "platform/FileSystem.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -18,7 +19,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Without a step after its downloads, the manager only downloads.
-using DownloadOnlyMgr = CDownloadMgr;
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Pattern(std::size_t size, int seed = 0)
 {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "download/DownloadMgr.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -21,7 +22,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Without a step after its downloads, the manager only downloads.
-using DownloadOnlyMgr = CDownloadMgr;
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Body(int i)
 {

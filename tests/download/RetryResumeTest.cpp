@@ -17,6 +17,7 @@
 #include "download/DownloadMgr.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -27,7 +28,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Without a step after its downloads, the manager only downloads.
-using DownloadOnlyMgr = CDownloadMgr;
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Pattern(std::size_t size, int seed)
 {

@@ -10,6 +10,7 @@
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -19,7 +20,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Without a step after its downloads, the manager only downloads.
-using DownloadOnlyMgr = CDownloadMgr;
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Md5(const std::string& data)
 {

@@ -6,6 +6,7 @@
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
 #include "manifest/ParseManifest.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -15,7 +16,7 @@
 namespace {
 
 // The manager with a step after its downloads that only notes it was taken.
-class DownloadOnlyMgr : public CDownloadMgr {
+class DownloadOnlyMgr : public TestDownloadMgr {
 public:
     ~DownloadOnlyMgr() override { Join(); }  // the step writes into this class
     DownloadSetup NotingTheStep(DownloadSetup setup)
