@@ -165,46 +165,57 @@ void UpdateRun::Start()
     m_downloadMgr.Start();
 }
 
-void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const char* lpszText)
+void UpdateRun::OnDownloadEvent(const DownloadEvent& event)
 {
-    // The event's parameters hold 32 bits; the manager keeps the whole counts.
-    const CDownloadMgr::Counts& counts = m_downloadMgr.GetCounts();
-    switch (nEvent) {
-    case DOWNLOAD_EVENT_TOTAL:
-        // A package whose probe told no length (a HEAD without one, a compressed answer) is as
-        // long as its download's own answer says.
-        if (m_nTotalSize == 0 && !m_downloadMgr.GetSetup().bManifestMode && counts.nFileSize > 0) {
-            m_nTotalSize = counts.nFileSize;
-            LogNote("the package's download answered with its length, " + std::to_string(m_nTotalSize) + " bytes");
-            Tell([&](IUpdateView& view) { view.ShowTotalSize(m_nTotalSize); });
-        }
-        Tell([&](IUpdateView& view) { view.ShowFileStart(counts.nFileSize); });
-        break;
-    case DOWNLOAD_EVENT_PROGRESS:
-        // The name is the task's, which lives until the installation is over.
-        Progress({lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize});
-        break;
-    case DOWNLOAD_EVENT_RESET:
-        // Every file's last count is shown: one of known size showed it as it completed; one whose
-        // size was not announced shows it now, whichever file's bytes came last.
-        if (counts.nFileSize == 0)
-            m_pendingProgress = UpdateProgress{lpszText ? lpszText : "", counts.nFileDone, 0, counts.nTotalDone, m_nTotalSize};
-        ShowPendingProgress();
-        Tell([](IUpdateView& view) { view.ShowFileDone(); });
-        break;
-    case DOWNLOAD_EVENT_INSTALLING:
-        Tell([](IUpdateView& view) { view.ShowInstalling(); });
-        break;
-    case DOWNLOAD_EVENT_CLOSE:
-        LogNote("end: cancelled");
-        Tell([](IUpdateView& view) { view.Close(); });
-        break;
-    case DOWNLOAD_EVENT_ERROR:
-        Fail(lpszText ? lpszText : "");
-        break;
-    default:
-        break;
+    std::visit([this](const auto& e) { OnDownload(e); }, event);
+}
+
+void UpdateRun::OnDownload(const download_event::FileSized& sized)
+{
+    // A package whose probe told no length (a HEAD without one, a compressed answer) is as
+    // long as its download's own answer says.
+    if (m_nTotalSize == 0 && !m_downloadMgr.GetSetup().bManifestMode && sized.nFileSize > 0) {
+        m_nTotalSize = sized.nFileSize;
+        LogNote("the package's download answered with its length, " + std::to_string(m_nTotalSize) + " bytes");
+        Tell([&](IUpdateView& view) { view.ShowTotalSize(m_nTotalSize); });
     }
+    Tell([&](IUpdateView& view) { view.ShowFileStart(sized.nFileSize); });
+}
+
+void UpdateRun::OnDownload(const download_event::BytesArrived& bytes)
+{
+    Progress({bytes.name.c_str(), bytes.nFileDone, bytes.nFileSize, bytes.nTotalDone, m_nTotalSize});
+}
+
+void UpdateRun::OnDownload(const download_event::FileStored& stored)
+{
+    // Every file's last count is shown: one of known size showed it as it completed; one whose
+    // size was not announced shows it now, whichever file's bytes came last.
+    if (stored.nFileSize == 0)
+        m_pendingProgress = UpdateProgress{stored.name.c_str(), stored.nFileDone, 0, stored.nTotalDone, m_nTotalSize};
+    ShowPendingProgress();
+    Tell([](IUpdateView& view) { view.ShowFileDone(); });
+}
+
+void UpdateRun::OnDownload(const download_event::AllStored&)
+{
+    Tell([](IUpdateView& view) { view.ShowInstalling(); });
+}
+
+void UpdateRun::OnDownload(const download_event::Cancelled&)
+{
+    LogNote("end: cancelled");
+    Tell([](IUpdateView& view) { view.Close(); });
+}
+
+void UpdateRun::OnDownload(const download_event::Failed& failed)
+{
+    Fail(std::string(failed.sentence));
+}
+
+void UpdateRun::OnDownload(const download_event::FileBegun&)
+{
+    // The views show a file from its answer on.
 }
 
 int UpdateRun::Install()
@@ -218,19 +229,24 @@ int UpdateRun::Install()
     return m_installer.Install(order);
 }
 
-void UpdateRun::OnInstallBegin(const std::string&)
+void UpdateRun::OnInstallEvent(const InstallEvent& event)
 {
-    // The views show the installation from DOWNLOAD_EVENT_INSTALLING on.
+    std::visit([this](const auto& e) { OnInstall(e); }, event);
 }
 
-void UpdateRun::OnInstallFinished()
+void UpdateRun::OnInstall(const install_event::Begun&)
+{
+    // The views show the installation from the engine's AllStored on.
+}
+
+void UpdateRun::OnInstall(const install_event::Finished&)
 {
     Finish("the update is installed");
 }
 
-void UpdateRun::OnInstallFailed(const std::string& strSentence)
+void UpdateRun::OnInstall(const install_event::Failed& failed)
 {
-    Fail(strSentence);
+    Fail(std::string(failed.sentence));
 }
 
 void UpdateRun::Progress(const UpdateProgress& progress)

@@ -48,15 +48,24 @@ public:
 
     bool Cancel() override;
     void WindowClosed() override;
-    void OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText) override;
-    void OnInstallBegin(const std::string& strText) override;
-    void OnInstallFinished() override;
-    void OnInstallFailed(const std::string& strSentence) override;
+    void OnDownloadEvent(const DownloadEvent& event) override;
+    void OnInstallEvent(const InstallEvent& event) override;
 
     const StartupValues& Values() const { return m_values; }
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
 
 private:
+    // What each kind of the engine's events shows.
+    void OnDownload(const download_event::FileBegun&);
+    void OnDownload(const download_event::FileSized& sized);
+    void OnDownload(const download_event::BytesArrived& bytes);
+    void OnDownload(const download_event::FileStored& stored);
+    void OnDownload(const download_event::AllStored&);
+    void OnDownload(const download_event::Cancelled&);
+    void OnDownload(const download_event::Failed& failed);
+    void OnInstall(const install_event::Begun&);
+    void OnInstall(const install_event::Finished&);
+    void OnInstall(const install_event::Failed& failed);
     // The downloads, all verified, go to the installer; on the download worker, after its last event.
     int Install();
     // Progress is shown at most once a frame, and always when a file is complete; a block's event

@@ -91,7 +91,7 @@ bool CDownloadMgr::Start()
 {
     if (m_bStarted.exchange(true))
         return false;
-    m_counts = {};
+    m_nTotalDone = 0;
     m_hThread = std::make_unique<CThread>([this] { return Work(); });
     return true;
 }

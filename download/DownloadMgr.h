@@ -9,7 +9,7 @@
 // come. The destructor waits for the worker.
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
-// tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
+// tells, a Failed event with its sentence (and the cause on standard error) or a result
 // code; nothing in the engine shows a message.
 
 #include <atomic>
@@ -55,20 +55,12 @@ struct DownloadSetup {
     // the run.
     std::vector<std::string> mirrors = {};
     // What the worker does once every file arrived and passed its checks (the installation),
-    // after DOWNLOAD_EVENT_INSTALLING: 0 when it succeeded. Its result becomes the worker's.
+    // after the AllStored event: 0 when it succeeded. Its result becomes the worker's.
     std::function<int()> afterDownloads = {};
 };
 
 class CDownloadMgr {
 public:
-    // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
-    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_PROGRESS or
-    // DOWNLOAD_EVENT_RESET (then they are the finished file's).
-    struct Counts {
-        std::uint64_t nFileDone = 0;
-        std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
-        std::uint64_t nTotalDone = 0;
-    };
     using TaskList = std::vector<std::unique_ptr<tagDownloadTask>>;
 
     CDownloadMgr();
@@ -100,12 +92,12 @@ public:
     // (WorkerResult) is that of the last step it took.
     bool Start();
     // Asks the worker to stop while the download goes on: it ends within a second with
-    // DOWNLOAD_EVENT_CLOSE, and nothing is installed. False, and nothing changes, once the
+    // a Cancelled event, and nothing is installed. False, and nothing changes, once the
     // installation has begun or the download has failed: there is nothing left to stop. Any
     // thread may cancel.
     bool Cancel();
     bool CancelRequested() const { return m_bCancel; }
-    // The event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
+    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
     // installation may begin.
     int LastEvent() const { return m_nLastEvent; }
     // A worker was started and is still downloading: cancelling it means something. Any thread
@@ -117,7 +109,6 @@ public:
     // worker calls into it.
     void Join();
 
-    const Counts& GetCounts() const { return m_counts; }
     const TaskList& GetTasks() const { return m_arrTasks; }
     const DownloadSetup& GetSetup() const { return m_setup; }
     CInternetSession* GetSession() const { return m_pSession; }
@@ -125,7 +116,7 @@ public:
     std::string DownloadPath(const tagDownloadTask& task) const;
 
     // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
-    // task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after DOWNLOAD_EVENT_CLOSE). With one
+    // task failed (after a Failed event), 2 cancelled (after Cancelled). With one
     // connection the tasks go in queue order; with more, each connection takes the next task
     // when it is free, the first failure stops the others, and the events (one at a time) show
     // the file whose bytes arrived last. Runs on the worker thread.
@@ -145,16 +136,16 @@ private:
     // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
     void RemoveStaleDownloads() const;
     // Sets m_nLastEvent, then tells the sink; one event at a time.
-    void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    void Raise(const DownloadEvent& event);
     // The same, with m_csEventLock already held.
-    void Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    void Tell(const DownloadEvent& event);
     // The lane's file begins, or begins again: its size (0 when not announced) and the bytes of it
     // already held.
-    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const char* lpszName);
+    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name);
     // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
-    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
-    // The lane's file arrived whole (DOWNLOAD_EVENT_RESET), with the counts of that file.
-    void RaiseDone(const Lane& lane, const char* lpszName);
+    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name);
+    // The lane's file arrived whole (FileStored), with the counts of that file.
+    void RaiseDone(const Lane& lane, const std::string& name);
     // One connection's loop: the next task while there is one and nothing ended the run. Without
     // a session, the lane opens one of its own with the run's session's limits.
     void RunLane(CInternetSession* pSession);
@@ -213,7 +204,7 @@ private:
     std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
 
     std::mutex m_csEventLock;  // events, the counts and the run's end
-    Counts m_counts;
+    std::uint64_t m_nTotalDone = 0;  // the bytes of the whole run, for the events
     std::atomic<int> m_nLastEvent{0};
     std::atomic<std::size_t> m_nNextTask{0};
     std::optional<RunEnd> m_end;

@@ -222,7 +222,7 @@ std::string SetAsideExeName()
 
 int CInstaller::Install(const InstallOrder& order)
 {
-    m_sink.OnInstallBegin(kInstallBeginText);
+    m_sink.OnInstallEvent(install_event::Begun{kInstallBeginText});
     std::string package;
     std::string failure;
     if (!order.bPackage) {
@@ -232,10 +232,10 @@ int CInstaller::Install(const InstallOrder& order)
         failure = InstallPackage(order, package);
     }
     if (!failure.empty()) {
-        m_sink.OnInstallFailed(failure);
+        m_sink.OnInstallEvent(install_event::Failed{failure});
         return 1;
     }
-    m_sink.OnInstallFinished();
+    m_sink.OnInstallEvent(install_event::Finished{});
     if (!package.empty())
         DeleteFile(package);
     return 0;

@@ -16,6 +16,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "install/InstallFiles.h"
@@ -37,13 +39,28 @@ struct InstallOrder {
     std::vector<VerifiedDownload> downloads;
 };
 
-// Hears how an installation goes: it begins, then it finishes or fails, once each.
+// How an installation goes: it begins, then it finishes or fails, once each.
+namespace install_event {
+
+// The installation begins: the sentence that says so.
+struct Begun {
+    std::string_view text;
+};
+// Every file is in place.
+struct Finished {};
+// Every file is as it was: the sentence for the player, naming the file that could not be put in place.
+struct Failed {
+    std::string_view sentence;
+};
+
+}  // namespace install_event
+
+using InstallEvent = std::variant<install_event::Begun, install_event::Finished, install_event::Failed>;
+
+// Hears the installer's events, on the installer's thread; a text lives for the call only.
 class IInstallSink {
 public:
-    virtual void OnInstallBegin(const std::string& strText) = 0;
-    virtual void OnInstallFinished() = 0;
-    // The sentence for the player, naming the file that could not be put in place.
-    virtual void OnInstallFailed(const std::string& strSentence) = 0;
+    virtual void OnInstallEvent(const InstallEvent& event) = 0;
 
 protected:
     ~IInstallSink() = default;

@@ -15,7 +15,7 @@ namespace {
 
 class NullSink : public IDownloadSink {
 public:
-    void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
+    void OnDownloadEvent(const DownloadEvent&) override {}
 };
 
 // A manager whose download result, and the result of the step after it, are set by the test.

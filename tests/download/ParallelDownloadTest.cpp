@@ -87,7 +87,7 @@ TEST_F(ParallelDownloadTest, EveryFileArrivesWholeWithExactTotalsAndOneEventAtAT
         EXPECT_EQ(ReadWholeFile(install.Path() / ("tmp/f" + std::to_string(i) + ".dat.dtm")), Body(i)) << i;
         total += Body(i).size();
     }
-    EXPECT_EQ(mgr.GetCounts().nTotalDone, total);
+    EXPECT_EQ(log.TotalDone(), total);
     const std::vector<int> codes = log.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), DOWNLOAD_EVENT_RESET), 24);
     EXPECT_EQ(codes.back(), DOWNLOAD_EVENT_INSTALLING);

@@ -79,12 +79,12 @@ struct OneDownload {
     bool AnythingStored() const { return PathFileExists(install.Dir() + "tmp/a.dat.dtm"); }
 
     // The most bytes of the file that any progress event reported.
-    std::uint32_t MostReported() const
+    std::uint64_t MostReported() const
     {
-        std::uint32_t most = 0;
+        std::uint64_t most = 0;
         for (const RecordedEvent& event : log.Events())
             if (event.nEvent == DOWNLOAD_EVENT_PROGRESS)
-                most = std::max(most, event.dwParam1);
+                most = std::max(most, event.nParam1);
         return most;
     }
 

@@ -44,9 +44,15 @@ std::ostream& operator<<(std::ostream& os, const HeardStep& heard)
 // Records what the installer tells, with an optional hook run on each step.
 class InstallLog : public IInstallSink {
 public:
-    void OnInstallBegin(const std::string& strText) override { Add({kBegin, strText}); }
-    void OnInstallFinished() override { Add({kFinished, {}}); }
-    void OnInstallFailed(const std::string& strSentence) override { Add({kFailed, strSentence}); }
+    void OnInstallEvent(const InstallEvent& event) override
+    {
+        if (const auto* begun = std::get_if<install_event::Begun>(&event))
+            Add({kBegin, std::string(begun->text)});
+        else if (const auto* failed = std::get_if<install_event::Failed>(&event))
+            Add({kFailed, std::string(failed->sentence)});
+        else
+            Add({kFinished, {}});
+    }
 
     const std::vector<HeardStep>& Events() const { return heard; }
     std::vector<InstallStep> Codes() const

@@ -85,7 +85,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/data_map_town.dat.dtm"), big);
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/新 地图.dat.dtm"), "chinese name with a blank");
-    EXPECT_EQ(mgr.GetCounts().nTotalDone, findings.nTotalSize);
+    EXPECT_EQ(log.TotalDone(), findings.nTotalSize);
 
     // Per file: begin, total, one progress per 8 KiB block, stored; then installing.
     std::vector<int> expected;
