@@ -9,8 +9,8 @@
 // come. The destructor waits for the worker.
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
-// tells, a Failed event with its sentence (and the cause on standard error) or a result
-// code; nothing in the engine shows a message.
+// tells, a Failed event with its sentence (and the cause on standard error) or a result code;
+// nothing in the engine shows a message.
 
 #include <atomic>
 #include <chrono>
@@ -91,14 +91,13 @@ public:
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
     // (WorkerResult) is that of the last step it took.
     bool Start();
-    // Asks the worker to stop while the download goes on: it ends within a second with
-    // a Cancelled event, and nothing is installed. False, and nothing changes, once the
-    // installation has begun or the download has failed: there is nothing left to stop. Any
-    // thread may cancel.
+    // Asks the worker to stop while the download goes on: it ends within a second with a
+    // Cancelled event, and nothing is installed. False, and nothing changes, once the installation
+    // has begun or the download has failed: there is nothing left to stop. Any thread may cancel.
     bool Cancel();
     bool CancelRequested() const { return m_bCancel; }
-    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
-    // installation may begin.
+    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the
+    // moment the installation may begin.
     int LastEvent() const { return m_nLastEvent; }
     // A worker was started and is still downloading: cancelling it means something. Any thread
     // may ask.
@@ -116,10 +115,10 @@ public:
     std::string DownloadPath(const tagDownloadTask& task) const;
 
     // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
-    // task failed (after a Failed event), 2 cancelled (after Cancelled). With one
-    // connection the tasks go in queue order; with more, each connection takes the next task
-    // when it is free, the first failure stops the others, and the events (one at a time) show
-    // the file whose bytes arrived last. Runs on the worker thread.
+    // task failed (after a Failed event), 2 cancelled (after Cancelled). With one connection the
+    // tasks go in queue order; with more, each connection takes the next task when it is free,
+    // the first failure stops the others, and the events (one at a time) show the file whose
+    // bytes arrived last. Runs on the worker thread.
     virtual int Run();
 
 private:
