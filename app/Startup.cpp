@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/CommandLine.h"
-#include "download/DownloadMgr.h"
+#include "install/Installer.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -61,6 +61,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.nConnections = static_cast<unsigned>(std::clamp(connections, 1, static_cast<int>(kMostConnections)));
     values.bDigestQuery = ParseLeadingInt(GetPrivateProfileString("Download", "DigestQuery", "1", kSettingsFile)) != 0;
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
+    values.hooks = TestHooksFromEnvironment();
     return values;
 }
 

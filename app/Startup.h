@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/TestHooks.h"
+
 // The settings file: an INI file named like a library, relative to the current directory.
 inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
 
@@ -41,6 +43,7 @@ struct StartupValues {
     bool bCheckCache = true;    // a file unchanged since the last check is not read again
     unsigned nConnections = kDefaultConnections;  // files downloaded at once
     bool bDigestQuery = true;  // a file is asked for with its digest as a query
+    TestHooks hooks;           // from the environment; none for a player
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

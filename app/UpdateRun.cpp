@@ -3,7 +3,7 @@
 #include "app/DiskSpace.h"
 #include "app/Lobby.h"
 #include "app/SourceSelection.h"
-#include "download/JournaledInstall.h"
+#include "install/JournaledInstall.h"
 #include "download/UpdateSession.h"
 #include "check/CheckCache.h"
 #include "platform/FileSystem.h"
@@ -62,7 +62,11 @@ std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
 }  // namespace
 
 UpdateRun::UpdateRun(StartupValues values, HandBack handBack)
-    : m_values(std::move(values)), m_handBack(handBack ? std::move(handBack) : HandBackToLobby)
+    : m_values(std::move(values)),
+      m_handBack(handBack ? std::move(handBack) : HandBackToLobby),
+      m_pTestFiles(InstallFilesFor(m_values.hooks)),
+      m_installFiles(m_pTestFiles ? static_cast<IInstallFiles&>(*m_pTestFiles) : SystemInstallFiles()),
+      m_installer(*this, m_installFiles)
 {
 }
 
@@ -103,14 +107,16 @@ void UpdateRun::Start()
     // Checked before the log opens in the temporary directory, which the check makes; said after.
     const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
-        m_pSession = OpenUpdateSession();
+        m_pSession = OpenUpdateSession(SessionLimitsFor(m_values.hooks));
     } catch (const CInternetException&) {
         // every request then fails with its own message
     }
+    const RetryPolicy retries = RetriesFor(m_values.hooks);
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, UpdateRetries(), m_values.mirrorBaseURLs});
+                                    m_values.bDigestQuery, retries, m_values.mirrorBaseURLs,
+                                    [this] { return Install(); }});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
@@ -128,13 +134,13 @@ void UpdateRun::Start()
     }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again.
-    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir); !failure.empty()) {
+    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles); !failure.empty()) {
         Fail(failure);
         return;
     }
     const std::string checkCache =
         m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
-    const RetryPolicy startRetries = StartRetries();
+    const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
@@ -159,49 +165,88 @@ void UpdateRun::Start()
     m_downloadMgr.Start();
 }
 
-void UpdateRun::OnDownloadEvent(std::uint32_t, std::uint32_t, int nEvent, const char* lpszText)
+void UpdateRun::OnDownloadEvent(const DownloadEvent& event)
 {
-    // The event's parameters hold 32 bits; the manager keeps the whole counts.
-    const CDownloadMgr::Counts& counts = m_downloadMgr.GetCounts();
-    switch (nEvent) {
-    case DOWNLOAD_EVENT_TOTAL:
-        // A package whose probe told no length (a HEAD without one, a compressed answer) is as
-        // long as its download's own answer says.
-        if (m_nTotalSize == 0 && !m_downloadMgr.GetSetup().bManifestMode && counts.nFileSize > 0) {
-            m_nTotalSize = counts.nFileSize;
-            LogNote("the package's download answered with its length, " + std::to_string(m_nTotalSize) + " bytes");
-            Tell([&](IUpdateView& view) { view.ShowTotalSize(m_nTotalSize); });
-        }
-        Tell([&](IUpdateView& view) { view.ShowFileStart(counts.nFileSize); });
-        break;
-    case DOWNLOAD_EVENT_PROGRESS:
-        // The name is the task's, which lives until the installation is over.
-        Progress({lpszText ? lpszText : "", counts.nFileDone, counts.nFileSize, counts.nTotalDone, m_nTotalSize});
-        break;
-    case DOWNLOAD_EVENT_RESET:
-        // Every file's last count is shown: one of known size showed it as it completed; one whose
-        // size was not announced shows it now, whichever file's bytes came last.
-        if (counts.nFileSize == 0)
-            m_pendingProgress = UpdateProgress{lpszText ? lpszText : "", counts.nFileDone, 0, counts.nTotalDone, m_nTotalSize};
-        ShowPendingProgress();
-        Tell([](IUpdateView& view) { view.ShowFileDone(); });
-        break;
-    case DOWNLOAD_EVENT_INSTALLING:
-        Tell([](IUpdateView& view) { view.ShowInstalling(); });
-        break;
-    case DOWNLOAD_EVENT_CLOSE:
-        LogNote("end: cancelled");
-        Tell([](IUpdateView& view) { view.Close(); });
-        break;
-    case DOWNLOAD_EVENT_FINISHED:
-        Finish("the update is installed");
-        break;
-    case DOWNLOAD_EVENT_ERROR:
-        Fail(lpszText ? lpszText : "");
-        break;
-    default:
-        break;
+    std::visit([this](const auto& e) { OnDownload(e); }, event);
+}
+
+void UpdateRun::OnDownload(const download_event::FileSized& sized)
+{
+    // A package whose probe told no length (a HEAD without one, a compressed answer) is as
+    // long as its download's own answer says.
+    if (m_nTotalSize == 0 && !m_downloadMgr.GetSetup().bManifestMode && sized.nFileSize > 0) {
+        m_nTotalSize = sized.nFileSize;
+        LogNote("the package's download answered with its length, " + std::to_string(m_nTotalSize) + " bytes");
+        Tell([&](IUpdateView& view) { view.ShowTotalSize(m_nTotalSize); });
     }
+    Tell([&](IUpdateView& view) { view.ShowFileStart(sized.nFileSize); });
+}
+
+void UpdateRun::OnDownload(const download_event::BytesArrived& bytes)
+{
+    Progress({bytes.name.c_str(), bytes.nFileDone, bytes.nFileSize, bytes.nTotalDone, m_nTotalSize});
+}
+
+void UpdateRun::OnDownload(const download_event::FileStored& stored)
+{
+    // Every file's last count is shown: one of known size showed it as it completed; one whose
+    // size was not announced shows it now, whichever file's bytes came last.
+    if (stored.nFileSize == 0)
+        m_pendingProgress = UpdateProgress{stored.name.c_str(), stored.nFileDone, 0, stored.nTotalDone, m_nTotalSize};
+    ShowPendingProgress();
+    Tell([](IUpdateView& view) { view.ShowFileDone(); });
+}
+
+void UpdateRun::OnDownload(const download_event::AllStored&)
+{
+    Tell([](IUpdateView& view) { view.ShowInstalling(); });
+}
+
+void UpdateRun::OnDownload(const download_event::Cancelled&)
+{
+    LogNote("end: cancelled");
+    Tell([](IUpdateView& view) { view.Close(); });
+}
+
+void UpdateRun::OnDownload(const download_event::Failed& failed)
+{
+    Fail(std::string(failed.sentence));
+}
+
+void UpdateRun::OnDownload(const download_event::FileBegun&)
+{
+    // The views show a file from its answer on.
+}
+
+int UpdateRun::Install()
+{
+    const CDownloadMgr& downloads = m_downloadMgr;
+    InstallOrder order{m_values.strTempDir, m_values.strInstallDir, !downloads.GetSetup().bManifestMode, {}};
+    for (const auto& task : downloads.GetTasks()) {
+        const std::optional<unsigned> mode = task->expected ? task->expected->nMode : std::nullopt;
+        order.downloads.push_back({task->szName, task->szDir, task->szFile, downloads.DownloadPath(*task), mode});
+    }
+    return m_installer.Install(order);
+}
+
+void UpdateRun::OnInstallEvent(const InstallEvent& event)
+{
+    std::visit([this](const auto& e) { OnInstall(e); }, event);
+}
+
+void UpdateRun::OnInstall(const install_event::Begun&)
+{
+    // The views show the installation from the engine's AllStored on.
+}
+
+void UpdateRun::OnInstall(const install_event::Finished&)
+{
+    Finish("the update is installed");
+}
+
+void UpdateRun::OnInstall(const install_event::Failed& failed)
+{
+    Fail(std::string(failed.sentence));
 }
 
 void UpdateRun::Progress(const UpdateProgress& progress)

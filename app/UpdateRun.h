@@ -1,7 +1,8 @@
 #pragma once
 // One update run, from the choice of source to the hand-back to the lobby. Built from the values
-// of start-up, it chooses the source, starts the download manager's worker, turns the worker's
-// events into what its views show, and decides how the run ends: handed back to the lobby after
+// of start-up, it chooses the source, starts the download manager's worker, hands the verified
+// downloads to the installer on that worker once they all arrived, turns the events of both into
+// what its views show, and decides how the run ends: handed back to the lobby after
 // a finished run, and also after one that found nothing to do or could not use its source, as
 // the lobby expects; closed without a hand-back after a cancel or a failed download.
 //
@@ -19,10 +20,11 @@
 #include "app/Startup.h"
 #include "app/UpdateView.h"
 #include "download/DownloadMgr.h"
+#include "install/Installer.h"
 
 class CUpdateTrust;
 
-class UpdateRun : public IDownloadSink, public IUpdateCommands {
+class UpdateRun : public IDownloadSink, public IInstallSink, public IUpdateCommands {
 public:
     using HandBack = std::function<void(const StartupValues&)>;
 
@@ -46,12 +48,26 @@ public:
 
     bool Cancel() override;
     void WindowClosed() override;
-    void OnDownloadEvent(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText) override;
+    void OnDownloadEvent(const DownloadEvent& event) override;
+    void OnInstallEvent(const InstallEvent& event) override;
 
     const StartupValues& Values() const { return m_values; }
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
 
 private:
+    // What each kind of the engine's events shows.
+    void OnDownload(const download_event::FileBegun&);
+    void OnDownload(const download_event::FileSized& sized);
+    void OnDownload(const download_event::BytesArrived& bytes);
+    void OnDownload(const download_event::FileStored& stored);
+    void OnDownload(const download_event::AllStored&);
+    void OnDownload(const download_event::Cancelled&);
+    void OnDownload(const download_event::Failed& failed);
+    void OnInstall(const install_event::Begun&);
+    void OnInstall(const install_event::Finished&);
+    void OnInstall(const install_event::Failed& failed);
+    // The downloads, all verified, go to the installer; on the download worker, after its last event.
+    int Install();
     // Progress is shown at most once a frame, and always when a file is complete; a block's event
     // in between only keeps it.
     void Progress(const UpdateProgress& progress);
@@ -77,5 +93,9 @@ private:
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
+    // The installation's file operations when the crash tests choose them, else the system's.
+    std::unique_ptr<CFaultyInstallFiles> m_pTestFiles;
+    IInstallFiles& m_installFiles;
+    CInstaller m_installer;
     CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
 };

@@ -4,24 +4,9 @@
 #include <string_view>
 
 #include "download/TempNames.h"
-#include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
-
-namespace {
-
-// The executable's name is fixed: the set-aside name must not depend on how the program was started.
-constexpr const char* kExecutableName = "KesuUpdate.exe";
-
-}  // namespace
-
-std::string SetAsideExeName()
-{
-    const std::string executable = kExecutableName;
-    auto dot = executable.rfind('.');
-    return executable.substr(0, dot) + "_old" + executable.substr(dot);
-}
 
 CDownloadMgr::CDownloadMgr() = default;
 
@@ -36,7 +21,6 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
         return false;
     m_pSink = pSink;
     m_setup = setup;
-    m_strOldExePath = m_setup.strInstallDir + SetAsideExeName();
 
     m_servers = {m_setup.strBaseURL};
     m_servers.insert(m_servers.end(), m_setup.mirrors.begin(), m_setup.mirrors.end());
@@ -50,14 +34,6 @@ bool CDownloadMgr::Initialize(IDownloadSink* pSink, const DownloadSetup& setup)
         CreateDirectory(m_setup.strTempDir);
 
     m_pSession = m_setup.pSession;
-    if (!m_pSession) {
-        try {
-            m_pOwnSession = OpenUpdateSession();
-            m_pSession = m_pOwnSession.get();
-        } catch (const CInternetException&) {
-            // every download then fails with its own message
-        }
-    }
     if (m_pSession)
         m_pSession->SetCancelFlag(&m_bStop);
     return true;
@@ -115,7 +91,7 @@ bool CDownloadMgr::Start()
 {
     if (m_bStarted.exchange(true))
         return false;
-    m_counts = {};
+    m_nTotalDone = 0;
     m_hThread = std::make_unique<CThread>([this] { return Work(); });
     return true;
 }
@@ -153,13 +129,24 @@ std::uint32_t CDownloadMgr::Work()
     int result = Run();
     if (result != 0)
         return static_cast<std::uint32_t>(result);
-    result = Install();
+    if (m_setup.afterDownloads)
+        result = m_setup.afterDownloads();
     if (result == 0) {
         if (m_setup.bManifestMode)
             RemoveStaleDownloads();
         RemoveAllTasks();
     }
     return static_cast<std::uint32_t>(result);
+}
+
+std::string CDownloadMgr::DownloadPath(const tagDownloadTask& task) const
+{
+    return TempFilePath(m_setup.strTempDir, task, m_setup.bManifestMode);
+}
+
+bool CreateDirectoryTree(std::string strPath)
+{
+    return CreateDirectoryWithParents(strPath);
 }
 
 void CDownloadMgr::RemoveStaleDownloads() const

@@ -1,21 +1,22 @@
 #pragma once
 // The download engine: the list of files to fetch, and the one worker thread that fetches them
-// into the temporary directory and then puts them in place.
+// into the temporary directory and verifies them, then takes the owner's next step with them
+// (the installation, install/Installer.h).
 //
 // The owner initialises the manager, queues every task and calls Start once; the manager starts
-// its worker, which runs Run, then Install when every file arrived, reporting each step to the
-// sink. Cancel asks the worker to stop; LastEvent tells how far the run has come. The destructor
-// waits for the worker.
+// its worker, which runs Run, then the setup's step after a complete run, reporting each step of
+// the download to the sink. Cancel asks the worker to stop; LastEvent tells how far the run has
+// come. The destructor waits for the worker.
 //
 // Errors in the engine: the platform's exceptions are caught here and become what the program
-// tells, a DOWNLOAD_EVENT_ERROR with its sentence (and the cause on standard error) or a result
-// code; nothing in the engine shows a message. No step of the installation is passed over: one
-// that fails undoes the others and fails the run.
+// tells, a Failed event with its sentence (and the cause on standard error) or a result code;
+// nothing in the engine shows a message.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -38,10 +39,11 @@ struct DownloadSetup {
     std::string strTempDir;
     std::string strInstallDir;
     bool bManifestMode = true;  // files from the manifest; false: one zip package
-    // The run's HTTP session, which must outlive the manager; without one the manager opens its own.
+    // The run's HTTP session, which must outlive the manager; without one every download fails.
     CInternetSession* pSession = nullptr;
     // How many files are downloaded at once, each over a connection of its own (the first over
-    // the session's); 1: one after the other, in queue order.
+    // the session's, the others over sessions with its limits); 1: one after the other, in
+    // queue order.
     unsigned nConnections = 1;
     // A file the manifest describes is asked for with its digest as a query ("town.dat?md5=..."):
     // a file keeps its name from one release to the next, and a cache on the way (a CDN, a proxy)
@@ -52,18 +54,13 @@ struct DownloadSetup {
     // cannot be reached or fails a file after its tries, the next one takes over for the rest of
     // the run.
     std::vector<std::string> mirrors = {};
+    // What the worker does once every file arrived and passed its checks (the installation),
+    // after the AllStored event: 0 when it succeeded. Its result becomes the worker's.
+    std::function<int()> afterDownloads = {};
 };
 
 class CDownloadMgr {
 public:
-    // The byte counts behind the progress events, whose parameters carry only their low 32 bits:
-    // a sink may read them while it handles DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_PROGRESS or
-    // DOWNLOAD_EVENT_RESET (then they are the finished file's).
-    struct Counts {
-        std::uint64_t nFileDone = 0;
-        std::uint64_t nFileSize = 0;  // as the server announced it; 0 when it did not
-        std::uint64_t nTotalDone = 0;
-    };
     using TaskList = std::vector<std::unique_ptr<tagDownloadTask>>;
 
     CDownloadMgr();
@@ -72,8 +69,8 @@ public:
     CDownloadMgr(const CDownloadMgr&) = delete;
     CDownloadMgr& operator=(const CDownloadMgr&) = delete;
 
-    // Stores the sink and the setup, creates the temporary directory (one level) and, unless the
-    // setup brings one, the session. False for a null sink (nothing changes).
+    // Stores the sink and the setup and creates the temporary directory (one level). False for a
+    // null sink (nothing changes).
     bool Initialize(IDownloadSink* pSink, const DownloadSetup& setup);
     // The package the run asked for is not there: the manifest's files are fetched instead.
     void UseManifestMode() { m_setup.bManifestMode = true; }
@@ -94,41 +91,35 @@ public:
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
     // (WorkerResult) is that of the last step it took.
     bool Start();
-    // Asks the worker to stop while the download goes on: it ends within a second with
-    // DOWNLOAD_EVENT_CLOSE, and nothing is installed. False, and nothing changes, once the
-    // installation has begun or the download has failed: there is nothing left to stop. Any
-    // thread may cancel.
+    // Asks the worker to stop while the download goes on: it ends within a second with a
+    // Cancelled event, and nothing is installed. False, and nothing changes, once the installation
+    // has begun or the download has failed: there is nothing left to stop. Any thread may cancel.
     bool Cancel();
     bool CancelRequested() const { return m_bCancel; }
-    // The event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the moment the
-    // installation may begin.
+    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the
+    // moment the installation may begin.
     int LastEvent() const { return m_nLastEvent; }
     // A worker was started and is still downloading: cancelling it means something. Any thread
     // may ask.
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
     std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
-    // Waits for the worker to end. A class that overrides Run or Install calls it in its
-    // destructor: the worker calls into it.
+    // Waits for the worker to end. A class that overrides Run calls it in its destructor: the
+    // worker calls into it.
     void Join();
 
-    const Counts& GetCounts() const { return m_counts; }
     const TaskList& GetTasks() const { return m_arrTasks; }
     const DownloadSetup& GetSetup() const { return m_setup; }
     CInternetSession* GetSession() const { return m_pSession; }
+    // Where the task's download is stored in the temporary directory.
+    std::string DownloadPath(const tagDownloadTask& task) const;
 
     // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
-    // task failed (after DOWNLOAD_EVENT_ERROR), 2 cancelled (after DOWNLOAD_EVENT_CLOSE). With one
-    // connection the tasks go in queue order; with more, each connection takes the next task
-    // when it is free, the first failure stops the others, and the events (one at a time) show
-    // the file whose bytes arrived last. Runs on the worker thread.
+    // task failed (after a Failed event), 2 cancelled (after Cancelled). With one connection the
+    // tasks go in queue order; with more, each connection takes the next task when it is free,
+    // the first failure stops the others, and the events (one at a time) show the file whose
+    // bytes arrived last. Runs on the worker thread.
     virtual int Run();
-    // Puts the downloaded files in place through a journal (download/JournaledInstall.h): moves
-    // each over the installed file (setting the running executable aside for a new copy of
-    // itself), or unpacks the package and moves its entries in. Reports its start and end and
-    // returns 0; when any file cannot be put in place, every file stays as it was, and it raises
-    // DOWNLOAD_EVENT_ERROR naming the file and returns 1. Runs on the worker thread.
-    virtual int Install();
 
 private:
     struct Lane;
@@ -138,23 +129,24 @@ private:
         std::string strFailure;  // the first failure, for the player
     };
 
-    // The worker's body: runs, installs after a complete run and then empties the task list.
+    // The worker's body: runs, takes the step after a complete run and then empties the task list.
     std::uint32_t Work();
     // After an installation, what earlier runs downloaded and no file needed (a file no longer
     // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
     void RemoveStaleDownloads() const;
     // Sets m_nLastEvent, then tells the sink; one event at a time.
-    void Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    void Raise(const DownloadEvent& event);
     // The same, with m_csEventLock already held.
-    void Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText);
+    void Tell(const DownloadEvent& event);
     // The lane's file begins, or begins again: its size (0 when not announced) and the bytes of it
     // already held.
-    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const char* lpszName);
+    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name);
     // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
-    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName);
-    // The lane's file arrived whole (DOWNLOAD_EVENT_RESET), with the counts of that file.
-    void RaiseDone(const Lane& lane, const char* lpszName);
-    // One connection's loop: the next task while there is one and nothing ended the run.
+    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name);
+    // The lane's file arrived whole (FileStored), with the counts of that file.
+    void RaiseDone(const Lane& lane, const std::string& name);
+    // One connection's loop: the next task while there is one and nothing ended the run. Without
+    // a session, the lane opens one of its own with the run's session's limits.
     void RunLane(CInternetSession* pSession);
     void RunLaneTasks(CInternetSession* pSession);
     // Records the first reason the run ends early, and stops every lane.
@@ -197,16 +189,10 @@ private:
     // machine, then the task's last check; a refused file is deleted.
     void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
                     const std::string& path);
-    // Installs the manifest's downloads, or the package whole; the sentence for the player when
-    // that failed, else an empty text.
-    std::string InstallFiles(const std::string& ownName);
-    std::string InstallPackage(const std::string& package, const std::string& ownName);
 
     IDownloadSink* m_pSink = nullptr;
     DownloadSetup m_setup;
-    std::unique_ptr<CInternetSession> m_pOwnSession;  // when the setup brought none
     CInternetSession* m_pSession = nullptr;
-    std::string m_strOldExePath;  // where the running executable is set aside
     std::vector<std::string> m_servers;
     std::atomic<std::size_t> m_nServer{0};  // the one in use
     std::size_t m_nServersLeft = 0;         // that may still take over
@@ -217,7 +203,7 @@ private:
     std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
 
     std::mutex m_csEventLock;  // events, the counts and the run's end
-    Counts m_counts;
+    std::uint64_t m_nTotalDone = 0;  // the bytes of the whole run, for the events
     std::atomic<int> m_nLastEvent{0};
     std::atomic<std::size_t> m_nNextTask{0};
     std::optional<RunEnd> m_end;
@@ -232,9 +218,6 @@ private:
     std::atomic<int> m_phase{kDownloading};
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };
-
-// The name the running executable is set aside under, in its directory.
-std::string SetAsideExeName();
 
 // Creates every directory of the path, from the left, at each '\' or '/'; existing ones are passed
 // over. Returns whether the last one was made by this call.

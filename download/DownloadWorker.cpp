@@ -25,41 +25,35 @@
 
 using namespace download_lane;
 
-void CDownloadMgr::Raise(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
+void CDownloadMgr::Raise(const DownloadEvent& event)
 {
     std::lock_guard lock(m_csEventLock);
-    Tell(dwParam1, dwParam2, nEvent, lpszText);
+    Tell(event);
 }
 
-void CDownloadMgr::Tell(std::uint32_t dwParam1, std::uint32_t dwParam2, int nEvent, const char* lpszText)
+void CDownloadMgr::Tell(const DownloadEvent& event)
 {
-    m_nLastEvent = nEvent;
-    m_pSink->OnDownloadEvent(dwParam1, dwParam2, nEvent, lpszText);
+    m_nLastEvent = KindOf(event);
+    m_pSink->OnDownloadEvent(event);
 }
 
-void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const char* lpszName)
+void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     // A try that starts again counts this file's bytes anew: those of the try before that it
     // does not keep leave the total.
-    m_counts.nTotalDone = m_counts.nTotalDone - lane.nFileDone + nHeld;
+    m_nTotalDone = m_nTotalDone - lane.nFileDone + nHeld;
     lane.nFileSize = nFileSize;
     lane.nFileDone = nHeld;
-    m_counts.nFileDone = nHeld;
-    m_counts.nFileSize = nFileSize;
-    Tell(0, static_cast<std::uint32_t>(nFileSize), DOWNLOAD_EVENT_TOTAL, lpszName);
+    Tell(download_event::FileSized{name, nFileSize, nHeld, m_nTotalDone});
 }
 
-void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const char* lpszName)
+void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     lane.nFileDone = nReceived;
-    // With several connections the counts show the file whose bytes arrived last.
-    m_counts.nFileDone = nReceived;
-    m_counts.nFileSize = lane.nFileSize;
-    m_counts.nTotalDone += nBytes;
-    const auto low32 = [](std::uint64_t count) { return static_cast<std::uint32_t>(count); };
-    Tell(low32(nReceived), low32(m_counts.nTotalDone), DOWNLOAD_EVENT_PROGRESS, lpszName);
+    m_nTotalDone += nBytes;
+    Tell(download_event::BytesArrived{name, nReceived, lane.nFileSize, m_nTotalDone});
 }
 
 std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task, std::size_t nServer) const
@@ -74,13 +68,11 @@ std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task, std::size_t nServ
     return url;
 }
 
-void CDownloadMgr::RaiseDone(const Lane& lane, const char* lpszName)
+void CDownloadMgr::RaiseDone(const Lane& lane, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     // The counts are the finished file's, whichever file's bytes arrived last.
-    m_counts.nFileDone = lane.nFileDone;
-    m_counts.nFileSize = lane.nFileSize;
-    Tell(0, 0, DOWNLOAD_EVENT_RESET, lpszName);
+    Tell(download_event::FileStored{name, lane.nFileDone, lane.nFileSize, m_nTotalDone});
 }
 
 int CDownloadMgr::Run()
@@ -106,19 +98,19 @@ int CDownloadMgr::Run()
         EndRun(false, "下载 " + (*undone)->szName + " 文件失败");
     int downloading = kDownloading;
     if (m_end && m_end->bCancelled) {
-        Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);
+        Raise(download_event::Cancelled{});
         return 2;
     }
     if (m_end) {
         m_phase = kFailed;
-        Raise(0, 0, DOWNLOAD_EVENT_ERROR, m_end->strFailure.c_str());
+        Raise(download_event::Failed{m_end->strFailure});
         return 1;
     }
     if (!m_phase.compare_exchange_strong(downloading, kInstalling)) {
-        Raise(0, 0, DOWNLOAD_EVENT_CLOSE, nullptr);  // cancelled after the last file arrived
+        Raise(download_event::Cancelled{});  // cancelled after the last file arrived
         return 2;
     }
-    Raise(0, 0, DOWNLOAD_EVENT_INSTALLING, nullptr);
+    Raise(download_event::AllStored{});
     return 0;
 }
 
@@ -158,9 +150,10 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
 {
     Lane lane;
     lane.pSession = pSession;
-    if (!lane.pSession) {
+    if (!lane.pSession && m_pSession) {
+        // A connection of its own, waiting as the run's session does.
         try {
-            lane.pOwnSession = OpenUpdateSession();
+            lane.pOwnSession = OpenUpdateSession(m_pSession->GetLimits());
             lane.pOwnSession->SetCancelFlag(&m_bStop);
             lane.pSession = lane.pOwnSession.get();
         } catch (const CInternetException&) {
@@ -179,7 +172,7 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
         switch (StoreOnServers(task, lane, failure)) {
         case TaskEnd::Stored:
             task.bDownloaded = true;
-            RaiseDone(lane, task.szName.c_str());
+            RaiseDone(lane, task.szName);
             continue;
         case TaskEnd::Stopped:
             EndRun(true, {});

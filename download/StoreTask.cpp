@@ -13,6 +13,7 @@
 #include "download/HeldDownload.h"
 #include "download/TempNames.h"
 #include "download/Verification.h"
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -102,7 +103,7 @@ struct CDownloadMgr::FileFetch {
 
 bool CDownloadMgr::StoreTask(tagDownloadTask& task, Lane& lane)
 {
-    Raise(0, 0, DOWNLOAD_EVENT_FILE_BEGIN, nullptr);
+    Raise(download_event::FileBegun{});
     if (!lane.pSession)
         throw NotTheFile{};
     if (task.expected && task.expected->patch && !PathFileExists(TempFilePath(m_setup.strTempDir, task, true))) {
@@ -176,8 +177,8 @@ bool CDownloadMgr::TakeCompleteHeldFile(tagDownloadTask& task, Lane& lane, FileF
         return false;
     }
     ForgetHeldDownload(fetch.strPath);
-    RaiseTotal(lane, size, size, task.szName.c_str());
-    RaiseProgress(lane, size, 0, task.szName.c_str());
+    RaiseTotal(lane, size, size, task.szName);
+    RaiseProgress(lane, size, 0, task.szName);
     LogNote(task.szName + ": the whole file an earlier run left is kept, size and digests verified");
     return true;
 }
@@ -240,7 +241,7 @@ std::uint64_t CDownloadMgr::ReceiveBody(tagDownloadTask& task, Lane& lane, FileF
                                         std::uint64_t nFrom, std::optional<std::uint64_t> length,
                                         CDownloadDigests& digests)
 {
-    const char* name = task.szName.c_str();
+    const std::string& name = task.szName;
     CFile& file = lane.file;
     std::vector<char>& buffer = lane.buffer;
     CBackgroundWriter& writer = lane.writer;

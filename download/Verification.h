@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "download/DownloadTask.h"
 #include "digest/MD5Checksum.h"
@@ -36,9 +35,3 @@ private:
     std::optional<Blake2b512Digest> m_blake2bDigest;
 };
 
-// The updater's own name: a file of that name replaces the running executable, which it must be
-// able to do the job of. Why the file at the path cannot (for the log), or an empty text.
-std::string NotAnExecutableForThisMachine(const std::string& strPath);
-// The same for a program's first kExecutableHeadSize bytes.
-inline constexpr std::size_t kExecutableHeadSize = 64;
-std::string NotAnExecutableHeadForThisMachine(std::string_view head);

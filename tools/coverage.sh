@@ -12,7 +12,7 @@ if ! dpkg-query -W -f='${Status}' gcovr 2>/dev/null | grep -q 'ok installed'; th
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gcovr > /dev/null
 fi
 
-folders=(app archive check delta digest download manifest platform publish release res source trust ui window)
+folders=(app archive check delta digest download install manifest platform publish release res sentences source trust ui window)
 dir=build-coverage
 # Counters updated atomically: the download lanes and the check run on several threads, and
 # racing counters come out negative, which gcovr cannot read.

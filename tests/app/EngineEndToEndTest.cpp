@@ -7,6 +7,7 @@
 #include "digest/MD5Checksum.h"
 #include "app/SourceSelection.h"
 #include "download/UpdateSession.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -15,13 +16,17 @@
 
 namespace {
 
-class DownloadOnlyMgr : public CDownloadMgr {
+// The manager with a step after its downloads that only notes it was taken.
+class DownloadOnlyMgr : public TestDownloadMgr {
 public:
-    ~DownloadOnlyMgr() override { Join(); }
-    int Install() override
+    ~DownloadOnlyMgr() override { Join(); }  // the step writes into this class
+    DownloadSetup NotingTheStep(DownloadSetup setup)
     {
-        installed = true;
-        return 0;
+        setup.afterDownloads = [this] {
+            installed = true;
+            return 0;
+        };
+        return setup;
     }
     bool installed = false;
 };
@@ -66,7 +71,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EventLog log;
     DownloadOnlyMgr mgr;
     std::string installDir = install.Dir();
-    ASSERT_TRUE(mgr.Initialize(&log, {nginx.Url("/update"), install.Dir() + "tmp", installDir}));
+    ASSERT_TRUE(mgr.Initialize(&log, mgr.NotingTheStep({nginx.Url("/update"), install.Dir() + "tmp", installDir})));
     ManifestFindings findings =
         FindManifestUpdate(installDir, mgr.GetSetup().strBaseURL + "update.xml", nullptr, OpenUpdateSession().get());
     ASSERT_TRUE(findings.bFetch);
@@ -82,7 +87,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/data_map_town.dat.dtm"), big);
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/新 地图.dat.dtm"), "chinese name with a blank");
-    EXPECT_EQ(mgr.GetCounts().nTotalDone, findings.nTotalSize);
+    EXPECT_EQ(log.TotalDone(), findings.nTotalSize);
 
     // Per file: begin, total, one progress per 8 KiB block, stored; then installing.
     std::vector<int> expected;

@@ -1,35 +1,43 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "download/DownloadMgr.h"
+#include "download/UpdateSession.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 namespace {
 
 class NullSink : public IDownloadSink {
 public:
-    void OnDownloadEvent(std::uint32_t, std::uint32_t, int, const char*) override {}
+    void OnDownloadEvent(const DownloadEvent&) override {}
 };
 
-// A manager whose download and installation results are set by the test.
+// A manager whose download result, and the result of the step after it, are set by the test.
 class ScriptedMgr : public CDownloadMgr {
 public:
     ~ScriptedMgr() override { Join(); }  // the worker calls into this class
+
+    // The setup, with the step after a complete run counted and scripted.
+    DownloadSetup Scripted(DownloadSetup setup)
+    {
+        setup.afterDownloads = [this] {
+            ++installs;
+            return installResult;
+        };
+        return setup;
+    }
 
     int Run() override
     {
         ++runs;
         tasksSeenByRun = GetTasks().size();
         return runResult;
-    }
-    int Install() override
-    {
-        ++installs;
-        return installResult;
     }
 
     // Starts the worker and waits for its result.
@@ -50,7 +58,7 @@ class DownloadMgrTest : public ::testing::Test {
 protected:
     void Initialize(const std::string& baseURL = "http://example.invalid/update")
     {
-        ASSERT_TRUE(mgr.Initialize(&sink, {baseURL, dir.Dir() + "tmp", dir.Dir()}));
+        ASSERT_TRUE(mgr.Initialize(&sink, mgr.Scripted({baseURL, dir.Dir() + "tmp", dir.Dir()})));
     }
 
     TempDir dir;
@@ -117,22 +125,41 @@ TEST_F(DownloadMgrTest, InitializeWithoutSinkChangesNothing)
     EXPECT_FALSE(PathFileExists(dir.Dir() + "tmp"));
 }
 
-TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndOpensASessionUnlessGivenOne)
+TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndUsesTheRunsSessionWithoutOpeningOne)
 {
     Initialize();
     EXPECT_EQ(mgr.GetSetup().strBaseURL, "http://example.invalid/update/");
     EXPECT_EQ(mgr.GetSetup().strTempDir, dir.Dir() + "tmp");
     EXPECT_EQ(mgr.GetSetup().strInstallDir, dir.Dir());
     EXPECT_TRUE(PathIsDirectory(dir.Dir() + "tmp"));
-    ASSERT_NE(mgr.GetSession(), nullptr);
-    EXPECT_EQ(mgr.GetSession()->GetLimits().connectTimeout, 30s);
-    EXPECT_EQ(mgr.GetSession()->GetLimits().stallTimeout, 30s);
-    EXPECT_EQ(SetAsideExeName(), "KesuUpdate_old.exe");
+    EXPECT_EQ(mgr.GetSession(), nullptr);
 
     CInternetSession runs("test");
     ScriptedMgr other;
     ASSERT_TRUE(other.Initialize(&sink, {"http://a/", dir.Dir(), dir.Dir(), true, &runs}));
     EXPECT_EQ(other.GetSession(), &runs);
+}
+
+TEST(UpdateSessionTest, TheRunsSessionWaitsAsTheProgramDoesUnlessTheRunBringsLimitsOfItsOwn)
+{
+    const std::unique_ptr<CInternetSession> session = OpenUpdateSession();
+    EXPECT_EQ(session->GetLimits().connectTimeout, 30s);
+    EXPECT_EQ(session->GetLimits().stallTimeout, 30s);
+    EXPECT_EQ(session->GetLimits().deadline, 600s);
+
+    CInternetSession::Limits shorter = UpdateSessionLimits();
+    shorter.stallTimeout = 2s;
+    shorter.deadline = 3s;
+    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().stallTimeout, 2s);
+    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().deadline, 3s);
+
+    // The requests before the downloads heed a Retry-After for 5 s at most, and never longer
+    // than the downloads do.
+    EXPECT_EQ(StartRetries().retryAfterLimit, 5s);
+    RetryPolicy quick = UpdateRetries();
+    quick.retryAfterLimit = 100ms;
+    EXPECT_EQ(StartRetries(quick).retryAfterLimit, 100ms);
+    EXPECT_EQ(StartRetries(quick).pauses, UpdateRetries().pauses);
 }
 
 TEST_F(DownloadMgrTest, BaseUrlGetsExactlyOneTrailingSlash)
@@ -171,7 +198,7 @@ TEST_F(DownloadMgrTest, ExitCodeIsTheRunResultAndOnlyACompleteRunInstalls)
 {
     for (int runResult : {1, 2}) {
         ScriptedMgr m;
-        m.Initialize(&sink, {"http://a/", dir.Dir(), dir.Dir()});
+        m.Initialize(&sink, m.Scripted({"http://a/", dir.Dir(), dir.Dir()}));
         m.AddTask("a");
         m.AddTask("b");
         m.runResult = runResult;
@@ -194,6 +221,17 @@ TEST_F(DownloadMgrTest, AFailedInstallKeepsTheTaskList)
     mgr.installResult = 5;
     EXPECT_EQ(mgr.StartAndWait(), 5u);
     EXPECT_EQ(mgr.GetTasks().size(), 1u);
+}
+
+TEST(CreateDirectoryTreeTest, EveryLevelAtEachSeparator)
+{
+    TempDir dir;
+    EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\a\\b\\c"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "a/b/c"));
+    EXPECT_FALSE(CreateDirectoryTree(dir.Dir() + "\\a\\b"));  // already there
+    // A forward slash separates levels as a backslash does.
+    EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\x/y\\z"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "x/y/z"));
 }
 
 }  // namespace

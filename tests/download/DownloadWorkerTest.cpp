@@ -9,6 +9,7 @@
 #include "download/DownloadMgr.h"
 #include "download/TempNames.h"
 #include "platform/FileSystem.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -17,11 +18,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Installation is not this test's subject.
-class DownloadOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
+// Without a step after its downloads, the manager only downloads.
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Pattern(std::size_t size, int seed = 0)
 {
@@ -116,7 +114,7 @@ TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
     };
     EXPECT_EQ(log.Events(), expected);
     EXPECT_EQ(mgr.LastEvent(), DOWNLOAD_EVENT_INSTALLING);
-    EXPECT_EQ(mgr.GetCounts().nTotalDone, 28192u);
+    EXPECT_EQ(log.TotalDone(), 28192u);
     EXPECT_TRUE(mgr.GetTasks()[0]->bDownloaded && mgr.GetTasks()[1]->bDownloaded);
 }
 
@@ -229,7 +227,7 @@ TEST_F(DownloadWorkerTest, BodyWithoutLengthIsStoredWhole)
     EXPECT_EQ(Run({"chunked.dat"}), 0);
     EXPECT_EQ(ReadWholeFile(Temp("chunked.dat.dtm")), body);
     EXPECT_EQ(log.Events()[1], (RecordedEvent{0, 0, DOWNLOAD_EVENT_TOTAL, "chunked.dat"}));
-    EXPECT_EQ(log.Events()[log.Events().size() - 3].dwParam1, 100000u);
+    EXPECT_EQ(log.Events()[log.Events().size() - 3].nParam1, 100000u);
 }
 
 TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
@@ -331,7 +329,7 @@ TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
     Serve("big.dat", Pattern(1000000, 4));
     Serve("next.dat", "x");
     log.onEvent = [this](const RecordedEvent& e) {
-        if (e.nEvent == DOWNLOAD_EVENT_PROGRESS && e.dwParam1 == 3 * 8192)
+        if (e.nEvent == DOWNLOAD_EVENT_PROGRESS && e.nParam1 == 3 * 8192)
             mgr.Cancel();
     };
     EXPECT_EQ(Run({"big.dat", "next.dat"}), 2);

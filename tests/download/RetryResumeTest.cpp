@@ -17,6 +17,7 @@
 #include "download/DownloadMgr.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
@@ -26,11 +27,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DownloadOnlyMgr : public CDownloadMgr {
-public:
-    ~DownloadOnlyMgr() override { Join(); }
-    int Install() override { return 0; }
-};
+// Without a step after its downloads, the manager only downloads.
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Pattern(std::size_t size, int seed)
 {
@@ -134,7 +132,7 @@ TEST_F(RetryResumeTest, ABodyDroppedTwiceIsContinuedFromTheByteReached)
                 body.size(), static_cast<double>(bytesSent.load()) / static_cast<double>(body.size()));
     EXPECT_LE(bytesSent.load(), body.size() * 11 / 10);
     // The totals count each byte once: the run's is the file's size.
-    EXPECT_EQ(mgr.GetCounts().nTotalDone, body.size());
+    EXPECT_EQ(log.TotalDone(), body.size());
 }
 
 TEST_F(RetryResumeTest, HeldBytesThatDoNotMakeTheFileAreDroppedAndTheFileFetchedWhole)
@@ -250,7 +248,7 @@ TEST_F(RetryResumeTest, AFileAnEarlierRunFinishedIsKeptWithoutARequest)
         mgr.AddTask("b.dat", Describe(b));
         EXPECT_EQ(mgr.Run(), run == 0 ? 1 : 0);
         EXPECT_EQ(requests.size(), run == 0 ? 2u : 1u);  // the second run asks for b.dat alone
-        EXPECT_EQ(mgr.GetCounts().nTotalDone, run == 0 ? a.size() : a.size() + b.size());
+        EXPECT_EQ(log.TotalDone(), run == 0 ? a.size() : a.size() + b.size());
         bServed = true;
     }
     EXPECT_TRUE(ReadWholeFile(Temp("a.dat.dtm")) == a);
@@ -274,7 +272,7 @@ protected:
         DownloadOnlyMgr mgr;
         EventLog events;
         events.onEvent = [&](const RecordedEvent& event) {
-            if (event.nEvent == DOWNLOAD_EVENT_PROGRESS && mgr.GetCounts().nFileDone >= stopAt)
+            if (event.nEvent == DOWNLOAD_EVENT_PROGRESS && event.nParam1 >= stopAt)
                 mgr.Cancel();
         };
         mgr.Initialize(&events, Setup(nginx.Url("/update/")));

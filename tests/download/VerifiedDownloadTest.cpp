@@ -10,6 +10,7 @@
 #include "digest/MD5Checksum.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
+#include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -18,10 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DownloadOnlyMgr : public CDownloadMgr {
-public:
-    int Install() override { return 0; }
-};
+// Without a step after its downloads, the manager only downloads.
+using DownloadOnlyMgr = TestDownloadMgr;
 
 std::string Md5(const std::string& data)
 {
@@ -80,12 +79,12 @@ struct OneDownload {
     bool AnythingStored() const { return PathFileExists(install.Dir() + "tmp/a.dat.dtm"); }
 
     // The most bytes of the file that any progress event reported.
-    std::uint32_t MostReported() const
+    std::uint64_t MostReported() const
     {
-        std::uint32_t most = 0;
+        std::uint64_t most = 0;
         for (const RecordedEvent& event : log.Events())
             if (event.nEvent == DOWNLOAD_EVENT_PROGRESS)
-                most = std::max(most, event.dwParam1);
+                most = std::max(most, event.nParam1);
         return most;
     }
 

@@ -7,13 +7,16 @@
 // copy that is renamed over it, and the staged file goes only once that copy is on the disk; the
 // file it replaces is kept as a copy in staging.
 //
+// Every change to the disk goes through the IInstallFiles given (install/InstallFiles.h).
+//
 // Failures are returned with the system's errno and written to the log in English; the caller
 // tells the player.
 
 #include <optional>
 #include <string>
 
-#include "download/InstallJournal.h"
+#include "install/InstallFiles.h"
+#include "install/InstallJournal.h"
 
 struct InstallFailure {
     enum Step { kJournal, kMove };  // the journal or its staging directory, or a file's move
@@ -25,12 +28,13 @@ struct InstallFailure {
 
 // Does every move not yet done, in order, then sets the running executable's old copy aside.
 // Nothing when all is done; else the step that failed, with the moves before it still done.
-std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir);
+std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir,
+                                          IInstallFiles& files = SystemInstallFiles());
 
 // Takes every move that was done back, the last first: the new file returns to its staged name
 // and the file it replaced to its own. False when some file could not be put back (each is in
 // the log); the journal then still describes what is where.
-bool Undo(const InstallJournal& journal, const std::string& installDir);
+bool Undo(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files = SystemInstallFiles());
 
 // Where the file that move `index` replaces is kept until the installation is over.
 std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& installDir, std::size_t index);

@@ -1,4 +1,4 @@
-#include "download/InstallStaging.h"
+#include "install/InstallStaging.h"
 
 #include <cerrno>
 #include <filesystem>

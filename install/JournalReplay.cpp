@@ -1,30 +1,12 @@
-#include "download/JournalReplay.h"
+#include "install/JournalReplay.h"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
-#include "download/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 
 namespace {
-
-// Test-only: KESU_TEST_KILL_AFTER_MOVES=N kills the program right after the Nth move it makes,
-// as a power cut or the task manager would end it, so that the crash tests can stop an
-// installation (or the next start's finishing of it) at a point of their choosing.
-void CountMoveForCrashTests()
-{
-    static const long killAfter = [] {
-        const char* moves = std::getenv("KESU_TEST_KILL_AFTER_MOVES");
-        return moves ? std::atol(moves) : 0;
-    }();
-    static std::atomic<long> made{0};
-    if (killAfter > 0 && ++made == killAfter)
-        std::raise(SIGKILL);
-}
 
 bool IsRealDirectory(const std::string& path)
 {
@@ -33,7 +15,7 @@ bool IsRealDirectory(const std::string& path)
 
 // Gives the file the move replaces a second name in staging (a copy, when it lies on another
 // file system); 0, or why that failed.
-int KeepReplaced(const std::string& destination, const std::string& copy)
+int KeepReplaced(const std::string& destination, const std::string& copy, IInstallFiles& files)
 {
     // Nothing at the destination and a copy kept: the copy is the replaced file itself, which
     // left its name when an undo or a step into staging was cut off. It stays the one to restore.
@@ -46,13 +28,13 @@ int KeepReplaced(const std::string& destination, const std::string& copy)
         return 0;
     if (IsRealDirectory(destination))
         return EISDIR;
-    if (KeepSecondName(destination, copy))
+    if (files.KeepSecondName(destination, copy))
         return 0;
     // A file system without hard links (FAT): the file steps into staging itself. The journal
     // covers the moment the name is empty; an undo or the next start puts a file there again.
     if (errno != EPERM && errno != EOPNOTSUPP)
         return errno;
-    return RenameOver(destination, copy) ? 0 : errno;
+    return files.Rename(destination, copy) ? 0 : errno;
 }
 
 // Puts a kept file back over whatever stands at the destination now: nothing (after an undo, or
@@ -60,15 +42,16 @@ int KeepReplaced(const std::string& destination, const std::string& copy)
 // its second name is then dropped), or the new file (a move onto another file system cut off
 // after its copy took the name, with its staged file still there). False when it is there and
 // cannot be put back.
-bool RestoreReplaced(const std::string& destination, const std::string& copy)
+bool RestoreReplaced(const std::string& destination, const std::string& copy, IInstallFiles& files)
 {
-    if (!PathNameExists(copy) || MoveOver(copy, destination))
+    if (!PathNameExists(copy) || files.Move(copy, destination))
         return true;
     LogLine("the old " + destination + " could not be put back from " + copy + ": " + std::strerror(errno));
     return false;
 }
 
-std::optional<InstallFailure> Move(const InstallJournal& journal, const std::string& installDir, std::size_t index)
+std::optional<InstallFailure> Move(const InstallJournal& journal, const std::string& installDir, std::size_t index,
+                                   IInstallFiles& files)
 {
     const JournalMove& move = journal.moves[index];
     const std::string source = InstallationPath(installDir, move.source);
@@ -76,27 +59,26 @@ std::optional<InstallFailure> Move(const InstallJournal& journal, const std::str
     if (!PathNameExists(source))
         return std::nullopt;  // done before
     const std::string copy = ReplacedCopyPath(journal, installDir, index);
-    int error = KeepReplaced(destination, copy);
-    if (error == 0 && !MoveOver(source, destination)) {
+    int error = KeepReplaced(destination, copy, files);
+    if (error == 0 && !files.Move(source, destination)) {
         error = errno;
-        RestoreReplaced(destination, copy);
+        RestoreReplaced(destination, copy, files);
     }
     if (error != 0) {
         LogLine(move.destination + " could not be put in place: " + std::strerror(error));
         return InstallFailure{InstallFailure::kMove, move.destination, error, index};
     }
-    CountMoveForCrashTests();
     return std::nullopt;
 }
 
 // The running executable's old copy, kept by its move, takes the set-aside name: the old one
 // stays runnable as it was, beside the new one that has taken the program's name.
-std::optional<InstallFailure> SetAside(const InstallJournal& journal, const std::string& installDir)
+std::optional<InstallFailure> SetAside(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
 {
     if (!journal.setAsideMove)
         return std::nullopt;
     const std::string copy = ReplacedCopyPath(journal, installDir, *journal.setAsideMove);
-    if (!PathNameExists(copy) || RenameOver(copy, InstallationPath(installDir, journal.setAside)))
+    if (!PathNameExists(copy) || files.Rename(copy, InstallationPath(installDir, journal.setAside)))
         return std::nullopt;
     const int error = errno;
     LogLine("the old program could not be set aside as " + journal.setAside + ": " + std::strerror(error));
@@ -110,32 +92,32 @@ std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& i
     return InstallationPath(installDir, journal.staging) + "/replaced/" + std::to_string(index);
 }
 
-std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir)
+std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
 {
     const std::string replaced = InstallationPath(installDir, journal.staging) + "/replaced";
-    if (int error = EnsureDirectory(replaced)) {
+    if (int error = files.MakeDirectory(replaced)) {
         LogLine("the directory " + replaced + " for the files an update replaces cannot be made: " + std::strerror(error));
         return InstallFailure{InstallFailure::kJournal, journal.staging, error, std::nullopt};
     }
     for (std::size_t i = 0; i < journal.moves.size(); ++i) {
-        if (std::optional<InstallFailure> failure = Move(journal, installDir, i))
+        if (std::optional<InstallFailure> failure = Move(journal, installDir, i, files))
             return failure;
     }
-    return SetAside(journal, installDir);
+    return SetAside(journal, installDir, files);
 }
 
-bool Undo(const InstallJournal& journal, const std::string& installDir)
+bool Undo(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
 {
     bool whole = true;
     for (std::size_t i = journal.moves.size(); i-- > 0;) {
         const std::string source = InstallationPath(installDir, journal.moves[i].source);
         const std::string destination = InstallationPath(installDir, journal.moves[i].destination);
-        if (!PathNameExists(source) && !MoveOver(destination, source)) {
+        if (!PathNameExists(source) && !files.Move(destination, source)) {
             LogLine("the new " + journal.moves[i].destination + " could not be taken back: " + std::strerror(errno));
             whole = false;
             continue;
         }
-        whole = RestoreReplaced(destination, ReplacedCopyPath(journal, installDir, i)) && whole;
+        whole = RestoreReplaced(destination, ReplacedCopyPath(journal, installDir, i), files) && whole;
     }
     return whole;
 }

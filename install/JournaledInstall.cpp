@@ -1,10 +1,10 @@
-#include "download/JournaledInstall.h"
+#include "install/JournaledInstall.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "download/InstallMessages.h"
-#include "download/InstallStaging.h"
+#include "install/InstallMessages.h"
+#include "install/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -15,21 +15,22 @@ namespace {
 // changed, for far less than a flush of each, before the journal that describes them goes. A
 // failed flush is said and passed over: the files are in place, and the disk's own error will
 // show again.
-void MakeDurable(const std::string& installDir)
+void MakeDurable(const std::string& installDir, IInstallFiles& files)
 {
-    if (!SyncFileSystem(installDir))
+    if (!files.FlushFileSystem(installDir))
         LogLine("the installation " + installDir + " could not be flushed to its disk: " + std::strerror(errno));
 }
 
-std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std::string& path, const std::string& installDir)
+std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std::string& path, const std::string& installDir,
+                                       IInstallFiles& files)
 {
-    std::optional<InstallFailure> failure = RollForward(journal, installDir);
-    if (failure && !Undo(journal, installDir)) {
+    std::optional<InstallFailure> failure = RollForward(journal, installDir, files);
+    if (failure && !Undo(journal, installDir, files)) {
         LogLine("the installation journal " + path + " is kept: the next start finishes the update from it");
         return failure;
     }
     if (!failure)
-        MakeDurable(installDir);
+        MakeDurable(installDir, files);
     if (!RemoveJournal(path))
         LogLine("the installation journal " + path + " could not be removed: " + std::strerror(errno));
     RemoveStaging(InstallationPath(installDir, journal.staging));
@@ -39,7 +40,7 @@ std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std:
 }  // namespace
 
 std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
-                                               const std::string& installDir)
+                                               const std::string& installDir, IInstallFiles& files)
 {
     const std::string staging = InstallationPath(installDir, journal.staging);
     if (journal.moves.empty()) {
@@ -49,16 +50,16 @@ std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, co
     const std::string path = PathInDirectory(tempDir, kJournalName);
     // The staged files reach the disk before the journal names them: one flush of their file
     // system writes them all, where a flush of each costs a hundred times more.
-    if (!SyncFileSystem(staging) || !WriteJournal(path, journal)) {
+    if (!files.FlushFileSystem(staging) || !WriteJournal(path, journal)) {
         const int error = errno;
         LogLine("the installation journal " + path + " could not be written: " + std::strerror(error));
         RemoveStaging(staging);
         return InstallFailure{InstallFailure::kJournal, kJournalName, error, std::nullopt};
     }
-    return CarryOut(journal, path, installDir);
+    return CarryOut(journal, path, installDir, files);
 }
 
-std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir)
+std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir, IInstallFiles& files)
 {
     const std::string path = PathInDirectory(tempDir, kJournalName);
     JournalOnDisk found = ReadJournal(path);
@@ -76,7 +77,7 @@ std::string FinishInterruptedInstallation(const std::string& tempDir, const std:
     std::optional<InstallFailure> failure;
     if (found.state == JournalOnDisk::kFound) {
         LogNote("finishing the installation a stopped run left: " + std::to_string(found.journal.moves.size()) + " moves");
-        failure = CarryOut(found.journal, path, installDir);
+        failure = CarryOut(found.journal, path, installDir, files);
     }
     if (!PathNameExists(path))
         RemoveStaleLeftovers(tempDir, installDir);

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "download/DownloadMgr.h"
+#include "install/Installer.h"
 #include "platform/FileSystem.h"
-#include "tests/support/EventLog.h"
+#include "platform/Path.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/SmallFileSystem.h"
 #include "tests/support/TempDir.h"
@@ -25,23 +28,74 @@ std::string OwnName()
     return fs::path(GetModuleFileName()).filename().string();
 }
 
+enum InstallStep { kBegin, kFinished, kFailed };
+
+struct HeardStep {
+    InstallStep step;
+    std::string text;  // empty for kFinished
+    bool operator==(const HeardStep&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const HeardStep& heard)
+{
+    return os << "{" << heard.step << ", \"" << heard.text << "\"}";
+}
+
+// Records what the installer tells, with an optional hook run on each step.
+class InstallLog : public IInstallSink {
+public:
+    void OnInstallEvent(const InstallEvent& event) override
+    {
+        if (const auto* begun = std::get_if<install_event::Begun>(&event))
+            Add({kBegin, std::string(begun->text)});
+        else if (const auto* failed = std::get_if<install_event::Failed>(&event))
+            Add({kFailed, std::string(failed->sentence)});
+        else
+            Add({kFinished, {}});
+    }
+
+    const std::vector<HeardStep>& Events() const { return heard; }
+    std::vector<InstallStep> Codes() const
+    {
+        std::vector<InstallStep> steps;
+        for (const HeardStep& each : heard)
+            steps.push_back(each.step);
+        return steps;
+    }
+    HeardStep Last() const { return heard.empty() ? HeardStep{kBegin, "nothing heard"} : heard.back(); }
+
+    std::function<void(const HeardStep&)> onEvent;
+
+private:
+    void Add(const HeardStep& step)
+    {
+        heard.push_back(step);
+        if (onEvent)
+            onEvent(step);
+    }
+    std::vector<HeardStep> heard;
+};
+
 class InstallTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(mgr.Initialize(&log, {"http://unused/", install.Dir() + "tmp", install.Dir()}));
-    }
+    // The temporary directory, as the download manager leaves it.
+    void SetUp() override { fs::create_directory(install.Path() / "tmp"); }
+    void PackageMode() { package = true; }
 
-    void PackageMode()
-    {
-        ASSERT_TRUE(mgr.Initialize(&log, {"http://unused/", install.Dir() + "tmp", install.Dir(), false}));
-    }
-
-    // Queues the task and places its download where the worker would have stored it.
+    // Lists the download and places it where the download worker would have stored it.
     void Downloaded(const std::string& name, const std::string& tempName, const std::string& contents)
     {
-        mgr.AddTask(name.c_str());
+        const SplitPath split = SplitAtLastSeparator(name);
+        const std::string dir(split.directory.substr(0, split.directory.empty() ? 0 : split.directory.size() - 1));
+        downloads.push_back({name, dir, std::string(split.name), install.Dir() + "tmp/" + tempName, std::nullopt});
         install.Write("tmp/" + tempName, contents);
+    }
+    // Lists the package, already in the temporary directory.
+    void AddPackage(const std::string& name) { downloads.push_back({name, "", name, install.Dir() + "tmp/" + name, std::nullopt}); }
+
+    int Install(IInstallFiles& files = SystemInstallFiles())
+    {
+        return CInstaller(log, files).Install({install.Dir() + "tmp", install.Dir(), package, downloads});
     }
 
     // What the temporary directory holds: the downloads, and no journal or staging left.
@@ -53,13 +107,14 @@ protected:
         return names;
     }
 
-    const std::vector<RecordedEvent> kBeginAndEnd = {
-        {0, 0, DOWNLOAD_EVENT_INSTALL_BEGIN, "开始安装更新，请稍候..."},
-        {0, 0, DOWNLOAD_EVENT_FINISHED, "<null>"},
+    const std::vector<HeardStep> kBeginAndEnd = {
+        {kBegin, "开始安装更新，请稍候..."},
+        {kFinished, ""},
     };
     TempDir install;
-    EventLog log;
-    CDownloadMgr mgr;
+    InstallLog log;
+    bool package = false;
+    std::vector<VerifiedDownload> downloads;
 };
 
 TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
@@ -69,13 +124,12 @@ TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\map\\town.dat", "data_map_town.dat.dtm", "new town");
 
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(GetFileMode(install.Dir() + "readme.txt"), 0640u);
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), "new town");
     EXPECT_TRUE(fs::is_empty(install.Path() / "tmp"));
     EXPECT_EQ(log.Events(), kBeginAndEnd);
-    EXPECT_EQ(mgr.LastEvent(), 0);  // installing raises nothing that a cancel could take for the end
 }
 
 TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAttemptInstallsAll)
@@ -87,9 +141,9 @@ TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAtt
     Downloaded("busy.dat", "busy.dat.dtm", "new busy");
     Downloaded("next.dat", "next.dat.dtm", "next");
 
-    EXPECT_EQ(mgr.Install(), 1);
-    EXPECT_EQ(log.Events(), (std::vector<RecordedEvent>{
-                                kBeginAndEnd[0], {0, 0, DOWNLOAD_EVENT_ERROR, "busy.dat 无法安装（那里已有同名的文件夹），已停止更新。"}}));
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(log.Events(), (std::vector<HeardStep>{
+                                kBeginAndEnd[0], {kFailed, "busy.dat 无法安装（那里已有同名的文件夹），已停止更新。"}}));
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
     EXPECT_FALSE(fs::exists(install.Path() / "added.dat"));
     EXPECT_FALSE(fs::exists(install.Path() / "next.dat"));
@@ -97,11 +151,44 @@ TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAtt
     EXPECT_EQ(TempEntries(), (std::set<std::string>{"added.dat.dtm", "busy.dat.dtm", "next.dat.dtm", "readme.txt.dtm"}));
 
     fs::remove_all(install.Path() / "busy.dat");
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "busy.dat"), "new busy");
     EXPECT_EQ(ReadWholeFile(install.Path() / "next.dat"), "next");
     EXPECT_EQ(TempEntries(), std::set<std::string>{});
+}
+
+TEST_F(InstallTest, AFileOperationThatFailsAtAnyStepOfTheJournalLeavesTheInstallationAsItWas)
+{
+    using Call = CFaultyInstallFiles::Call;
+    struct Case {
+        Call call;
+        long nth;
+        const char* sentence;
+    } cases[] = {
+        {Call::Move, 3, "c.dat 无法安装（磁盘读写出错），已停止更新。"},  // after two files took their place
+        {Call::KeepSecondName, 2, "b.dat 无法安装（磁盘读写出错），已停止更新。"},
+        {Call::MakeDirectory, 1, "无法记录安装步骤（磁盘读写出错），已停止更新。"},
+        {Call::FlushFileSystem, 1, "无法记录安装步骤（磁盘读写出错），已停止更新。"},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            install.Write(name, std::string("old ") + name);
+        downloads.clear();
+        for (const char* name : {"a.dat", "b.dat", "c.dat", "added.dat"})
+            Downloaded(name, std::string(name) + ".dtm", std::string("new ") + name);
+        CFaultyInstallFiles files(c.call, c.nth, CFaultyInstallFiles::Fault::kFail, EIO);
+
+        EXPECT_EQ(Install(files), 1);
+        EXPECT_EQ(log.Last(), (HeardStep{kFailed, c.sentence}));
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            EXPECT_EQ(ReadWholeFile(install.Path() / name), std::string("old ") + name) << c.sentence;
+        EXPECT_FALSE(fs::exists(install.Path() / "added.dat"));
+        EXPECT_EQ(TempEntries(), (std::set<std::string>{"a.dat.dtm", "added.dat.dtm", "b.dat.dtm", "c.dat.dtm"}));
+    }
+    // The same files install once nothing fails.
+    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(ReadWholeFile(install.Path() / "c.dat"), "new c.dat");
 }
 
 TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingMoves)
@@ -110,15 +197,15 @@ TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingM
     install.Write("maps", "a file where a directory must be");
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("maps\\one.map", "maps_one.map.dtm", "map");
-    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "maps\\one.map 无法安装（路径上有同名的文件），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps"), "a file where a directory must be");
 
-    mgr.RemoveAllTasks();
+    downloads.clear();
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\", "data_.dtm", "a name that ends in a separator");
-    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "data\\ 无法安装（名称以分隔符结尾，不是文件名），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
     EXPECT_EQ(TempEntries(), (std::set<std::string>{"data_.dtm", "maps_one.map.dtm", "readme.txt.dtm"}));
@@ -137,7 +224,7 @@ TEST_F(InstallTest, AnUnwritableDirectoryFailsTheRunAndTheFilesBeforeItComeBack)
     ::chmod((install.Path() / "locked").c_str(), 0555);
 
     // Root writes anywhere: the installation runs as a user who may not write in locked/.
-    const int result = RunUnprivileged([&] { return mgr.Install(); });
+    const int result = RunUnprivileged([&] { return Install(); });
     ::chmod((install.Path() / "locked").c_str(), 0755);
     ASSERT_NE(result, -1) << "no unprivileged process";
     EXPECT_EQ(result, 1);
@@ -158,7 +245,8 @@ TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
     // In another directory and in other letter case, it still names the program itself.
     Downloaded("sub\\" + upper, "sub_" + upper + ".dtm", "new program");
 
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(SetAsideExeName(), "KesuUpdate_old.exe");
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), "running program");
     EXPECT_EQ(ReadWholeFile(install.Path() / own), "new program");
     EXPECT_EQ(GetFileMode(install.Dir() + own), 0755u);
@@ -170,13 +258,13 @@ TEST_F(InstallTest, PackageIsUnpackedThenDeletedAfterTheFinishedEvent)
 {
     PackageMode();
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"game.bin", "game"}, {"maps/one.map", "map"}});
-    mgr.AddTask("Game7.zip");
+    AddPackage("Game7.zip");
     bool packageThereWhenFinished = false;
-    log.onEvent = [&](const RecordedEvent& e) {
-        if (e.nEvent == DOWNLOAD_EVENT_FINISHED)
+    log.onEvent = [&](const HeardStep& e) {
+        if (e.step == kFinished)
             packageThereWhenFinished = fs::exists(install.Path() / "tmp/Game7.zip");
     };
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "game.bin"), "game");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/one.map"), "map");
     EXPECT_TRUE(packageThereWhenFinished);
@@ -194,8 +282,8 @@ TEST_F(InstallTest, AHalfReadablePackageInstallsNothingAndStays)
     damaged.rawUncompressedSize = 4;
     damaged.rawCrc = Crc32("bbbb") ^ 1;  // its data fail their CRC-32 once a.bin is unpacked
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, damaged});
-    mgr.AddTask("Game7.zip");
-    EXPECT_EQ(mgr.Install(), 1);
+    AddPackage("Game7.zip");
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "更新包中的 b.bin 无法解压（数据已损坏），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "b.bin"));
@@ -208,8 +296,8 @@ TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
     install.Write("a.bin", "old a");
     install.Write("maps/one.map/inside", "a directory where the entry goes");
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, {"new.bin", "new"}, {"maps/one.map", "map"}});
-    mgr.AddTask("Game7.zip");
-    EXPECT_EQ(mgr.Install(), 1);
+    AddPackage("Game7.zip");
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "new.bin"));
@@ -232,15 +320,15 @@ TEST_F(InstallTest, APackageWritesThroughAFolderThePlayerMovedToAnotherDiskAllOr
     build.Write("maps/one.map", "map");
     const ToolRun zip = RunTool(build.Path(), "zip", {"-q", "-r", install.Dir() + "tmp/Game7.zip", "data", "maps"});
     ASSERT_EQ(zip.status, 0) << zip.output;
-    mgr.AddTask("Game7.zip");
+    AddPackage("Game7.zip");
 
     // data/x.dat went to the other disk before the last entry failed: it comes back.
-    EXPECT_EQ(mgr.Install(), 1);
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
     EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "old x");
 
     fs::remove_all(install.Path() / "maps");
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
     EXPECT_TRUE(fs::is_symlink(install.Path() / "data"));
     EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "new x");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/one.map"), "map");
@@ -259,7 +347,7 @@ TEST_F(InstallTest, ATemporaryDirectoryOnAnotherFileSystemIsCopiedBesideTheInsta
     install.Write("readme.txt", "old readme");
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\town.dat", "data_town.dat.dtm", "new town");
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/town.dat"), "new town");
     EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
@@ -283,8 +371,8 @@ TEST_F(InstallTest, AFullDiskWhileUnpackingInstallsNothingAndSaysSo)
     fs::create_directories(install.Path() / "tmp");
     install.Write("tmp/Game7.zip", ReadWholeFile(packed.Path() / "Game7.zip"));
     ASSERT_EQ(fs::file_size(install.Path() / "tmp/Game7.zip"), fs::file_size(packed.Path() / "Game7.zip"));
-    mgr.AddTask("Game7.zip");
-    EXPECT_EQ(mgr.Install(), 1);
+    AddPackage("Game7.zip");
+    EXPECT_EQ(Install(), 1);
     EXPECT_EQ(log.Last().text, "更新包中的 big.bin 无法解压（写入失败，磁盘可能已满），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "big.bin"));
@@ -296,25 +384,13 @@ TEST_F(InstallTest, PackageModeWithoutExactlyOneTaskUnpacksNothing)
     PackageMode();
     WriteZip(install.Dir() + "tmp/a.zip", {{"a.bin", "a"}});
     WriteZip(install.Dir() + "tmp/b.zip", {{"b.bin", "b"}});
-    EXPECT_EQ(mgr.Install(), 0);
-    mgr.AddTask("a.zip");
-    mgr.AddTask("b.zip");
-    EXPECT_EQ(mgr.Install(), 0);
+    EXPECT_EQ(Install(), 0);
+    AddPackage("a.zip");
+    AddPackage("b.zip");
+    EXPECT_EQ(Install(), 0);
     EXPECT_FALSE(fs::exists(install.Path() / "a.bin"));
     EXPECT_TRUE(fs::exists(install.Path() / "tmp/a.zip"));
-    EXPECT_EQ(log.Codes(), (std::vector<int>{DOWNLOAD_EVENT_INSTALL_BEGIN, DOWNLOAD_EVENT_FINISHED,
-                                             DOWNLOAD_EVENT_INSTALL_BEGIN, DOWNLOAD_EVENT_FINISHED}));
-}
-
-TEST(CreateDirectoryTreeTest, EveryLevelAtEachSeparator)
-{
-    TempDir dir;
-    EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\a\\b\\c"));
-    EXPECT_TRUE(fs::is_directory(dir.Path() / "a/b/c"));
-    EXPECT_FALSE(CreateDirectoryTree(dir.Dir() + "\\a\\b"));  // already there
-    // A forward slash separates levels as a backslash does.
-    EXPECT_TRUE(CreateDirectoryTree(dir.Dir() + "\\x/y\\z"));
-    EXPECT_TRUE(fs::is_directory(dir.Path() / "x/y/z"));
+    EXPECT_EQ(log.Codes(), (std::vector<InstallStep>{kBegin, kFinished, kBegin, kFinished}));
 }
 
 }  // namespace

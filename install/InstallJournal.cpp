@@ -1,4 +1,4 @@
-#include "download/InstallJournal.h"
+#include "install/InstallJournal.h"
 
 #include <cerrno>
 #include <filesystem>

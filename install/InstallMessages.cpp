@@ -1,4 +1,4 @@
-#include "download/InstallMessages.h"
+#include "install/InstallMessages.h"
 
 #include <cerrno>
 

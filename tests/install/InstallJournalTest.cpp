@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "download/InstallJournal.h"
-#include "download/JournalReplay.h"
-#include "download/JournaledInstall.h"
+#include "install/InstallJournal.h"
+#include "install/JournalReplay.h"
+#include "install/JournaledInstall.h"
 #include "platform/Log.h"
 #include "tests/support/SmallFileSystem.h"
 #include "tests/support/TempDir.h"

@@ -1,11 +1,5 @@
-// CDownloadMgr::Install: puts the downloaded files in place once every task has arrived. Every
-// file is first staged on the installation's file system, ready for one rename (a manifest's
-// files with their final permissions, a package unpacked whole into the staging directory); then
-// the journal of the renames is written and carried out (download/JournaledInstall.h). A step
-// that fails, before the renames or during them, leaves every file as it was, fails the run with
-// one sentence naming the file, and leaves the downloads for the next run (those copied to a
-// staging directory on another file system go with it, and are fetched again). A package is
-// looked at whole before anything of it is written.
+// CInstaller: the staging of the verified downloads and the journal that puts them in place. A
+// package is looked at whole before anything of it is written.
 
 #include <cerrno>
 #include <cstring>
@@ -15,12 +9,11 @@
 #include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
-#include "download/DownloadMgr.h"
-#include "download/InstallMessages.h"
-#include "download/InstallStaging.h"
-#include "download/JournaledInstall.h"
-#include "download/TempNames.h"
-#include "download/Verification.h"
+#include "install/Installer.h"
+#include "install/InstallMessages.h"
+#include "install/InstallStaging.h"
+#include "install/JournaledInstall.h"
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
@@ -28,6 +21,9 @@
 namespace {
 
 constexpr const char* kInstallBeginText = "开始安装更新，请稍候...";
+
+// The executable's name is fixed: the set-aside name must not depend on how the program was started.
+constexpr const char* kExecutableName = "KesuUpdate.exe";
 
 // The package's own copy of the updater replaces the running one: it must be a program for this
 // machine. Why it is not (for the user), or an empty text.
@@ -88,22 +84,22 @@ std::string EntryPath(const std::string& name)
     return path;
 }
 
-// The installation's file for a task: a manifest name ending in a separator names none.
-std::optional<std::string> Destination(const tagDownloadTask& task, const std::string& installDir, bool own)
+// The installation's file for a download: a manifest name ending in a separator names none.
+std::optional<std::string> Destination(const VerifiedDownload& download, const std::string& installDir, bool own)
 {
-    if (own)  // the running executable, whatever directory or letter case the task gives it
+    if (own)  // the running executable, whatever directory or letter case the manifest gives it
         return PathInDirectory(installDir, PathFindFileName(GetModuleFileName()));
-    if (task.szFile.empty())
+    if (download.strFile.empty())
         return std::nullopt;
-    return PathInDirectory(installDir, task.szDir.empty() ? task.szFile : task.szDir + "/" + task.szFile);
+    return PathInDirectory(installDir, download.strDir.empty() ? download.strFile : download.strDir + "/" + download.strFile);
 }
 
 // The mode the file gets: the one the manifest gives, else the replaced file's (the updater's
 // new copy of itself takes the old one's); nothing for a new file, which keeps what it was created with.
-std::optional<mode_t> FinalMode(const tagDownloadTask& task, const std::string& destination, mode_t creationMask)
+std::optional<mode_t> FinalMode(const VerifiedDownload& download, const std::string& destination, mode_t creationMask)
 {
-    if (task.expected && task.expected->nMode)
-        return *task.expected->nMode & ~creationMask & 0777;
+    if (download.nMode)
+        return *download.nMode & ~creationMask & 0777;
     return GetFileMode(destination);
 }
 
@@ -119,7 +115,7 @@ std::string StagingProblem(const std::string& directory)
 
 // What staging a manifest's files needs, and the journal it fills.
 struct FileStaging {
-    const DownloadSetup& setup;
+    const InstallOrder& order;
     std::string ownName;     // the running executable's
     std::string oldExePath;  // where it is set aside
     StagingPlace place;
@@ -129,34 +125,34 @@ struct FileStaging {
 
 // Readies one download for its move and adds the move to the journal; the sentence for the
 // player when it cannot be.
-std::string StageFile(const tagDownloadTask& task, FileStaging& staging)
+std::string StageFile(const VerifiedDownload& download, FileStaging& staging)
 {
-    const std::string& installDir = staging.setup.strInstallDir;
-    const bool own = ::strcasecmp(staging.ownName.c_str(), task.szFile.c_str()) == 0;
-    const std::optional<std::string> destination = Destination(task, installDir, own);
+    const std::string& installDir = staging.order.strInstallDir;
+    const bool own = ::strcasecmp(staging.ownName.c_str(), download.strFile.c_str()) == 0;
+    const std::optional<std::string> destination = Destination(download, installDir, own);
     if (!destination) {
-        LogLine(task.szName + " names a directory, not a file, and cannot be installed");
-        return CannotInstall(task.szName, "名称以分隔符结尾，不是文件名");
+        LogLine(download.strName + " names a directory, not a file, and cannot be installed");
+        return CannotInstall(download.strName, "名称以分隔符结尾，不是文件名");
     }
     if (int error = EnsureDirectory(std::string(SplitAtLastSeparator(*destination).directory))) {
-        LogLine("the directory of " + task.szName + " cannot be made: " + std::strerror(error));
-        return CannotInstall(task.szName, FailureReason(error));
+        LogLine("the directory of " + download.strName + " cannot be made: " + std::strerror(error));
+        return CannotInstall(download.strName, FailureReason(error));
     }
-    std::string staged = TempFilePath(staging.setup.strTempDir, task, true);
+    std::string staged = download.strPath;
     if (staging.place.bCopyDownloads) {
         // Copied (and flushed) onto the installation's file system, where its move is a rename.
         const std::string copy = PathInDirectory(staging.place.directory, PathFindFileName(staged));
         if (!MoveFileEx(staged, copy, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
             const int error = errno;
-            LogLine(task.szName + " could not be copied to " + copy + ": " + std::strerror(error));
-            return CannotInstall(task.szName, FailureReason(error));
+            LogLine(download.strName + " could not be copied to " + copy + ": " + std::strerror(error));
+            return CannotInstall(download.strName, FailureReason(error));
         }
         staged = copy;
     }
-    if (std::optional<mode_t> mode = FinalMode(task, *destination, staging.creationMask); mode && !SetFileMode(staged, *mode)) {
+    if (std::optional<mode_t> mode = FinalMode(download, *destination, staging.creationMask); mode && !SetFileMode(staged, *mode)) {
         const int error = errno;
-        LogLine("the permissions of " + task.szName + " cannot be set: " + std::strerror(error));
-        return CannotInstall(task.szName, FailureReason(error));
+        LogLine("the permissions of " + download.strName + " cannot be set: " + std::strerror(error));
+        return CannotInstall(download.strName, FailureReason(error));
     }
     if (own) {
         staging.journal.setAsideMove = staging.journal.moves.size();
@@ -217,62 +213,63 @@ std::string PlanPackageMoves(const std::vector<std::string>& names, PackageStagi
 
 }  // namespace
 
-bool CreateDirectoryTree(std::string strPath)
+std::string SetAsideExeName()
 {
-    return CreateDirectoryWithParents(strPath);
+    const std::string executable = kExecutableName;
+    auto dot = executable.rfind('.');
+    return executable.substr(0, dot) + "_old" + executable.substr(dot);
 }
 
-int CDownloadMgr::Install()
+int CInstaller::Install(const InstallOrder& order)
 {
-    // m_nLastEvent keeps DOWNLOAD_EVENT_INSTALLING: a cancel now must not pass for a finished run.
-    m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_INSTALL_BEGIN, kInstallBeginText);
-    const std::string ownName = PathFindFileName(GetModuleFileName());
+    m_sink.OnInstallEvent(install_event::Begun{kInstallBeginText});
     std::string package;
     std::string failure;
-    if (m_setup.bManifestMode) {
-        failure = InstallFiles(ownName);
-    } else if (m_arrTasks.size() == 1) {
-        package = m_setup.strTempDir + "\\" + m_arrTasks[0]->szFile;
-        failure = InstallPackage(package, ownName);
+    if (!order.bPackage) {
+        failure = InstallFiles(order);
+    } else if (order.downloads.size() == 1) {
+        package = order.downloads.front().strPath;
+        failure = InstallPackage(order, package);
     }
     if (!failure.empty()) {
-        Raise(0, 0, DOWNLOAD_EVENT_ERROR, failure.c_str());
+        m_sink.OnInstallEvent(install_event::Failed{failure});
         return 1;
     }
-    m_pSink->OnDownloadEvent(0, 0, DOWNLOAD_EVENT_FINISHED, nullptr);
+    m_sink.OnInstallEvent(install_event::Finished{});
     if (!package.empty())
         DeleteFile(package);
     return 0;
 }
 
-std::string CDownloadMgr::InstallFiles(const std::string& ownName)
+std::string CInstaller::InstallFiles(const InstallOrder& order)
 {
-    FileStaging staging{m_setup, ownName, m_strOldExePath, ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir),
-                        FileCreationMask(), {}};
+    const std::string ownName = PathFindFileName(GetModuleFileName());
+    FileStaging staging{order, ownName, order.strInstallDir + SetAsideExeName(),
+                        ChooseStaging(order.strTempDir, order.strInstallDir), FileCreationMask(), {}};
     if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
         return problem;
-    staging.journal.staging = JournalPath(m_setup.strInstallDir, staging.place.directory);
-    for (const auto& task : m_arrTasks) {
-        if (std::string failure = StageFile(*task, staging); !failure.empty()) {
+    staging.journal.staging = JournalPath(order.strInstallDir, staging.place.directory);
+    for (const VerifiedDownload& download : order.downloads) {
+        if (std::string failure = StageFile(download, staging); !failure.empty()) {
             RemoveStaging(staging.place.directory);
             return failure;
         }
     }
-    if (std::optional<InstallFailure> failure = InstallByJournal(staging.journal, m_setup.strTempDir, m_setup.strInstallDir))
-        return InstallFailureSentence(*failure, failure->move ? m_arrTasks[*failure->move]->szName : failure->name);
-    for (const auto& task : m_arrTasks)
-        LogNote("installed " + task->szName);
+    if (std::optional<InstallFailure> failure = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files))
+        return InstallFailureSentence(*failure, failure->move ? order.downloads[*failure->move].strName : failure->name);
+    for (const VerifiedDownload& download : order.downloads)
+        LogNote("installed " + download.strName);
     return {};
 }
 
-std::string CDownloadMgr::InstallPackage(const std::string& package, const std::string& ownName)
+std::string CInstaller::InstallPackage(const InstallOrder& order, const std::string& package)
 {
-    if (std::string problem = PackageProblem(package, ownName); !problem.empty())
+    if (std::string problem = PackageProblem(package, PathFindFileName(GetModuleFileName())); !problem.empty())
         return problem;
-    PackageStaging staging{m_setup.strInstallDir, ChooseStaging(m_setup.strTempDir, m_setup.strInstallDir), {}, {}};
+    PackageStaging staging{order.strInstallDir, ChooseStaging(order.strTempDir, order.strInstallDir), {}, {}};
     if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
         return problem;
-    staging.journal.staging = JournalPath(m_setup.strInstallDir, staging.place.directory);
+    staging.journal.staging = JournalPath(order.strInstallDir, staging.place.directory);
     std::vector<std::string> names;
     std::string failure = UnpackIntoStaging(package, staging, names);
     if (failure.empty())
@@ -281,7 +278,7 @@ std::string CDownloadMgr::InstallPackage(const std::string& package, const std::
         RemoveStaging(staging.place.directory);
         return failure;
     }
-    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, m_setup.strTempDir, m_setup.strInstallDir)) {
+    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files)) {
         const bool entry = failed->move.has_value();
         return (entry ? "更新包中的 " : "") + InstallFailureSentence(*failed, entry ? staging.entries[*failed->move] : failed->name);
     }

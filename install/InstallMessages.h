@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "download/JournalReplay.h"
+#include "install/JournalReplay.h"
 
 // "<name> 无法安装（<reason>），已停止更新。"
 std::string CannotInstall(const std::string& name, const std::string& reason);

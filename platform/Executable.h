@@ -1,0 +1,18 @@
+#pragma once
+// Whether a file is a program this machine can run: the updater's new copy of itself must be
+// able to do the running one's job before it takes its place. The format is the system's own
+// (ELF here), compared with that of the running program.
+//
+// Threads: any. Errors: none thrown; a file that cannot be read is no program.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// How many of a program's first bytes the check reads.
+inline constexpr std::size_t kExecutableHeadSize = 64;
+
+// Why the file at the path is not a program for this machine (for the log), or an empty text.
+std::string NotAnExecutableForThisMachine(const std::string& strPath);
+// The same for a program's first kExecutableHeadSize bytes.
+std::string NotAnExecutableHeadForThisMachine(std::string_view head);
