@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "sentences/Sentences.h"
 #include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
 
@@ -24,7 +25,7 @@ constexpr std::chrono::milliseconds kFrameInterval{16};
 std::string WhereToGetTheGame()
 {
     const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
-    return GetPrivateProfileString("messages", "ErrorMsg", "更新失败，请到" + webUrl + "下载最新版本", kSettingsFile);
+    return GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
 }
 
 // How long a start waits for the updater before it to let go of the installation.

@@ -11,6 +11,7 @@
 #include "archive/ZipReader.h"
 #include "install/Installer.h"
 #include "install/InstallMessages.h"
+#include "sentences/Sentences.h"
 #include "install/InstallStaging.h"
 #include "install/JournaledInstall.h"
 #include "platform/Executable.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr const char* kInstallBeginText = "开始安装更新，请稍候...";
 
 // The executable's name is fixed: the set-aside name must not depend on how the program was started.
 constexpr const char* kExecutableName = "KesuUpdate.exe";
@@ -39,7 +39,7 @@ std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
         reader.ReadEntryData(i, head, kExecutableHeadSize);
         if (std::string problem = NotAnExecutableHeadForThisMachine(head); !problem.empty()) {
             LogLine(entry.name + " of the package cannot replace the running updater: " + problem);
-            return CannotUnpack(entry.name, "不是本机可以运行的程序");
+            return sentence::CannotUnpack(entry.name, sentence::kNotAProgramForThisMachine);
         }
     }
     return {};
@@ -51,11 +51,11 @@ std::string PackageProblem(const std::string& package, const std::string& ownNam
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     if (!reader) {
         LogLine(package + " is not a zip archive that can be read");
-        return "更新包已损坏，无法解压，已停止更新。";
+        return sentence::kPackageDamaged;
     }
     if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
         LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
-        return CannotUnpack(problem->entry, problem->reason);
+        return sentence::CannotUnpack(problem->entry, problem->reason);
     }
     return OwnCopyProblem(*reader, ownName);
 }
@@ -63,11 +63,11 @@ std::string PackageProblem(const std::string& package, const std::string& ownNam
 std::string UnpackFailureReason(int result)
 {
     switch (result) {
-    case ZR_NOFILE: return "无法创建文件";
-    case ZR_WRITE: return "写入失败，磁盘可能已满";
-    case ZR_PASSWORD: return "文件已加密";
-    case ZR_FLATE: return "数据已损坏";
-    default: return "记录已损坏";
+    case ZR_NOFILE: return sentence::kCannotCreateFile;
+    case ZR_WRITE: return sentence::kWriteFailed;
+    case ZR_PASSWORD: return sentence::kEntryEncrypted;
+    case ZR_FLATE: return sentence::kEntryDataDamaged;
+    default: return sentence::kEntryRecordDamaged;
     }
 }
 
@@ -132,11 +132,11 @@ std::string StageFile(const VerifiedDownload& download, FileStaging& staging)
     const std::optional<std::string> destination = Destination(download, installDir, own);
     if (!destination) {
         LogLine(download.strName + " names a directory, not a file, and cannot be installed");
-        return CannotInstall(download.strName, "名称以分隔符结尾，不是文件名");
+        return sentence::CannotInstall(download.strName, sentence::kNameEndsInSeparator);
     }
     if (int error = EnsureDirectory(std::string(SplitAtLastSeparator(*destination).directory))) {
         LogLine("the directory of " + download.strName + " cannot be made: " + std::strerror(error));
-        return CannotInstall(download.strName, FailureReason(error));
+        return sentence::CannotInstall(download.strName, sentence::FailureReason(error));
     }
     std::string staged = download.strPath;
     if (staging.place.bCopyDownloads) {
@@ -145,14 +145,14 @@ std::string StageFile(const VerifiedDownload& download, FileStaging& staging)
         if (!MoveFileEx(staged, copy, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
             const int error = errno;
             LogLine(download.strName + " could not be copied to " + copy + ": " + std::strerror(error));
-            return CannotInstall(download.strName, FailureReason(error));
+            return sentence::CannotInstall(download.strName, sentence::FailureReason(error));
         }
         staged = copy;
     }
     if (std::optional<mode_t> mode = FinalMode(download, *destination, staging.creationMask); mode && !SetFileMode(staged, *mode)) {
         const int error = errno;
         LogLine("the permissions of " + download.strName + " cannot be set: " + std::strerror(error));
-        return CannotInstall(download.strName, FailureReason(error));
+        return sentence::CannotInstall(download.strName, sentence::FailureReason(error));
     }
     if (own) {
         staging.journal.setAsideMove = staging.journal.moves.size();
@@ -184,7 +184,7 @@ std::string UnpackIntoStaging(const std::string& package, const PackageStaging& 
     if (firstFailure.result == ZR_OK)
         return {};
     LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
-    return CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));
+    return sentence::CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));
 }
 
 // A move into the installation for each unpacked file or link, in the package's order, and each
@@ -201,7 +201,7 @@ std::string PlanPackageMoves(const std::vector<std::string>& names, PackageStagi
         const bool directory = PathIsDirectory(staged) && !PathIsSymbolicLink(staged);
         if (int error = EnsureDirectory(directory ? destination : std::string(SplitAtLastSeparator(destination).directory))) {
             LogLine("the directory of " + name + " cannot be made in the installation: " + std::strerror(error));
-            return "更新包中的 " + CannotInstall(name, FailureReason(error));
+            return sentence::InThePackage(sentence::CannotInstall(name, sentence::FailureReason(error)));
         }
         if (!directory) {
             staging.journal.moves.push_back({JournalPath(staging.installDir, staged), JournalPath(staging.installDir, destination)});
@@ -222,7 +222,7 @@ std::string SetAsideExeName()
 
 int CInstaller::Install(const InstallOrder& order)
 {
-    m_sink.OnInstallEvent(install_event::Begun{kInstallBeginText});
+    m_sink.OnInstallEvent(install_event::Begun{sentence::kInstallBegin});
     std::string package;
     std::string failure;
     if (!order.bPackage) {
@@ -279,8 +279,9 @@ std::string CInstaller::InstallPackage(const InstallOrder& order, const std::str
         return failure;
     }
     if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files)) {
-        const bool entry = failed->move.has_value();
-        return (entry ? "更新包中的 " : "") + InstallFailureSentence(*failed, entry ? staging.entries[*failed->move] : failed->name);
+        if (!failed->move)
+            return InstallFailureSentence(*failed, failed->name);
+        return sentence::InThePackage(InstallFailureSentence(*failed, staging.entries[*failed->move]));
     }
     LogNote("unpacked " + std::to_string(names.size()) + " entries of " + PathFindFileName(package));
     return {};

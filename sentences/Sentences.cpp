@@ -1,5 +1,7 @@
 #include "sentences/Sentences.h"
 
+#include <cerrno>
+
 namespace sentence {
 
 namespace {
@@ -68,6 +70,46 @@ std::string NotEnoughSpace(const std::string& needed, const std::string& directo
 std::string EntryMethodUnsupported(const std::string& method)
 {
     return "压缩方式 " + method + " 不受支持";
+}
+
+std::string CannotInstall(const std::string& file, const std::string& reason)
+{
+    return file + " 无法安装（" + reason + "）" + kStopped;
+}
+
+std::string CannotUnpack(const std::string& entry, const std::string& reason)
+{
+    return "更新包中的 " + entry + " 无法解压（" + reason + "）" + kStopped;
+}
+
+std::string JournalNotWritten(const std::string& reason)
+{
+    return "无法记录安装步骤（" + reason + "）" + kStopped;
+}
+
+std::string InThePackage(const std::string& sentence)
+{
+    return "更新包中的 " + sentence;
+}
+
+std::string FailureReason(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return "没有写入权限";
+    case EROFS: return "磁盘是只读的";
+    case ENOSPC:
+    case EDQUOT: return "磁盘空间不足";
+    case EISDIR:
+    case ENOTEMPTY:
+    case EEXIST: return "那里已有同名的文件夹";
+    case ENOTDIR: return "路径上有同名的文件";
+    case ENAMETOOLONG: return "路径太长";
+    case ENOENT: return "它所在的文件夹已不存在";
+    case EXDEV: return "不在安装目录所在的磁盘上";
+    case EIO: return "磁盘读写出错";
+    default: return "系统错误 " + std::to_string(error);
+    }
 }
 
 std::string SignatureMissing(const std::string& file)

@@ -45,6 +45,22 @@ inline constexpr const char* kEntryDataDamaged = "数据已损坏";
 inline constexpr const char* kEntryLinkLeadsOut = "是指向安装目录之外的链接";
 inline constexpr const char* kEntryBelowLink = "位于链接之下";
 
+// The installation.
+inline constexpr const char* kInstallBegin = "开始安装更新，请稍候...";
+// A file that cannot be put in place, and a package's entry that cannot be unpacked, with why.
+std::string CannotInstall(const std::string& file, const std::string& reason);
+std::string CannotUnpack(const std::string& entry, const std::string& reason);
+std::string JournalNotWritten(const std::string& reason);
+// A sentence about one of the package's files: "更新包中的 " before it.
+std::string InThePackage(const std::string& sentence);
+inline constexpr const char* kPackageDamaged = "更新包已损坏，无法解压，已停止更新。";
+// Why, for those sentences.
+std::string FailureReason(int error);  // of a failed file operation (an errno)
+inline constexpr const char* kNotAProgramForThisMachine = "不是本机可以运行的程序";
+inline constexpr const char* kCannotCreateFile = "无法创建文件";
+inline constexpr const char* kWriteFailed = "写入失败，磁盘可能已满";
+inline constexpr const char* kNameEndsInSeparator = "名称以分隔符结尾，不是文件名";
+
 // A signature refused: the update is not installed.
 inline constexpr const char* kBadPublicKey = "配置的公钥无效，已拒绝本次更新。";
 std::string SignatureMissing(const std::string& file);
