@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -30,6 +31,24 @@ std::string BuildTempDir(const std::string& strInstallDir, const std::string& st
 {
     return strInstallDir + strTempDirSetting;
 }
+
+namespace {
+
+// libcurl leaves these variables to the program.
+CInternetSession::Authorities AuthoritiesFromEnvironment()
+{
+    CInternetSession::Authorities authorities;
+    for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"})
+        if (const char* file = std::getenv(variable); file && *file) {
+            authorities.strFile = file;
+            break;
+        }
+    if (const char* directory = std::getenv("SSL_CERT_DIR"); directory && *directory)
+        authorities.strDirectory = directory;
+    return authorities;
+}
+
+}  // namespace
 
 StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath)
 {
@@ -62,6 +81,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.bDigestQuery = ParseLeadingInt(GetPrivateProfileString("Download", "DigestQuery", "1", kSettingsFile)) != 0;
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
     values.hooks = TestHooksFromEnvironment();
+    values.authorities = AuthoritiesFromEnvironment();
     return values;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/TestHooks.h"
+#include "platform/Internet.h"
 
 // The settings file: an INI file named like a library, relative to the current directory.
 inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
@@ -44,6 +45,9 @@ struct StartupValues {
     unsigned nConnections = kDefaultConnections;  // files downloaded at once
     bool bDigestQuery = true;  // a file is asked for with its digest as a query
     TestHooks hooks;           // from the environment; none for a player
+    // The certificate authorities the curl tool would trust here (CURL_CA_BUNDLE or SSL_CERT_FILE,
+    // and SSL_CERT_DIR); the system's when they are unset.
+    CInternetSession::Authorities authorities;
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

@@ -109,8 +109,9 @@ void UpdateRun::Start()
     const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
         m_pSession = OpenUpdateSession(SessionLimitsFor(m_values.hooks));
+        m_pSession->SetAuthorities(m_values.authorities);
     } catch (const CInternetException&) {
-        // every request then fails with its own message
+        m_pSession.reset();  // every request then fails with its own message
     }
     const RetryPolicy retries = RetriesFor(m_values.hooks);
     // The result is not looked at: a failure shows later, as failing downloads.

@@ -340,15 +340,6 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.Check(curl_easy_setopt(t.easy, CURLOPT_MAXREDIRS, 10L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_PROTOCOLS_STR, "http,https"));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
-    // The certificate authorities the curl tool would trust here: libcurl leaves these variables
-    // to the program.
-    for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"})
-        if (const char* file = std::getenv(variable); file && *file) {
-            t.Check(curl_easy_setopt(t.easy, CURLOPT_CAINFO, file));
-            break;
-        }
-    if (const char* directory = std::getenv("SSL_CERT_DIR"); directory && *directory)
-        t.Check(curl_easy_setopt(t.easy, CURLOPT_CAPATH, directory));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader));
@@ -373,6 +364,14 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, 
 void CInternetSession::SetCancelFlag(const std::atomic<bool>* pCancel)
 {
     m_pTransfer->cancel = pCancel;
+}
+
+void CInternetSession::SetAuthorities(const Authorities& authorities)
+{
+    if (!authorities.strFile.empty())
+        m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAINFO, authorities.strFile.c_str()));
+    if (!authorities.strDirectory.empty())
+        m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAPATH, authorities.strDirectory.c_str()));
 }
 
 void CInternetSession::SetLimits(const Limits& limits)

@@ -80,6 +80,14 @@ public:
     // CInternetException (IsCancel()).
     void SetCancelFlag(const std::atomic<bool>* pCancel);
     void SetLimits(const Limits& limits);
+    // The certificate authorities a server's certificate must lead to instead of the system's: a
+    // bundle file, a directory of certificates under their hashed names, or both (empty: the
+    // system's). Throws CInternetException when libcurl refuses them.
+    struct Authorities {
+        std::string strFile;
+        std::string strDirectory;
+    };
+    void SetAuthorities(const Authorities& authorities);
     const Limits& GetLimits() const;
 
 private:
