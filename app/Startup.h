@@ -8,19 +8,7 @@
 
 #include "app/TestHooks.h"
 #include "platform/Internet.h"
-
-// The settings file: an INI file named like a library, relative to the current directory.
-inline constexpr const char* kSettingsFile = ".\\pirvex.dll";
-
-// The manifest of the lobby's own update, asked for by an empty command line.
-inline constexpr const char* kDefaultManifest = "update.xml";
-
-// Files downloaded at once unless the settings say otherwise, and the most they may say.
-inline constexpr unsigned kDefaultConnections = 8;
-inline constexpr unsigned kMostConnections = 16;
-
-// The installation's record of the signatures it accepted, beside the executable.
-inline constexpr const char* kTrustStateFile = "KesuUpdate.trust";
+#include "policy/Policy.h"
 
 // The executable's directory, ending in a separator.
 std::string InstallDirFromExePath(const std::string& strExePath);

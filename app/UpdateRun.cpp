@@ -9,13 +9,12 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "policy/Policy.h"
 #include "sentences/Sentences.h"
 #include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
-
-constexpr const char* kDefaultWebUrl = "https://www.kesu.example.com/download/";
 
 // How often progress reaches the views: a screen's refresh rate. A download's blocks arrive far
 // more often, and every shown step costs the window thread a wake-up and a repaint.
@@ -27,12 +26,6 @@ std::string WhereToGetTheGame()
     const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
     return GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
 }
-
-// How long a start waits for the updater before it to let go of the installation.
-constexpr std::chrono::milliseconds kClaimWait{30000};
-
-constexpr const char* kLogName = "KesuUpdate.log";
-constexpr std::uintmax_t kLogLimit = 1 << 20;
 
 // The check cache and the log live in the temporary directory. A run whose temporary directory
 // is the installation itself leaves nothing of its own there, so it keeps neither.

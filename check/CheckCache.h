@@ -52,6 +52,3 @@ private:
     std::mutex m_mutex;
     std::vector<std::pair<std::string, Entry>> m_recorded;
 };
-
-// The record's name in the temporary directory.
-inline constexpr const char* kCheckCacheName = "check.cache";

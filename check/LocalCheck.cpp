@@ -11,10 +11,9 @@
 #include "check/CheckCache.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "policy/Policy.h"
 
 namespace {
-
-constexpr unsigned kMostThreads = 4;
 
 std::uint64_t NowNs()
 {
@@ -72,7 +71,7 @@ std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CC
             states[i] = CheckOne(files[i], pCache, startNs);
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t helpers = std::min<std::size_t>(std::min(cores, kMostThreads), files.size()) - (files.empty() ? 0 : 1);
+    const std::size_t helpers = std::min<std::size_t>(std::min(cores, kMostCheckThreads), files.size()) - (files.empty() ? 0 : 1);
     std::vector<std::jthread> pool;
     try {
         for (std::size_t i = 0; i < helpers; ++i)

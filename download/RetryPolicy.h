@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "platform/Internet.h"
+#include "policy/Policy.h"
 
 struct RetryPolicy {
     // The pauses before the second, third, ... try: as many tries again as pauses.
-    std::vector<std::chrono::milliseconds> pauses{std::chrono::seconds(1), std::chrono::seconds(2),
-                                                  std::chrono::seconds(4)};
+    std::vector<std::chrono::milliseconds> pauses{std::begin(kRetryPauses), std::end(kRetryPauses)};
     // A server's Retry-After lengthens a pause up to this.
-    std::chrono::milliseconds retryAfterLimit = std::chrono::seconds(30);
+    std::chrono::milliseconds retryAfterLimit = kLongestRetryAfter;
 };
 
 // An overloaded or failing server may answer otherwise in a moment.

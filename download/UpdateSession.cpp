@@ -2,12 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-
-// A manifest or a signature arrives whole within this time, however slowly it drips.
-constexpr std::chrono::seconds kDocumentDeadline{600};
-
-}  // namespace
+#include "policy/Policy.h"
 
 CInternetSession::Limits UpdateSessionLimits()
 {
@@ -24,7 +19,7 @@ RetryPolicy UpdateRetries()
 RetryPolicy StartRetries(const RetryPolicy& downloads)
 {
     RetryPolicy policy = downloads;
-    policy.retryAfterLimit = std::min<std::chrono::milliseconds>(policy.retryAfterLimit, std::chrono::seconds(5));
+    policy.retryAfterLimit = std::min(policy.retryAfterLimit, kLongestRetryAfterAtStart);
     return policy;
 }
 

@@ -8,14 +8,12 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "policy/Policy.h"
 
 namespace {
 
 constexpr std::string_view kHeader = "KesuUpdate installation journal 1\n";
 constexpr std::string_view kDigestTag = "md5\t";
-// Far beyond any real journal (an update of 100,000 files writes a few megabytes): a larger
-// file is not read into memory.
-constexpr std::uint64_t kMostJournalBytes = 256u << 20;
 
 std::string Escape(std::string_view field)
 {
@@ -185,7 +183,7 @@ JournalOnDisk ReadJournal(const std::string& path)
         return found;
     found.state = JournalOnDisk::kDamaged;
     const std::optional<FileStatus> status = GetFileStatus(path);
-    if (!status || status->kind != FileKind::Regular || status->facts.nSize > kMostJournalBytes) {
+    if (!status || status->kind != FileKind::Regular || status->facts.nSize > kJournalLimit) {
         found.why = "it is no file of a journal's size";
         return found;
     }

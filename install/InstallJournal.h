@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr const char* kJournalName = "install.journal";
+#include "policy/Policy.h"
 
 struct JournalMove {
     std::string source;       // a staged file

@@ -8,7 +8,7 @@
 
 #include <string>
 
-inline constexpr const char* kStagingName = ".KesuUpdate.staging";
+#include "policy/Policy.h"
 
 struct StagingPlace {
     std::string directory;

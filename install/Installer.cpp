@@ -11,6 +11,7 @@
 #include "archive/ZipReader.h"
 #include "install/Installer.h"
 #include "install/InstallMessages.h"
+#include "policy/Policy.h"
 #include "sentences/Sentences.h"
 #include "install/InstallStaging.h"
 #include "install/JournaledInstall.h"
@@ -20,10 +21,6 @@
 #include "platform/Path.h"
 
 namespace {
-
-
-// The executable's name is fixed: the set-aside name must not depend on how the program was started.
-constexpr const char* kExecutableName = "KesuUpdate.exe";
 
 // The package's own copy of the updater replaces the running one: it must be a program for this
 // machine. Why it is not (for the user), or an empty text.

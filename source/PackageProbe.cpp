@@ -8,14 +8,7 @@
 #include "download/RetryPolicy.h"
 #include "platform/Internet.h"
 #include "platform/Log.h"
-
-namespace {
-
-// How much of a package's end is asked for to learn what it unpacks to: the central directory of
-// a few thousand entries.
-constexpr std::uint64_t kPackageTail = 256 * 1024;
-
-}  // namespace
+#include "policy/Policy.h"
 
 PackageProbe ProbePackage(const std::string& strUrl, CInternetSession* pSession, const RetryPolicy* pRetries)
 {

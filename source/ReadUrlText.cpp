@@ -10,9 +10,6 @@
 
 namespace {
 
-// A minisign signature is four short lines; anything much larger is not one.
-constexpr std::size_t kSignatureLimit = 64 * 1024;
-
 struct Document {
     int nResult = 0;
     std::string strStatus;

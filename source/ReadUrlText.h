@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "policy/Policy.h"
+
 class CInternetSession;
 struct RetryPolicy;
 
-// The largest manifest read: far beyond any real one, and a bound on the memory a server can take.
-inline constexpr std::size_t kManifestLimit = 64u << 20;
 // ReadUrlText's results for a body beyond kManifestLimit, and for one that a failure (a broken
 // connection, a server too slow, the deadline) cut short.
 inline constexpr int kTextTooLarge = 413;

@@ -11,11 +11,11 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "policy/Policy.h"
 
 namespace {
 
 constexpr const char* kHeader = "KesuUpdate accepted signatures 1";
-constexpr std::size_t kLargestRecord = 1 << 20;
 
 bool ParseLine(const std::string& line, AcceptedTimestamps& timestamps)
 {
@@ -52,7 +52,7 @@ AcceptedTimestamps ReadAcceptedTimestamps(const std::string& strPath)
     const int fd = ::open(ToNativePath(strPath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return {};
-    std::string text(kLargestRecord + 1, '\0');
+    std::string text(kTrustStateLimit + 1, '\0');
     std::size_t size = 0;
     for (ssize_t n; size < text.size() && (n = ::read(fd, text.data() + size, text.size() - size)) != 0;) {
         if (n < 0 && errno == EINTR)
@@ -62,7 +62,7 @@ AcceptedTimestamps ReadAcceptedTimestamps(const std::string& strPath)
         size += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    if (size > kLargestRecord)
+    if (size > kTrustStateLimit)
         return {};
     text.resize(size);
 

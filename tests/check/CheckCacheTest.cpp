@@ -14,6 +14,7 @@
 #include "check/CheckCache.h"
 #include "check/InstalledFiles.h"
 #include "manifest/ManifestReader.h"
+#include "policy/Policy.h"
 #include "tests/support/TempDir.h"
 
 namespace {
