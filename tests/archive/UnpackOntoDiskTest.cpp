@@ -138,19 +138,24 @@ TEST_F(UnpackOntoDiskTest, ADirectoryWhereAFileOrLinkGoesStaysWithEverythingInIt
     EXPECT_EQ(Names(dest.Path() / "current"), std::set<std::string>{"notes.txt"});
 }
 
-TEST_F(UnpackOntoDiskTest, ALinkWhoseTargetFailsItsCrcIsNotMade)
+TEST_F(UnpackOntoDiskTest, ALinkWhoseTargetIsDamagedOrLongerThanAnyPathIsNotMade)
 {
-    ZipItem link = Link("current", "game.bin");
-    link.raw = true, link.deflate = false;
-    link.rawCrc = Crc32("game.bin") ^ 1, link.rawUncompressedSize = 8;
+    ZipItem damaged = Link("current", "game.bin");
+    damaged.raw = true, damaged.deflate = false;
+    damaged.rawCrc = Crc32("game.bin") ^ 1, damaged.rawUncompressedSize = 8;
+    const ZipItem endless = Link("endless", std::string(5000, 'd'));
     TempDir dest;
     dest.Write("current", "installed before");
-    std::unique_ptr<CZipReader> reader = CZipReader::Open(Package({{"game.bin", "g"}, link}));
+    dest.Write("endless", "installed before");
+    std::unique_ptr<CZipReader> reader = CZipReader::Open(Package({{"game.bin", "g"}, damaged, endless}));
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->ExtractEntry(1, dest.Dir() + "current"), ZR_FLATE);
-    EXPECT_FALSE(fs::is_symlink(dest.Path() / "current"));
-    EXPECT_EQ(ReadWholeFile(dest.Path() / "current"), "installed before");
-    EXPECT_EQ(Names(dest.Path()), std::set<std::string>{"current"});
+    EXPECT_EQ(reader->ExtractEntry(2, dest.Dir() + "endless"), ZR_FLATE);
+    for (const char* name : {"current", "endless"}) {
+        EXPECT_FALSE(fs::is_symlink(dest.Path() / name)) << name;
+        EXPECT_EQ(ReadWholeFile(dest.Path() / name), "installed before") << name;
+    }
+    EXPECT_EQ(Names(dest.Path()), (std::set<std::string>{"current", "endless"}));
 }
 
 TEST_F(UnpackOntoDiskTest, AnExtendedTimestampCutShortGivesTheTimesItHolds)
