@@ -81,6 +81,13 @@ std::set<std::string> Names(const fs::path& directory)
 
 class DamagedArchiveTest : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"zip", kPython})
+            if (RunTool(dir.Path(), "sh", {"-c", std::string("command -v ") + tool}).status != 0)
+                GTEST_SKIP() << tool << " is not installed";
+    }
+
     std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
 
     // An archive as Python's zipfile writes entries of 4 GiB and more: Zip64 records for both
@@ -213,6 +220,9 @@ class CentralDirectoryTest : public DamagedArchiveTest {
 protected:
     void SetUp() override
     {
+        DamagedArchiveTest::SetUp();
+        if (IsSkipped())
+            return;
         dir.Write("files/one.txt", "first\n");
         dir.Write("files/two.txt", std::string(3000, '2'));
         dir.Write("files/three.txt", "third\n");
