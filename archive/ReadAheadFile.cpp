@@ -61,7 +61,8 @@ voidpf Open(voidpf, const void* filename, int mode)
 {
     if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return nullptr;
-    int fd = ::open(static_cast<const char*>(filename), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a pipe planted at the name fails the check below instead of waiting for a writer.
+    int fd = ::open(static_cast<const char*>(filename), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0)

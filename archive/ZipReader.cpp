@@ -191,8 +191,11 @@ int CZipReader::GoTo(int nIndex)
         m_nCurrent = 0;
     }
     for (; m_nCurrent < nIndex; ++m_nCurrent) {
-        if (unzGoToNextFile(zip) != UNZ_OK)
+        if (unzGoToNextFile(zip) != UNZ_OK) {
+            // minizip stands on no entry after a failed step: the next look starts from the first.
+            m_nCurrent = m_nEntries;
             return ZR_SEEK;
+        }
     }
     return ZR_OK;
 }

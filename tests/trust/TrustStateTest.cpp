@@ -3,14 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
+#include <set>
 #include <sys/stat.h>
 
+#include "tests/support/SmallFileSystem.h"
 #include "tests/support/TempDir.h"
 #include "trust/TrustState.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::set<std::string> Names(const fs::path& directory)
+{
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(directory))
+        names.insert(item.path().filename().string());
+    return names;
+}
 
 TEST(TrustStateTest, TheRecordReadsBackAsWritten)
 {
@@ -52,6 +64,45 @@ TEST(TrustStateTest, ALinkPlantedAtTheRecordIsReplacedNeverWrittenThrough)
     EXPECT_EQ(ReadWholeFile(victim), "precious");
     EXPECT_FALSE(fs::is_symlink(record));
     EXPECT_EQ(ReadAcceptedTimestamps(record.string()).at("update.xml"), 1u);
+}
+
+// A record that cannot be replaced keeps the one there: what was accepted before stays accepted.
+TEST(TrustStateTest, ARecordThatCannotBeWrittenKeepsTheOldOneAndLeavesNoTemporary)
+{
+    TempDir dir;
+    const fs::path disk = dir.Path() / "disk";
+    SmallFileSystem small(disk, "64k");
+    if (!small.Mounted())
+        GTEST_SKIP() << "no file system can be mounted here";
+    const std::string path = (disk / "KesuUpdate.trust").string();
+    const AcceptedTimestamps old{{"update.xml", 100}};
+    ASSERT_TRUE(WriteAcceptedTimestamps(path, old));
+    {
+        std::ofstream filler(disk / "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size()) && filler.flush())
+            ;
+    }
+    errno = 0;
+    EXPECT_FALSE(WriteAcceptedTimestamps(path, {{"update.xml", 200}, {std::string(8000, 'n'), 1}}));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(ReadAcceptedTimestamps(path), old);
+    EXPECT_EQ(Names(disk), (std::set<std::string>{"KesuUpdate.trust", "filler"}));
+
+    // A folder at the record's name is no record, and is not replaced by one.
+    fs::create_directories(dir.Path() / "KesuUpdate.trust/inside");
+    const std::string folder = (dir.Path() / "KesuUpdate.trust").string();
+    EXPECT_TRUE(ReadAcceptedTimestamps(folder).empty());
+    errno = 0;
+    EXPECT_FALSE(WriteAcceptedTimestamps(folder, old));
+    EXPECT_TRUE(errno == EISDIR || errno == ENOTEMPTY) << errno;
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "KesuUpdate.trust/inside"));
+    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"KesuUpdate.trust", "disk"}));
+
+    // Nor is one written where the directory is missing.
+    errno = 0;
+    EXPECT_FALSE(WriteAcceptedTimestamps((dir.Path() / "missing/KesuUpdate.trust").string(), old));
+    EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace
