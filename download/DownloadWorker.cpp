@@ -22,6 +22,7 @@
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Url.h"
+#include "sentences/Sentences.h"
 
 using namespace download_lane;
 
@@ -95,7 +96,7 @@ int CDownloadMgr::Run()
     // run too: nothing is installed unless everything arrived.
     const auto undone = std::find_if(m_arrTasks.begin(), m_arrTasks.end(), [](const auto& task) { return !task->bDownloaded; });
     if (undone != m_arrTasks.end())
-        EndRun(false, "下载 " + (*undone)->szName + " 文件失败");
+        EndRun(false, sentence::DownloadFailed((*undone)->szName));
     int downloading = kDownloading;
     if (m_end && m_end->bCancelled) {
         Raise(download_event::Cancelled{});
@@ -203,7 +204,7 @@ CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, Lane& 
         } catch (const Refused& refused) {
             failure = refused.strSentence;
         } catch (...) {
-            failure = "下载 " + task.szName + " 文件失败";
+            failure = sentence::DownloadFailed(task.szName);
         }
         lane.file.Abort();
         LogNote("GET " + TaskUrl(task, server) + ": failed: " + failure);

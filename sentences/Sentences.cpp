@@ -27,6 +27,11 @@ std::string ErrorLine(int number)
     return "Error line:" + std::to_string(number) + "\n";
 }
 
+std::string DownloadFailed(const std::string& file)
+{
+    return "下载 " + file + " 文件失败";
+}
+
 std::string UpdateFailedVisit(const std::string& webUrl)
 {
     return "更新失败，请到" + webUrl + "下载最新版本";

@@ -18,7 +18,9 @@ std::string SizeAndDone(int sizeKilobytes, int doneKilobytes);
 
 // Why the manifest cannot be used, when a number is all the player is told.
 std::string ErrorLine(int number);
-// After a failed download, when the settings name no message of their own.
+// A file that could not be downloaded (the cause is in the log), and what follows it after a failed
+// download when the settings name no message of their own.
+std::string DownloadFailed(const std::string& file);
 std::string UpdateFailedVisit(const std::string& webUrl);
 
 // The manifest cannot be used.
