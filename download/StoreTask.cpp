@@ -3,7 +3,6 @@
 // same way; the complete file is verified before it is kept.
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -191,8 +190,8 @@ bool CDownloadMgr::FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch
         range = CInternetSession::ByteRange{fetch.held->nBytes, fetch.held->strValidator};
     // The name is a file's, never part of the URL's syntax: a '?', '#' or '%' in it is encoded.
     std::unique_ptr<CHttpFile> http = lane.pSession->OpenURL(url, CInternetSession::Request::File, range);
-    const std::string status = http->QueryStatusCode();
-    const int code = std::atoi(status.c_str());
+    const int code = http->QueryStatus();
+    const std::string status = std::to_string(code);  // for the log
     if (IsPassingStatus(code))
         throw PassingFailure{std::make_exception_ptr(NotTheFile{}), "answered " + status, http->QueryRetryAfter()};
     const bool continued = range && http->QueryPartStart() == range->nFrom;

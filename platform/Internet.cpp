@@ -397,13 +397,13 @@ CHttpFile::~CHttpFile()
     Close();
 }
 
-std::string CHttpFile::QueryStatusCode() const
+int CHttpFile::QueryStatus() const
 {
     long code = 0;
     auto* t = InProgress();
-    if (!t || curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK)
-        return {};
-    return code > 0 ? std::to_string(code) : std::string();
+    if (!t || curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code < 0 || code > 999)
+        return 0;
+    return static_cast<int>(code);
 }
 
 std::string CHttpFile::QueryHeader(std::string_view name) const
@@ -414,7 +414,7 @@ std::string CHttpFile::QueryHeader(std::string_view name) const
 
 std::optional<std::uint64_t> CHttpFile::QueryPartStart() const
 {
-    if (QueryStatusCode() != "206" || IsEncoded())
+    if (QueryStatus() != 206 || IsEncoded())
         return std::nullopt;
     return ContentRangeStart(QueryHeader("Content-Range"));
 }

@@ -103,8 +103,8 @@ public:
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
-    // The status code as decimal text ("200", "404"), as the server sent it.
-    std::string QueryStatusCode() const;
+    // The status code the server sent (200, 404); 0 while none has come.
+    int QueryStatus() const;
     // The value of the final response's header of that name (any letter case), blanks around it
     // dropped; empty when it has none.
     std::string QueryHeader(std::string_view name) const;

@@ -1,7 +1,6 @@
 #include "source/PackageProbe.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 #include "archive/PackageDirectory.h"
@@ -21,21 +20,21 @@ PackageProbe ProbePackage(const std::string& strUrl, CInternetSession* pSession,
             // A HEAD costs the server no body; one that does not know HEAD is asked the old way,
             // with a GET whose body is dropped.
             response = pSession->OpenURL(strUrl, CInternetSession::Request::Headers);
-            if (const std::string status = response->QueryStatusCode(); status == "405" || status == "501")
+            if (const int status = response->QueryStatus(); status == 405 || status == 501)
                 response = pSession->OpenURL(strUrl);
         } catch (const CInternetException& e) {
             LogNote("asked for " + strUrl + ": " + e.GetErrorMessage());
             return FailedBeforeDownloads(e, e.GetErrorMessage());
         }
-        const std::string status = response->QueryStatusCode();
-        LogNote("asked for " + strUrl + ": " + status);
-        return {IsPassingStatus(std::atoi(status.c_str())), "answered " + status, response->QueryRetryAfter()};
+        const int status = response->QueryStatus();
+        LogNote("asked for " + strUrl + ": " + std::to_string(status));
+        return {IsPassingStatus(status), "answered " + std::to_string(status), response->QueryRetryAfter()};
     });
-    if (!response || response->QueryStatusCode() == "404")
+    if (!response || response->QueryStatus() == 404)
         return {};
     PackageProbe probe;
     probe.length = response->IsEncoded() ? std::nullopt : response->QueryContentLength();
-    probe.answer = std::atoi(response->QueryStatusCode().c_str()) >= 400 ? ProbeAnswer::kFailing : ProbeAnswer::kPackage;
+    probe.answer = response->QueryStatus() >= 400 ? ProbeAnswer::kFailing : ProbeAnswer::kPackage;
     return probe;
 }
 

@@ -1,6 +1,5 @@
 #include "source/ReadUrlText.h"
 
-#include <cstdlib>
 #include <memory>
 
 #include "platform/Internet.h"
@@ -12,7 +11,7 @@ namespace {
 
 struct Document {
     int nResult = 0;
-    std::string strStatus;
+    int nStatus = 0;
 };
 
 // One try of ReadDocument's request: what it came to, and whether another may fare better.
@@ -29,7 +28,7 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
         document.nResult = 493;
         return FailedBeforeDownloads(e, e.GetErrorMessage());
     }
-    document.strStatus = file->QueryStatusCode();
+    document.nStatus = file->QueryStatus();
     if (auto length = file->QueryContentLength(); length && *length <= nLimit)
         strText.reserve(static_cast<std::size_t>(*length));
     char buffer[16384];
@@ -50,8 +49,8 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
         // A document is asked for again from its first byte.
         return FailedBeforeDownloads(e, "the body was cut short: " + e.GetErrorMessage());
     }
-    if (IsPassingStatus(std::atoi(document.strStatus.c_str())))
-        return {true, "answered " + document.strStatus, file->QueryRetryAfter()};
+    if (IsPassingStatus(document.nStatus))
+        return {true, "answered " + std::to_string(document.nStatus), file->QueryRetryAfter()};
     return {};
 }
 
@@ -68,12 +67,12 @@ Document ReadDocument(const std::string& strUrl, std::string& strText, std::size
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession& session, std::string* pStatus,
+int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession& session, int* pStatus,
                 const RetryPolicy* pRetries)
 {
     Document document = ReadDocument(strUrl, strText, kManifestLimit, session, pRetries);
     if (pStatus)
-        *pStatus = document.strStatus;
+        *pStatus = document.nStatus;
     return document.nResult;
 }
 
@@ -83,7 +82,7 @@ std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInt
     std::string text;
     Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, session, pRetries);
     // A signature cut short is kept: it cannot pass for a whole one.
-    if ((document.nResult != 0 && document.nResult != kTextCutShort) || std::atoi(document.strStatus.c_str()) >= 400)
+    if ((document.nResult != 0 && document.nResult != kTextCutShort) || document.nStatus >= 400)
         return std::nullopt;
     return text;
 }

@@ -21,11 +21,11 @@ inline constexpr int kTextCutShort = 408;
 // kTextCutShort when a failed read ended the text where it failed (the cause is logged).
 // The session is the caller's (the run's, from OpenUpdateSession): the next request reuses its
 // connection.
-// The HTTP status code's text goes to *pStatus when asked for. With a retry policy, a passing
+// The HTTP status code goes to *pStatus when asked for. With a retry policy, a passing
 // failure (no connection, a body cut short, a 5xx, 408 or 429 answer) is tried again as a
 // file's download would be; the result is the last try's.
 int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession& session,
-                std::string* pStatus = nullptr, const RetryPolicy* pRetries = nullptr);
+                int* pStatus = nullptr, const RetryPolicy* pRetries = nullptr);
 
 // The signature that belongs to the file at the URL (the URL followed by ".minisig"), read whole;
 // nothing when the server has none (an error status), cannot be asked, or sends something too

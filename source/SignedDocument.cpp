@@ -1,6 +1,5 @@
 #include "source/SignedDocument.h"
 
-#include <cstdlib>
 #include <string_view>
 
 #include "platform/Log.h"
@@ -62,15 +61,15 @@ SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTru
                                    const RetryPolicy* pRetries)
 {
     SignedDocument document;
-    std::string status;
+    int status = 0;
     const int result = pSession ? ReadUrlText(strUrl, document.strText, *pSession, &status, pRetries) : kNoSession;
     if (result != 0)
         return Unread(strUrl, result);
-    LogNote("GET " + strUrl + ": " + status + ", " + std::to_string(document.strText.size()) + " bytes");
+    LogNote("GET " + strUrl + ": " + std::to_string(status) + ", " + std::to_string(document.strText.size()) + " bytes");
     // An error page instead of the manifest (a site that moved, a server's own 404 page) means
     // what the Chinese page-not-found text means: the server has no update here.
-    if (std::atoi(status.c_str()) >= 400) {
-        LogLine(strUrl + ": the server answered " + status + " instead of the manifest");
+    if (status >= 400) {
+        LogLine(strUrl + ": the server answered " + std::to_string(status) + " instead of the manifest");
         return Failed({546, {}});
     }
     if (IsPageNotFound(document.strText))

@@ -54,7 +54,7 @@ TEST_F(InternetTest, BodyArrivesWholeInFullBlocksWithItsLength)
     server.Start();
 
     auto file = session.OpenURL(server.Url("/big.bin"));
-    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(file->QueryStatus(), 200);
     EXPECT_EQ(file->QueryContentLength(), body.size());
     EXPECT_EQ(ReadAll(*file), body);
 }
@@ -68,7 +68,7 @@ TEST_F(InternetTest, ErrorStatusStillDeliversItsBody)
     server.Start();
 
     auto file = session.OpenURL(server.Url("/missing"));
-    EXPECT_EQ(file->QueryStatusCode(), "404");
+    EXPECT_EQ(file->QueryStatus(), 404);
     EXPECT_EQ(ReadAll(*file), "<html>not here</html>");
 }
 
@@ -245,11 +245,11 @@ TEST_F(InternetTest, RedirectsAreFollowedAndHeadersOnlyRequestsCarryNoBody)
     server.Start();
 
     auto file = session.OpenURL(server.Url("/old"));
-    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(file->QueryStatus(), 200);
     EXPECT_EQ(ReadAll(*file), "the new place");
 
     file = session.OpenURL(server.Url("/moved"), CInternetSession::Request::Headers);
-    EXPECT_EQ(file->QueryStatusCode(), "200");
+    EXPECT_EQ(file->QueryStatus(), 200);
     EXPECT_EQ(file->QueryContentLength(), 13u);
     char buffer[64];
     EXPECT_EQ(file->Read(buffer, sizeof buffer), 0u);

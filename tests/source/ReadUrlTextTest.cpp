@@ -17,10 +17,11 @@ TEST(ReadUrlTextTest, ErrorStatusBodiesAreReadAsText)
     });
     server.Start();
     const std::unique_ptr<CInternetSession> session = OpenUpdateSession();
-    std::string text, status;
+    std::string text;
+    int status = 0;
     EXPECT_EQ(ReadUrlText(server.Url("/update/update.xml"), text, *session, &status), 0);
     EXPECT_EQ(text, "server says no");
-    EXPECT_EQ(status, "500");
+    EXPECT_EQ(status, 500);
     ClosedPort closed;
     EXPECT_EQ(ReadUrlText(closed.Url("/"), text, *session), 493);
     EXPECT_EQ(text, "");
