@@ -80,6 +80,10 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.nConnections = static_cast<unsigned>(std::clamp(connections, 1, static_cast<int>(kMostConnections)));
     values.bDigestQuery = ParseLeadingInt(GetPrivateProfileString("Download", "DigestQuery", "1", kSettingsFile)) != 0;
     values.bCheckCache = ParseLeadingInt(GetPrivateProfileString("Setup", "CheckCache", "1", kSettingsFile)) != 0;
+    values.strPublicKeySetting = GetPrivateProfileString("Security", "PublicKey", "", kSettingsFile);
+    const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
+    values.strWhereToGetTheGame =
+        GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
     values.hooks = TestHooksFromEnvironment();
     values.authorities = AuthoritiesFromEnvironment();
     return values;

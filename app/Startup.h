@@ -9,6 +9,7 @@
 #include "app/TestHooks.h"
 #include "platform/Internet.h"
 #include "policy/Policy.h"
+#include "sentences/Sentences.h"
 
 // The executable's directory, ending in a separator.
 std::string InstallDirFromExePath(const std::string& strExePath);
@@ -32,6 +33,9 @@ struct StartupValues {
     bool bCheckCache = true;    // a file unchanged since the last check is not read again
     unsigned nConnections = kDefaultConnections;  // files downloaded at once
     bool bDigestQuery = true;  // a file is asked for with its digest as a query
+    std::string strPublicKeySetting;   // [Security] PublicKey: the keys updates must be signed with
+    // Told after a failed download: [messages] ErrorMsg, or a sentence naming [DownUrl] WebUrl.
+    std::string strWhereToGetTheGame = sentence::UpdateFailedVisit(kDefaultWebUrl);
     TestHooks hooks;           // from the environment; none for a player
     // The certificate authorities the curl tool would trust here (CURL_CA_BUNDLE or SSL_CERT_FILE,
     // and SSL_CERT_DIR); the system's when they are unset.

@@ -11,7 +11,6 @@
 #include "platform/Path.h"
 #include "policy/Policy.h"
 #include "sentences/Sentences.h"
-#include "platform/Profile.h"
 #include "trust/UpdateTrust.h"
 
 namespace {
@@ -19,13 +18,6 @@ namespace {
 // How often progress reaches the views: a screen's refresh rate. A download's blocks arrive far
 // more often, and every shown step costs the window thread a wake-up and a repaint.
 constexpr std::chrono::milliseconds kFrameInterval{16};
-
-// Where the player can get the whole game when an update fails.
-std::string WhereToGetTheGame()
-{
-    const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
-    return GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
-}
 
 // The check cache and the log live in the temporary directory. A run whose temporary directory
 // is the installation itself leaves nothing of its own there, so it keeps neither.
@@ -112,7 +104,7 @@ void UpdateRun::Start()
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
                                     m_values.bDigestQuery, retries, m_values.mirrorBaseURLs,
                                     [this] { return Install(); }});
-    m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(kSettingsFile), m_values.strInstallDir + kTrustStateFile);
+    m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(m_values.strPublicKeySetting), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
         OpenLogFile(m_values.strTempDir + "\\" + kLogName, kLogLimit);
@@ -277,7 +269,7 @@ void UpdateRun::Refuse(const std::string& strProblem)
 void UpdateRun::Fail(const std::string& strCause)
 {
     LogNote("end: failed: " + strCause);
-    const std::string whereToGetIt = WhereToGetTheGame();
+    const std::string& whereToGetIt = m_values.strWhereToGetTheGame;
     Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });
     Tell([](IUpdateView& view) { view.Close(); });
 }

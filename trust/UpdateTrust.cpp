@@ -7,7 +7,6 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/Profile.h"
 #include "sentences/Sentences.h"
 
 namespace {
@@ -55,12 +54,12 @@ std::uint64_t SystemNow()
 
 }  // namespace
 
-std::vector<std::string> TrustedKeyTexts(const std::string& strSettingsFile)
+std::vector<std::string> TrustedKeyTexts(const std::string& strPublicKeySetting)
 {
     std::vector<std::string> embedded = SplitKeys(kEmbeddedKeys);
     if (!embedded.empty())
         return embedded;
-    return SplitKeys(GetPrivateProfileString("Security", "PublicKey", "", strSettingsFile));
+    return SplitKeys(strPublicKeySetting);
 }
 
 CUpdateTrust::CUpdateTrust(const std::vector<std::string>& keyTexts, std::string strStatePath,

@@ -59,6 +59,6 @@ private:
     std::function<std::uint64_t()> m_now;
 };
 
-// The keys an installation trusts: those built into the program when there are any, else the
-// settings file's [Security] PublicKey, a comma-separated list.
-std::vector<std::string> TrustedKeyTexts(const std::string& strSettingsFile);
+// The keys an installation trusts: those built into the program when there are any, else those
+// of the settings' [Security] PublicKey, a comma-separated list.
+std::vector<std::string> TrustedKeyTexts(const std::string& strPublicKeySetting);
