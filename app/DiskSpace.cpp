@@ -18,7 +18,7 @@ std::string TooLittle(const std::string& directory, std::uint64_t needed, std::u
 
 }  // namespace
 
-std::string DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
+std::optional<std::string> DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
                              bool bManifestMode, std::uint64_t nUnpackedBytes)
 {
     const std::optional<FileSystemSpace> temp = GetFileSystemSpace(strTempDir);
@@ -31,5 +31,5 @@ std::string DiskSpaceProblem(const std::string& strTempDir, const std::string& s
         return TooLittle(strTempDir, tempBytes, temp->nFree);
     if (apart && install->nFree < installBytes)
         return TooLittle(strInstallDir, installBytes, install->nFree);
-    return {};
+    return std::nullopt;
 }

@@ -5,9 +5,10 @@
 // beside the package while it is there.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-// Why the run does not fit (one sentence for the player; the figures also go to the log), or an
-// empty text. A directory whose space cannot be read is not held against the run.
-std::string DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
+// Why the run does not fit (one sentence for the player; the figures also go to the log), or
+// nothing. A directory whose space cannot be read is not held against the run.
+std::optional<std::string> DiskSpaceProblem(const std::string& strTempDir, const std::string& strInstallDir, std::uint64_t nDownloadBytes,
                              bool bManifestMode, std::uint64_t nUnpackedBytes = 0);

@@ -89,7 +89,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     return values;
 }
 
-std::string TempDirProblem(const StartupValues& values)
+std::optional<std::string> TempDirProblem(const StartupValues& values)
 {
     // The setting is joined to the installation directory as it stands, so leading separators
     // keep it inside; a ".." component would lead out, and so would a link on the way.
@@ -114,7 +114,7 @@ std::string TempDirProblem(const StartupValues& values)
                 values.strInstallDir);
         return sentence::TempDirOutsideInstallation(setting);
     }
-    return {};
+    return std::nullopt;
 }
 
 std::optional<StartProblem> WriteProblem(const StartupValues& values)

@@ -44,9 +44,9 @@ struct StartupValues {
 
 // Parses the command line, reads the settings and derives the directories and the base URL.
 StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath);
-// Why the temporary directory cannot be used (one sentence for the player), or an empty text:
-// it must stay inside the installation and must not be a link to somewhere else.
-std::string TempDirProblem(const StartupValues& values);
+// Why the temporary directory cannot be used (one sentence for the player; the cause goes to the
+// log), or nothing: it must stay inside the installation and must not be a link to somewhere else.
+std::optional<std::string> TempDirProblem(const StartupValues& values);
 // Why a run cannot go on: a sentence for the player, and the cause for the log.
 struct StartProblem {
     std::string strSentence;

@@ -85,9 +85,9 @@ void UpdateRun::AddView(IUpdateView& view)
 
 void UpdateRun::Start()
 {
-    if (std::string problem = TempDirProblem(m_values); !problem.empty()) {
+    if (const std::optional<std::string> problem = TempDirProblem(m_values)) {
         Tell([](IUpdateView& view) { view.ShowSplash(); });
-        Refuse(problem);
+        Refuse(*problem);
         return;
     }
     // Checked before the log opens in the temporary directory, which the check makes; said after.
@@ -140,10 +140,10 @@ void UpdateRun::Start()
         return;
     }
     m_nTotalSize = choice.nTotalSize;
-    if (std::string problem = DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, choice.nStoredSize,
-                                               m_downloadMgr.GetSetup().bManifestMode, choice.nUnpackedSize.value_or(0));
-        !problem.empty()) {
-        Refuse(problem);
+    if (const std::optional<std::string> problem =
+            DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, choice.nStoredSize,
+                             m_downloadMgr.GetSetup().bManifestMode, choice.nUnpackedSize.value_or(0))) {
+        Refuse(*problem);
         return;
     }
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
