@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "digest/Blake2b.h"
 #include "check/CheckCache.h"
 #include "download/DownloadMgr.h"
 #include "manifest/ManifestReader.h"

@@ -22,6 +22,7 @@
 #include "bench/BenchSupport.h"
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
+#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "app/SourceSelection.h"
 #include "download/UpdateSession.h"

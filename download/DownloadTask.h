@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Crypto.h"
+#include "digest/Blake2b.h"
 #include "release/ExpectedFile.h"
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest

@@ -4,6 +4,9 @@
 #include <cctype>
 #include <vector>
 
+#include "digest/Blake2b.h"
+#include "digest/Sha256.h"
+#include "platform/Crypto.h"
 #include "platform/File.h"
 
 CDownloadDigests::CDownloadDigests(const tagDownloadTask& task)

@@ -8,7 +8,8 @@
 
 #include "download/DownloadTask.h"
 #include "digest/MD5Checksum.h"
-#include "platform/Crypto.h"
+#include "digest/Blake2b.h"
+#include "digest/Sha256.h"
 
 class CFile;
 

@@ -3,15 +3,12 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
-#include <openssl/evp.h>
 #include <sodium.h>
 #include <stdexcept>
 
 static_assert(sizeof(Ed25519PublicKey) == crypto_sign_PUBLICKEYBYTES);
 static_assert(sizeof(Ed25519SecretKey) == crypto_sign_SECRETKEYBYTES);
 static_assert(sizeof(Ed25519Signature) == crypto_sign_BYTES);
-static_assert(sizeof(Blake2b512Digest) == crypto_generichash_BYTES_MAX);
-static_assert(sizeof(Sha256Digest) == crypto_hash_sha256_BYTES);
 static_assert(sizeof(std::array<std::uint8_t, 32>) == crypto_pwhash_scryptsalsa208sha256_SALTBYTES);
 
 namespace {
@@ -56,66 +53,6 @@ Ed25519PublicKey PublicKeyOfSeed(const Ed25519SecretKey& key)
     crypto_sign_seed_keypair(publicKey.data(), rebuilt.data(), key.data());
     sodium_memzero(rebuilt.data(), rebuilt.size());
     return publicKey;
-}
-
-struct CBlake2b512::State {
-    crypto_generichash_state state;
-};
-
-CBlake2b512::CBlake2b512() : m_pState(std::make_unique<State>())
-{
-    EnsureSodium();
-    crypto_generichash_init(&m_pState->state, nullptr, 0, crypto_generichash_BYTES_MAX);
-}
-
-CBlake2b512::~CBlake2b512() = default;
-
-void CBlake2b512::Update(const void* pData, std::size_t nLength)
-{
-    crypto_generichash_update(&m_pState->state, static_cast<const unsigned char*>(pData), nLength);
-}
-
-Blake2b512Digest CBlake2b512::Final()
-{
-    Blake2b512Digest digest{};
-    crypto_generichash_final(&m_pState->state, digest.data(), digest.size());
-    return digest;
-}
-
-Blake2b256Digest Blake2b256(std::string_view data)
-{
-    EnsureSodium();
-    Blake2b256Digest digest{};
-    crypto_generichash(digest.data(), digest.size(), Bytes(data), data.size(), nullptr, 0);
-    return digest;
-}
-
-// SHA-256 is OpenSSL's: it uses the processor's SHA instructions, eight times libsodium's
-// portable code here (1.3 GB/s against 160 MB/s), and every downloaded file is hashed with it.
-struct CSha256::State {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    ~State() { EVP_MD_CTX_free(context); }
-};
-
-CSha256::CSha256() : m_pState(std::make_unique<State>())
-{
-    if (!m_pState->context || EVP_DigestInit_ex(m_pState->context, EVP_sha256(), nullptr) != 1)
-        throw std::bad_alloc();
-}
-
-CSha256::~CSha256() = default;
-
-void CSha256::Update(const void* pData, std::size_t nLength)
-{
-    EVP_DigestUpdate(m_pState->context, pData, nLength);
-}
-
-Sha256Digest CSha256::Final()
-{
-    Sha256Digest digest{};
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(m_pState->context, digest.data(), &length);
-    return digest;
 }
 
 std::string ToHex(const std::uint8_t* pData, std::size_t nLength)

@@ -1,7 +1,7 @@
 #pragma once
-// Digests and signatures over libsodium, and SHA-256 over OpenSSL's libcrypto (which libcurl
-// brings into the process anyway); the only file that includes their headers. Nothing here is
-// written by hand: every primitive is one of theirs.
+// Signatures, key derivation and encodings over libsodium; with digest/'s BLAKE2b and SHA-256,
+// the only files that include its headers. Nothing here is written by hand: every primitive is
+// one of libsodium's.
 
 #include <array>
 #include <cstddef>
@@ -15,8 +15,6 @@
 using Ed25519PublicKey = std::array<std::uint8_t, 32>;
 using Ed25519SecretKey = std::array<std::uint8_t, 64>;  // seed and public key, as libsodium keeps it
 using Ed25519Signature = std::array<std::uint8_t, 64>;
-using Blake2b512Digest = std::array<std::uint8_t, 64>;
-using Sha256Digest = std::array<std::uint8_t, 32>;
 
 // Detached Ed25519 signatures.
 bool VerifyEd25519(const Ed25519Signature& signature, std::string_view message, const Ed25519PublicKey& key);
@@ -24,37 +22,6 @@ Ed25519Signature SignEd25519(std::string_view message, const Ed25519SecretKey& k
 // The public key that the secret key's seed (its first 32 bytes) gives, whatever its second half
 // says: a key file whose halves disagree is damaged.
 Ed25519PublicKey PublicKeyOfSeed(const Ed25519SecretKey& key);
-
-// BLAKE2b with a 64-byte output and no key, fed in pieces.
-class CBlake2b512 {
-public:
-    CBlake2b512();
-    ~CBlake2b512();
-    void Update(const void* pData, std::size_t nLength);
-    Blake2b512Digest Final();
-
-private:
-    struct State;
-    std::unique_ptr<State> m_pState;
-};
-
-// BLAKE2b with a 32-byte output and no key, of bytes in memory (minisign's key checksum). Not a
-// shortened BLAKE2b-512: the output length is part of BLAKE2b's parameters.
-using Blake2b256Digest = std::array<std::uint8_t, 32>;
-Blake2b256Digest Blake2b256(std::string_view data);
-
-// SHA-256, fed in pieces.
-class CSha256 {
-public:
-    CSha256();
-    ~CSha256();
-    void Update(const void* pData, std::size_t nLength);
-    Sha256Digest Final();
-
-private:
-    struct State;
-    std::unique_ptr<State> m_pState;
-};
 
 // Lower-case hexadecimal.
 std::string ToHex(const std::uint8_t* pData, std::size_t nLength);

@@ -11,6 +11,7 @@
 #include "digest/MD5Checksum.h"
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
+#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "platform/MappedFile.h"
 

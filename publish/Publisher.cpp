@@ -19,6 +19,7 @@
 #include "digest/MD5Checksum.h"
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
+#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "platform/TextEncoding.h"
 #include "publish/Signer.h"

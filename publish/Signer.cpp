@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "digest/Blake2b.h"
+
 namespace {
 
 std::string ReadKeyFile(const std::string& keyFile)

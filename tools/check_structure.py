@@ -21,8 +21,8 @@ import sys
 # Lowest first. A folder may include folders of lower layers only.
 LAYERS = [
     ["platform", "sentences", "policy"],
-    ["window", "digest", "delta", "archive", "trust", "release"],
-    ["res", "manifest", "install"],
+    ["window", "digest", "delta", "archive", "release"],
+    ["res", "manifest", "install", "trust"],
     ["ui", "download", "check"],
     ["source"],
     ["app", "publish"],

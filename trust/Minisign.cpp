@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "digest/Blake2b.h"
+
 namespace {
 
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "digest/Blake2b.h"
 #include "platform/Crypto.h"
 
 using MinisignKeyId = std::array<std::uint8_t, 8>;

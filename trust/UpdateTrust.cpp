@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "digest/Blake2b.h"
 #include "sentences/Sentences.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "digest/Blake2b.h"
 #include "trust/Minisign.h"
 #include "trust/TrustState.h"
 

@@ -8,6 +8,8 @@
 
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
+#include "digest/Blake2b.h"
+#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "tests/download/TestDownloadMgr.h"

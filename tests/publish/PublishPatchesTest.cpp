@@ -15,6 +15,7 @@
 #include "delta/ApplyPatch.h"
 #include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
+#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/RunTool.h"

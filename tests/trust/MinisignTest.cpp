@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "digest/Blake2b.h"
 #include "tests/support/MinisignTool.h"
 #include "tests/support/TempDir.h"
 #include "trust/Minisign.h"
