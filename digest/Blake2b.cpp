@@ -1,25 +1,10 @@
 #include "digest/Blake2b.h"
 
-#include <mutex>
 #include <sodium.h>
-#include <stdexcept>
-#include <string>
+
+#include "platform/Crypto.h"
 
 static_assert(sizeof(Blake2b512Digest) == crypto_generichash_BYTES_MAX);
-
-namespace {
-
-// libsodium picks its fastest implementations once, before any use.
-void EnsureSodium()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (sodium_init() < 0)
-            throw std::runtime_error("libsodium cannot be initialised");
-    });
-}
-
-}  // namespace
 
 struct CBlake2b512::State {
     crypto_generichash_state state;

@@ -11,10 +11,8 @@ static_assert(sizeof(Ed25519SecretKey) == crypto_sign_SECRETKEYBYTES);
 static_assert(sizeof(Ed25519Signature) == crypto_sign_BYTES);
 static_assert(sizeof(std::array<std::uint8_t, 32>) == crypto_pwhash_scryptsalsa208sha256_SALTBYTES);
 
-namespace {
-
 // libsodium picks its fastest implementations and opens its random source once, before any use;
-// every entry point of this file goes through here first.
+// every entry point over it goes through here first.
 void EnsureSodium()
 {
     static std::once_flag once;
@@ -23,6 +21,8 @@ void EnsureSodium()
             throw std::runtime_error("libsodium cannot be initialised");
     });
 }
+
+namespace {
 
 const unsigned char* Bytes(std::string_view text)
 {

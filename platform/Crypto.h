@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+// Starts libsodium, once, before the first use of any of its functions (here, and digest/'s
+// BLAKE2b); throws std::runtime_error when it cannot start.
+void EnsureSodium();
+
 using Ed25519PublicKey = std::array<std::uint8_t, 32>;
 using Ed25519SecretKey = std::array<std::uint8_t, 64>;  // seed and public key, as libsodium keeps it
 using Ed25519Signature = std::array<std::uint8_t, 64>;
