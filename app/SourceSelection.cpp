@@ -42,9 +42,9 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
                                                                                  const Blake2b512Digest& digest) {
         std::optional<TrustRefusal> refusal = trust->Accept(signature, digest, strPath);
         if (!refusal)
-            return std::string();
+            return std::optional<std::string>();
         LogLine(refusal->strDetail);
-        return refusal->strSentence;
+        return std::optional(refusal->strSentence);
     };
     choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
     return choice;

@@ -121,8 +121,9 @@ void UpdateRun::Start()
     }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again.
-    if (std::string failure = FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles); !failure.empty()) {
-        Fail(failure);
+    if (std::optional<std::string> failure =
+            FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles)) {
+        Fail(*failure);
         return;
     }
     const std::string checkCache =
@@ -205,7 +206,7 @@ void UpdateRun::OnDownload(const download_event::FileBegun&)
     // The views show a file from its answer on.
 }
 
-int UpdateRun::Install()
+bool UpdateRun::Install()
 {
     const CDownloadMgr& downloads = m_downloadMgr;
     InstallOrder order{m_values.strTempDir, m_values.strInstallDir, !downloads.GetSetup().bManifestMode, {}};

@@ -67,7 +67,7 @@ private:
     void OnInstall(const install_event::Finished&);
     void OnInstall(const install_event::Failed& failed);
     // The downloads, all verified, go to the installer; on the download worker, after its last event.
-    int Install();
+    bool Install();
     // Progress is shown at most once a frame, and always when a file is complete; a block's event
     // in between only keeps it.
     void Progress(const UpdateProgress& progress);

@@ -180,7 +180,7 @@ void CompareApplying(const Pair& pair, const fs::path& patch, const fs::path& wo
     const fs::path made = work / "made", madeByZstd = work / "made-by-zstd";
     const std::uint64_t size = fs::file_size(pair.New());
     std::vector<double> ours, zstd;
-    std::string failure;
+    std::optional<std::string> failure;
     for (int round = 0; round < kRounds; ++round) {
         fs::remove(made);
         ours.push_back(
@@ -192,8 +192,8 @@ void CompareApplying(const Pair& pair, const fs::path& patch, const fs::path& wo
                            .seconds);
     }
     const std::string expected = Md5Of(pair.New());
-    if (!failure.empty() || Md5Of(made) != expected || Md5Of(madeByZstd) != expected)
-        std::printf("  the patch did not make the new file: %s\n", failure.c_str());
+    if (failure || Md5Of(made) != expected || Md5Of(madeByZstd) != expected)
+        std::printf("  the patch did not make the new file: %s\n", failure.value_or("its digest differs").c_str());
     std::printf("%s, apply: ApplyPatch %.3f s; zstd -d --long=31 --patch-from %.3f s; time ratio %.2f"
                 " (target <= 1.2)\n",
                 pair.what.c_str(), Median(ours), Median(zstd), Median(ours) / Median(zstd));

@@ -91,7 +91,7 @@ double DownloadWithEngine(const Nginx& nginx, const fs::path& installDir, const 
     for (ChangedFile& file : findings.files)
         mgr.AddTask(file.strName.c_str(), std::move(file.expected));
     double seconds = Seconds([&] {
-        if (mgr.Run() != 0) {
+        if (mgr.Run() != RunEnd::Done) {
             std::fprintf(stderr, "the download failed\n");
             std::exit(1);
         }

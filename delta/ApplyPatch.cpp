@@ -36,7 +36,7 @@ std::string Decode(const CMappedFile& old, const CMappedFile& patch, CMappedFile
 
 }  // namespace
 
-std::string ApplyPatch(const std::string& strOldPath, const std::string& strPatchPath, const std::string& strOutPath,
+std::optional<std::string> ApplyPatch(const std::string& strOldPath, const std::string& strPatchPath, const std::string& strOutPath,
                        std::uint64_t nNewSize)
 {
     std::string failure;
@@ -49,7 +49,8 @@ std::string ApplyPatch(const std::string& strOldPath, const std::string& strPatc
     } catch (const CFileException& e) {
         failure = e.GetErrorMessage();
     }
-    if (!failure.empty())
-        DeleteFile(strOutPath);
+    if (failure.empty())
+        return std::nullopt;
+    DeleteFile(strOutPath);
     return failure;
 }

@@ -5,6 +5,7 @@
 // zstd's decoding context (about 160 KB) whatever the files' sizes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The largest window a patch may need: zstd's largest, 2 GiB. A patch made for larger files is
@@ -12,7 +13,7 @@
 inline constexpr int kPatchWindowLogMax = 31;
 
 // Writes the new file at strOutPath from the old file and the patch; it must come out nNewSize
-// bytes long. Returns why it could not (for the log), or an empty text; a failed output is
+// bytes long. Returns why it could not (for the log), or nothing when it did; a failed output is
 // removed.
-std::string ApplyPatch(const std::string& strOldPath, const std::string& strPatchPath, const std::string& strOutPath,
+std::optional<std::string> ApplyPatch(const std::string& strOldPath, const std::string& strPatchPath, const std::string& strOutPath,
                        std::uint64_t nNewSize);

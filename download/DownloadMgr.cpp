@@ -92,7 +92,7 @@ bool CDownloadMgr::Start()
     if (m_bStarted.exchange(true))
         return false;
     m_nTotalDone = 0;
-    m_hThread = std::make_unique<CThread>([this] { return Work(); });
+    m_hThread = std::make_unique<CThread>([this] { return static_cast<std::uint32_t>(Work()); });
     return true;
 }
 
@@ -111,11 +111,12 @@ bool CDownloadMgr::Cancel()
     return true;
 }
 
-std::optional<std::uint32_t> CDownloadMgr::WaitForWorker(std::chrono::milliseconds timeout)
+std::optional<RunEnd> CDownloadMgr::WaitForWorker(std::chrono::milliseconds timeout)
 {
     if (!m_hThread || !m_hThread->WaitFor(timeout))
         return std::nullopt;
-    return m_hThread->GetExitCode();
+    const std::optional<std::uint32_t> code = m_hThread->GetExitCode();
+    return code ? std::optional(static_cast<RunEnd>(*code)) : std::nullopt;
 }
 
 void CDownloadMgr::Join()
@@ -124,19 +125,16 @@ void CDownloadMgr::Join()
         m_hThread->Join();
 }
 
-std::uint32_t CDownloadMgr::Work()
+RunEnd CDownloadMgr::Work()
 {
-    int result = Run();
-    if (result != 0)
-        return static_cast<std::uint32_t>(result);
-    if (m_setup.afterDownloads)
-        result = m_setup.afterDownloads();
-    if (result == 0) {
-        if (m_setup.bManifestMode)
-            RemoveStaleDownloads();
-        RemoveAllTasks();
-    }
-    return static_cast<std::uint32_t>(result);
+    if (const RunEnd end = Run(); end != RunEnd::Done)
+        return end;
+    if (m_setup.afterDownloads && !m_setup.afterDownloads())
+        return RunEnd::Failed;
+    if (m_setup.bManifestMode)
+        RemoveStaleDownloads();
+    RemoveAllTasks();
+    return RunEnd::Done;
 }
 
 std::string CDownloadMgr::DownloadPath(const tagDownloadTask& task) const

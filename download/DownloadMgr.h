@@ -8,58 +8,32 @@
 // the download to the sink. Cancel asks the worker to stop; LastEvent tells how far the run has
 // come. The destructor waits for the worker.
 //
-// Errors in the engine: the platform's exceptions are caught here and become what the program
-// tells, a Failed event with its sentence (and the cause on standard error) or a result code;
-// nothing in the engine shows a message.
+// Errors in the engine: what a file's fetch throws (download/FileFetch.h) is caught here, once per
+// file, and becomes what the program tells: a Failed event with its sentence, the cause in the
+// log, and the run's RunEnd. Nothing in the engine shows a message.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "download/DownloadSetup.h"
 #include "download/DownloadSink.h"
 #include "download/DownloadTask.h"
-#include "download/RetryPolicy.h"
-#include "platform/File.h"
+#include "download/FileFetch.h"
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
-class CBackgroundWriter;
-class CDownloadDigests;
+// How a run ended: every file stored (and the step after them taken, when there is one), a file
+// or that step failed, or a cancel stopped it.
+enum class RunEnd : std::uint32_t { Done = 0, Failed = 1, Cancelled = 2 };
 
-// Where a run's files come from and go, and what they are.
-struct DownloadSetup {
-    std::string strBaseURL;
-    std::string strTempDir;
-    std::string strInstallDir;
-    bool bManifestMode = true;  // files from the manifest; false: one zip package
-    // The run's HTTP session, which must outlive the manager; without one every download fails.
-    CInternetSession* pSession = nullptr;
-    // How many files are downloaded at once, each over a connection of its own (the first over
-    // the session's, the others over sessions with its limits); 1: one after the other, in
-    // queue order.
-    unsigned nConnections = 1;
-    // A file the manifest describes is asked for with its digest as a query ("town.dat?md5=..."):
-    // a file keeps its name from one release to the next, and a cache on the way (a CDN, a proxy)
-    // that keys on the whole URL then never hands out an older version. Static servers ignore it.
-    bool bDigestQuery = true;
-    RetryPolicy retries = {};
-    // Further servers of the same files (base URLs like strBaseURL), in order: when a server
-    // cannot be reached or fails a file after its tries, the next one takes over for the rest of
-    // the run.
-    std::vector<std::string> mirrors = {};
-    // What the worker does once every file arrived and passed its checks (the installation),
-    // after the AllStored event: 0 when it succeeded. Its result becomes the worker's.
-    std::function<int()> afterDownloads = {};
-};
-
-class CDownloadMgr {
+class CDownloadMgr : private IFetchRun {
 public:
     using TaskList = std::vector<std::unique_ptr<tagDownloadTask>>;
 
@@ -89,7 +63,7 @@ public:
     void RemoveAllTasks();
 
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
-    // (WorkerResult) is that of the last step it took.
+    // is that of the last step it took.
     bool Start();
     // Asks the worker to stop while the download goes on: it ends within a second with a
     // Cancelled event, and nothing is installed. False, and nothing changes, once the installation
@@ -103,7 +77,7 @@ public:
     // may ask.
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
-    std::optional<std::uint32_t> WaitForWorker(std::chrono::milliseconds timeout);
+    std::optional<RunEnd> WaitForWorker(std::chrono::milliseconds timeout);
     // Waits for the worker to end. A class that overrides Run calls it in its destructor: the
     // worker calls into it.
     void Join();
@@ -114,23 +88,22 @@ public:
     // Where the task's download is stored in the temporary directory.
     std::string DownloadPath(const tagDownloadTask& task) const;
 
-    // Downloads every task into the temporary directory, reporting each step: 0 all stored, 1 a
-    // task failed (after a Failed event), 2 cancelled (after Cancelled). With one connection the
+    // Downloads every task into the temporary directory, reporting each step: Done when all are
+    // stored (after AllStored), Failed after a Failed event, Cancelled after a Cancelled one. With one connection the
     // tasks go in queue order; with more, each connection takes the next task when it is free,
     // the first failure stops the others, and the events (one at a time) show the file whose
     // bytes arrived last. Runs on the worker thread.
-    virtual int Run();
+    virtual RunEnd Run();
 
 private:
-    struct Lane;
     // Why the download ended before every file arrived.
-    struct RunEnd {
+    struct EarlyEnd {
         bool bCancelled = false;
         std::string strFailure;  // the first failure, for the player
     };
 
     // The worker's body: runs, takes the step after a complete run and then empties the task list.
-    std::uint32_t Work();
+    RunEnd Work();
     // After an installation, what earlier runs downloaded and no file needed (a file no longer
     // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
     void RemoveStaleDownloads() const;
@@ -138,13 +111,8 @@ private:
     void Raise(const DownloadEvent& event);
     // The same, with m_csEventLock already held.
     void Tell(const DownloadEvent& event);
-    // The lane's file begins, or begins again: its size (0 when not announced) and the bytes of it
-    // already held.
-    void RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name);
-    // Counts `nBytes` more of the lane's file, now `nReceived` long, and tells the sink.
-    void RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name);
     // The lane's file arrived whole (FileStored), with the counts of that file.
-    void RaiseDone(const Lane& lane, const std::string& name);
+    void RaiseDone(const FetchLane& lane, const std::string& name);
     // One connection's loop: the next task while there is one and nothing ended the run. Without
     // a session, the lane opens one of its own with the run's session's limits.
     void RunLane(CInternetSession* pSession);
@@ -153,42 +121,23 @@ private:
     void EndRun(bool bCancelled, const std::string& strFailure);
     // Every lane ends, and every pause with it.
     void StopLanes();
-    // Waits the pause out; false, at once, when the lanes are stopped.
-    bool PauseUnlessStopped(std::chrono::milliseconds pause);
-    // Where the task is asked for on the server.
+    // Where the task is asked for on the given server.
     std::string TaskUrl(const tagDownloadTask& task, std::size_t nServer) const;
     enum class TaskEnd { Stored, Stopped, Failed };
     // Stores the task from the server in use, and from the next ones while a server fails it;
     // the failure that ended it goes to `failure`.
-    TaskEnd StoreOnServers(tagDownloadTask& task, Lane& lane, std::string& failure);
+    TaskEnd StoreOnServers(tagDownloadTask& task, FetchLane& lane, std::string& failure);
     // The server failed a file: the next one takes over, unless every one has failed. False then.
     bool TakeOverFrom(std::size_t nFailedServer);
-    struct FileFetch;
-    // Downloads one task into its temporary file, from its patch when it has one and that works,
-    // else whole; false when a stop ended it. Throws on failure.
-    bool StoreTask(tagDownloadTask& task, Lane& lane);
-    // Makes the task's file from the installed copy and the patch, downloaded like a file; false
-    // (said in the log) when that fails for any reason or a stop ended it.
-    bool StoreFromPatch(tagDownloadTask& task, Lane& lane);
-    // Downloads the file whole, trying again after a passing failure and continuing bytes held
-    // from before; false when a stop ended it. Throws on failure.
-    bool FetchWhole(tagDownloadTask& task, Lane& lane);
-    // One request for the file, or for its rest; false when a stop ended it. Throws PassingFailure
-    // for what another try may not meet, anything else for a failure.
-    bool FetchOnce(tagDownloadTask& task, Lane& lane, FileFetch& fetch);
-    // Reads the answer's body into the temporary file from the byte `nFrom` on; returns the bytes
-    // the file then has. Keeps what arrived when the body breaks off.
-    std::uint64_t ReceiveBody(tagDownloadTask& task, Lane& lane, FileFetch& fetch, CHttpFile& http, std::uint64_t nFrom,
-                              std::optional<std::uint64_t> length, CDownloadDigests& digests);
-    // A temporary file as long as the described one is taken when it verifies, without a request.
-    bool TakeCompleteHeldFile(tagDownloadTask& task, Lane& lane, FileFetch& fetch);
-    // A body beyond the size the manifest lists is dropped as soon as it shows.
-    void RejectLongerBody(const tagDownloadTask& task, std::uint64_t received, CFile& file, const std::string& path,
-                          CBackgroundWriter& writer);
-    // The complete file against its description, then (for the updater's own name) against this
-    // machine, then the task's last check; a refused file is deleted.
-    void VerifyTask(const tagDownloadTask& task, CDownloadDigests& digests, std::uint64_t received,
-                    const std::string& path);
+
+    // What each file's fetch needs of the run (download/FileFetch.h).
+    const DownloadSetup& Setup() const override { return m_setup; }
+    std::string Url(const tagDownloadTask& task) const override { return TaskUrl(task, m_nServer); }
+    void FileBegun() override;
+    void FileSized(FetchLane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name) override;
+    void BytesArrived(FetchLane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name) override;
+    bool Stopped() const override { return m_bStop; }
+    bool PauseUnlessStopped(std::chrono::milliseconds pause) override;
 
     IDownloadSink* m_pSink = nullptr;
     DownloadSetup m_setup;
@@ -206,7 +155,7 @@ private:
     std::uint64_t m_nTotalDone = 0;  // the bytes of the whole run, for the events
     std::atomic<int> m_nLastEvent{0};
     std::atomic<std::size_t> m_nNextTask{0};
-    std::optional<RunEnd> m_end;
+    std::optional<EarlyEnd> m_end;
     std::atomic<bool> m_bCancel{false};
     std::mutex m_csStopLock;  // for the pauses' wait on m_bStop
     std::condition_variable m_stopped;

@@ -9,9 +9,9 @@
 #include "release/ExpectedFile.h"
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest
-// (taken while it arrived); returns why the file is refused, or an empty text. The path is the
-// file system's own.
-using DownloadCheck = std::function<std::string(const std::string& strPath, const Blake2b512Digest& digest)>;
+// (taken while it arrived); returns why the file is refused (one sentence for the player), or
+// nothing when it is taken. The path is the file system's own.
+using DownloadCheck = std::function<std::optional<std::string>(const std::string& strPath, const Blake2b512Digest& digest)>;
 
 // One file to download. The name is a path relative both to the base URL and to the
 // installation directory; it is split at its last '\' or '/'.

@@ -30,7 +30,7 @@ void CDownloadDigests::UpdateOthers(const void* pData, std::size_t nLength)
         m_blake2b.Update(pData, nLength);
 }
 
-std::string CDownloadDigests::Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived)
+std::optional<std::string> CDownloadDigests::Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived)
 {
     if (nReceived != expected.nSize)
         return std::to_string(nReceived) + " bytes arrived, the manifest says " + std::to_string(expected.nSize);
@@ -43,7 +43,7 @@ std::string CDownloadDigests::Mismatch(const tagExpectedFile& expected, std::uin
         if (sha256 != NormalizedDigest(expected.strSha256))
             return "its SHA-256 is " + sha256 + ", the manifest says " + expected.strSha256;
     }
-    return {};
+    return std::nullopt;
 }
 
 const Blake2b512Digest& CDownloadDigests::Blake2b()

@@ -24,8 +24,8 @@ public:
     void UpdateOthers(const void* pData, std::size_t nLength);
     // Both halves, over the open file's next nBytes bytes; throws CFileException when it has fewer.
     void UpdateFromFile(CFile& file, std::uint64_t nBytes);
-    // Why the complete download is not the file described (for the log), or an empty text.
-    std::string Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived);
+    // Why the complete download is not the file described (for the log), or nothing when it is.
+    std::optional<std::string> Mismatch(const tagExpectedFile& expected, std::uint64_t nReceived);
     const Blake2b512Digest& Blake2b();
 
 private:

@@ -23,8 +23,8 @@
 namespace {
 
 // The package's own copy of the updater replaces the running one: it must be a program for this
-// machine. Why it is not (for the user), or an empty text.
-std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
+// machine. Why it is not (for the user), or nothing when it is.
+std::optional<std::string> OwnCopyProblem(CZipReader& reader, const std::string& ownName)
 {
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
@@ -34,16 +34,16 @@ std::string OwnCopyProblem(CZipReader& reader, const std::string& ownName)
             continue;
         std::string head;
         reader.ReadEntryData(i, head, kExecutableHeadSize);
-        if (std::string problem = NotAnExecutableHeadForThisMachine(head); !problem.empty()) {
-            LogLine(entry.name + " of the package cannot replace the running updater: " + problem);
+        if (std::optional<std::string> problem = NotAnExecutableHeadForThisMachine(head)) {
+            LogLine(entry.name + " of the package cannot replace the running updater: " + *problem);
             return sentence::CannotUnpack(entry.name, sentence::kNotAProgramForThisMachine);
         }
     }
-    return {};
+    return std::nullopt;
 }
 
-// Why the package cannot be unpacked (for the user; the cause goes to the log), or an empty text.
-std::string PackageProblem(const std::string& package, const std::string& ownName)
+// Why the package cannot be unpacked (for the user; the cause goes to the log), or nothing.
+std::optional<std::string> PackageProblem(const std::string& package, const std::string& ownName)
 {
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     if (!reader) {
@@ -100,11 +100,11 @@ std::optional<mode_t> FinalMode(const VerifiedDownload& download, const std::str
     return GetFileMode(destination);
 }
 
-// Makes the staging directory anew; why it cannot be made (for the player), or an empty text.
-std::string StagingProblem(const std::string& directory)
+// Makes the staging directory anew; why it cannot be made (for the player), or nothing.
+std::optional<std::string> StagingProblem(const std::string& directory)
 {
     if (PrepareStaging(directory))
-        return {};
+        return std::nullopt;
     const int error = errno;
     LogLine("the staging directory " + directory + " cannot be made: " + std::strerror(error));
     return InstallFailureSentence({InstallFailure::kJournal, directory, error, std::nullopt}, {});
@@ -122,7 +122,7 @@ struct FileStaging {
 
 // Readies one download for its move and adds the move to the journal; the sentence for the
 // player when it cannot be.
-std::string StageFile(const VerifiedDownload& download, FileStaging& staging)
+std::optional<std::string> StageFile(const VerifiedDownload& download, FileStaging& staging)
 {
     const std::string& installDir = staging.order.strInstallDir;
     const bool own = ::strcasecmp(staging.ownName.c_str(), download.strFile.c_str()) == 0;
@@ -156,7 +156,7 @@ std::string StageFile(const VerifiedDownload& download, FileStaging& staging)
         staging.journal.setAside = JournalPath(installDir, staging.oldExePath);
     }
     staging.journal.moves.push_back({JournalPath(installDir, staged), JournalPath(installDir, *destination)});
-    return {};
+    return std::nullopt;
 }
 
 // What installing a package needs, and the journal it fills.
@@ -173,20 +173,20 @@ std::string UnpackedTree(const PackageStaging& staging)
 }
 
 // Unpacks the whole package into the staging directory; the sentence for the player when an
-// entry fails, else an empty text. `names` receives every entry's name, in the package's order.
-std::string UnpackIntoStaging(const std::string& package, const PackageStaging& staging, std::vector<std::string>& names)
+// entry fails, else nothing. `names` receives every entry's name, in the package's order.
+std::optional<std::string> UnpackIntoStaging(const std::string& package, const PackageStaging& staging, std::vector<std::string>& names)
 {
     tagUnzipFailure firstFailure;
     UnzipPackage(package, UnpackedTree(staging), names, &firstFailure);
     if (firstFailure.result == ZR_OK)
-        return {};
+        return std::nullopt;
     LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
     return sentence::CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));
 }
 
 // A move into the installation for each unpacked file or link, in the package's order, and each
 // directory made there; the sentence for the player when one cannot be made.
-std::string PlanPackageMoves(const std::vector<std::string>& names, PackageStaging& staging)
+std::optional<std::string> PlanPackageMoves(const std::vector<std::string>& names, PackageStaging& staging)
 {
     std::set<std::string> seen;  // an entry stored twice was unpacked once, the later over the earlier
     for (const std::string& name : names) {
@@ -205,7 +205,7 @@ std::string PlanPackageMoves(const std::vector<std::string>& names, PackageStagi
             staging.entries.push_back(name);
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 }  // namespace
@@ -217,37 +217,37 @@ std::string SetAsideExeName()
     return executable.substr(0, dot) + "_old" + executable.substr(dot);
 }
 
-int CInstaller::Install(const InstallOrder& order)
+bool CInstaller::Install(const InstallOrder& order)
 {
     m_sink.OnInstallEvent(install_event::Begun{sentence::kInstallBegin});
     std::string package;
-    std::string failure;
+    std::optional<std::string> failure;
     if (!order.bPackage) {
         failure = InstallFiles(order);
     } else if (order.downloads.size() == 1) {
         package = order.downloads.front().strPath;
         failure = InstallPackage(order, package);
     }
-    if (!failure.empty()) {
-        m_sink.OnInstallEvent(install_event::Failed{failure});
-        return 1;
+    if (failure) {
+        m_sink.OnInstallEvent(install_event::Failed{*failure});
+        return false;
     }
     m_sink.OnInstallEvent(install_event::Finished{});
     if (!package.empty())
         DeleteFile(package);
-    return 0;
+    return true;
 }
 
-std::string CInstaller::InstallFiles(const InstallOrder& order)
+std::optional<std::string> CInstaller::InstallFiles(const InstallOrder& order)
 {
     const std::string ownName = PathFindFileName(GetModuleFileName());
     FileStaging staging{order, ownName, order.strInstallDir + SetAsideExeName(),
                         ChooseStaging(order.strTempDir, order.strInstallDir), FileCreationMask(), {}};
-    if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
+    if (std::optional<std::string> problem = StagingProblem(staging.place.directory))
         return problem;
     staging.journal.staging = JournalPath(order.strInstallDir, staging.place.directory);
     for (const VerifiedDownload& download : order.downloads) {
-        if (std::string failure = StageFile(download, staging); !failure.empty()) {
+        if (std::optional<std::string> failure = StageFile(download, staging)) {
             RemoveStaging(staging.place.directory);
             return failure;
         }
@@ -256,22 +256,22 @@ std::string CInstaller::InstallFiles(const InstallOrder& order)
         return InstallFailureSentence(*failure, failure->move ? order.downloads[*failure->move].strName : failure->name);
     for (const VerifiedDownload& download : order.downloads)
         LogNote("installed " + download.strName);
-    return {};
+    return std::nullopt;
 }
 
-std::string CInstaller::InstallPackage(const InstallOrder& order, const std::string& package)
+std::optional<std::string> CInstaller::InstallPackage(const InstallOrder& order, const std::string& package)
 {
-    if (std::string problem = PackageProblem(package, PathFindFileName(GetModuleFileName())); !problem.empty())
+    if (std::optional<std::string> problem = PackageProblem(package, PathFindFileName(GetModuleFileName())))
         return problem;
     PackageStaging staging{order.strInstallDir, ChooseStaging(order.strTempDir, order.strInstallDir), {}, {}};
-    if (std::string problem = StagingProblem(staging.place.directory); !problem.empty())
+    if (std::optional<std::string> problem = StagingProblem(staging.place.directory))
         return problem;
     staging.journal.staging = JournalPath(order.strInstallDir, staging.place.directory);
     std::vector<std::string> names;
-    std::string failure = UnpackIntoStaging(package, staging, names);
-    if (failure.empty())
+    std::optional<std::string> failure = UnpackIntoStaging(package, staging, names);
+    if (!failure)
         failure = PlanPackageMoves(names, staging);
-    if (!failure.empty()) {
+    if (failure) {
         RemoveStaging(staging.place.directory);
         return failure;
     }
@@ -281,5 +281,5 @@ std::string CInstaller::InstallPackage(const InstallOrder& order, const std::str
         return sentence::InThePackage(InstallFailureSentence(*failed, staging.entries[*failed->move]));
     }
     LogNote("unpacked " + std::to_string(names.size()) + " entries of " + PathFindFileName(package));
-    return {};
+    return std::nullopt;
 }

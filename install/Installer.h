@@ -73,13 +73,14 @@ public:
 
     // Moves each download over the installed file (setting the running executable aside for a new
     // copy of itself), or unpacks the package and moves its entries in; a package then leaves the
-    // temporary directory. 0 when every file is in place, 1 after a failure, when every file is
-    // as it was.
-    int Install(const InstallOrder& order);
+    // temporary directory. True when every file is in place; false after a failure, when every
+    // file is as it was.
+    bool Install(const InstallOrder& order);
 
 private:
-    std::string InstallFiles(const InstallOrder& order);
-    std::string InstallPackage(const InstallOrder& order, const std::string& package);
+    // The sentence for the player when the installation failed, or nothing when it succeeded.
+    std::optional<std::string> InstallFiles(const InstallOrder& order);
+    std::optional<std::string> InstallPackage(const InstallOrder& order, const std::string& package);
 
     IInstallSink& m_sink;
     IInstallFiles& m_files;  // through which the journal's moves change the disk

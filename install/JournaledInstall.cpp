@@ -59,7 +59,7 @@ std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, co
     return CarryOut(journal, path, installDir, files);
 }
 
-std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir, IInstallFiles& files)
+std::optional<std::string> FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir, IInstallFiles& files)
 {
     const std::string path = PathInDirectory(tempDir, kJournalName);
     JournalOnDisk found = ReadJournal(path);
@@ -84,7 +84,7 @@ std::string FinishInterruptedInstallation(const std::string& tempDir, const std:
     if (!failure) {
         if (found.state == JournalOnDisk::kFound)
             LogNote("the stopped installation is finished");
-        return {};
+        return std::nullopt;
     }
     return InstallFailureSentence(*failure, failure->name);
 }

@@ -22,8 +22,8 @@ std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, co
 
 // For the start of a run, before anything else: finishes the installation a killed run left
 // (without downloading anything again), ignores and removes a journal that cannot be trusted,
-// and removes what a run killed before its journal was written left behind. Empty when nothing
+// and removes what a run killed before its journal was written left behind. Nothing when nothing
 // was left unfinished or all is finished now; else the sentence for the player, with the
 // installation as it was before that update.
-std::string FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir,
+std::optional<std::string> FinishInterruptedInstallation(const std::string& tempDir, const std::string& installDir,
                                           IInstallFiles& files = SystemInstallFiles());

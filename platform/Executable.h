@@ -6,13 +6,15 @@
 // Threads: any. Errors: none thrown; a file that cannot be read is no program.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 // How many of a program's first bytes the check reads.
 inline constexpr std::size_t kExecutableHeadSize = 64;
 
-// Why the file at the path is not a program for this machine (for the log), or an empty text.
-std::string NotAnExecutableForThisMachine(const std::string& strPath);
+// Why the file at the path is not a program for this machine (for the log), or nothing
+// when it is one.
+std::optional<std::string> NotAnExecutableForThisMachine(const std::string& strPath);
 // The same for a program's first kExecutableHeadSize bytes.
-std::string NotAnExecutableHeadForThisMachine(std::string_view head);
+std::optional<std::string> NotAnExecutableHeadForThisMachine(std::string_view head);

@@ -38,17 +38,17 @@ std::string FileHead(const std::string& nativePath)
 
 }  // namespace
 
-std::string NotAnExecutableForThisMachine(const std::string& strPath)
+std::optional<std::string> NotAnExecutableForThisMachine(const std::string& strPath)
 {
     return NotAnExecutableHeadForThisMachine(FileHead(ToNativePath(strPath)));
 }
 
-std::string NotAnExecutableHeadForThisMachine(std::string_view head)
+std::optional<std::string> NotAnExecutableHeadForThisMachine(std::string_view head)
 {
     const std::optional<std::string> identity = ElfIdentity(head);
     if (!identity)
         return "it is not an executable program";
     if (identity != ElfIdentity(FileHead("/proc/self/exe")))
         return "it is a program for another kind of machine";
-    return {};
+    return std::nullopt;
 }

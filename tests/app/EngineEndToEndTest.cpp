@@ -24,7 +24,7 @@ public:
     {
         setup.afterDownloads = [this] {
             installed = true;
-            return 0;
+            return true;
         };
         return setup;
     }
@@ -81,7 +81,7 @@ TEST(EngineEndToEndTest, ManifestToTemporaryFilesAgainstNginx)
         mgr.AddTask(file.strName.c_str(), std::move(file.expected));
 
     ASSERT_TRUE(mgr.Start());
-    EXPECT_EQ(mgr.WaitForWorker(std::chrono::seconds(20)), 0u);
+    EXPECT_EQ(mgr.WaitForWorker(std::chrono::seconds(20)), RunEnd::Done);
     EXPECT_TRUE(mgr.installed);
 
     EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/readme.txt.dtm"), "new readme");

@@ -46,7 +46,7 @@ TEST_F(PatchTest, APatchMadeHereIsSmallAndRebuildsTheFileHereAndWithTheZstdTool)
     EXPECT_EQ(MakePatch(old, current), patch);  // the same bytes every time
     dir.Write("old", old);
     dir.Write("patch.zst", patch);
-    ASSERT_EQ(ApplyPatch(Path("old"), Path("patch.zst"), Path("new"), current.size()), "");
+    ASSERT_EQ(ApplyPatch(Path("old"), Path("patch.zst"), Path("new"), current.size()), std::nullopt);
     EXPECT_TRUE(ReadWholeFile(Path("new")) == current);
 
     const ToolRun zstd = RunTool(dir.Path(), "zstd", {"-q", "-d", "--patch-from=old", "patch.zst", "-o", "by-zstd"});
@@ -60,7 +60,7 @@ TEST_F(PatchTest, APatchMadeByTheZstdToolIsApplied)
     dir.Write("new", current);
     const ToolRun zstd = RunTool(dir.Path(), "zstd", {"-q", "-19", "--long=31", "--patch-from=old", "new", "-o", "patch.zst"});
     ASSERT_EQ(zstd.status, 0) << zstd.output;
-    ASSERT_EQ(ApplyPatch(Path("old"), Path("patch.zst"), Path("made"), current.size()), "");
+    ASSERT_EQ(ApplyPatch(Path("old"), Path("patch.zst"), Path("made"), current.size()), std::nullopt);
     EXPECT_TRUE(ReadWholeFile(Path("made")) == current);
 }
 
@@ -86,9 +86,9 @@ TEST_F(PatchTest, APatchThatCannotMakeTheFileFailsAndLeavesNothing)
         {"missing", "patch.zst", current.size()},
     };
     for (const Case& c : cases) {
-        const std::string failure = ApplyPatch(Path(c.oldName), Path(c.patchName), Path("out"), c.size);
-        EXPECT_FALSE(failure.empty()) << c.oldName << " " << c.patchName;
-        EXPECT_FALSE(PathFileExists(Path("out"))) << c.oldName << " " << c.patchName << ": " << failure;
+        const std::optional<std::string> failure = ApplyPatch(Path(c.oldName), Path(c.patchName), Path("out"), c.size);
+        ASSERT_TRUE(failure) << c.oldName << " " << c.patchName;
+        EXPECT_FALSE(PathFileExists(Path("out"))) << c.oldName << " " << c.patchName << ": " << *failure;
     }
 }
 

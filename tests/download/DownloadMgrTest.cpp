@@ -33,7 +33,7 @@ public:
         return setup;
     }
 
-    int Run() override
+    RunEnd Run() override
     {
         ++runs;
         tasksSeenByRun = GetTasks().size();
@@ -41,14 +41,14 @@ public:
     }
 
     // Starts the worker and waits for its result.
-    std::optional<std::uint32_t> StartAndWait()
+    std::optional<RunEnd> StartAndWait()
     {
         EXPECT_TRUE(Start());
         return WaitForWorker(5s);
     }
 
-    int runResult = 0;
-    int installResult = 0;
+    RunEnd runResult = RunEnd::Done;
+    bool installResult = true;
     int runs = 0;
     int installs = 0;
     std::size_t tasksSeenByRun = 0;
@@ -188,7 +188,7 @@ TEST_F(DownloadMgrTest, TheWorkerStartsOnceAndRunsOnTheQueuedTasks)
     EXPECT_FALSE(mgr.Downloading());
     EXPECT_EQ(mgr.WaitForWorker(0ms), std::nullopt);
     mgr.AddTask("a");
-    EXPECT_EQ(mgr.StartAndWait(), 0u);
+    EXPECT_EQ(mgr.StartAndWait(), RunEnd::Done);
     EXPECT_FALSE(mgr.Start());
     EXPECT_EQ(mgr.runs, 1);
     EXPECT_EQ(mgr.tasksSeenByRun, 1u);
@@ -196,20 +196,20 @@ TEST_F(DownloadMgrTest, TheWorkerStartsOnceAndRunsOnTheQueuedTasks)
 
 TEST_F(DownloadMgrTest, ExitCodeIsTheRunResultAndOnlyACompleteRunInstalls)
 {
-    for (int runResult : {1, 2}) {
+    for (RunEnd runResult : {RunEnd::Failed, RunEnd::Cancelled}) {
         ScriptedMgr m;
         m.Initialize(&sink, m.Scripted({"http://a/", dir.Dir(), dir.Dir()}));
         m.AddTask("a");
         m.AddTask("b");
         m.runResult = runResult;
-        EXPECT_EQ(m.StartAndWait(), static_cast<std::uint32_t>(runResult));
+        EXPECT_EQ(m.StartAndWait(), runResult);
         EXPECT_EQ(m.installs, 0);
         EXPECT_EQ(m.GetTasks().size(), 2u);  // kept for the failure message and the next run
     }
 
     Initialize();
     mgr.AddTask("a");
-    EXPECT_EQ(mgr.StartAndWait(), 0u);
+    EXPECT_EQ(mgr.StartAndWait(), RunEnd::Done);
     EXPECT_EQ(mgr.installs, 1);
     EXPECT_TRUE(mgr.GetTasks().empty());
 }
@@ -218,8 +218,8 @@ TEST_F(DownloadMgrTest, AFailedInstallKeepsTheTaskList)
 {
     Initialize();
     mgr.AddTask("a");
-    mgr.installResult = 5;
-    EXPECT_EQ(mgr.StartAndWait(), 5u);
+    mgr.installResult = false;
+    EXPECT_EQ(mgr.StartAndWait(), RunEnd::Failed);
     EXPECT_EQ(mgr.GetTasks().size(), 1u);
 }
 

@@ -78,7 +78,7 @@ TEST_F(ParallelDownloadTest, EveryFileArrivesWholeWithExactTotalsAndOneEventAtAT
         second.wait_for(lock, 5s, [&] { return atOnce >= 2; });
         return 200;
     });
-    EXPECT_EQ(mgr.Run(), 0);
+    EXPECT_EQ(mgr.Run(), RunEnd::Done);
     EXPECT_GE(mostAtOnce, 2);
     EXPECT_LE(mostAtOnce, 4);
     EXPECT_FALSE(overlapped);
@@ -106,7 +106,7 @@ TEST_F(ParallelDownloadTest, TheFirstFailureStopsTheOthersAndIsTheOneTold)
         server.WaitUntilStalling(3);
         return 404;
     });
-    EXPECT_EQ(mgr.Run(), 1);
+    EXPECT_EQ(mgr.Run(), RunEnd::Failed);
     const std::vector<int> codes = log.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), DOWNLOAD_EVENT_ERROR), 1);
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "下载 f0.dat 文件失败"}));
@@ -123,7 +123,7 @@ TEST_F(ParallelDownloadTest, ACancelEndsEveryConnection)
         server.WaitUntilStalling(4);
         mgr.Cancel();
     });
-    EXPECT_EQ(mgr.Run(), 2);
+    EXPECT_EQ(mgr.Run(), RunEnd::Cancelled);
     canceller.join();
     const std::vector<int> codes = log.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), DOWNLOAD_EVENT_CLOSE), 1);
@@ -142,7 +142,7 @@ TEST_F(ParallelDownloadTest, ACancelBeforeTheInstallationIsNeverLostAndOneAfterI
         if (e.nEvent == DOWNLOAD_EVENT_RESET && ++done == 3)
             accepted = mgr.Cancel();
     };
-    EXPECT_EQ(mgr.Run(), 2);
+    EXPECT_EQ(mgr.Run(), RunEnd::Cancelled);
     EXPECT_TRUE(accepted);
     EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_CLOSE);
     EXPECT_FALSE(mgr.Downloading());
@@ -153,7 +153,7 @@ TEST_F(ParallelDownloadTest, ACancelBeforeTheInstallationIsNeverLostAndOneAfterI
     early.Initialize(&earlyLog, {server.Url("/update/"), install.Dir() + "tmp", install.Dir(), true, nullptr, 4});
     early.AddTask("f0.dat");
     EXPECT_TRUE(early.Cancel());
-    EXPECT_EQ(early.Run(), 2);
+    EXPECT_EQ(early.Run(), RunEnd::Cancelled);
     EXPECT_EQ(earlyLog.Codes(), std::vector<int>{DOWNLOAD_EVENT_CLOSE});
 
     // Once the installation may begin, there is nothing left to cancel.
@@ -166,7 +166,7 @@ TEST_F(ParallelDownloadTest, ACancelBeforeTheInstallationIsNeverLostAndOneAfterI
         if (e.nEvent == DOWNLOAD_EVENT_INSTALLING)
             refused = !late.Cancel();
     };
-    EXPECT_EQ(late.Run(), 0);
+    EXPECT_EQ(late.Run(), RunEnd::Done);
     EXPECT_TRUE(refused);
     EXPECT_FALSE(late.CancelRequested());
 }

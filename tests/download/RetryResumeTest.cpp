@@ -117,7 +117,7 @@ TEST_F(RetryResumeTest, ABodyDroppedTwiceIsContinuedFromTheByteReached)
     DownloadOnlyMgr mgr;
     mgr.Initialize(&log, Setup(server.Url("/update/")));
     mgr.AddTask("big.dat", Describe(body));
-    ASSERT_EQ(mgr.Run(), 0) << log.Last();
+    ASSERT_EQ(mgr.Run(), RunEnd::Done) << log.Last();
 
     EXPECT_TRUE(ReadWholeFile(Temp("big.dat.dtm")) == body);
     EXPECT_FALSE(PathFileExists(Temp("big.dat.dtm.resume")));  // a complete file needs no note
@@ -148,7 +148,7 @@ TEST_F(RetryResumeTest, HeldBytesThatDoNotMakeTheFileAreDroppedAndTheFileFetched
     DownloadOnlyMgr mgr;
     mgr.Initialize(&log, Setup(server.Url("/update/")));
     mgr.AddTask("a.dat", Describe(body));
-    ASSERT_EQ(mgr.Run(), 0) << log.Last();
+    ASSERT_EQ(mgr.Run(), RunEnd::Done) << log.Last();
     EXPECT_TRUE(ReadWholeFile(Temp("a.dat.dtm")) == body);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=200000-");
@@ -185,7 +185,7 @@ TEST_F(RetryResumeTest, PassingStatusesAreTriedAgainWhileOtherFailuresEndTheRunA
     DownloadOnlyMgr mgr;
     mgr.Initialize(&log, setup);
     mgr.AddTask("busy.dat", Describe(body));
-    EXPECT_EQ(mgr.Run(), 0) << log.Last();
+    EXPECT_EQ(mgr.Run(), RunEnd::Done) << log.Last();
     EXPECT_EQ(requests.size(), 3u);
     EXPECT_EQ(ReadWholeFile(Temp("busy.dat.dtm")), body);
 
@@ -194,7 +194,7 @@ TEST_F(RetryResumeTest, PassingStatusesAreTriedAgainWhileOtherFailuresEndTheRunA
         DownloadOnlyMgr failing;
         failing.Initialize(&log, setup);
         failing.AddTask(name, Describe(body));
-        EXPECT_EQ(failing.Run(), 1) << name;
+        EXPECT_EQ(failing.Run(), RunEnd::Failed) << name;
         EXPECT_EQ(log.Last().text, std::string("下载 ") + name + " 文件失败");
         EXPECT_LE(requests.size(), 1u) << name;  // the 404 is the server's own, and not recorded
     }
@@ -222,7 +222,7 @@ TEST_F(RetryResumeTest, ACancelEndsAPauseAtOnce)
     }
     EXPECT_TRUE(mgr.Cancel());
     // Longer than the test may run, had the pause been waited out.
-    EXPECT_EQ(mgr.WaitForWorker(60s), 2u);
+    EXPECT_EQ(mgr.WaitForWorker(60s), RunEnd::Cancelled);
     EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_CLOSE);
 }
 
@@ -246,7 +246,7 @@ TEST_F(RetryResumeTest, AFileAnEarlierRunFinishedIsKeptWithoutARequest)
         mgr.Initialize(&log, Setup(server.Url("/update/")));
         mgr.AddTask("a.dat", Describe(a));
         mgr.AddTask("b.dat", Describe(b));
-        EXPECT_EQ(mgr.Run(), run == 0 ? 1 : 0);
+        EXPECT_EQ(mgr.Run(), run == 0 ? RunEnd::Failed : RunEnd::Done);
         EXPECT_EQ(requests.size(), run == 0 ? 2u : 1u);  // the second run asks for b.dat alone
         EXPECT_EQ(log.TotalDone(), run == 0 ? a.size() : a.size() + b.size());
         bServed = true;
@@ -277,7 +277,7 @@ protected:
         };
         mgr.Initialize(&events, Setup(nginx.Url("/update/")));
         mgr.AddTask(name.c_str(), std::move(expected));
-        ASSERT_EQ(mgr.Run(), 2);
+        ASSERT_EQ(mgr.Run(), RunEnd::Cancelled);
     }
 
     TempDir site;
@@ -302,7 +302,7 @@ TEST_F(ResumeAcrossRunsTest, TheNextRunFetchesOnlyWhatTheCancelledOneLacked)
     DownloadOnlyMgr mgr;
     mgr.Initialize(&log, Setup(nginx.Url("/update/")));
     mgr.AddTask("game.pak", Describe(body));
-    ASSERT_EQ(mgr.Run(), 0) << log.Last();
+    ASSERT_EQ(mgr.Run(), RunEnd::Done) << log.Last();
     EXPECT_TRUE(ReadWholeFile(Temp("game.pak.dtm")) == body);
     const std::uint64_t second = nginx.BodyBytesSent() - before;
     std::printf("the cancelled run stored %ju bytes; the next run fetched %ju bytes of the file's %zu\n",
@@ -325,7 +325,7 @@ TEST_F(ResumeAcrossRunsTest, AFileReplacedOnTheServerSinceIsFetchedWhole)
     setup.bManifestMode = false;
     mgr.Initialize(&log, setup);
     mgr.AddTask("Game.zip");
-    ASSERT_EQ(mgr.Run(), 0) << log.Last();
+    ASSERT_EQ(mgr.Run(), RunEnd::Done) << log.Last();
     EXPECT_TRUE(ReadWholeFile(Temp("Game.zip")) == second);
 }
 

@@ -67,7 +67,7 @@ struct OneDownload {
     }
 
     // Downloads a.dat, described as given (nothing: a package, which has no description).
-    int Fetch(std::optional<tagExpectedFile> expected, DownloadCheck check = {},
+    RunEnd Fetch(std::optional<tagExpectedFile> expected, DownloadCheck check = {},
               std::optional<std::uint64_t> limit = std::nullopt)
     {
         server.Start();
@@ -118,7 +118,7 @@ TEST_F(VerifiedDownloadTest, AFileIsKeptOnlyWhenItsSizeAndDigestsAreTheManifests
         SCOPED_TRACE(c.what);
         OneDownload fresh;
         fresh.Serve(body);
-        EXPECT_EQ(fresh.Fetch(c.expected), c.kept ? 0 : 1);
+        EXPECT_EQ(fresh.Fetch(c.expected), c.kept ? RunEnd::Done : RunEnd::Failed);
         EXPECT_EQ(fresh.AnythingStored(), c.kept);
         if (!c.kept) {
             EXPECT_EQ(fresh.log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "下载 a.dat 文件失败"}));
@@ -135,7 +135,7 @@ TEST_F(VerifiedDownloadTest, ABodyLongerThanTheManifestSaysIsDroppedOneByteBeyon
             return sink.write(chunk.data(), chunk.size());
         });
     });
-    EXPECT_EQ(Fetch(tagExpectedFile{1000, Md5(std::string(1000, 'z')), "", {}}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{1000, Md5(std::string(1000, 'z')), "", {}}), RunEnd::Failed);
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 1000u);
     EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
@@ -149,7 +149,7 @@ TEST_F(VerifiedDownloadTest, AnEndlessPackageStopsAtTheLengthItsProbeWasTold)
             return sink.write(chunk.data(), chunk.size());
         });
     });
-    EXPECT_EQ(Fetch(std::nullopt, {}, 100000), 1);
+    EXPECT_EQ(Fetch(std::nullopt, {}, 100000), RunEnd::Failed);
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 100000u);
 }
@@ -158,7 +158,7 @@ TEST_F(VerifiedDownloadTest, ALongerBodyWithItsLengthIsDroppedToo)
 {
     const std::string body(50000, 'l');
     Serve(body);
-    EXPECT_EQ(Fetch(tagExpectedFile{20000, Md5(body.substr(0, 20000)), "", {}}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{20000, Md5(body.substr(0, 20000)), "", {}}), RunEnd::Failed);
     EXPECT_FALSE(AnythingStored());
     EXPECT_LE(MostReported(), 20000u);
 }
@@ -167,14 +167,14 @@ TEST_F(VerifiedDownloadTest, ARealFileThatStartsLikeAnErrorPageIsTheFile)
 {
     const std::string help = "<html><body>How to play: ...</body></html>";
     Serve(help);
-    EXPECT_EQ(Fetch(tagExpectedFile{help.size(), Md5(help), "", {}}), 0);
+    EXPECT_EQ(Fetch(tagExpectedFile{help.size(), Md5(help), "", {}}), RunEnd::Done);
     EXPECT_EQ(Stored(), help);
 }
 
 TEST_F(VerifiedDownloadTest, AnErrorPageInPlaceOfAFileStillFails)
 {
     Serve("<html><body>Service unavailable</body></html>");
-    EXPECT_EQ(Fetch(tagExpectedFile{12, Md5("the real one"), "", {}}), 1);
+    EXPECT_EQ(Fetch(tagExpectedFile{12, Md5("the real one"), "", {}}), RunEnd::Failed);
     EXPECT_FALSE(AnythingStored());
     EXPECT_EQ(log.Last().text, "下载 a.dat 文件失败");
 }
@@ -182,7 +182,7 @@ TEST_F(VerifiedDownloadTest, AnErrorPageInPlaceOfAFileStillFails)
 TEST_F(VerifiedDownloadTest, APackageThatStartsLikeAnErrorPageFailsAtTheFirstBlock)
 {
     Serve("<html><body>Service unavailable</body></html>");
-    EXPECT_EQ(Fetch(std::nullopt), 1);
+    EXPECT_EQ(Fetch(std::nullopt), RunEnd::Failed);
     EXPECT_FALSE(AnythingStored());  // never created
     for (int code : log.Codes())
         EXPECT_NE(code, DOWNLOAD_EVENT_TOTAL);
@@ -194,7 +194,7 @@ TEST_F(VerifiedDownloadTest, ABodyCompressedWithoutBeingAskedIsStoredDecoded)
     for (int i = 0; i < 5000; ++i)
         text += "line " + std::to_string(i) + " of a text that compresses well\n";
     Serve(Gzip(text), "gzip");
-    EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text), {}}), 0);
+    EXPECT_EQ(Fetch(tagExpectedFile{text.size(), Md5(text), Sha256(text), {}}), RunEnd::Done);
     EXPECT_EQ(Stored(), text);
     EXPECT_EQ(log.Events()[1], (RecordedEvent{0, static_cast<std::uint32_t>(text.size()), DOWNLOAD_EVENT_TOTAL, "a.dat"}));
 }
@@ -214,7 +214,7 @@ TEST_F(VerifiedDownloadTest, AHugelyCompressedBodyIsDecodedAsItIsReadInLittleMem
     const std::string zeros(80 << 20, '\0');  // 80 MB that pack into 80 KB
     Serve(Gzip(zeros), "gzip");
     const long before = PeakKilobytes();
-    EXPECT_EQ(Fetch(tagExpectedFile{zeros.size(), Md5(zeros), "", {}}), 0) << log.Last();
+    EXPECT_EQ(Fetch(tagExpectedFile{zeros.size(), Md5(zeros), "", {}}), RunEnd::Done) << log.Last();
     EXPECT_LT(PeakKilobytes() - before, 16 * 1024);
     EXPECT_EQ(std::filesystem::file_size(install.Path() / "tmp/a.dat.dtm"), zeros.size());
 }
@@ -236,7 +236,7 @@ TEST_F(VerifiedDownloadTest, CompressedBodiesInMembersDamagedOrUnknown)
         SCOPED_TRACE(c.what);
         OneDownload fresh;
         fresh.Serve(c.body, c.encoding);
-        EXPECT_EQ(fresh.Fetch(tagExpectedFile{text.size(), Md5(text), "", {}}), c.kept ? 0 : 1);
+        EXPECT_EQ(fresh.Fetch(tagExpectedFile{text.size(), Md5(text), "", {}}), c.kept ? RunEnd::Done : RunEnd::Failed);
         EXPECT_EQ(fresh.AnythingStored() && fresh.Stored() == text, c.kept);
     }
 }
@@ -252,9 +252,9 @@ TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
     EXPECT_EQ(Fetch(std::nullopt,
                   [&](const std::string& path, const Blake2b512Digest& digest) {
                       sawTheDigest = digest == expected && ReadWholeFile(path) == package;
-                      return std::string("不是发布者的文件。");
+                      return std::optional<std::string>("不是发布者的文件。");
                   }),
-              1);
+              RunEnd::Failed);
     EXPECT_TRUE(sawTheDigest);
     EXPECT_FALSE(AnythingStored());
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "不是发布者的文件。"}));
@@ -279,7 +279,7 @@ TEST_F(VerifiedDownloadTest, ANewCopyOfTheRunningProgramMustBeAProgramForThisMac
         DownloadOnlyMgr downloads;
         downloads.Initialize(&events, {other.Url("/update/"), dir.Dir() + "tmp", dir.Dir()});
         downloads.AddTask(ownName.c_str(), tagExpectedFile{body.size(), Md5(body), "", {}});
-        EXPECT_EQ(downloads.Run(), kept ? 0 : 1);
+        EXPECT_EQ(downloads.Run(), kept ? RunEnd::Done : RunEnd::Failed);
         EXPECT_EQ(PathFileExists(dir.Dir() + "tmp/" + ownName + ".dtm"), kept);
     }
 }

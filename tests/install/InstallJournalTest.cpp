@@ -45,7 +45,7 @@ protected:
 TEST_F(InstallJournalTest, AWholeJournalIsFinishedFromWhereItStopped)
 {
     ASSERT_TRUE(WriteJournal(Journal(), Stopped()));
-    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), std::nullopt);
     EXPECT_EQ(ReadWholeFile(install.Path() / "50%off\tnow.txt"), "new first");
     EXPECT_EQ(ReadWholeFile(install.Path() / "second.txt"), "new second");
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/second.dtm"));
@@ -123,7 +123,7 @@ TEST_F(InstallJournalTest, AJournalThatCannotBeTrustedIsSaidRemovedAndNeverCarri
         SCOPED_TRACE(how);
         install.Write("tmp/install.journal", text);
         install.Write("tmp/.KesuUpdate.staging/replaced/0", "a kept file");
-        EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+        EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), std::nullopt);
         EXPECT_EQ(ReadWholeFile(install.Path() / "second.txt"), "old second");
         EXPECT_EQ(ReadWholeFile(install.Path() / "tmp/second.dtm"), "new second");
         EXPECT_FALSE(fs::exists(Journal()));
@@ -144,7 +144,7 @@ TEST_F(InstallJournalTest, WhatARunKilledBeforeItsJournalLeftIsRemovedAndNothing
     install.Write("tmp/check.cache", "a record");
     install.Write("tmp/.part", "not ours");
     install.Write("game.part", "the game's");
-    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), "");
+    EXPECT_EQ(FinishInterruptedInstallation(install.Dir() + "tmp", install.Dir()), std::nullopt);
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/.KesuUpdate.staging"));
     EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
     EXPECT_FALSE(fs::exists(install.Path() / "tmp/.4711-1.part"));

@@ -93,7 +93,7 @@ protected:
     // Lists the package, already in the temporary directory.
     void AddPackage(const std::string& name) { downloads.push_back({name, "", name, install.Dir() + "tmp/" + name, std::nullopt}); }
 
-    int Install(IInstallFiles& files = SystemInstallFiles())
+    bool Install(IInstallFiles& files = SystemInstallFiles())
     {
         return CInstaller(log, files).Install({install.Dir() + "tmp", install.Dir(), package, downloads});
     }
@@ -124,7 +124,7 @@ TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\map\\town.dat", "data_map_town.dat.dtm", "new town");
 
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(GetFileMode(install.Dir() + "readme.txt"), 0640u);
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), "new town");
@@ -141,7 +141,7 @@ TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAtt
     Downloaded("busy.dat", "busy.dat.dtm", "new busy");
     Downloaded("next.dat", "next.dat.dtm", "next");
 
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Events(), (std::vector<HeardStep>{
                                 kBeginAndEnd[0], {kFailed, "busy.dat 无法安装（那里已有同名的文件夹），已停止更新。"}}));
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
@@ -151,7 +151,7 @@ TEST_F(InstallTest, AFileThatCannotBeReplacedUndoesTheFilesBeforeItAndTheNextAtt
     EXPECT_EQ(TempEntries(), (std::set<std::string>{"added.dat.dtm", "busy.dat.dtm", "next.dat.dtm", "readme.txt.dtm"}));
 
     fs::remove_all(install.Path() / "busy.dat");
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "busy.dat"), "new busy");
     EXPECT_EQ(ReadWholeFile(install.Path() / "next.dat"), "next");
@@ -179,7 +179,7 @@ TEST_F(InstallTest, AFileOperationThatFailsAtAnyStepOfTheJournalLeavesTheInstall
             Downloaded(name, std::string(name) + ".dtm", std::string("new ") + name);
         CFaultyInstallFiles files(c.call, c.nth, CFaultyInstallFiles::Fault::kFail, EIO);
 
-        EXPECT_EQ(Install(files), 1);
+        EXPECT_FALSE(Install(files));
         EXPECT_EQ(log.Last(), (HeardStep{kFailed, c.sentence}));
         for (const char* name : {"a.dat", "b.dat", "c.dat"})
             EXPECT_EQ(ReadWholeFile(install.Path() / name), std::string("old ") + name) << c.sentence;
@@ -187,7 +187,7 @@ TEST_F(InstallTest, AFileOperationThatFailsAtAnyStepOfTheJournalLeavesTheInstall
         EXPECT_EQ(TempEntries(), (std::set<std::string>{"a.dat.dtm", "added.dat.dtm", "b.dat.dtm", "c.dat.dtm"}));
     }
     // The same files install once nothing fails.
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "c.dat"), "new c.dat");
 }
 
@@ -197,7 +197,7 @@ TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingM
     install.Write("maps", "a file where a directory must be");
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("maps\\one.map", "maps_one.map.dtm", "map");
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "maps\\one.map 无法安装（路径上有同名的文件），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps"), "a file where a directory must be");
@@ -205,7 +205,7 @@ TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingM
     downloads.clear();
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\", "data_.dtm", "a name that ends in a separator");
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "data\\ 无法安装（名称以分隔符结尾，不是文件名），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "old readme");
     EXPECT_EQ(TempEntries(), (std::set<std::string>{"data_.dtm", "maps_one.map.dtm", "readme.txt.dtm"}));
@@ -224,7 +224,7 @@ TEST_F(InstallTest, AnUnwritableDirectoryFailsTheRunAndTheFilesBeforeItComeBack)
     ::chmod((install.Path() / "locked").c_str(), 0555);
 
     // Root writes anywhere: the installation runs as a user who may not write in locked/.
-    const int result = RunUnprivileged([&] { return Install(); });
+    const int result = RunUnprivileged([&] { return Install() ? 0 : 1; });
     ::chmod((install.Path() / "locked").c_str(), 0755);
     ASSERT_NE(result, -1) << "no unprivileged process";
     EXPECT_EQ(result, 1);
@@ -245,7 +245,7 @@ TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
     // In another directory and in other letter case, it still names the program itself.
     Downloaded("sub\\" + upper, "sub_" + upper + ".dtm", "new program");
 
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(SetAsideExeName(), "KesuUpdate_old.exe");
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), "running program");
     EXPECT_EQ(ReadWholeFile(install.Path() / own), "new program");
@@ -264,7 +264,7 @@ TEST_F(InstallTest, PackageIsUnpackedThenDeletedAfterTheFinishedEvent)
         if (e.step == kFinished)
             packageThereWhenFinished = fs::exists(install.Path() / "tmp/Game7.zip");
     };
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "game.bin"), "game");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/one.map"), "map");
     EXPECT_TRUE(packageThereWhenFinished);
@@ -283,7 +283,7 @@ TEST_F(InstallTest, AHalfReadablePackageInstallsNothingAndStays)
     damaged.rawCrc = Crc32("bbbb") ^ 1;  // its data fail their CRC-32 once a.bin is unpacked
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, damaged});
     AddPackage("Game7.zip");
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "更新包中的 b.bin 无法解压（数据已损坏），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "b.bin"));
@@ -297,7 +297,7 @@ TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
     install.Write("maps/one.map/inside", "a directory where the entry goes");
     WriteZip(install.Dir() + "tmp/Game7.zip", {{"a.bin", "new a"}, {"new.bin", "new"}, {"maps/one.map", "map"}});
     AddPackage("Game7.zip");
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "new.bin"));
@@ -323,12 +323,12 @@ TEST_F(InstallTest, APackageWritesThroughAFolderThePlayerMovedToAnotherDiskAllOr
     AddPackage("Game7.zip");
 
     // data/x.dat went to the other disk before the last entry failed: it comes back.
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "更新包中的 maps/one.map 无法安装（那里已有同名的文件夹），已停止更新。");
     EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "old x");
 
     fs::remove_all(install.Path() / "maps");
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_TRUE(fs::is_symlink(install.Path() / "data"));
     EXPECT_EQ(ReadWholeFile(elsewhere.Path() / "data/x.dat"), "new x");
     EXPECT_EQ(ReadWholeFile(install.Path() / "maps/one.map"), "map");
@@ -347,7 +347,7 @@ TEST_F(InstallTest, ATemporaryDirectoryOnAnotherFileSystemIsCopiedBesideTheInsta
     install.Write("readme.txt", "old readme");
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\town.dat", "data_town.dat.dtm", "new town");
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/town.dat"), "new town");
     EXPECT_FALSE(fs::exists(install.Path() / ".KesuUpdate.staging"));
@@ -372,7 +372,7 @@ TEST_F(InstallTest, AFullDiskWhileUnpackingInstallsNothingAndSaysSo)
     install.Write("tmp/Game7.zip", ReadWholeFile(packed.Path() / "Game7.zip"));
     ASSERT_EQ(fs::file_size(install.Path() / "tmp/Game7.zip"), fs::file_size(packed.Path() / "Game7.zip"));
     AddPackage("Game7.zip");
-    EXPECT_EQ(Install(), 1);
+    EXPECT_FALSE(Install());
     EXPECT_EQ(log.Last().text, "更新包中的 big.bin 无法解压（写入失败，磁盘可能已满），已停止更新。");
     EXPECT_EQ(ReadWholeFile(install.Path() / "a.bin"), "old a");
     EXPECT_FALSE(fs::exists(install.Path() / "big.bin"));
@@ -384,10 +384,10 @@ TEST_F(InstallTest, PackageModeWithoutExactlyOneTaskUnpacksNothing)
     PackageMode();
     WriteZip(install.Dir() + "tmp/a.zip", {{"a.bin", "a"}});
     WriteZip(install.Dir() + "tmp/b.zip", {{"b.bin", "b"}});
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     AddPackage("a.zip");
     AddPackage("b.zip");
-    EXPECT_EQ(Install(), 0);
+    EXPECT_TRUE(Install());
     EXPECT_FALSE(fs::exists(install.Path() / "a.bin"));
     EXPECT_TRUE(fs::exists(install.Path() / "tmp/a.zip"));
     EXPECT_EQ(log.Codes(), (std::vector<InstallStep>{kBegin, kFinished, kBegin, kFinished}));

@@ -29,7 +29,7 @@ std::string Pattern(std::size_t size, int seed = 0)
     return body;
 }
 
-class DownloadWorkerTest : public ::testing::Test {
+class DownloadRunTest : public ::testing::Test {
 protected:
     // A run of the engine that tries a failing download again at once: these tests are about
     // how the last try fails.
@@ -65,7 +65,7 @@ protected:
         };
     }
 
-    int Run(std::initializer_list<const char*> names)
+    RunEnd Run(std::initializer_list<const char*> names)
     {
         server.Start();
         mgr.Initialize(&log, Setup(server.Url("/update/"), install.Dir() + "tmp"));
@@ -90,13 +90,13 @@ protected:
     DownloadOnlyMgr mgr;
 };
 
-TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
+TEST_F(DownloadRunTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
 {
     const std::string oneBlock = Pattern(8192), twoAndAHalf = Pattern(20000, 1);
     Serve("readme.txt", oneBlock);
     Serve("data/map/town.dat", twoAndAHalf);
 
-    EXPECT_EQ(Run({"readme.txt", "data\\map\\town.dat"}), 0);
+    EXPECT_EQ(Run({"readme.txt", "data\\map\\town.dat"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("readme.txt.dtm")), oneBlock);
     EXPECT_EQ(ReadWholeFile(Temp("data_map_town.dat.dtm")), twoAndAHalf);
     const std::vector<RecordedEvent> expected = {
@@ -118,18 +118,18 @@ TEST_F(DownloadWorkerTest, FilesAreStoredUnderTheirTemporaryNamesWithEveryEvent)
     EXPECT_TRUE(mgr.GetTasks()[0]->bDownloaded && mgr.GetTasks()[1]->bDownloaded);
 }
 
-TEST_F(DownloadWorkerTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
+TEST_F(DownloadRunTest, NamesAreSentAsValidUrlsAndFlattenedAtEitherSeparator)
 {
     Serve("地图 文件.dat", "chinese and a blank");
     Serve("a/b.dat", "forward slash");
     Serve("100%.dat", "percent");
-    EXPECT_EQ(Run({"地图 文件.dat", "a/b.dat", "100%.dat"}), 0);
+    EXPECT_EQ(Run({"地图 文件.dat", "a/b.dat", "100%.dat"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("地图 文件.dat.dtm")), "chinese and a blank");
     EXPECT_EQ(ReadWholeFile(Temp("a_b.dat.dtm")), "forward slash");
     EXPECT_EQ(ReadWholeFile(Temp("100%.dat.dtm")), "percent");
 }
 
-TEST_F(DownloadWorkerTest, AFileTheManifestDescribesIsAskedForWithItsDigestAsAQuery)
+TEST_F(DownloadRunTest, AFileTheManifestDescribesIsAskedForWithItsDigestAsAQuery)
 {
     Serve("a.dat", "abc");
     Serve("Game7.zip", "PK...");
@@ -141,28 +141,28 @@ TEST_F(DownloadWorkerTest, AFileTheManifestDescribesIsAskedForWithItsDigestAsAQu
         // Written as a manifest may write it: upper case, with blanks around.
         m.AddTask("a.dat", tagExpectedFile{3, " 900150983CD24FB0D6963F7D28E17F72 ", "", {}});
         m.AddTask("Game7.zip");  // nothing describes it: no digest to ask with
-        EXPECT_EQ(m.Run(), 0);
+        EXPECT_EQ(m.Run(), RunEnd::Done);
     }
     EXPECT_EQ(requested, (std::vector<std::string>{"a.dat", "Game7.zip", "a.dat", "Game7.zip"}));
     EXPECT_EQ(queries, (std::vector<std::string>{"900150983cd24fb0d6963f7d28e17f72", "", "", ""}));
     EXPECT_EQ(cacheControls, (std::vector<std::string>(4, "")));  // files may come from a cache
 }
 
-TEST_F(DownloadWorkerTest, PackageModeKeepsThePackagesName)
+TEST_F(DownloadRunTest, PackageModeKeepsThePackagesName)
 {
     manifestMode = false;
     Serve("Game7.zip", "PK...");
-    EXPECT_EQ(Run({"Game7.zip"}), 0);
+    EXPECT_EQ(Run({"Game7.zip"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("Game7.zip")), "PK...");
 }
 
-TEST_F(DownloadWorkerTest, WithoutTasksOnlyInstallingIsRaised)
+TEST_F(DownloadRunTest, WithoutTasksOnlyInstallingIsRaised)
 {
-    EXPECT_EQ(Run({}), 0);
+    EXPECT_EQ(Run({}), RunEnd::Done);
     EXPECT_EQ(log.Codes(), std::vector<int>{DOWNLOAD_EVENT_INSTALLING});
 }
 
-TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
+TEST_F(DownloadRunTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
 {
     struct Case {
         const char* name;
@@ -186,7 +186,7 @@ TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
         m.Initialize(&caseLog, Setup(server.Url("/update/"), install.Dir() + "tmp"));
         m.AddTask(c.name);
         m.AddTask("never-reached.dat");
-        EXPECT_EQ(m.Run(), 1) << c.name;
+        EXPECT_EQ(m.Run(), RunEnd::Failed) << c.name;
         const std::vector<RecordedEvent> expected = {
             {0, 0, DOWNLOAD_EVENT_FILE_BEGIN, "<null>"},
             {0, 0, DOWNLOAD_EVENT_ERROR, std::string("下载 ") + c.name + " 文件失败"},
@@ -198,13 +198,13 @@ TEST_F(DownloadWorkerTest, ErrorPagesAndErrorStatusesFailWithoutATemporaryFile)
     }
 }
 
-TEST_F(DownloadWorkerTest, MarkersAreComparedExactlyOverTheirWholeLength)
+TEST_F(DownloadRunTest, MarkersAreComparedExactlyOverTheirWholeLength)
 {
     Serve("upper.dat", "<HTML>upper-case tag");
     Serve("lower.dat", "<!doctype html public>");
     Serve("short.dat", "<ht");
     Serve("empty.dat", "");
-    EXPECT_EQ(Run({"upper.dat", "lower.dat", "short.dat", "empty.dat"}), 0);
+    EXPECT_EQ(Run({"upper.dat", "lower.dat", "short.dat", "empty.dat"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("upper.dat.dtm")), "<HTML>upper-case tag");
     EXPECT_EQ(ReadWholeFile(Temp("lower.dat.dtm")), "<!doctype html public>");
     EXPECT_EQ(ReadWholeFile(Temp("short.dat.dtm")), "<ht");
@@ -212,7 +212,7 @@ TEST_F(DownloadWorkerTest, MarkersAreComparedExactlyOverTheirWholeLength)
     EXPECT_EQ(ReadWholeFile(Temp("empty.dat.dtm")), "");
 }
 
-TEST_F(DownloadWorkerTest, BodyWithoutLengthIsStoredWhole)
+TEST_F(DownloadRunTest, BodyWithoutLengthIsStoredWhole)
 {
     const std::string body = Pattern(100000, 2);
     routes["chunked.dat"] = [&](httplib::Response& res) {
@@ -224,13 +224,13 @@ TEST_F(DownloadWorkerTest, BodyWithoutLengthIsStoredWhole)
             return true;
         });
     };
-    EXPECT_EQ(Run({"chunked.dat"}), 0);
+    EXPECT_EQ(Run({"chunked.dat"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("chunked.dat.dtm")), body);
     EXPECT_EQ(log.Events()[1], (RecordedEvent{0, 0, DOWNLOAD_EVENT_TOTAL, "chunked.dat"}));
     EXPECT_EQ(log.Events()[log.Events().size() - 3].nParam1, 100000u);
 }
 
-TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
+TEST_F(DownloadRunTest, BrokenTransfersFailWithTheNetworksText)
 {
     const std::string body = Pattern(30000, 3);
     // Announces twice what it sends, then closes the connection.
@@ -258,7 +258,7 @@ TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
         DownloadOnlyMgr m;
         m.Initialize(&caseLog, Setup(server.Url("/update/"), install.Dir() + "tmp"));
         m.AddTask(name);
-        EXPECT_EQ(m.Run(), 1) << name;
+        EXPECT_EQ(m.Run(), RunEnd::Failed) << name;
         RecordedEvent last = caseLog.Last();
         EXPECT_EQ(last.nEvent, DOWNLOAD_EVENT_ERROR);
         EXPECT_NE(last.text.find("ransfer"), std::string::npos) << last.text;  // libcurl's own words
@@ -266,7 +266,7 @@ TEST_F(DownloadWorkerTest, BrokenTransfersFailWithTheNetworksText)
     }
 }
 
-TEST_F(DownloadWorkerTest, StalledServerFailsTheRunAtTheStallLimit)
+TEST_F(DownloadRunTest, StalledServerFailsTheRunAtTheStallLimit)
 {
     routes["stall.dat"] = [&](httplib::Response& res) {
         res.set_content_provider(100000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink&) {
@@ -275,20 +275,20 @@ TEST_F(DownloadWorkerTest, StalledServerFailsTheRunAtTheStallLimit)
         });
     };
     tries = 2;
-    EXPECT_EQ(Run({"stall.dat"}), 1);
+    EXPECT_EQ(Run({"stall.dat"}), RunEnd::Failed);
     EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_ERROR);
     EXPECT_NE(log.Last().text.find("Timeout"), std::string::npos) << log.Last().text;
     // The server had not given up on either try: the stall limit ended each.
     EXPECT_EQ(server.Stalling(), 2);
 }
 
-TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithTheirTexts)
+TEST_F(DownloadRunTest, RefusedConnectionAndUncreatableTemporaryFileFailWithTheirTexts)
 {
     ClosedPort closed;
     DownloadOnlyMgr refused;
     refused.Initialize(&log, Setup(closed.Url("/update/"), install.Dir() + "tmp"));
     refused.AddTask("a.dat");
-    EXPECT_EQ(refused.Run(), 1);
+    EXPECT_EQ(refused.Run(), RunEnd::Failed);
     EXPECT_NE(log.Last().text.find("connect"), std::string::npos) << log.Last().text;
 
     // A temporary directory below a file cannot hold the download.
@@ -299,32 +299,32 @@ TEST_F(DownloadWorkerTest, RefusedConnectionAndUncreatableTemporaryFileFailWithT
     DownloadOnlyMgr m;
     m.Initialize(&fileLog, Setup(server.Url("/update/"), install.Dir() + "plain/tmp"));
     m.AddTask("a/b/c.dat");
-    EXPECT_EQ(m.Run(), 1);
+    EXPECT_EQ(m.Run(), RunEnd::Failed);
     EXPECT_EQ(fileLog.Codes(), (std::vector<int>{DOWNLOAD_EVENT_FILE_BEGIN, DOWNLOAD_EVENT_TOTAL, DOWNLOAD_EVENT_ERROR}));
     EXPECT_NE(fileLog.Last().text.find("a_b_c.dat.dtm"), std::string::npos) << fileLog.Last().text;
     EXPECT_NE(fileLog.Last().text.find("Not a directory"), std::string::npos) << fileLog.Last().text;
 }
 
-TEST_F(DownloadWorkerTest, ADiskThatFillsUpMidwayFailsTheRunWithTheSystemsText)
+TEST_F(DownloadRunTest, ADiskThatFillsUpMidwayFailsTheRunWithTheSystemsText)
 {
     std::filesystem::create_directories(install.Path() / "tmp");
     if (::mount("tmpfs", (install.Path() / "tmp").c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "no small file system can be mounted here";
     Serve("big.dat", Pattern(300000));
-    EXPECT_EQ(Run({"big.dat"}), 1);
+    EXPECT_EQ(Run({"big.dat"}), RunEnd::Failed);
     EXPECT_NE(log.Last().text.find("No space left on device"), std::string::npos) << log.Last().text;
     EXPECT_EQ(::umount2((install.Path() / "tmp").c_str(), MNT_DETACH), 0);
 }
 
-TEST_F(DownloadWorkerTest, RedirectIsFollowed)
+TEST_F(DownloadRunTest, RedirectIsFollowed)
 {
     routes["old.dat"] = [](httplib::Response& res) { res.set_redirect("/update/new.dat", 301); };
     Serve("new.dat", "moved content");
-    EXPECT_EQ(Run({"old.dat"}), 0);
+    EXPECT_EQ(Run({"old.dat"}), RunEnd::Done);
     EXPECT_EQ(ReadWholeFile(Temp("old.dat.dtm")), "moved content");
 }
 
-TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
+TEST_F(DownloadRunTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
 {
     Serve("big.dat", Pattern(1000000, 4));
     Serve("next.dat", "x");
@@ -332,7 +332,7 @@ TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
         if (e.nEvent == DOWNLOAD_EVENT_PROGRESS && e.nParam1 == 3 * 8192)
             mgr.Cancel();
     };
-    EXPECT_EQ(Run({"big.dat", "next.dat"}), 2);
+    EXPECT_EQ(Run({"big.dat", "next.dat"}), RunEnd::Cancelled);
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_CLOSE, "<null>"}));
     EXPECT_EQ(mgr.LastEvent(), DOWNLOAD_EVENT_CLOSE);
     EXPECT_EQ(ReadWholeFile(Temp("big.dat.dtm")), Pattern(1000000, 4).substr(0, 3 * 8192));
@@ -340,7 +340,7 @@ TEST_F(DownloadWorkerTest, CancelBetweenBlocksEndsTheRunAndKeepsThePartialFile)
     EXPECT_EQ(requested, std::vector<std::string>{"big.dat"});
 }
 
-TEST_F(DownloadWorkerTest, CancelEndsAWaitingRead)
+TEST_F(DownloadRunTest, CancelEndsAWaitingRead)
 {
     routes["stall.dat"] = [&](httplib::Response& res) {
         res.set_content_provider(100000, "application/octet-stream", [&](size_t, size_t, httplib::DataSink& sink) {
@@ -357,7 +357,7 @@ TEST_F(DownloadWorkerTest, CancelEndsAWaitingRead)
         server.WaitUntilStalling();
         mgr.Cancel();
     });
-    EXPECT_EQ(mgr.Run(), 2);
+    EXPECT_EQ(mgr.Run(), RunEnd::Cancelled);
     canceller.join();
     EXPECT_EQ(log.Last().nEvent, DOWNLOAD_EVENT_CLOSE);
     EXPECT_EQ(server.Stalling(), 1);  // the body was still held back

@@ -1,4 +1,5 @@
-// CDownloadMgr::Run: the worker's download of every queued file into the temporary directory.
+// CDownloadMgr::Run: the worker's download of every queued file into the temporary directory, on
+// one lane per connection, from the servers in turn; each file's own way is a CFileFetch.
 
 #include <algorithm>
 #include <chrono>
@@ -11,20 +12,12 @@
 #include <strings.h>
 
 #include "digest/MD5Checksum.h"
-#include "download/BackgroundWriter.h"
-#include "download/DownloadLane.h"
 #include "download/DownloadMgr.h"
-#include "download/TempNames.h"
+#include "download/FetchError.h"
 #include "download/UpdateSession.h"
-#include "download/Verification.h"
-#include "platform/File.h"
-#include "platform/FileSystem.h"
 #include "platform/Log.h"
-#include "platform/Path.h"
 #include "platform/Url.h"
 #include "sentences/Sentences.h"
-
-using namespace download_lane;
 
 void CDownloadMgr::Raise(const DownloadEvent& event)
 {
@@ -38,7 +31,12 @@ void CDownloadMgr::Tell(const DownloadEvent& event)
     m_pSink->OnDownloadEvent(event);
 }
 
-void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name)
+void CDownloadMgr::FileBegun()
+{
+    Raise(download_event::FileBegun{});
+}
+
+void CDownloadMgr::FileSized(FetchLane& lane, std::uint64_t nFileSize, std::uint64_t nHeld, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     // A try that starts again counts this file's bytes anew: those of the try before that it
@@ -49,7 +47,7 @@ void CDownloadMgr::RaiseTotal(Lane& lane, std::uint64_t nFileSize, std::uint64_t
     Tell(download_event::FileSized{name, nFileSize, nHeld, m_nTotalDone});
 }
 
-void CDownloadMgr::RaiseProgress(Lane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name)
+void CDownloadMgr::BytesArrived(FetchLane& lane, std::uint64_t nReceived, std::uint64_t nBytes, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     lane.nFileDone = nReceived;
@@ -69,14 +67,14 @@ std::string CDownloadMgr::TaskUrl(const tagDownloadTask& task, std::size_t nServ
     return url;
 }
 
-void CDownloadMgr::RaiseDone(const Lane& lane, const std::string& name)
+void CDownloadMgr::RaiseDone(const FetchLane& lane, const std::string& name)
 {
     std::lock_guard lock(m_csEventLock);
     // The counts are the finished file's, whichever file's bytes arrived last.
     Tell(download_event::FileStored{name, lane.nFileDone, lane.nFileSize, m_nTotalDone});
 }
 
-int CDownloadMgr::Run()
+RunEnd CDownloadMgr::Run()
 {
     // A cancel that came before is kept: the lanes end at once.
     m_nNextTask = 0;
@@ -100,26 +98,26 @@ int CDownloadMgr::Run()
     int downloading = kDownloading;
     if (m_end && m_end->bCancelled) {
         Raise(download_event::Cancelled{});
-        return 2;
+        return RunEnd::Cancelled;
     }
     if (m_end) {
         m_phase = kFailed;
         Raise(download_event::Failed{m_end->strFailure});
-        return 1;
+        return RunEnd::Failed;
     }
     if (!m_phase.compare_exchange_strong(downloading, kInstalling)) {
         Raise(download_event::Cancelled{});  // cancelled after the last file arrived
-        return 2;
+        return RunEnd::Cancelled;
     }
     Raise(download_event::AllStored{});
-    return 0;
+    return RunEnd::Done;
 }
 
 void CDownloadMgr::EndRun(bool bCancelled, const std::string& strFailure)
 {
     std::lock_guard lock(m_csEventLock);
     if (!m_end)
-        m_end = RunEnd{bCancelled, strFailure};
+        m_end = EarlyEnd{bCancelled, strFailure};
     StopLanes();
 }
 
@@ -149,7 +147,7 @@ void CDownloadMgr::RunLane(CInternetSession* pSession)
 
 void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
 {
-    Lane lane;
+    FetchLane lane;
     lane.pSession = pSession;
     if (!lane.pSession && m_pSession) {
         // A connection of its own, waiting as the run's session does.
@@ -185,29 +183,32 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
     }
 }
 
-CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, Lane& lane, std::string& failure)
+CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, FetchLane& lane, std::string& failure)
 {
     for (;;) {
         const std::size_t server = m_nServer;
         bool serversFault = true;  // another server may have the file
+        std::string cause;         // for the log
         try {
-            return StoreTask(task, lane) ? TaskEnd::Stored : TaskEnd::Stopped;
+            return CFileFetch(task, lane, *this).Store() ? TaskEnd::Stored : TaskEnd::Stopped;
         } catch (const CInternetException& e) {
             if (e.IsCancel() && m_bStop) {
                 lane.file.Abort();
                 return TaskEnd::Stopped;
             }
-            failure = e.GetErrorMessage();
+            failure = cause = e.GetErrorMessage();
         } catch (const CFileException& e) {
-            failure = e.GetErrorMessage();
+            failure = cause = e.GetErrorMessage();
             serversFault = false;
-        } catch (const Refused& refused) {
-            failure = refused.strSentence;
-        } catch (...) {
+        } catch (const CFetchError& e) {
+            failure = e.Sentence().value_or(sentence::DownloadFailed(task.szName));
+            cause = e.what();
+        } catch (const std::exception& e) {
             failure = sentence::DownloadFailed(task.szName);
+            cause = e.what();
         }
         lane.file.Abort();
-        LogNote("GET " + TaskUrl(task, server) + ": failed: " + failure);
+        LogLine("GET " + TaskUrl(task, server) + ": " + task.szName + " failed: " + cause);
         if (!serversFault || m_bStop || !TakeOverFrom(server))
             return TaskEnd::Failed;
     }
