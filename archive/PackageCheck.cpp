@@ -109,12 +109,12 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
 {
     tagZipEntry archive;
-    const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
+    const int count = reader.GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
     std::vector<tagZipEntry> entries;
     std::set<std::string> links;  // with '/' between directories
     for (int i = 0; i < count; ++i) {
         tagZipEntry& entry = entries.emplace_back();
-        if (reader.GetEntry(i, entry) != ZR_OK)
+        if (reader.GetEntry(i, entry) != ZipResult::Ok)
             return tagEntryProblem{"#" + std::to_string(i + 1), sentence::kEntryRecordDamaged, "its record cannot be read"};
         if (NamesTheDestination(entry))
             continue;
@@ -123,7 +123,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
         if (!entry.link)
             continue;
         std::string target;
-        if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZR_OK || target.size() != entry.unc_size)
+        if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZipResult::Ok || target.size() != entry.unc_size)
             return tagEntryProblem{entry.name, sentence::kEntryDataDamaged, "its data are damaged or fail their CRC-32"};
         if (!LinkStaysInside(entry.name, target))
             return tagEntryProblem{entry.name, sentence::kEntryLinkLeadsOut,

@@ -7,7 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
-int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames,
+ZipResult UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, std::vector<std::string>& arrNames,
                  tagUnzipFailure* pFirstFailure)
 {
     std::string dest = strDestDir;
@@ -19,8 +19,8 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
 
     std::unique_ptr<CZipReader> reader = CZipReader::Open(strZipFile);
     tagZipEntry archive;
-    int count = reader && reader->GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
-    int result = ZR_OK;
+    int count = reader && reader->GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
+    ZipResult result = ZipResult::Ok;
     std::string checkedDir;  // entries of one directory follow each other: its path is checked once
     for (int i = 0; i < count; ++i) {
         tagZipEntry entry;
@@ -34,11 +34,11 @@ int UnzipPackage(const std::string& strZipFile, const std::string& strDestDir, s
             placeable = !ExistingLinkOnTheWay(dest, entry.name);  // never written through a link
             checkedDir = placeable ? dir : std::string();
         }
-        result = placeable ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZR_NOFILE;
+        result = placeable ? reader->ExtractEntry(i, dest + "\\" + entry.name) : ZipResult::NoFile;
         arrNames.push_back(entry.name);
-        if (result != ZR_OK && pFirstFailure && pFirstFailure->result == ZR_OK)
+        if (result != ZipResult::Ok && pFirstFailure && pFirstFailure->result == ZipResult::Ok)
             *pFirstFailure = {entry.name, result};
-        if (result != ZR_OK && ::access(ToNativePath(entry.name).c_str(), F_OK) != 0)
+        if (result != ZipResult::Ok && ::access(ToNativePath(entry.name).c_str(), F_OK) != 0)
             break;
     }
     return result;

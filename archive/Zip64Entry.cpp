@@ -65,51 +65,51 @@ public:
             inflateEnd(&m_stream);
     }
 
-    int Run(std::vector<char>& out, const std::function<bool(const char*, std::size_t)>& sink)
+    ZipResult Run(std::vector<char>& out, const std::function<bool(const char*, std::size_t)>& sink)
     {
         if (m_entry.method == Z_DEFLATED) {
             if (inflateInit2(&m_stream, -MAX_WBITS) != Z_OK)
-                return ZR_FLATE;
+                return ZipResult::Flate;
             m_inflating = true;
         }
         std::uint64_t produced = 0;
         uLong crc = crc32(0, nullptr, 0);
         for (bool ended = false; !ended;) {
             std::size_t n = 0;
-            if (int result = Next(out, n, ended))
+            if (ZipResult result = Next(out, n, ended); result != ZipResult::Ok)
                 return result;
             produced += n;
             if (produced > m_entry.unc_size)
-                return ZR_FLATE;
+                return ZipResult::Flate;
             crc = crc32(crc, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(n));
             if (n > 0 && !sink(out.data(), n))
-                return ZR_OK;  // the sink has what it wants, or failed and says so itself
+                return ZipResult::Ok;  // the sink has what it wants, or failed and says so itself
         }
-        return produced == m_entry.unc_size && crc == m_entry.crc ? ZR_OK : ZR_FLATE;
+        return produced == m_entry.unc_size && crc == m_entry.crc ? ZipResult::Ok : ZipResult::Flate;
     }
 
 private:
     // The next block of uncompressed data into `out`; `ended` once the data are complete.
-    int Next(std::vector<char>& out, std::size_t& n, bool& ended)
+    ZipResult Next(std::vector<char>& out, std::size_t& n, bool& ended)
     {
         if (!m_inflating) {
             n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), m_left));
             if (!ReadAt(m_fd, out.data(), n, m_next))
-                return ZR_FLATE;
+                return ZipResult::Flate;
             m_next += n;
             m_left -= n;
             ended = m_left == 0;
-            return ZR_OK;
+            return ZipResult::Ok;
         }
         m_stream.next_out = reinterpret_cast<Bytef*>(out.data());
         m_stream.avail_out = static_cast<uInt>(out.size());
         while (m_stream.avail_out > 0 && !ended) {
             if (m_stream.avail_in == 0) {
                 if (m_left == 0)
-                    return ZR_FLATE;  // the data end before the deflate stream does
+                    return ZipResult::Flate;  // the data end before the deflate stream does
                 const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof m_input, m_left));
                 if (!ReadAt(m_fd, m_input, size, m_next))
-                    return ZR_FLATE;
+                    return ZipResult::Flate;
                 m_next += size;
                 m_left -= size;
                 m_stream.next_in = m_input;
@@ -119,10 +119,10 @@ private:
             if (status == Z_STREAM_END)
                 ended = true;
             else if (status != Z_OK)
-                return ZR_FLATE;
+                return ZipResult::Flate;
         }
         n = out.size() - m_stream.avail_out;
-        return ZR_OK;
+        return ZipResult::Ok;
     }
 
     int m_fd;
@@ -177,11 +177,11 @@ bool DescribeZip64Entry(int archiveFd, std::uint64_t centralOffset, const unsign
     return true;
 }
 
-int ReadZip64EntryData(int archiveFd, const tagZipEntry& entry, std::vector<char>& buffer,
+ZipResult ReadZip64EntryData(int archiveFd, const tagZipEntry& entry, std::vector<char>& buffer,
                        const std::function<bool(const char*, std::size_t)>& sink)
 {
     if (entry.method != 0 && entry.method != Z_DEFLATED)
-        return ZR_FLATE;
+        return ZipResult::Flate;
     auto reader = std::make_unique<CEntryDataReader>(archiveFd, entry);
     return reader->Run(buffer, sink);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/ZipEntry.h"
+#include "archive/ZipResult.h"
 
 // Whether the central extra field holds a Zip64 record.
 bool HasZip64Record(const unsigned char* extra, std::size_t size);
@@ -27,6 +28,6 @@ bool DescribeZip64Entry(int archiveFd, std::uint64_t centralOffset, const unsign
 
 // Hands the entry's uncompressed data to `sink` block by block (stored data copied, deflated data
 // inflated) until the sink returns false or the data end; checks their size and CRC-32 when they
-// were read to the end. Returns a ZR_ code.
-int ReadZip64EntryData(int archiveFd, const tagZipEntry& entry, std::vector<char>& buffer,
+// were read to the end. Returns a ZipResult.
+ZipResult ReadZip64EntryData(int archiveFd, const tagZipEntry& entry, std::vector<char>& buffer,
                        const std::function<bool(const char*, std::size_t)>& sink);

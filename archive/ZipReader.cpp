@@ -182,55 +182,55 @@ void CZipReader::Close()
     m_extraBuffer = {};
 }
 
-int CZipReader::GoTo(int nIndex)
+ZipResult CZipReader::GoTo(int nIndex)
 {
     unzFile zip = Handle(m_hZip);
     if (nIndex < m_nCurrent) {
         if (unzGoToFirstFile(zip) != UNZ_OK)
-            return ZR_SEEK;
+            return ZipResult::Seek;
         m_nCurrent = 0;
     }
     for (; m_nCurrent < nIndex; ++m_nCurrent) {
         if (unzGoToNextFile(zip) != UNZ_OK) {
             // minizip stands on no entry after a failed step: the next look starts from the first.
             m_nCurrent = m_nEntries;
-            return ZR_SEEK;
+            return ZipResult::Seek;
         }
     }
-    return ZR_OK;
+    return ZipResult::Ok;
 }
 
-int CZipReader::GetEntry(int nIndex, tagZipEntry& entry)
+ZipResult CZipReader::GetEntry(int nIndex, tagZipEntry& entry)
 {
     if (!m_hZip || nIndex < -1 || nIndex >= m_nEntries)
-        return ZR_ARGS;
+        return ZipResult::Args;
     if (nIndex == -1) {
         entry = tagZipEntry{};
         entry.index = m_nEntries;
-        return ZR_OK;
+        return ZipResult::Ok;
     }
     if (nIndex == m_nCachedIndex) {
         entry = m_cached;
-        return ZR_OK;
+        return ZipResult::Ok;
     }
     if (m_bEntryOpen) {
         unzCloseCurrentFile(Handle(m_hZip));
         m_bEntryOpen = false;
     }
-    if (int result = GoTo(nIndex))
+    if (ZipResult result = GoTo(nIndex); result != ZipResult::Ok)
         return result;
     tagZipEntry described;
     described.index = nIndex;
-    if (int result = Describe(described))
+    if (ZipResult result = Describe(described); result != ZipResult::Ok)
         return result;
     m_cached = described;
     m_nCachedIndex = nIndex;
     entry = described;
-    return ZR_OK;
+    return ZipResult::Ok;
 }
 
 // Describes the entry minizip stands on.
-int CZipReader::Describe(tagZipEntry& entry)
+ZipResult CZipReader::Describe(tagZipEntry& entry)
 {
     unzFile zip = Handle(m_hZip);
     unz_file_info64 info{};
@@ -240,7 +240,7 @@ int CZipReader::Describe(tagZipEntry& entry)
     std::vector<unsigned char>& centralExtra = m_extraBuffer;
     if (unzGetCurrentFileInfo64(zip, &info, m_nameBuffer.data(), m_nameBuffer.size(), centralExtra.data(),
                                 centralExtra.size(), nullptr, 0) != UNZ_OK)
-        return ZR_CORRUPT;
+        return ZipResult::Corrupt;
     const std::string name(m_nameBuffer.data(), std::min<std::size_t>(info.size_filename, m_nameBuffer.size()));
     const std::string decoded = DecodedName(name, info.flag);
     entry.name = CleanedEntryName(decoded);
@@ -266,48 +266,48 @@ int CZipReader::Describe(tagZipEntry& entry)
     if (HasZip64Record(centralExtra.data(), extraSize)) {
         std::vector<unsigned char> localExtra;
         if (!DescribeZip64Entry(m_nFd, unzGetOffset64(zip), centralExtra.data(), extraSize, entry, localExtra))
-            return ZR_CORRUPT;
+            return ZipResult::Corrupt;
         ApplyExtendedTimestamp(localExtra.data(), localExtra.size(), entry);
-        return ZR_OK;
+        return ZipResult::Ok;
     }
 
     // The local header and its extra field are read by opening the entry, which minizip does
     // only for methods it reads: any other entry keeps its DOS time.
     if (!Decompressible(info.compression_method))
-        return ZR_OK;
+        return ZipResult::Ok;
     if (unzOpenCurrentFile(zip) != UNZ_OK)
-        return ZR_CORRUPT;
+        return ZipResult::Corrupt;
     entry.data_offset = unzGetCurrentFileZStreamPos64(zip);
     int size = unzGetLocalExtrafield(zip, nullptr, 0);
     std::vector<unsigned char> extra(size > 0 ? static_cast<std::size_t>(size) : 0);
     if (size < 0 || (size > 0 && unzGetLocalExtrafield(zip, extra.data(), static_cast<unsigned>(size)) != size)) {
         unzCloseCurrentFile(zip);
-        return ZR_SEEK;
+        return ZipResult::Seek;
     }
     unzCloseCurrentFile(zip);
     ApplyExtendedTimestamp(extra.data(), extra.size(), entry);
-    return ZR_OK;
+    return ZipResult::Ok;
 }
 
-int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
+ZipResult CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
 {
     if (!m_hZip || nIndex < 0 || nIndex >= m_nEntries)
-        return ZR_ARGS;
+        return ZipResult::Args;
     if (m_bEntryOpen) {
         unzCloseCurrentFile(Handle(m_hZip));
         m_bEntryOpen = false;
     }
     tagZipEntry entry;
-    if (int result = GetEntry(nIndex, entry))
+    if (ZipResult result = GetEntry(nIndex, entry); result != ZipResult::Ok)
         return result;  // nothing is written from a description that could not be read
-    if (int result = GoTo(nIndex))
+    if (ZipResult result = GoTo(nIndex); result != ZipResult::Ok)
         return result;
 
     const bool absolute = IsAbsolute(strTarget);
     const std::string base = absolute ? std::string() : m_strBaseDir;
     if (entry.attr & FILE_ATTRIBUTE_DIRECTORY) {
         CreatePathDirectories(base, strTarget);
-        return ZR_OK;
+        return ZipResult::Ok;
     }
     const SplitPath split = SplitAtLastSeparator(strTarget);
     const std::string dirPart(split.directory);
@@ -321,13 +321,13 @@ int CZipReader::ExtractEntry(int nIndex, const std::string& strTarget)
                       : WriteFileEntry(entry, base + dirPart + fileName);
 }
 
-int CZipReader::ReadEntryData(int nIndex, std::string& data, std::size_t nMax)
+ZipResult CZipReader::ReadEntryData(int nIndex, std::string& data, std::size_t nMax)
 {
     data.clear();
     tagZipEntry entry;
-    if (int result = GetEntry(nIndex, entry))
+    if (ZipResult result = GetEntry(nIndex, entry); result != ZipResult::Ok)
         return result;
-    if (int result = GoTo(nIndex))
+    if (ZipResult result = GoTo(nIndex); result != ZipResult::Ok)
         return result;
     return ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
         data.append(block, std::min(n, nMax - data.size()));
@@ -338,12 +338,12 @@ int CZipReader::ReadEntryData(int nIndex, std::string& data, std::size_t nMax)
 // Hands the data of the entry minizip stands on to the sink, block by block, read to the size
 // the directory gives and no further, until the sink returns false. Data read to their end have
 // their CRC-32 checked.
-int CZipReader::ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink)
+ZipResult CZipReader::ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink)
 {
     if (entry.encrypted)
-        return ZR_PASSWORD;  // no password is ever given, and this minizip could not use one
+        return ZipResult::Password;  // no password is ever given, and this minizip could not use one
     if (!Decompressible(entry.method))
-        return ZR_FLATE;
+        return ZipResult::Flate;
     if (m_buffer.empty())
         m_buffer.resize(kBufferSize);
     if (entry.zip64)
@@ -351,15 +351,15 @@ int CZipReader::ForEachDataBlock(const tagZipEntry& entry, const std::function<b
 
     unzFile zip = Handle(m_hZip);
     if (unzOpenCurrentFile(zip) != UNZ_OK)
-        return ZR_CORRUPT;
+        return ZipResult::Corrupt;
     m_bEntryOpen = true;
-    int result = ZR_OK;
+    ZipResult result = ZipResult::Ok;
     std::uint64_t remaining = entry.unc_size;
     while (remaining > 0) {
         const auto ask = static_cast<unsigned>(std::min<std::uint64_t>(m_buffer.size(), remaining));
         const int n = unzReadCurrentFile(zip, m_buffer.data(), ask);
         if (n <= 0) {
-            result = n == kBadPassword ? ZR_PASSWORD : ZR_FLATE;
+            result = n == kBadPassword ? ZipResult::Password : ZipResult::Flate;
             break;
         }
         remaining -= static_cast<std::uint64_t>(n);
@@ -367,59 +367,59 @@ int CZipReader::ForEachDataBlock(const tagZipEntry& entry, const std::function<b
             break;
     }
     // minizip checks the CRC-32 as the entry closes, when every byte was read.
-    if (unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZR_OK && remaining == 0)
-        result = ZR_FLATE;
+    if (unzCloseCurrentFile(zip) == UNZ_CRCERROR && result == ZipResult::Ok && remaining == 0)
+        result = ZipResult::Flate;
     m_bEntryOpen = false;
     return result;
 }
 
 // Makes the link beside strPath and renames it over strPath: what was there is replaced, never
 // written through. A link that would lead out of the directory the archive unpacks into is refused.
-int CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath)
+ZipResult CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath)
 {
     std::string target;
-    if (int result = ReadEntryData(nIndex, target, kMaxLinkTarget + 1))
+    if (ZipResult result = ReadEntryData(nIndex, target, kMaxLinkTarget + 1); result != ZipResult::Ok)
         return result;
     if (target.size() != entry.unc_size)
-        return ZR_FLATE;
+        return ZipResult::Flate;
     if (!LinkStaysInside(entry.name, target))
-        return ZR_NOFILE;
+        return ZipResult::NoFile;
     const std::string path = ToNativePath(strPath);
     const std::string part = SiblingTempPath(path);
     if (::symlink(ToNativePath(target).c_str(), part.c_str()) != 0)
-        return ZR_NOFILE;
+        return ZipResult::NoFile;
     if (::rename(part.c_str(), path.c_str()) != 0) {
         ::unlink(part.c_str());
-        return ZR_NOFILE;
+        return ZipResult::NoFile;
     }
-    return ZR_OK;
+    return ZipResult::Ok;
 }
 
 // Copies the entry's data into a file beside strPath, then renames it over strPath.
-int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strPath)
+ZipResult CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strPath)
 {
     if (entry.encrypted)
-        return ZR_PASSWORD;
+        return ZipResult::Password;
     if (!Decompressible(entry.method))
-        return ZR_FLATE;
+        return ZipResult::Flate;
     std::optional<CAtomicFile> file;
     try {
         file.emplace(ToNativePath(strPath));
     } catch (const CFileException&) {
-        return ZR_NOFILE;
+        return ZipResult::NoFile;
     }
-    int written = ZR_OK;
-    int result = ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
+    ZipResult written = ZipResult::Ok;
+    ZipResult result = ForEachDataBlock(entry, [&](const char* block, std::size_t n) {
         try {
             file->Write(block, n);
             return true;
         } catch (const CFileException&) {
-            written = ZR_WRITE;
+            written = ZipResult::Write;
             return false;
         }
     });
-    if (result != ZR_OK || written != ZR_OK)
-        return result != ZR_OK ? result : written;  // the file's temporary goes with it
+    if (result != ZipResult::Ok || written != ZipResult::Ok)
+        return result != ZipResult::Ok ? result : written;  // the file's temporary goes with it
 
     mode_t mode = entry.unix_mode;
     if (!mode) {
@@ -436,22 +436,22 @@ int CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string& strP
     try {
         file->Commit(false);
     } catch (const CFileException&) {
-        return ZR_NOFILE;
+        return ZipResult::NoFile;
     }
-    return ZR_OK;
+    return ZipResult::Ok;
 }
 
-const char* ZipResultText(int nResult)
+const char* ZipResultText(ZipResult nResult)
 {
     switch (nResult) {
-    case ZR_OK: return "unpacked";
-    case ZR_NOFILE: return "its file could not be created";
-    case ZR_WRITE: return "writing its file failed";
-    case ZR_CORRUPT: return "its local header does not match the central directory";
-    case ZR_SEEK: return "its local header could not be read";
-    case ZR_PASSWORD: return "it is encrypted";
-    case ZR_ARGS: return "it is not in the archive";
-    case ZR_FLATE: return "its data are damaged or fail their CRC-32";
+    case ZipResult::Ok: return "unpacked";
+    case ZipResult::NoFile: return "its file could not be created";
+    case ZipResult::Write: return "writing its file failed";
+    case ZipResult::Corrupt: return "its local header does not match the central directory";
+    case ZipResult::Seek: return "its local header could not be read";
+    case ZipResult::Password: return "it is encrypted";
+    case ZipResult::Args: return "it is not in the archive";
+    case ZipResult::Flate: return "its data are damaged or fail their CRC-32";
     default: return "it failed";
     }
 }

@@ -2,13 +2,13 @@
 // Reading zip archives, over minizip: entries described with cleaned names, Windows attributes
 // and times, and extracted one at a time to files or directories.
 //
-// Every operation returns one of the result codes below (0 for success). A file entry is written
+// Every operation returns a ZipResult (archive/ZipResult.h). A file entry is written
 // under a temporary name beside its target and renamed over the target only when its data are
 // complete and their CRC-32 matches, so a failed entry never replaces what was there. Only
 // stored and deflated entries can be extracted; the others are described all the same.
 //
-// Errors: every call returns one of the ZR_ codes; nothing throws and nothing is shown. The
-// caller decides what a code means for the run (ZipResultText words it for the log).
+// Errors: every call returns a ZipResult; nothing throws and nothing is shown. The caller decides
+// what a result means for the run (ZipResultText words it for the log).
 
 #include <cstdint>
 #include <functional>
@@ -31,14 +31,14 @@ public:
     CZipReader& operator=(const CZipReader&) = delete;
 
     // Describes entry nIndex (0 to count-1), or with -1 the archive.
-    int GetEntry(int nIndex, tagZipEntry& entry);
+    ZipResult GetEntry(int nIndex, tagZipEntry& entry);
     // Writes entry nIndex to the file strTarget, or creates the directory strTarget for a
     // directory entry, or makes the link strTarget for a link entry whose target stays inside
-    // the archive's tree (others are refused with ZR_NOFILE). Relative targets lie under the base
+    // the archive's tree (others are refused with ZipResult::NoFile). Relative targets lie under the base
     // directory. Modes from the archive are masked by the process's umask.
-    int ExtractEntry(int nIndex, const std::string& strTarget);
+    ZipResult ExtractEntry(int nIndex, const std::string& strTarget);
     // The first nMax bytes of entry nIndex's data (all of them when it is shorter).
-    int ReadEntryData(int nIndex, std::string& data, std::size_t nMax);
+    ZipResult ReadEntryData(int nIndex, std::string& data, std::size_t nMax);
     std::uint64_t ArchiveSize() const { return m_nArchiveSize; }
     void Close();
 
@@ -46,11 +46,11 @@ public:
 
 private:
     CZipReader() = default;
-    int GoTo(int nIndex);
-    int Describe(tagZipEntry& entry);
-    int WriteFileEntry(const tagZipEntry& entry, const std::string& strPath);
-    int WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath);
-    int ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink);
+    ZipResult GoTo(int nIndex);
+    ZipResult Describe(tagZipEntry& entry);
+    ZipResult WriteFileEntry(const tagZipEntry& entry, const std::string& strPath);
+    ZipResult WriteLinkEntry(int nIndex, const tagZipEntry& entry, const std::string& strPath);
+    ZipResult ForEachDataBlock(const tagZipEntry& entry, const std::function<bool(const char*, std::size_t)>& sink);
 
     void* m_hZip = nullptr;  // minizip's unzFile
     int m_nFd = -1;          // the archive, for what minizip cannot read (Zip64 entries)
@@ -69,7 +69,7 @@ private:
 };
 
 // What a result code means, for the log.
-const char* ZipResultText(int nResult);
+const char* ZipResultText(ZipResult nResult);
 
 // Creates strBase (when given) and every missing directory of strPath under it.
 void CreatePathDirectories(const std::string& strBase, const std::string& strPath);

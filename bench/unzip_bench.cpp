@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         fs::path out = Fresh(work);
         ours = std::min(ours, Seconds([&] {
                             std::vector<std::string> names;
-                            if (UnzipPackage(package.string(), out.string(), names) != 0 || names.size() < kFiles) {
+                            if (UnzipPackage(package.string(), out.string(), names) != ZipResult::Ok || names.size() < kFiles) {
                                 std::fprintf(stderr, "UnzipPackage failed\n");
                                 std::exit(1);
                             }

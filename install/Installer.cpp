@@ -27,10 +27,10 @@ namespace {
 std::optional<std::string> OwnCopyProblem(CZipReader& reader, const std::string& ownName)
 {
     tagZipEntry archive;
-    const int count = reader.GetEntry(-1, archive) == ZR_OK ? archive.index : 0;
+    const int count = reader.GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
     for (int i = 0; i < count; ++i) {
         tagZipEntry entry;
-        if (reader.GetEntry(i, entry) != ZR_OK || ::strcasecmp(entry.name.c_str(), ownName.c_str()) != 0)
+        if (reader.GetEntry(i, entry) != ZipResult::Ok || ::strcasecmp(entry.name.c_str(), ownName.c_str()) != 0)
             continue;
         std::string head;
         reader.ReadEntryData(i, head, kExecutableHeadSize);
@@ -57,13 +57,13 @@ std::optional<std::string> PackageProblem(const std::string& package, const std:
     return OwnCopyProblem(*reader, ownName);
 }
 
-std::string UnpackFailureReason(int result)
+std::string UnpackFailureReason(ZipResult result)
 {
     switch (result) {
-    case ZR_NOFILE: return sentence::kCannotCreateFile;
-    case ZR_WRITE: return sentence::kWriteFailed;
-    case ZR_PASSWORD: return sentence::kEntryEncrypted;
-    case ZR_FLATE: return sentence::kEntryDataDamaged;
+    case ZipResult::NoFile: return sentence::kCannotCreateFile;
+    case ZipResult::Write: return sentence::kWriteFailed;
+    case ZipResult::Password: return sentence::kEntryEncrypted;
+    case ZipResult::Flate: return sentence::kEntryDataDamaged;
     default: return sentence::kEntryRecordDamaged;
     }
 }
@@ -178,7 +178,7 @@ std::optional<std::string> UnpackIntoStaging(const std::string& package, const P
 {
     tagUnzipFailure firstFailure;
     UnzipPackage(package, UnpackedTree(staging), names, &firstFailure);
-    if (firstFailure.result == ZR_OK)
+    if (firstFailure.result == ZipResult::Ok)
         return std::nullopt;
     LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));
     return sentence::CannotUnpack(firstFailure.entry, UnpackFailureReason(firstFailure.result));

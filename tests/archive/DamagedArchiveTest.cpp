@@ -137,27 +137,27 @@ TEST_F(DamagedArchiveTest, Zip64RecordsThatLieFailTheEntryAndKeepWhatWasInstalle
         const char* damage;
         int entry;
         std::function<void(std::string&)> apply;
-        int described;  // GetEntry's result
-        int extracted;  // ExtractEntry's result
+        ZipResult described;  // GetEntry's result
+        ZipResult extracted;  // ExtractEntry's result
     } cases[] = {
         {"a record too short for the sizes it stands for", 0, [&](std::string& b) { Put(b, aRecord - 2, 8, 2); },
-         ZR_CORRUPT, ZR_CORRUPT},
-        {"an uncompressed size smaller than the data", 0, [&](std::string& b) { Put(b, aRecord, 100, 8); }, ZR_OK,
-         ZR_FLATE},
+         ZipResult::Corrupt, ZipResult::Corrupt},
+        {"an uncompressed size smaller than the data", 0, [&](std::string& b) { Put(b, aRecord, 100, 8); }, ZipResult::Ok,
+         ZipResult::Flate},
         {"a compressed size that ends inside the deflate stream", 0,
-         [&](std::string& b) { Put(b, aRecord + 8, Get(b, aRecord + 8, 8) / 2, 8); }, ZR_OK, ZR_FLATE},
-        {"deflated data past the archive's end", 0, [&](std::string& b) { Put(b, aRecord + 8, 1 << 20, 8); }, ZR_OK,
-         ZR_FLATE},
+         [&](std::string& b) { Put(b, aRecord + 8, Get(b, aRecord + 8, 8) / 2, 8); }, ZipResult::Ok, ZipResult::Flate},
+        {"deflated data past the archive's end", 0, [&](std::string& b) { Put(b, aRecord + 8, 1 << 20, 8); }, ZipResult::Ok,
+         ZipResult::Flate},
         {"deflated data that are no deflate stream", 0,
-         [&](std::string& b) { b.replace(aData, 4, "\xFF\xFF\xFF\xFF"); }, ZR_OK, ZR_FLATE},
+         [&](std::string& b) { b.replace(aData, 4, "\xFF\xFF\xFF\xFF"); }, ZipResult::Ok, ZipResult::Flate},
         {"stored data past the archive's end", 1,
-         [&](std::string& b) { Put(b, bRecord, 1 << 20, 8), Put(b, bRecord + 8, 1 << 20, 8); }, ZR_OK, ZR_FLATE},
+         [&](std::string& b) { Put(b, bRecord, 1 << 20, 8), Put(b, bRecord + 8, 1 << 20, 8); }, ZipResult::Ok, ZipResult::Flate},
         {"stored data whose last byte changed, found by the CRC-32 at the end", 1,
-         [&](std::string& b) { b[bData + Stored().size() - 2] ^= 1; }, ZR_OK, ZR_FLATE},
+         [&](std::string& b) { b[bData + Stored().size() - 2] ^= 1; }, ZipResult::Ok, ZipResult::Flate},
         {"a local header offset that points past the header", 1, [&](std::string& b) { Put(b, bRecord + 16, bLocal + 1, 8); },
-         ZR_CORRUPT, ZR_CORRUPT},
+         ZipResult::Corrupt, ZipResult::Corrupt},
         {"a local extra field that runs past the archive's end", 1, [&](std::string& b) { Put(b, bLocal + 28, 0xFFFF, 2); },
-         ZR_CORRUPT, ZR_CORRUPT},
+         ZipResult::Corrupt, ZipResult::Corrupt},
     };
     for (const Case& c : cases) {
         std::string bytes = good;
@@ -172,16 +172,17 @@ TEST_F(DamagedArchiveTest, Zip64RecordsThatLieFailTheEntryAndKeepWhatWasInstalle
         ASSERT_TRUE(reader) << c.damage;
         tagZipEntry entry;
         EXPECT_EQ(reader->GetEntry(c.entry, entry), c.described) << c.damage;
-        const int result = reader->ExtractEntry(c.entry, (dest.Path() / name).string());
+        const ZipResult result = reader->ExtractEntry(c.entry, (dest.Path() / name).string());
         EXPECT_EQ(result, c.extracted) << c.damage;
-        EXPECT_STREQ(ZipResultText(result), c.extracted == ZR_CORRUPT ? "its local header does not match the central directory"
-                                                                       : "its data are damaged or fail their CRC-32")
+        EXPECT_STREQ(ZipResultText(result), c.extracted == ZipResult::Corrupt
+                                                ? "its local header does not match the central directory"
+                                                : "its data are damaged or fail their CRC-32")
             << c.damage;
         EXPECT_EQ(ReadWholeFile(dest.Path() / name), "installed before") << c.damage;
         EXPECT_EQ(Names(dest.Path()), std::set<std::string>{name}) << c.damage;  // no temporary left
         // The entry the damage is not in still unpacks whole.
         const int other = 1 - c.entry;
-        EXPECT_EQ(reader->ExtractEntry(other, (dest.Path() / "other").string()), ZR_OK) << c.damage;
+        EXPECT_EQ(reader->ExtractEntry(other, (dest.Path() / "other").string()), ZipResult::Ok) << c.damage;
         EXPECT_EQ(ReadWholeFile(dest.Path() / "other"), other == 0 ? Hello() : Stored()) << c.damage;
     }
 }
@@ -195,13 +196,13 @@ TEST_F(DamagedArchiveTest, TheHeadOfAZip64EntryIsReadWithoutTheRest)
     ASSERT_TRUE(reader);
     for (int entry : {0, 1}) {
         std::string head;
-        EXPECT_EQ(reader->ReadEntryData(entry, head, 10), ZR_OK) << entry;
+        EXPECT_EQ(reader->ReadEntryData(entry, head, 10), ZipResult::Ok) << entry;
         EXPECT_EQ(head, entry == 0 ? "hello hell" : Stored().substr(0, 10)) << entry;
     }
     std::string whole;
-    EXPECT_EQ(reader->ReadEntryData(1, whole, 1 << 20), ZR_OK);
+    EXPECT_EQ(reader->ReadEntryData(1, whole, 1 << 20), ZipResult::Ok);
     EXPECT_EQ(whole, Stored());
-    EXPECT_EQ(reader->ReadEntryData(2, whole, 10), ZR_ARGS);
+    EXPECT_EQ(reader->ReadEntryData(2, whole, 10), ZipResult::Args);
     EXPECT_TRUE(whole.empty());
 }
 
@@ -244,15 +245,15 @@ TEST_F(CentralDirectoryTest, ADirectoryThatPromisesMoreEntriesThanItHoldsFailsAt
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Path("p.zip"));
     ASSERT_TRUE(reader);
     tagZipEntry entry;
-    EXPECT_EQ(reader->GetEntry(-1, entry), ZR_OK);
+    EXPECT_EQ(reader->GetEntry(-1, entry), ZipResult::Ok);
     EXPECT_EQ(entry.index, 4);
-    EXPECT_EQ(reader->GetEntry(3, entry), ZR_SEEK);
-    EXPECT_EQ(reader->ExtractEntry(3, (dest.Path() / "four").string()), ZR_SEEK);
-    EXPECT_STREQ(ZipResultText(ZR_SEEK), "its local header could not be read");
+    EXPECT_EQ(reader->GetEntry(3, entry), ZipResult::Seek);
+    EXPECT_EQ(reader->ExtractEntry(3, (dest.Path() / "four").string()), ZipResult::Seek);
+    EXPECT_STREQ(ZipResultText(ZipResult::Seek), "its local header could not be read");
     EXPECT_TRUE(fs::is_empty(dest.Path()));
     // The entries that are there are still read, before and after the failure.
     for (int i : {2, 0, 1}) {
-        EXPECT_EQ(reader->ExtractEntry(i, (dest.Path() / std::to_string(i)).string()), ZR_OK) << i;
+        EXPECT_EQ(reader->ExtractEntry(i, (dest.Path() / std::to_string(i)).string()), ZipResult::Ok) << i;
     }
     EXPECT_EQ(ReadWholeFile(dest.Path() / "1"), std::string(3000, '2'));
     EXPECT_EQ(ReadWholeFile(dest.Path() / "2"), "third\n");
@@ -273,8 +274,8 @@ TEST_F(CentralDirectoryTest, AnExtraFieldThatRunsPastTheArchivesEndFailsItsEntry
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Path("p.zip"));
     ASSERT_TRUE(reader);
     tagZipEntry entry;
-    EXPECT_EQ(reader->GetEntry(0, entry), ZR_OK);
-    EXPECT_NE(reader->GetEntry(2, entry), ZR_OK);
+    EXPECT_EQ(reader->GetEntry(0, entry), ZipResult::Ok);
+    EXPECT_NE(reader->GetEntry(2, entry), ZipResult::Ok);
     std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->entry, "#3");
@@ -288,11 +289,11 @@ TEST_F(CentralDirectoryTest, ALocalHeaderThatDisagreesWithTheDirectoryIsNeverUnp
     struct Case {
         const char* damage;
         std::function<void(std::string&)> apply;
-        int result;
+        ZipResult result;
     } cases[] = {
-        {"another method", [&](std::string& b) { Put(b, local + 8, 0, 2); }, ZR_CORRUPT},
-        {"no local header signature", [&](std::string& b) { b[local + 3] = 9; }, ZR_CORRUPT},
-        {"a local extra field past the archive's end", [&](std::string& b) { Put(b, local + 28, 0xFFFF, 2); }, ZR_SEEK},
+        {"another method", [&](std::string& b) { Put(b, local + 8, 0, 2); }, ZipResult::Corrupt},
+        {"no local header signature", [&](std::string& b) { b[local + 3] = 9; }, ZipResult::Corrupt},
+        {"a local extra field past the archive's end", [&](std::string& b) { Put(b, local + 28, 0xFFFF, 2); }, ZipResult::Seek},
     };
     for (const Case& c : cases) {
         std::string bytes = good;
@@ -327,7 +328,7 @@ TEST_F(CentralDirectoryTest, DataThatRunPastTheArchivesEndFailTheEntry)
     Save(Path("p.zip"), bytes);
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Path("p.zip"));
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->ExtractEntry(1, (dest.Path() / "two.txt").string()), ZR_FLATE);
+    EXPECT_EQ(reader->ExtractEntry(1, (dest.Path() / "two.txt").string()), ZipResult::Flate);
     EXPECT_TRUE(fs::is_empty(dest.Path()));
     ASSERT_TRUE(FindUnpackableEntry(*reader));
     EXPECT_EQ(FindUnpackableEntry(*reader)->entry, "two.txt");
@@ -363,9 +364,9 @@ TEST_F(CentralDirectoryTest, AClosedReaderAnswersThatNothingIsThere)
     reader->Close();
     reader->Close();
     tagZipEntry entry;
-    EXPECT_EQ(reader->GetEntry(0, entry), ZR_ARGS);
-    EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "one.txt").string()), ZR_ARGS);
-    EXPECT_STREQ(ZipResultText(ZR_ARGS), "it is not in the archive");
+    EXPECT_EQ(reader->GetEntry(0, entry), ZipResult::Args);
+    EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "one.txt").string()), ZipResult::Args);
+    EXPECT_STREQ(ZipResultText(ZipResult::Args), "it is not in the archive");
     EXPECT_TRUE(fs::is_empty(dest.Path()));
 }
 
@@ -378,9 +379,9 @@ TEST_F(CentralDirectoryTest, EntriesThatCannotBeDecodedGiveNoData)
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Path("enc.zip"));
     ASSERT_TRUE(reader);
     std::string data = "left over";
-    EXPECT_EQ(reader->ReadEntryData(0, data, 100), ZR_PASSWORD);
+    EXPECT_EQ(reader->ReadEntryData(0, data, 100), ZipResult::Password);
     EXPECT_TRUE(data.empty());
-    EXPECT_STREQ(ZipResultText(ZR_PASSWORD), "it is encrypted");
+    EXPECT_STREQ(ZipResultText(ZipResult::Password), "it is encrypted");
 
     std::string bytes = good;  // one.txt is stored: with method 12 its bytes would pass for bzip2's
     for (const char* signature : {kLocal, kCentral}) {
@@ -390,7 +391,7 @@ TEST_F(CentralDirectoryTest, EntriesThatCannotBeDecodedGiveNoData)
     Save(Path("p.zip"), bytes);
     reader = CZipReader::Open(Path("p.zip"));
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->ReadEntryData(0, data, 100), ZR_FLATE);
+    EXPECT_EQ(reader->ReadEntryData(0, data, 100), ZipResult::Flate);
     EXPECT_TRUE(data.empty());
 }
 

@@ -56,7 +56,7 @@ protected:
         return reader ? FindUnpackableEntry(*reader) : std::nullopt;
     }
 
-    int Unpack()
+    ZipResult Unpack()
     {
         std::vector<std::string> names;
         return UnzipPackage(Package(), dest.Path().string(), names);
@@ -108,7 +108,7 @@ TEST_F(RealArchiversTest, ABuildPackedWholeFromItsDirectoryUnpacksAsItWas)
         Pack("cd build && " + command);
         const std::optional<tagEntryProblem> problem = Check();
         EXPECT_FALSE(problem) << command << ": " << (problem ? problem->entry + " " + problem->cause : "");
-        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        ASSERT_EQ(Unpack(), ZipResult::Ok) << command;
         EXPECT_EQ(Tree(dest.Path()), Tree(files.Path() / "build")) << command;
     }
 }
@@ -154,11 +154,11 @@ TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
         std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
         ASSERT_TRUE(reader) << command;
         tagZipEntry entry;
-        ASSERT_EQ(reader->GetEntry(1, entry), ZR_OK) << command;
+        ASSERT_EQ(reader->GetEntry(1, entry), ZipResult::Ok) << command;
         EXPECT_EQ(entry.unc_size, fs::file_size(files.Path() / "b.txt")) << command;
         EXPECT_FALSE(FindUnpackableEntry(*reader)) << command;
         reader.reset();
-        EXPECT_EQ(Unpack(), ZR_OK) << command;
+        EXPECT_EQ(Unpack(), ZipResult::Ok) << command;
         EXPECT_TRUE(ReadWholeFile(dest.Path() / "b.txt") == ReadWholeFile(files.Path() / "b.txt")) << command;
     }
 }
@@ -192,7 +192,7 @@ TEST_F(RealArchiversTest, LinksInsideTheTreeBecomeLinks)
         fs::remove_all(dest.Path() / "data");
         Pack(command);
         EXPECT_FALSE(Check()) << command;
-        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        ASSERT_EQ(Unpack(), ZipResult::Ok) << command;
         EXPECT_EQ(fs::read_symlink(dest.Path() / "data/current.dat"), "maps/town.dat") << command;
         EXPECT_EQ(fs::read_symlink(dest.Path() / "data/readme"), "../a.txt") << command;
         EXPECT_EQ(ReadWholeFile(dest.Path() / "data/current.dat"), "town") << command;
@@ -234,7 +234,7 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
     PackWithPython(Link("up", "../outside"));
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "up").string()), ZR_NOFILE);
+    EXPECT_EQ(reader->ExtractEntry(0, (dest.Path() / "up").string()), ZipResult::NoFile);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "up")));
 }
 
@@ -257,7 +257,7 @@ TEST_F(RealArchiversTest, ALinkOfTheInstallationIsWrittenThroughButNoneThePackag
     std::optional<tagEntryProblem> problem = Check();
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->entry, "data/x.txt");
-    EXPECT_EQ(Unpack(), ZR_NOFILE);  // the unpacker refuses it too, whoever calls it
+    EXPECT_EQ(Unpack(), ZipResult::NoFile);  // the unpacker refuses it too, whoever calls it
     EXPECT_FALSE(fs::exists(dest.Path() / "real"));
 }
 
@@ -279,9 +279,9 @@ TEST_F(RealArchiversTest, ModesAreMaskedByTheUmask)
     ::chmod((files.Path() / "b.txt").c_str(), 0777);
     Pack("zip -q p.zip a.txt b.txt");
     const mode_t previous = ::umask(027);
-    const int result = Unpack();
+    const ZipResult result = Unpack();
     ::umask(previous);
-    ASSERT_EQ(result, ZR_OK);
+    ASSERT_EQ(result, ZipResult::Ok);
     struct stat st {};
     ASSERT_EQ(::stat((dest.Path() / "a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -302,7 +302,7 @@ TEST_F(RealArchiversTest, GbkNamesFromChineseWindowsToolsArriveAsUtf8)
         fs::remove_all(dest.Path());
         fs::create_directories(dest.Path());
         Pack(command);
-        ASSERT_EQ(Unpack(), ZR_OK) << command;
+        ASSERT_EQ(Unpack(), ZipResult::Ok) << command;
         EXPECT_EQ(ReadWholeFile(dest.Path() / utf8Name), "light") << command;
         EXPECT_EQ(std::distance(fs::directory_iterator(dest.Path()), fs::directory_iterator()), 1) << command;
     }

@@ -78,20 +78,20 @@ TEST_F(UnpackOntoDiskTest, AFullDiskFailsTheEntryAndGivesItsSpaceBack)
 
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     ASSERT_TRUE(reader);
-    const int result = reader->ExtractEntry(0, (disk / "game.bin").string());
-    EXPECT_EQ(result, ZR_WRITE);
+    const ZipResult result = reader->ExtractEntry(0, (disk / "game.bin").string());
+    EXPECT_EQ(result, ZipResult::Write);
     EXPECT_STREQ(ZipResultText(result), "writing its file failed");
     EXPECT_EQ(ReadWholeFile(disk / "game.bin"), "installed before");
     EXPECT_EQ(Names(disk), std::set<std::string>{"game.bin"});
     // The space the failed entry took is free again: a smaller entry fits.
-    EXPECT_EQ(reader->ExtractEntry(1, (disk / "small.txt").string()), ZR_OK);
+    EXPECT_EQ(reader->ExtractEntry(1, (disk / "small.txt").string()), ZipResult::Ok);
     EXPECT_EQ(ReadWholeFile(disk / "small.txt"), Noise(100 << 10));
     reader.reset();
 
     // The whole package stops at the entry that did not fit.
     fs::remove(disk / "small.txt");
     std::vector<std::string> names;
-    EXPECT_EQ(UnzipPackage(package, disk.string(), names), ZR_WRITE);
+    EXPECT_EQ(UnzipPackage(package, disk.string(), names), ZipResult::Write);
     EXPECT_EQ(names, std::vector<std::string>{"game.bin"});
     EXPECT_EQ(Names(disk), std::set<std::string>{"game.bin"});
 }
@@ -111,8 +111,8 @@ TEST_F(UnpackOntoDiskTest, AReadOnlyDiskFailsFilesAndLinksAndKeepsWhatIsThere)
     ASSERT_TRUE(reader);
     for (int entry : {0, 1, 2}) {
         const std::string name = entry == 0 ? "game.bin" : entry == 1 ? "current" : "new.txt";
-        const int result = reader->ExtractEntry(entry, (disk / name).string());
-        EXPECT_EQ(result, ZR_NOFILE) << name;
+        const ZipResult result = reader->ExtractEntry(entry, (disk / name).string());
+        EXPECT_EQ(result, ZipResult::NoFile) << name;
         EXPECT_STREQ(ZipResultText(result), "its file could not be created") << name;
     }
     EXPECT_EQ(ReadWholeFile(disk / "game.bin"), "installed before");
@@ -129,8 +129,8 @@ TEST_F(UnpackOntoDiskTest, ADirectoryWhereAFileOrLinkGoesStaysWithEverythingInIt
     const std::string package = Package({{"game.bin", "new"}, Link("current", "game.bin")});
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->ExtractEntry(0, dest.Dir() + "game.bin"), ZR_NOFILE);
-    EXPECT_EQ(reader->ExtractEntry(1, dest.Dir() + "current"), ZR_NOFILE);
+    EXPECT_EQ(reader->ExtractEntry(0, dest.Dir() + "game.bin"), ZipResult::NoFile);
+    EXPECT_EQ(reader->ExtractEntry(1, dest.Dir() + "current"), ZipResult::NoFile);
     EXPECT_EQ(ReadWholeFile(dest.Path() / "game.bin/save.dat"), "the player's save");
     EXPECT_EQ(ReadWholeFile(dest.Path() / "current/notes.txt"), "notes");
     EXPECT_EQ(Names(dest.Path()), (std::set<std::string>{"current", "game.bin"}));
@@ -149,8 +149,8 @@ TEST_F(UnpackOntoDiskTest, ALinkWhoseTargetIsDamagedOrLongerThanAnyPathIsNotMade
     dest.Write("endless", "installed before");
     std::unique_ptr<CZipReader> reader = CZipReader::Open(Package({{"game.bin", "g"}, damaged, endless}));
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->ExtractEntry(1, dest.Dir() + "current"), ZR_FLATE);
-    EXPECT_EQ(reader->ExtractEntry(2, dest.Dir() + "endless"), ZR_FLATE);
+    EXPECT_EQ(reader->ExtractEntry(1, dest.Dir() + "current"), ZipResult::Flate);
+    EXPECT_EQ(reader->ExtractEntry(2, dest.Dir() + "endless"), ZipResult::Flate);
     for (const char* name : {"current", "endless"}) {
         EXPECT_FALSE(fs::is_symlink(dest.Path() / name)) << name;
         EXPECT_EQ(ReadWholeFile(dest.Path() / name), "installed before") << name;
@@ -169,7 +169,7 @@ TEST_F(UnpackOntoDiskTest, AnExtendedTimestampCutShortGivesTheTimesItHolds)
     ASSERT_TRUE(reader);
     tagZipEntry entries[3];
     for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(reader->GetEntry(i, entries[i]), ZR_OK) << i;
+        ASSERT_EQ(reader->GetEntry(i, entries[i]), ZipResult::Ok) << i;
     EXPECT_EQ(entries[0].mtime, FileTime(modified));
     EXPECT_EQ(entries[0].atime, FileTime(accessed));
     EXPECT_EQ(entries[1].mtime, FileTime(modified));
@@ -194,7 +194,7 @@ TEST_F(UnpackOntoDiskTest, Utf8NamesNoToolMarkedArriveAsTheyAre)
         items.push_back({name, name});
     TempDir dest;
     std::vector<std::string> unpacked;
-    ASSERT_EQ(UnzipPackage(Package(items), dest.Path().string(), unpacked), ZR_OK);
+    ASSERT_EQ(UnzipPackage(Package(items), dest.Path().string(), unpacked), ZipResult::Ok);
     EXPECT_EQ(unpacked, std::vector<std::string>(std::begin(names), std::end(names)));
     for (const std::string& name : names)
         EXPECT_EQ(ReadWholeFile(dest.Path() / name), name);

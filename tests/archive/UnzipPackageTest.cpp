@@ -81,7 +81,7 @@ protected:
     }
     void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
 
-    int Unzip(const std::vector<ZipItem>& items)
+    ZipResult Unzip(const std::vector<ZipItem>& items)
     {
         WriteZip(zip, items);
         names.clear();
@@ -108,7 +108,7 @@ TEST_F(UnzipTest, StoredDeflatedDirectoryAndNestedEntries)
 
     EXPECT_EQ(Unzip({stored, {"deflated.bin", big}, Directory("empty/"), {"a/b/c.txt", "nested"},
                      {"replace.txt", "new contents"}}),
-              ZR_OK);
+              ZipResult::Ok);
     EXPECT_EQ(ReadWholeFile(dest / "stored.txt"), "kept as it is");
     EXPECT_EQ(ReadWholeFile(dest / "deflated.bin"), big);
     EXPECT_TRUE(fs::is_directory(dest / "empty"));
@@ -142,14 +142,14 @@ TEST_F(UnzipTest, NamesAreCleanedAndNothingClimbsOutOfTheDestination)
     };
     for (const auto& c : cases) {
         names.clear();
-        int result = Unzip({{c.stored, c.stored}});
+        ZipResult result = Unzip({{c.stored, c.stored}});
         ASSERT_EQ(names.size(), 1u) << c.stored;
         EXPECT_EQ(names[0], c.cleaned) << c.stored;
         if (c.placed) {
-            EXPECT_EQ(result, ZR_OK) << c.stored;
+            EXPECT_EQ(result, ZipResult::Ok) << c.stored;
             EXPECT_EQ(ReadWholeFile(dest / c.placed), c.stored);
         } else {
-            EXPECT_EQ(result, ZR_NOFILE) << c.stored;
+            EXPECT_EQ(result, ZipResult::NoFile) << c.stored;
         }
     }
     // Nothing but the destination, the current directory and the archive beside them.
@@ -175,7 +175,7 @@ TEST_F(UnzipTest, AttributesFollowTheHostSystem)
     ZipItem windowsFolder{"maps\\", ""};  // a folder with no attribute, named with a backslash
     windowsFolder.host = 0;
     windowsFolder.external = 0;
-    ASSERT_EQ(Unzip({dosReadOnly, dosNormal, unixExec, unixReadOnly, setuid, windowsFolder}), ZR_OK);
+    ASSERT_EQ(Unzip({dosReadOnly, dosNormal, unixExec, unixReadOnly, setuid, windowsFolder}), ZipResult::Ok);
 
     mode_t umask = ::umask(022);
     ::umask(umask);
@@ -189,11 +189,11 @@ TEST_F(UnzipTest, AttributesFollowTheHostSystem)
     auto reader = CZipReader::Open(zip);
     ASSERT_NE(reader, nullptr);
     tagZipEntry entry;
-    ASSERT_EQ(reader->GetEntry(0, entry), ZR_OK);
+    ASSERT_EQ(reader->GetEntry(0, entry), ZipResult::Ok);
     EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    ASSERT_EQ(reader->GetEntry(2, entry), ZR_OK);
+    ASSERT_EQ(reader->GetEntry(2, entry), ZipResult::Ok);
     EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_ARCHIVE);
-    ASSERT_EQ(reader->GetEntry(3, entry), ZR_OK);
+    ASSERT_EQ(reader->GetEntry(3, entry), ZipResult::Ok);
     EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 }
 
@@ -207,7 +207,7 @@ TEST_F(UnzipTest, TimesComeFromTheExtendedTimestampOrElseTheLocalDosTime)
         items.push_back(item);
     }
     items.push_back({"dos-only", "x"});
-    ASSERT_EQ(Unzip(items), ZR_OK);
+    ASSERT_EQ(Unzip(items), ZipResult::Ok);
 
     std::tm local{};
     local.tm_year = 125, local.tm_mon = 3, local.tm_mday = 11, local.tm_hour = 12, local.tm_isdst = -1;
@@ -215,7 +215,7 @@ TEST_F(UnzipTest, TimesComeFromTheExtendedTimestampOrElseTheLocalDosTime)
     auto reader = CZipReader::Open(zip);
     for (unsigned flags = 0; flags < 8; ++flags) {
         tagZipEntry entry;
-        ASSERT_EQ(reader->GetEntry(static_cast<int>(flags), entry), ZR_OK);
+        ASSERT_EQ(reader->GetEntry(static_cast<int>(flags), entry), ZipResult::Ok);
         EXPECT_EQ(entry.mtime, FileTime(flags & 1 ? m : dos)) << flags;
         EXPECT_EQ(entry.atime, FileTime(flags & 2 ? a : dos)) << flags;
         EXPECT_EQ(entry.ctime, FileTime(flags & 4 ? c : dos)) << flags;
@@ -241,11 +241,11 @@ TEST_F(UnzipTest, ADosTimeWrittenFromALocalTimeReadsBackAsThatTimeFrom1980On)
         item.dosDate = DosDateTime(time);
         items.push_back(item);
     }
-    ASSERT_EQ(Unzip(items), ZR_OK);
+    ASSERT_EQ(Unzip(items), ZipResult::Ok);
     auto reader = CZipReader::Open(zip);
     for (std::size_t i = 0; i < written.size(); ++i) {
         tagZipEntry entry;
-        ASSERT_EQ(reader->GetEntry(static_cast<int>(i), entry), ZR_OK);
+        ASSERT_EQ(reader->GetEntry(static_cast<int>(i), entry), ZipResult::Ok);
         EXPECT_EQ(entry.mtime, FileTime(written[i].second)) << written[i].first;
     }
 }
@@ -279,7 +279,7 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
     for (const ZipItem& item : {badCrc, badDeflate, lyingSize, truncated, impossibleRatio}) {
         fs::create_directories(dest);
         std::ofstream(dest / item.name) << "installed before";
-        EXPECT_EQ(Unzip({item}), ZR_FLATE) << item.name;
+        EXPECT_EQ(Unzip({item}), ZipResult::Flate) << item.name;
         EXPECT_EQ(ReadWholeFile(dest / item.name), "installed before") << item.name;
         EXPECT_EQ(Tree(dest), std::vector<std::string>{item.name}) << item.name;  // no part file left
         fs::remove_all(dest);
@@ -308,7 +308,7 @@ TEST_F(UnzipTest, EntriesOfOtherMethodsAreDescribedButNeverWritten)
         auto reader = CZipReader::Open(package);
         ASSERT_NE(reader, nullptr) << method;
         tagZipEntry entry;
-        ASSERT_EQ(reader->GetEntry(0, entry), ZR_OK) << method;
+        ASSERT_EQ(reader->GetEntry(0, entry), ZipResult::Ok) << method;
         EXPECT_EQ(entry.name, name) << method;
         EXPECT_EQ(entry.attr, FILE_ATTRIBUTE_ARCHIVE) << method;
         EXPECT_EQ(entry.unix_mode, 0640u) << method;
@@ -318,7 +318,7 @@ TEST_F(UnzipTest, EntriesOfOtherMethodsAreDescribedButNeverWritten)
         fs::create_directories(dest / "maps");
         std::ofstream(dest / name) << "installed before";
         names.clear();
-        EXPECT_EQ(UnzipPackage(package, dest.string(), names), ZR_FLATE) << method;
+        EXPECT_EQ(UnzipPackage(package, dest.string(), names), ZipResult::Flate) << method;
         EXPECT_EQ(names, std::vector<std::string>{name}) << method;
         EXPECT_EQ(ReadWholeFile(dest / name), "installed before") << method;
         EXPECT_EQ(Tree(dest), (std::vector<std::string>{"maps", name})) << method;  // no part file left
@@ -333,7 +333,7 @@ TEST_F(UnzipTest, EntriesOfOtherMethodsAreDescribedButNeverWritten)
     SetMethodOfOnlyEntry(zip, 12);
     std::ofstream(dest / undecoded.name) << "installed before";
     names.clear();
-    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZR_FLATE);
+    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZipResult::Flate);
     EXPECT_EQ(ReadWholeFile(dest / undecoded.name), "installed before");
 }
 
@@ -341,16 +341,16 @@ TEST_F(UnzipTest, AfterAFailureTheNextEntryFollowsOnlyWhenTheNameExistsInTheCurr
 {
     ZipItem bad{"bad.txt", "x"};
     bad.raw = true, bad.deflate = false, bad.rawCrc = 0, bad.rawUncompressedSize = 1;
-    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZR_FLATE);
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZipResult::Flate);
     EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "bad.txt"}));
     EXPECT_FALSE(fs::exists(dest / "after.txt"));
 
     std::ofstream(cwd / "bad.txt") << "present";
-    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZR_OK);
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad, {"after.txt", "2"}}), ZipResult::Ok);
     EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "bad.txt", "after.txt"}));
     EXPECT_EQ(ReadWholeFile(dest / "after.txt"), "2");
 
-    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad}), ZR_FLATE);  // the last entry's result
+    EXPECT_EQ(Unzip({{"first.txt", "1"}, bad}), ZipResult::Flate);  // the last entry's result
 }
 
 TEST_F(UnzipTest, EncryptedEntryNeedsAPasswordAndIsNotWritten)
@@ -360,42 +360,42 @@ TEST_F(UnzipTest, EncryptedEntryNeedsAPasswordAndIsNotWritten)
     std::string command = "cd '" + root.Path().string() + "' && zip -q -P pw enc.zip secret.txt && zip -q enc.zip plain.txt";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::ofstream(cwd / "secret.txt") << "present, so the next entry follows";
-    EXPECT_EQ(UnzipPackage((root.Path() / "enc.zip").string(), dest.string(), names), ZR_OK);
+    EXPECT_EQ(UnzipPackage((root.Path() / "enc.zip").string(), dest.string(), names), ZipResult::Ok);
     EXPECT_FALSE(fs::exists(dest / "secret.txt"));
     EXPECT_EQ(ReadWholeFile(dest / "plain.txt"), "plain");
 
     auto reader = CZipReader::Open((root.Path() / "enc.zip").string());
-    EXPECT_EQ(reader->ExtractEntry(0, (dest / "secret.txt").string()), ZR_PASSWORD);
+    EXPECT_EQ(reader->ExtractEntry(0, (dest / "secret.txt").string()), ZipResult::Password);
     EXPECT_FALSE(fs::exists(dest / "secret.txt"));
 }
 
 TEST_F(UnzipTest, ArchivesThatAreNotThereEmptyOrNoZipUnpackNothing)
 {
-    EXPECT_EQ(UnzipPackage((root.Path() / "missing.zip").string(), dest.string(), names), ZR_OK);
+    EXPECT_EQ(UnzipPackage((root.Path() / "missing.zip").string(), dest.string(), names), ZipResult::Ok);
     EXPECT_TRUE(fs::is_directory(dest));
     EXPECT_EQ(CZipReader::Open((root.Path() / "missing.zip").string()), nullptr);
 
     std::ofstream(root.Path() / "text.zip") << "this is not a zip archive at all";
     fs::path deeper = root.Path() / "x/y/z";
-    EXPECT_EQ(UnzipPackage((root.Path() / "text.zip").string(), deeper.string(), names), ZR_OK);
+    EXPECT_EQ(UnzipPackage((root.Path() / "text.zip").string(), deeper.string(), names), ZipResult::Ok);
     EXPECT_TRUE(fs::is_directory(deeper));
     EXPECT_TRUE(names.empty());
 
     // minizip takes an archive without entries for no archive.
-    EXPECT_EQ(Unzip({}), ZR_OK);
+    EXPECT_EQ(Unzip({}), ZipResult::Ok);
     EXPECT_TRUE(names.empty());
 
     WriteZip(zip, {{"only.txt", "1"}});
     auto reader = CZipReader::Open(zip);
     ASSERT_NE(reader, nullptr);
     tagZipEntry entry;
-    EXPECT_EQ(reader->GetEntry(-1, entry), ZR_OK);
+    EXPECT_EQ(reader->GetEntry(-1, entry), ZipResult::Ok);
     EXPECT_EQ(entry.index, 1);
     EXPECT_EQ(entry.name, "");
-    EXPECT_EQ(reader->GetEntry(1, entry), ZR_ARGS);
-    EXPECT_EQ(reader->GetEntry(-2, entry), ZR_ARGS);
-    EXPECT_EQ(reader->ExtractEntry(1, "x"), ZR_ARGS);
-    EXPECT_EQ(reader->ExtractEntry(-1, "x"), ZR_ARGS);
+    EXPECT_EQ(reader->GetEntry(1, entry), ZipResult::Args);
+    EXPECT_EQ(reader->GetEntry(-2, entry), ZipResult::Args);
+    EXPECT_EQ(reader->ExtractEntry(1, "x"), ZipResult::Args);
+    EXPECT_EQ(reader->ExtractEntry(-1, "x"), ZipResult::Args);
 }
 
 TEST_F(UnzipTest, TrailingGarbageLongNamesAndManyEntries)
@@ -407,7 +407,7 @@ TEST_F(UnzipTest, TrailingGarbageLongNamesAndManyEntries)
         items.push_back({"many/" + std::to_string(i), std::to_string(i)});
     WriteZip(zip, items);
     std::ofstream(zip, std::ios::app) << std::string(1000, '#');
-    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZR_OK);
+    EXPECT_EQ(UnzipPackage(zip, dest.string(), names), ZipResult::Ok);
     EXPECT_EQ(ReadWholeFile(dest / longName), "long");
     EXPECT_EQ(names.size(), 10001u);
     EXPECT_EQ(ReadWholeFile(dest / "many/9999"), "9999");
@@ -419,9 +419,9 @@ TEST_F(UnzipTest, RelativeTargetsLieUnderTheDirectoryCurrentAtOpen)
     auto reader = CZipReader::Open(zip);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->BaseDir(), cwd.string() + "/");
-    EXPECT_EQ(reader->ExtractEntry(0, "out\\sub\\f.txt"), ZR_OK);
-    EXPECT_EQ(reader->ExtractEntry(1, "made\\here"), ZR_OK);
-    EXPECT_EQ(reader->ExtractEntry(0, "plain.txt"), ZR_OK);
+    EXPECT_EQ(reader->ExtractEntry(0, "out\\sub\\f.txt"), ZipResult::Ok);
+    EXPECT_EQ(reader->ExtractEntry(1, "made\\here"), ZipResult::Ok);
+    EXPECT_EQ(reader->ExtractEntry(0, "plain.txt"), ZipResult::Ok);
     EXPECT_EQ(ReadWholeFile(cwd / "out/sub/f.txt"), "file");
     EXPECT_TRUE(fs::is_directory(cwd / "made/here"));
     EXPECT_EQ(ReadWholeFile(cwd / "plain.txt"), "file");

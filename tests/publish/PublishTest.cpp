@@ -148,7 +148,7 @@ TEST_F(PublishTest, ThePackageKeepsModesAndTimes)
     ::utimensat(AT_FDCWD, (build.Path() / "KesuUpdate.exe").c_str(), times, 0);
     ASSERT_EQ(Run(out.Path() / "update", true).error, "");
     std::vector<std::string> names;
-    ASSERT_EQ(UnzipPackage((out.Path() / "update/update.zip").string(), (out.Path() / "unpacked").string(), names), 0);
+    ASSERT_EQ(UnzipPackage((out.Path() / "update/update.zip").string(), (out.Path() / "unpacked").string(), names), ZipResult::Ok);
     struct stat st {};
     ASSERT_EQ(::stat((out.Path() / "unpacked/KesuUpdate.exe").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
