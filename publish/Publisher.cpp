@@ -56,8 +56,8 @@ bool Excluded(const std::string& rel, const std::vector<std::string>& patterns)
     });
 }
 
-// Why the updater could not take this name, or an empty text.
-std::string NameProblem(const std::string& rel)
+// Why the updater could not take this name, or nothing when it can.
+std::optional<std::string> NameProblem(const std::string& rel)
 {
     if (rel.find('\\') != std::string::npos)
         return "its name holds a backslash, which the updater reads as a directory separator";
@@ -69,11 +69,11 @@ std::string NameProblem(const std::string& rel)
         return "its name is not UTF-8, which the manifest is written in";
     if (rel == "Reg.Local")
         return "\"Reg.Local\" is a name the updater skips";
-    return {};
+    return std::nullopt;
 }
 
-// The files to publish, sorted by their names in the manifest; an error text on refusal.
-std::string Collect(const PublishOptions& options, std::vector<Source>& sources)
+// The files to publish, sorted by their names in the manifest; why not, on refusal.
+std::optional<std::string> Collect(const PublishOptions& options, std::vector<Source>& sources)
 {
     std::error_code error;
     const fs::path build = fs::canonical(options.buildDir, error);
@@ -104,14 +104,14 @@ std::string Collect(const PublishOptions& options, std::vector<Source>& sources)
         }
         if (!fs::is_regular_file(real))
             continue;
-        if (std::string problem = NameProblem(rel); !problem.empty())
-            return rel + ": " + problem;
+        if (std::optional<std::string> problem = NameProblem(rel))
+            return rel + ": " + *problem;
         sources.push_back({real, rel, WindowsName(rel)});
     }
     if (error)
         return options.buildDir + ": " + error.message();
     std::sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) { return a.name < b.name; });
-    return {};
+    return std::nullopt;
 }
 
 // Both digests the manifest gives, fed the same bytes, so that each file is read once.
@@ -267,7 +267,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
 {
     PublishResult result;
     std::vector<Source> sources;
-    if (std::string error = Collect(options, sources); !error.empty()) {
+    if (std::optional<std::string> error = Collect(options, sources)) {
         result.error = error;
         return result;
     }
@@ -300,7 +300,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName};
     std::atomic<std::size_t> next{0}, done{0};
     std::mutex mutex;
-    std::string failure;
+    std::optional<std::string> failure;
     auto work = [&] {
         std::vector<char> buffer(kChunk);
         for (std::size_t i; (i = next++) < sources.size();) {
@@ -326,7 +326,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     work();
     for (auto& worker : workers)
         worker.join();
-    if (!failure.empty()) {
+    if (failure) {
         result.error = failure;
         return result;
     }

@@ -40,7 +40,7 @@ struct PublishedFile : ListedFile {
 
 struct PublishResult {
     std::vector<PublishedFile> files;  // sorted by name
-    std::string error;                 // empty when the tree was published
+    std::optional<std::string> error;  // why the tree was not published
 };
 
 // One line per file as it is done, with a progress count.

@@ -104,8 +104,8 @@ int main(int argc, char** argv)
         written += file.written;
         patches += file.patches.size();
     });
-    if (!result.error.empty()) {
-        std::fprintf(stderr, "kesu-publish: %s\n", result.error.c_str());
+    if (result.error) {
+        std::fprintf(stderr, "kesu-publish: %s\n", result.error->c_str());
         return 1;
     }
     std::printf("%zu files, %.1f MB, %zu written, %zu unchanged%s; manifest %s%s%s\n", result.files.size(),

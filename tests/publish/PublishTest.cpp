@@ -77,7 +77,7 @@ protected:
 TEST_F(PublishTest, WritesTheFilesAndASortedManifestOfThem)
 {
     PublishResult result = Run(out.Path() / "update");
-    ASSERT_EQ(result.error, "");
+    ASSERT_EQ(result.error, std::nullopt);
     std::vector<std::string> names;
     for (const auto& file : result.files)
         names.push_back(file.name);
@@ -97,20 +97,20 @@ TEST_F(PublishTest, WritesTheFilesAndASortedManifestOfThem)
 
 TEST_F(PublishTest, TheSameInputGivesTheSameBytes)
 {
-    ASSERT_EQ(Run(out.Path() / "a", true).error, "");
-    ASSERT_EQ(Run(out.Path() / "b", true).error, "");
+    ASSERT_EQ(Run(out.Path() / "a", true).error, std::nullopt);
+    ASSERT_EQ(Run(out.Path() / "b", true).error, std::nullopt);
     EXPECT_EQ(ReadWholeFile(out.Path() / "a/update.xml"), ReadWholeFile(out.Path() / "b/update.xml"));
     EXPECT_EQ(ReadWholeFile(out.Path() / "a/update.zip"), ReadWholeFile(out.Path() / "b/update.zip"));
 }
 
 TEST_F(PublishTest, AnEarlierTreeKeepsItsUnchangedFiles)
 {
-    ASSERT_EQ(Run(out.Path() / "update").error, "");
+    ASSERT_EQ(Run(out.Path() / "update").error, std::nullopt);
     struct stat before {};
     ::stat((out.Path() / "update/readme.txt").c_str(), &before);
     build.Write("data/map/town.dat", std::string(50000, 'u'));
     PublishResult again = Run(out.Path() / "update");
-    ASSERT_EQ(again.error, "");
+    ASSERT_EQ(again.error, std::nullopt);
     for (const auto& file : again.files)
         EXPECT_EQ(file.written, file.name == "data\\map\\town.dat") << file.name;
     struct stat after {};
@@ -124,21 +124,21 @@ TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
     TempDir outside;
     outside.Write("secret", "x");
     fs::create_symlink(outside.Path() / "secret", build.Path() / "escape");
-    EXPECT_NE(Run(out.Path() / "update").error.find("escape: the link leads outside"), std::string::npos);
+    EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("escape: the link leads outside"), std::string::npos);
     fs::remove(build.Path() / "escape");
 
     build.Write("back\\slash.txt", "x");
-    EXPECT_NE(Run(out.Path() / "update").error.find("backslash"), std::string::npos);
+    EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("backslash"), std::string::npos);
     fs::remove(build.Path() / "back\\slash.txt");
 
     const std::string gbkName = "\xD3\xCE\xCF\xB7.dat";  // 游戏 in GBK, which no UTF-8 reader takes
     build.Write(gbkName, "x");
-    const std::string gbkError = Run(out.Path() / "update").error;
+    const std::string gbkError = Run(out.Path() / "update").error.value_or("");
     EXPECT_NE(gbkError.find("not UTF-8"), std::string::npos) << gbkError;
     fs::remove(build.Path() / gbkName);
 
     build.Write("Reg.Local", "x");
-    EXPECT_NE(Run(out.Path() / "update").error.find("Reg.Local"), std::string::npos);
+    EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("Reg.Local"), std::string::npos);
     EXPECT_FALSE(fs::exists(out.Path() / "update/update.xml"));  // nothing half-published
 }
 
@@ -146,7 +146,7 @@ TEST_F(PublishTest, ThePackageKeepsModesAndTimes)
 {
     struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
     ::utimensat(AT_FDCWD, (build.Path() / "KesuUpdate.exe").c_str(), times, 0);
-    ASSERT_EQ(Run(out.Path() / "update", true).error, "");
+    ASSERT_EQ(Run(out.Path() / "update", true).error, std::nullopt);
     std::vector<std::string> names;
     ASSERT_EQ(UnzipPackage((out.Path() / "update/update.zip").string(), (out.Path() / "unpacked").string(), names), ZipResult::Ok);
     struct stat st {};
@@ -162,7 +162,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
         GTEST_SKIP() << "nginx is not installed";
     // The updater takes a new copy of itself only when it is a program for this machine.
     fs::copy_file("/bin/true", build.Path() / "KesuUpdate.exe", fs::copy_options::overwrite_existing);
-    ASSERT_EQ(Run(out.Path() / "site/update", true).error, "");
+    ASSERT_EQ(Run(out.Path() / "site/update", true).error, std::nullopt);
     ::chmod(out.Path().c_str(), 0755);
     Nginx nginx((out.Path() / "site").string());
     TempDir install;
@@ -184,7 +184,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
 TEST_F(PublishTest, EveryEntryCarriesTheSha256OfItsFile)
 {
     PublishResult result = Run(out.Path() / "update");
-    ASSERT_EQ(result.error, "");
+    ASSERT_EQ(result.error, std::nullopt);
     std::vector<std::string> paths;
     for (const auto& file : result.files) {
         std::string path = file.name;
@@ -206,7 +206,7 @@ TEST_F(PublishTest, EveryEntryCarriesTheSha256OfItsFile)
             << EntryOf(manifest, file.name) << " against " << sum << " " << path;
     }
     // Files that did not change are hashed on another path: the same manifest comes out.
-    ASSERT_EQ(Run(out.Path() / "update").error, "");
+    ASSERT_EQ(Run(out.Path() / "update").error, std::nullopt);
     EXPECT_EQ(ReadWholeFile(out.Path() / "update/update.xml"), manifest);
 }
 
@@ -215,7 +215,7 @@ TEST_F(PublishTest, FilesWithAnExecuteBitCarryTheirModeOthersNone)
     build.Write("bin/run.sh", "#!/bin/sh\n");
     ::chmod((build.Path() / "bin/run.sh").c_str(), 0710);
     ::chmod((build.Path() / "readme.txt").c_str(), 0640);
-    ASSERT_EQ(Run(out.Path() / "update").error, "");
+    ASSERT_EQ(Run(out.Path() / "update").error, std::nullopt);
     const std::string manifest = ReadWholeFile(out.Path() / "update/update.xml");
     EXPECT_TRUE(EntryOf(manifest, "KesuUpdate.exe").ends_with("\" mode=\"755\"/>")) << manifest;
     EXPECT_TRUE(EntryOf(manifest, "bin\\run.sh").ends_with("\" mode=\"710\"/>")) << manifest;
@@ -231,7 +231,7 @@ TEST_F(PublishTest, MinisignAcceptsTheSignaturesOfTheManifestAndThePackage)
     options.signingKey = key.secretKey.string();
     options.expiresAfter = 30 * 86400;
     const auto before = static_cast<std::uint64_t>(std::time(nullptr));
-    ASSERT_EQ(Publish(options).error, "");
+    ASSERT_EQ(Publish(options).error, std::nullopt);
     const auto after = static_cast<std::uint64_t>(std::time(nullptr));
 
     for (const std::string name : {"update.xml", "update.zip"}) {
@@ -253,7 +253,7 @@ TEST_F(PublishTest, AnEncryptedKeyTakesItsPassphraseFromTheEnvironment)
     TempDir keys;
     const MinisignKeyFiles key = MakeMinisignKeys(keys.Path(), "publisher", "the passphrase");
     const fs::path tree = out.Path() / "update";
-    ASSERT_EQ(Run(tree, true).error, "");  // an earlier publication
+    ASSERT_EQ(Run(tree, true).error, std::nullopt);  // an earlier publication
     build.Write("readme.txt", "read me again");
     const auto earlier = Snapshot(tree);
     const std::vector<std::string> arguments{"--package", "--sign", key.secretKey.string(), "--expires", "12h",
