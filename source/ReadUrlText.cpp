@@ -9,23 +9,17 @@
 
 namespace {
 
-struct Document {
-    int nResult = 0;
-    int nStatus = 0;
-};
-
 // One try of ReadDocument's request: what it came to, and whether another may fare better.
-TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession& session,
-                    Document& document)
+TryOutcome ReadOnce(const std::string& strUrl, std::size_t nLimit, CInternetSession& session, UrlText& document)
 {
-    strText.clear();
     document = {};
+    std::string& strText = document.strText;
     std::unique_ptr<CHttpFile> file;
     try {
         file = session.OpenURL(strUrl, CInternetSession::Request::Document);
     } catch (const CInternetException& e) {
         LogLine(strUrl + ": " + e.GetErrorMessage());
-        document.nResult = 493;
+        document.end = TextEnd::Unreachable;
         return FailedBeforeDownloads(e, e.GetErrorMessage());
     }
     document.nStatus = file->QueryStatus();
@@ -37,7 +31,7 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
             if (strText.size() + n > nLimit) {
                 strText.clear();
                 strText.shrink_to_fit();
-                document.nResult = kTextTooLarge;
+                document.end = TextEnd::TooLarge;
                 return {};
             }
             strText.append(buffer, n);
@@ -45,7 +39,7 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
     } catch (const CInternetException& e) {
         // What arrived before the failure is kept; the caller learns that it is not all.
         LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
-        document.nResult = kTextCutShort;
+        document.end = TextEnd::CutShort;
         // A document is asked for again from its first byte.
         return FailedBeforeDownloads(e, "the body was cut short: " + e.GetErrorMessage());
     }
@@ -54,35 +48,29 @@ TryOutcome ReadOnce(const std::string& strUrl, std::string& strText, std::size_t
     return {};
 }
 
-// Reads the body into strText up to nLimit bytes; one byte more is kTextTooLarge. A passing
-// failure is tried again as the policy says.
-Document ReadDocument(const std::string& strUrl, std::string& strText, std::size_t nLimit, CInternetSession& session,
-                      const RetryPolicy* pRetries)
+// Reads the body up to nLimit bytes; one byte more is TooLarge. A passing failure is tried again
+// as the policy says.
+UrlText ReadDocument(const std::string& strUrl, std::size_t nLimit, CInternetSession& session, const RetryPolicy* pRetries)
 {
-    strText.clear();
-    Document document;
-    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, strText, nLimit, session, document); });
+    UrlText document;
+    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, nLimit, session, document); });
     return document;
 }
 
 }  // namespace
 
-int ReadUrlText(const std::string& strUrl, std::string& strText, CInternetSession& session, int* pStatus,
-                const RetryPolicy* pRetries)
+UrlText ReadUrlText(const std::string& strUrl, CInternetSession& session, const RetryPolicy* pRetries)
 {
-    Document document = ReadDocument(strUrl, strText, kManifestLimit, session, pRetries);
-    if (pStatus)
-        *pStatus = document.nStatus;
-    return document.nResult;
+    return ReadDocument(strUrl, kManifestLimit, session, pRetries);
 }
 
 std::optional<std::string> ReadSignatureText(const std::string& strFileUrl, CInternetSession& session,
                                              const RetryPolicy* pRetries)
 {
-    std::string text;
-    Document document = ReadDocument(strFileUrl + ".minisig", text, kSignatureLimit, session, pRetries);
+    UrlText document = ReadDocument(strFileUrl + ".minisig", kSignatureLimit, session, pRetries);
     // A signature cut short is kept: it cannot pass for a whole one.
-    if ((document.nResult != 0 && document.nResult != kTextCutShort) || document.nStatus >= 400)
+    const bool read = document.end == TextEnd::Whole || document.end == TextEnd::CutShort;
+    if (!read || document.nStatus >= 400)
         return std::nullopt;
-    return text;
+    return std::move(document.strText);
 }

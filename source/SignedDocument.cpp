@@ -13,8 +13,11 @@ namespace {
 constexpr std::string_view kPageNotFoundGbk = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xB8\xC3\xD2\xB3";
 constexpr std::string_view kPageNotFoundUtf8 = "\xE6\x97\xA0\xE6\xB3\x95\xE6\x89\xBE\xE5\x88\xB0\xE8\xAF\xA5\xE9\xA1\xB5";
 
-// The result of no session for the request: the run could not set one up.
-constexpr int kNoSession = 499;
+// The error numbers the player is shown: the server cannot be reached; the run could not set up
+// a session for the request; the server has no manifest there.
+constexpr int kUnreachableErrorLine = 493;
+constexpr int kNoSessionErrorLine = 499;
+constexpr int kNoManifestErrorLine = 546;
 
 bool IsPageNotFound(const std::string& text)
 {
@@ -27,15 +30,19 @@ SignedDocument Failed(DocumentFailure failure)
 }
 
 // Why a text that could not be read whole is no manifest.
-SignedDocument Unread(const std::string& strUrl, int result)
+SignedDocument Unread(const std::string& strUrl, TextEnd end)
 {
-    if (result == kTextTooLarge) {
+    switch (end) {
+    case TextEnd::TooLarge:
         LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
         return Failed({0, sentence::kManifestTooLarge});
-    }
-    if (result == kTextCutShort)  // part of a manifest lists part of an update: it is never used
+    case TextEnd::CutShort:  // part of a manifest lists part of an update: it is never used
         return Failed({0, sentence::kManifestCutShort});
-    return Failed({result, {}});
+    case TextEnd::Unreachable:
+    case TextEnd::Whole:
+        break;
+    }
+    return Failed({kUnreachableErrorLine, {}});
 }
 
 DocumentFailure Refused(const std::string& strUrl, const TrustRefusal& refusal)
@@ -60,20 +67,22 @@ std::variant<VettedSignature, TrustRefusal> FetchSignature(CUpdateTrust& trust, 
 SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTrust, CInternetSession* pSession,
                                    const RetryPolicy* pRetries)
 {
-    SignedDocument document;
-    int status = 0;
-    const int result = pSession ? ReadUrlText(strUrl, document.strText, *pSession, &status, pRetries) : kNoSession;
-    if (result != 0)
-        return Unread(strUrl, result);
+    if (!pSession)
+        return Failed({kNoSessionErrorLine, {}});
+    UrlText read = ReadUrlText(strUrl, *pSession, pRetries);
+    if (read.end != TextEnd::Whole)
+        return Unread(strUrl, read.end);
+    const int status = read.nStatus;
+    SignedDocument document{std::move(read.strText), std::nullopt};
     LogNote("GET " + strUrl + ": " + std::to_string(status) + ", " + std::to_string(document.strText.size()) + " bytes");
     // An error page instead of the manifest (a site that moved, a server's own 404 page) means
     // what the Chinese page-not-found text means: the server has no update here.
     if (status >= 400) {
         LogLine(strUrl + ": the server answered " + std::to_string(status) + " instead of the manifest");
-        return Failed({546, {}});
+        return Failed({kNoManifestErrorLine, {}});
     }
     if (IsPageNotFound(document.strText))
-        return Failed({546, {}});
+        return Failed({kNoManifestErrorLine, {}});
     if (!pTrust || !pTrust->Enabled())
         return document;
     // The signature over the manifest's exact bytes, before anything in it is believed.

@@ -17,14 +17,14 @@ TEST(ReadUrlTextTest, ErrorStatusBodiesAreReadAsText)
     });
     server.Start();
     const std::unique_ptr<CInternetSession> session = OpenUpdateSession();
-    std::string text;
-    int status = 0;
-    EXPECT_EQ(ReadUrlText(server.Url("/update/update.xml"), text, *session, &status), 0);
-    EXPECT_EQ(text, "server says no");
-    EXPECT_EQ(status, 500);
+    const UrlText answered = ReadUrlText(server.Url("/update/update.xml"), *session);
+    EXPECT_EQ(answered.end, TextEnd::Whole);
+    EXPECT_EQ(answered.strText, "server says no");
+    EXPECT_EQ(answered.nStatus, 500);
     ClosedPort closed;
-    EXPECT_EQ(ReadUrlText(closed.Url("/"), text, *session), 493);
-    EXPECT_EQ(text, "");
+    const UrlText unreachable = ReadUrlText(closed.Url("/"), *session);
+    EXPECT_EQ(unreachable.end, TextEnd::Unreachable);
+    EXPECT_EQ(unreachable.strText, "");
 }
 
 }  // namespace
