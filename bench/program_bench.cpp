@@ -5,14 +5,15 @@
 //     `sync -f` of what was written;
 //   - an installation of 10,000 files of 64 KiB, all up to date: KesuUpdate.exe's first check
 //     (no check cache) and its next one, and `md5sum -c` over the same files.
-// The program's peak memory is printed with each.
+// The program's peak memory is printed with each, and every command as it is first run.
 //
-//   program_bench [scratch directory]   (default: ./program-bench-data)
+//   program_bench [scratch directory] [check|big|package ...]   (default: ./program-bench-data, all)
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,20 +105,17 @@ void Report(const char* work, const char* reference, Figures& figures, double ta
     std::fflush(stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Prints a reference command once, as it is run.
+std::string Shown(const std::string& command)
 {
-    const fs::path scratch = fs::absolute(argc > 1 ? argv[1] : "program-bench-data");
-    const fs::path update = scratch / "server" / "update";
-    std::printf("preparing %s ...\n", scratch.c_str());
-    std::fflush(stdout);
-    Publish(update, scratch);
-    for (const fs::path& p : {scratch, scratch / "server", update})
-        ::chmod(p.c_str(), 0755);
-    Nginx nginx((scratch / "server").string(), "    keepalive_requests 100000;\n");
-    Shell("cat " + Quoted(update) + "/* > /dev/null");  // both sides read the server's files from memory
+    static std::set<std::string> shown;
+    if (shown.insert(command).second)
+        std::printf("  $ %s\n", command.c_str());
+    return command;
+}
 
+void CompareChecks(const fs::path& scratch, const fs::path& update, const Nginx& nginx)
+{
     // The check cache keeps only files that changed more than two seconds before a check.
     const fs::path checked = CheckedInstallation(scratch, update, nginx);
     ::sleep(3);
@@ -127,54 +125,70 @@ int main(int argc, char** argv)
     std::vector<double> md5sum;
     for (int round = 0; round < kRounds; ++round) {
         fs::remove(checked / "tmp" / "check.cache");
-        ChildRun run = RunChild(check);
+        ChildRun run = RunChild(Shown(check));
         firstCheck.ours.push_back(run.seconds);
         firstCheck.peakKilobytes = std::max(firstCheck.peakKilobytes, run.peakKilobytes);
         run = RunChild(check);
         secondCheck.ours.push_back(run.seconds);
         secondCheck.peakKilobytes = std::max(secondCheck.peakKilobytes, run.peakKilobytes);
-        md5sum.push_back(RunChild("cd " + Quoted(checked) + " && md5sum -c --quiet " + Quoted(scratch / "checked.md5")).seconds);
+        md5sum.push_back(RunChild(Shown("cd " + Quoted(checked) + " && md5sum -c --quiet " + Quoted(scratch / "checked.md5"))).seconds);
     }
     if (!fs::exists(checked / "tmp" / "check.cache"))
         std::printf("  the program kept no check cache\n");
     firstCheck.reference = secondCheck.reference = md5sum;
     Report("first check of 10,000 up-to-date files of 64 KiB", "md5sum -c", firstCheck, 0.60);
     Report("the same checked again", "md5sum -c", secondCheck, 0.10);
+}
 
-    Figures big, package;
+// Each round: the program into a fresh installation (kept until the next round, for its log),
+// then the reference into an empty directory, each after a sync of the machine.
+void CompareDownloads(const fs::path& scratch, const Nginx& nginx, const char* work, const std::string& program,
+                      const std::string& reference, const fs::path& installed, double target)
+{
+    Figures figures;
     const fs::path fetched = scratch / "fetched";
     for (int round = 0; round < kRounds; ++round) {
-        fs::path install = FreshInstallation(scratch, nginx);
+        const fs::path install = FreshInstallation(scratch, nginx);
         ::sync();
-        ChildRun run = RunChild("cd " + Quoted(install) + " && env -u DISPLAY ./KesuUpdate.exe big.dat 1 2 2>/dev/null");
-        big.ours.push_back(run.seconds);
-        big.peakKilobytes = std::max(big.peakKilobytes, run.peakKilobytes);
-        if (!fs::exists(install / "big.bin") || fs::file_size(install / "big.bin") != kBigFile)
-            std::printf("  the program did not install big.bin\n");
+        ChildRun run = RunChild(Shown("cd " + Quoted(install) + " && env -u DISPLAY ./KesuUpdate.exe " + program + " 2>/dev/null"));
+        figures.ours.push_back(run.seconds);
+        figures.peakKilobytes = std::max(figures.peakKilobytes, run.peakKilobytes);
+        if (!fs::exists(install / installed))
+            std::printf("  the program did not install %s\n", installed.c_str());
         fs::remove_all(fetched);
         fs::create_directories(fetched);
         ::sync();
-        big.reference.push_back(RunChild("curl -s -o " + Quoted(fetched / "big.bin") + " " + nginx.Url("/update/big.bin") +
-                                          " && sync " + Quoted(fetched / "big.bin"))
-                                    .seconds);
-
-        install = FreshInstallation(scratch, nginx);
-        ::sync();
-        run = RunChild("cd " + Quoted(install) + " && env -u DISPLAY ./KesuUpdate.exe game.dat 1 2 -install 2>/dev/null");
-        package.ours.push_back(run.seconds);
-        package.peakKilobytes = std::max(package.peakKilobytes, run.peakKilobytes);
-        if (!fs::exists(install / "maps/region01/tile0001.dat"))
-            std::printf("  the program did not unpack the package\n");
-        fs::remove_all(fetched);
-        fs::create_directories(fetched);
-        ::sync();
-        package.reference.push_back(RunChild("cd " + Quoted(fetched) + " && curl -s -o game.zip " + nginx.Url("/update/game.zip") +
-                                             " && bsdtar -xf game.zip && sync -f game.zip")
-                                        .seconds);
+        figures.reference.push_back(RunChild(Shown("cd " + Quoted(fetched) + " && " + reference)).seconds);
     }
-    fs::remove_all(scratch / "install");
     fs::remove_all(fetched);
-    Report("one 1 GiB file", "curl -o + sync of the file", big, 1.10);
-    Report("300 MB package of 2,000 files", "curl -o + bsdtar -xf + sync -f", package, 1.10);
+    Report(work, reference.c_str(), figures, target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const fs::path scratch = fs::absolute(argc > 1 ? argv[1] : "program-bench-data");
+    std::set<std::string> parts(argv + std::min(argc, 2), argv + argc);
+    if (parts.empty())
+        parts = {"check", "big", "package"};
+    const fs::path update = scratch / "server" / "update";
+    std::printf("preparing %s ...\n", scratch.c_str());
+    std::fflush(stdout);
+    Publish(update, scratch);
+    for (const fs::path& p : {scratch, scratch / "server", update})
+        ::chmod(p.c_str(), 0755);
+    Nginx nginx((scratch / "server").string(), "    keepalive_requests 100000;\n");
+    Shell("cat " + Quoted(update) + "/* > /dev/null");  // both sides read the server's files from memory
+
+    if (parts.contains("check"))
+        CompareChecks(scratch, update, nginx);
+    if (parts.contains("big"))
+        CompareDownloads(scratch, nginx, "one 1 GiB file", "big.dat 1 2",
+                         "curl -s -o big.bin " + nginx.Url("/update/big.bin") + " && sync big.bin", "big.bin", 1.10);
+    if (parts.contains("package"))
+        CompareDownloads(scratch, nginx, "300 MB package of 2,000 files", "game.dat 1 2 -install",
+                         "curl -s -o game.zip " + nginx.Url("/update/game.zip") + " && bsdtar -xf game.zip && sync -f game.zip",
+                         "maps/region01/tile0001.dat", 1.10);
     return 0;
 }

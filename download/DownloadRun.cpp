@@ -188,7 +188,7 @@ CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, FetchL
     for (;;) {
         const std::size_t server = m_nServer;
         bool serversFault = true;  // another server may have the file
-        std::string cause;         // for the log
+        std::string cause;         // for standard error and the log, when the failure's own
         try {
             return CFileFetch(task, lane, *this).Store() ? TaskEnd::Stored : TaskEnd::Stopped;
         } catch (const CInternetException& e) {
@@ -196,19 +196,24 @@ CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, FetchL
                 lane.file.Abort();
                 return TaskEnd::Stopped;
             }
-            failure = cause = e.GetErrorMessage();
+            failure = e.GetErrorMessage();
         } catch (const CFileException& e) {
-            failure = cause = e.GetErrorMessage();
+            failure = e.GetErrorMessage();
             serversFault = false;
         } catch (const CFetchError& e) {
             failure = e.Sentence().value_or(sentence::DownloadFailed(task.szName));
-            cause = e.what();
+            if (!e.Sentence())  // a refusal's check has logged its cause
+                cause = e.what();
         } catch (const std::exception& e) {
             failure = sentence::DownloadFailed(task.szName);
             cause = e.what();
+        } catch (...) {
+            failure = sentence::DownloadFailed(task.szName);
         }
         lane.file.Abort();
-        LogLine("GET " + TaskUrl(task, server) + ": " + task.szName + " failed: " + cause);
+        if (!cause.empty())
+            LogLine("GET " + TaskUrl(task, server) + ": " + task.szName + " failed, as " + cause);
+        LogNote("GET " + TaskUrl(task, server) + ": failed: " + failure);
         if (!serversFault || m_bStop || !TakeOverFrom(server))
             return TaskEnd::Failed;
     }

@@ -108,6 +108,7 @@ bool CFileFetch::Store()
 
 bool CFileFetch::Whole()
 {
+    m_begun = std::chrono::steady_clock::now();
     m_held = FindHeldDownload(m_strPath, m_strIdentity);
     if (m_held && m_task.SizeLimit() && m_held->nBytes > *m_task.SizeLimit())
         m_held.reset();
@@ -156,7 +157,9 @@ bool CFileFetch::TakeCompleteHeldFile()
         file.Close();
         Verify(digests, size);
     } catch (const CFetchError& e) {
-        LogNote(m_task.szName + ": the whole file an earlier run left is refused (" + e.what() + "), and is fetched again");
+        if (e.Sentence())
+            throw;  // refused by its last check: fetched again, it would be refused again
+        LogLine(m_task.szName + ": the whole file an earlier run left is fetched again, as " + e.what());
         m_held.reset();
         return false;
     } catch (const CFileException& e) {
@@ -217,6 +220,7 @@ std::variant<CFileFetch::TryEnd, CFileFetch::TryAgain> CFileFetch::Once()
             throw;
         // Bytes of two answers that do not make the file (it is gone now): it is fetched whole,
         // once.
+        LogLine(m_task.szName + ": the continued file is fetched whole again, as " + e.what());
         m_held.reset();
         return TryAgain{std::current_exception(), std::string("the continued file is refused: ") + e.what(), {}, true};
     }

@@ -1,15 +1,20 @@
 #pragma once
-// One file's way into the temporary directory, as one object. Store takes one path: the file is
-// made from the installed copy and a patch when the manifest offers one (the patch downloaded like
-// any file), else downloaded whole. A download continues the bytes an earlier try or run left, a
-// passing failure is tried again after the run's pause, and the complete file is verified before
-// it is kept. What a fetch needs of the run it belongs to (the server in use, its events, its
-// stop) comes through IFetchRun; the connection and buffers through the lane it runs on.
+// One file's way into the temporary directory, as one object. Store first makes the file from the
+// installed copy and a patch, when the manifest offers one and nothing of the whole file is held
+// yet (the patch downloaded like any file); when that cannot be done, or there is no patch, the
+// file is downloaded whole. A download continues the bytes an earlier try or run left; a passing
+// failure is tried again after the run's pause (at once when the held bytes turned out useless);
+// the complete file is verified before it is kept. What a fetch needs of the run it belongs to
+// (the server in use, its events, its stop) comes through IFetchRun; the connection and buffers
+// through the lane it runs on.
 //
-// Errors: Store returns whether the file is stored (false: the run was stopped) and throws on
-// failure: CFetchError (download/FetchError.h) for an answer that is not the file or a file that
-// is refused, CInternetException for the connection, CFileException for the disk. A download
-// that is refused or not the file is deleted; bytes that may be continued stay.
+// Errors: Store returns true when the file is stored and false when the run was stopped between
+// requests; a stop during a request throws CInternetException with IsCancel(). A failure throws:
+// CFetchError (download/FetchError.h) when no connection could be opened, the server's answer is
+// not the file (after the tries a passing failure is given) or the file's last check refused it;
+// CInternetException for the connection; CFileException for the disk; what else the standard
+// library throws (no memory, no thread). Bytes that arrived and are refused or not the file are
+// deleted; bytes that may be continued stay, with their note.
 
 #include <chrono>
 #include <cstdint>
