@@ -20,6 +20,8 @@
 namespace {
 
 constexpr std::size_t kBlockSize = FetchLane::kBlockSize;
+// From this size on, a file's writes go straight to the disk (see CFile::modeDirect).
+constexpr std::uint64_t kDirectWriteFrom = 16u << 20;
 
 // Texts a server's error page starts with.
 constexpr std::string_view kErrorPageMarkers[] = {"<html>", "<!DOCTYPE HTML PUBLIC"};
@@ -238,17 +240,21 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
 {
     const std::string& name = m_task.szName;
     CFile& file = m_lane.file;
-    std::vector<char>& buffer = m_lane.buffer;
-    CBackgroundWriter& writer = m_lane.writer;
-    std::size_t used = http.Read(buffer.data(), NextRead(m_task, nFrom));
+    CBlockPipeline& pipeline = m_lane.pipeline;
+    char* buffer = pipeline.Buffer();
+    std::size_t used = http.Read(buffer, NextRead(m_task, nFrom));
     // A file the manifest describes is judged by its digest, so a real file that happens to
     // start like an error page is taken; a package has only this test.
-    if (nFrom == 0 && !m_task.expected && StartsLikeErrorPage(buffer.data(), used))
+    if (nFrom == 0 && !m_task.expected && StartsLikeErrorPage(buffer, used))
         throw CFetchError::NotTheFile("the server sent an error page");
     m_run.FileSized(m_lane, length.value_or(0), nFrom, name);
 
     CFileException error(0, "");
-    const unsigned mode = nFrom ? CFile::modeReadWrite | CFile::modeKeep : CFile::modeCreate | CFile::modeReadWrite;
+    unsigned mode = nFrom ? CFile::modeReadWrite | CFile::modeKeep : CFile::modeCreate | CFile::modeReadWrite;
+    // A big file of the installation is not read again before it is moved in: it goes straight
+    // to the disk. A package or a patch is read right after, from the cache.
+    if (nFrom == 0 && m_task.expected && m_task.szUrlPath.empty() && m_task.expected->nSize >= kDirectWriteFrom)
+        mode |= CFile::modeDirect;
     if (!file.Open(m_strPath, mode, &error))
         throw error;
     if (nFrom)
@@ -256,15 +262,22 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     NoteHeldDownload(m_strPath, m_strIdentity, m_strValidator);
     // However this download ends, nothing is still being written into its file afterwards.
     struct DrainOnExit {
-        CBackgroundWriter& writer;
-        ~DrainOnExit() { writer.Drain(); }
-    } drain{writer};
-    // The second thread writes and takes most digests; SHA-256 is taken here, so that the two
-    // threads carry about as much.
-    auto consume = [&file, &digests](const char* pData, std::size_t nLength) {
+        CBlockPipeline& pipeline;
+        ~DrainOnExit() { pipeline.Drain(); }
+    } drain{pipeline};
+    // SHA-256 (with the CPU's own instructions) goes with the writing, MD5 and BLAKE2b apart: the
+    // two stages then carry about as much.
+    auto write = [&file, &digests](const char* pData, std::size_t nLength) {
         file.Write(pData, nLength);
         file.StartWriteBack();  // the installation's flush at the end then has little left to write
-        digests.UpdateOthers(pData, nLength);
+        digests.UpdateSha256(pData, nLength);
+    };
+    auto digest = [&digests](const char* pData, std::size_t nLength) { digests.UpdateOthers(pData, nLength); };
+    // The block in hand, on this thread: the last one, or one before a break.
+    auto takeHere = [&] {
+        pipeline.Flush();
+        write(buffer, used);
+        digest(buffer, used);
     };
     std::uint64_t received = nFrom + used;
     RejectLongerBody(received);
@@ -272,8 +285,7 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
 
     // What arrived before the body broke off stays in the file, for the next try to continue.
     auto keepWhatArrived = [&](TryAgain again) {
-        writer.Flush();
-        consume(buffer.data(), used);
+        takeHere();
         file.Close();
         m_held.reset();
         if (!m_strValidator.empty())
@@ -283,12 +295,12 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     try {
         // The body is read to its end; libcurl reports one that ends before its Content-Length.
         while (!m_run.Stopped()) {
-            if (used + kBlockSize > buffer.size()) {
-                digests.UpdateSha256(buffer.data(), used);
-                writer.Submit(buffer, used, consume);
+            if (used + kBlockSize > pipeline.BlockSize()) {
+                pipeline.Submit(used, write, digest);
+                buffer = pipeline.Buffer();
                 used = 0;
             }
-            std::size_t k = http.Read(buffer.data() + used, NextRead(m_task, received));
+            std::size_t k = http.Read(buffer + used, NextRead(m_task, received));
             if (k == 0)
                 break;
             used += k;
@@ -305,11 +317,9 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
         const std::string cause = "the body ended after " + std::to_string(received) + " of " + std::to_string(*length) + " bytes";
         return keepWhatArrived(TryAgain{NotTheFile(cause), cause});
     }
-    // The last piece is written here: for the many small files that are all last piece, a hand-over
-    // to the second thread would cost more than it saves.
-    writer.Flush();
-    digests.UpdateSha256(buffer.data(), used);
-    consume(buffer.data(), used);
+    // The last block is taken here: for the many small files that are all last block, a hand-over
+    // to the stages would cost more than it saves.
+    takeHere();
     http.Close();
     file.Close();
     return Received{received, std::nullopt};
@@ -320,7 +330,7 @@ void CFileFetch::RejectLongerBody(std::uint64_t nReceived)
     const std::optional<std::uint64_t> limit = m_task.SizeLimit();
     if (!limit || nReceived <= *limit)
         return;
-    m_lane.writer.Drain();
+    m_lane.pipeline.Drain();
     m_lane.file.Abort();
     Drop();
     throw CFetchError::NotTheFile("the server sends more than the " + std::to_string(*limit) + " bytes " +

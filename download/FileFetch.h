@@ -25,7 +25,7 @@
 #include <variant>
 #include <vector>
 
-#include "download/BackgroundWriter.h"
+#include "download/BlockPipeline.h"
 #include "download/DownloadSetup.h"
 #include "download/DownloadTask.h"
 #include "download/HeldDownload.h"
@@ -34,20 +34,19 @@
 
 class CDownloadDigests;
 
-// One connection's share of a run, used by one fetch after another: its session, and the file,
-// buffer and writer of the download in hand.
+// One connection's share of a run, used by one fetch after another: its session, and the file and
+// block pipeline of the download in hand.
 struct FetchLane {
-    // Blocks are read one at a time (one progress event each) but written in groups: a write call
-    // per block costs a third of the throughput. A group is written and hashed on a second thread
-    // while the next one arrives.
+    // The body is read kBlockSize bytes at a time (one progress event each) but written and hashed
+    // in groups: a write call per read costs a third of the throughput. A group is written and
+    // hashed on the pipeline's threads while the next one arrives.
     static constexpr std::size_t kBlockSize = 8192;
     static constexpr std::size_t kBlocksPerWrite = 32;
 
     CInternetSession* pSession = nullptr;
     std::unique_ptr<CInternetSession> pOwnSession;
     CFile file;
-    std::vector<char> buffer = std::vector<char>(kBlockSize * kBlocksPerWrite);
-    CBackgroundWriter writer;
+    CBlockPipeline pipeline{kBlockSize * kBlocksPerWrite};
     std::uint64_t nFileSize = 0;  // of the download in hand, as announced
     std::uint64_t nFileDone = 0;  // of its bytes, those counted in the run's total
 };

@@ -24,7 +24,15 @@ public:
         modeReadWrite = 0x0002,
         modeCreate = 0x1000,  // create anew: what had the name (a link included) is replaced
         modeKeep = 0x4000,    // an existing file as it is, never one a link at the name points to
+        // A hint for a big file that nothing reads soon: writes of whole aligned blocks
+        // (kDirectAlignment) go straight to the disk, around the system's cache, which saves
+        // copying them there and flushing them later. From the first write that is not such a
+        // block on, and where the file system cannot, writes go through the cache as usual.
+        modeDirect = 0x8000,
     };
+    // What a write must be aligned to, in its address, length and place in the file, to go
+    // straight to the disk.
+    static constexpr std::size_t kDirectAlignment = 4096;
 
     CFile() = default;
     // Opens at once; throws CFileException when the file cannot be opened (a directory included).
@@ -50,8 +58,13 @@ public:
     const std::string& GetFilePath() const { return m_strFileName; }
 
 private:
+    // Ends the direct writes unless a write of the buffer may go straight to the disk.
+    void EndDirectUnlessAligned(const void* pBuffer, std::size_t nCount);
+    void EndDirect();
+
     int m_fd = -1;
     std::string m_strFileName;
     std::uint64_t m_nWritten = 0;      // by Write since the file was opened
     std::uint64_t m_nWrittenBack = 0;  // of which the write-back has begun
+    bool m_bDirect = false;            // writes go straight to the disk
 };

@@ -67,16 +67,36 @@ bool CFile::Open(const std::string& strFileName, unsigned nOpenFlags, CFileExcep
     Close();
     m_strFileName = strFileName;
     m_nWritten = m_nWrittenBack = 0;
+    m_bDirect = false;
     if (auto error = OpenDescriptor(strFileName, nOpenFlags, m_fd)) {
         if (pError)
             *pError = CFileException(*error, strFileName);
         return false;
     }
+    // A file system that cannot (tmpfs) refuses the flag, and the writes go through the cache.
+    if ((nOpenFlags & modeDirect) && (nOpenFlags & modeReadWrite))
+        m_bDirect = ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_DIRECT) == 0;
     return true;
+}
+
+void CFile::EndDirectUnlessAligned(const void* pBuffer, std::size_t nCount)
+{
+    const bool aligned = reinterpret_cast<std::uintptr_t>(pBuffer) % kDirectAlignment == 0 &&
+                         nCount % kDirectAlignment == 0 && m_nWritten % kDirectAlignment == 0;
+    if (m_bDirect && !aligned)
+        EndDirect();
+}
+
+void CFile::EndDirect()
+{
+    m_bDirect = false;
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_DIRECT);
 }
 
 std::size_t CFile::Read(void* pBuffer, std::size_t nCount)
 {
+    if (m_bDirect)
+        EndDirect();  // the hint is for writing: reads come from the cache, into any buffer
     auto* out = static_cast<char*>(pBuffer);
     std::size_t done = 0;
     while (done < nCount) {
@@ -96,13 +116,20 @@ std::size_t CFile::Read(void* pBuffer, std::size_t nCount)
 void CFile::Write(const void* pBuffer, std::size_t nCount)
 {
     const auto* in = static_cast<const char*>(pBuffer);
+    EndDirectUnlessAligned(pBuffer, nCount);
     while (nCount > 0) {
         ssize_t n = ::write(m_fd, in, nCount);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EINVAL && m_bDirect) {  // a file system with stricter rules for direct writes
+                EndDirect();
+                continue;
+            }
             throw CFileException(errno, m_strFileName);
         }
+        if (m_bDirect && static_cast<std::size_t>(n) % kDirectAlignment != 0)
+            EndDirect();  // a short direct write (a full disk): the rest goes through the cache
         in += n;
         nCount -= static_cast<std::size_t>(n);
         m_nWritten += static_cast<std::uint64_t>(n);
