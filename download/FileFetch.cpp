@@ -39,15 +39,15 @@ bool StartsLikeErrorPage(const char* pBlock, std::size_t nSize)
     return false;
 }
 
-// How much the next read may ask for: a download is never read beyond one byte more than its
-// size limit, which is how a longer body shows.
-std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received)
+// How much the next read may ask for, at most `room`: a download is never read beyond one byte
+// more than its size limit, which is how a longer body shows.
+std::size_t NextRead(const tagDownloadTask& task, std::uint64_t received, std::size_t room)
 {
     const std::optional<std::uint64_t> limit = task.SizeLimit();
     if (!limit)
-        return kBlockSize;
+        return room;
     const std::uint64_t allowed = *limit + 1 - std::min(received, *limit + 1);
-    return static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, allowed));
+    return static_cast<std::size_t>(std::min<std::uint64_t>(room, allowed));
 }
 
 // Which version of the file held bytes are of: the one the manifest describes, or for a package
@@ -242,7 +242,7 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     CFile& file = m_lane.file;
     CBlockPipeline& pipeline = m_lane.pipeline;
     char* buffer = pipeline.Buffer();
-    std::size_t used = http.Read(buffer, NextRead(m_task, nFrom));
+    std::size_t used = http.Read(buffer, NextRead(m_task, nFrom, kBlockSize));
     // A file the manifest describes is judged by its digest, so a real file that happens to
     // start like an error page is taken; a package has only this test.
     if (nFrom == 0 && !m_task.expected && StartsLikeErrorPage(buffer, used))
@@ -282,9 +282,26 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     std::uint64_t received = nFrom + used;
     RejectLongerBody(received);
     m_run.BytesArrived(m_lane, received, used, name);
+    // The events come a block of kBlockSize at a time, counted from the first, whatever each read
+    // brought; the last block's when the body ends or breaks off. A stop between two blocks keeps
+    // the blocks told, and drops what arrived after them.
+    std::uint64_t told = received;
+    auto tellBlocks = [&](bool bLast) {
+        while (received - told >= kBlockSize || (bLast && received > told)) {
+            const std::uint64_t block = std::min<std::uint64_t>(kBlockSize, received - told);
+            told += block;
+            m_run.BytesArrived(m_lane, told, block, name);
+            if (m_run.Stopped()) {
+                used -= static_cast<std::size_t>(std::min<std::uint64_t>(used, received - told));
+                received = told;
+                return;
+            }
+        }
+    };
 
     // What arrived before the body broke off stays in the file, for the next try to continue.
     auto keepWhatArrived = [&](TryAgain again) {
+        tellBlocks(true);
         takeHere();
         file.Close();
         m_held.reset();
@@ -295,19 +312,20 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     try {
         // The body is read to its end; libcurl reports one that ends before its Content-Length.
         while (!m_run.Stopped()) {
-            if (used + kBlockSize > pipeline.BlockSize()) {
+            if (used == pipeline.BlockSize()) {
                 pipeline.Submit(used, write, digest);
                 buffer = pipeline.Buffer();
                 used = 0;
             }
-            std::size_t k = http.Read(buffer + used, NextRead(m_task, received));
+            std::size_t k = http.ReadSome(buffer + used, NextRead(m_task, received, pipeline.BlockSize() - used));
             if (k == 0)
                 break;
             used += k;
             received += k;
             RejectLongerBody(received);
-            m_run.BytesArrived(m_lane, received, k, name);
+            tellBlocks(false);
         }
+        tellBlocks(true);
     } catch (const CInternetException& e) {
         if (!e.IsTransient() || m_run.Stopped())
             throw;

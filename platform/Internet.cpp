@@ -100,6 +100,11 @@ struct CInternetSession::Transfer {
     CURLcode result = CURLE_OK;
     std::vector<char> pending; // body bytes received and not yet read
     std::size_t pendingPos = 0;
+    // A read waiting with nothing pending: the body's next bytes go straight into its buffer.
+    struct DirectRead {
+        char* out = nullptr;
+        std::size_t room = 0, got = 0;
+    } direct;
 
     ~Transfer()
     {
@@ -226,6 +231,19 @@ struct CInternetSession::Transfer {
         return got;
     }
 
+    // Some of the body as it came, waiting only while none has arrived, the bytes that arrive
+    // meanwhile written straight into `out`; 0 at its end.
+    std::size_t ReadSomeDirect(char* out, std::size_t count)
+    {
+        if (Available() > 0 || done || count == 0)
+            return ReadSome(out, count);
+        direct = {out, count, 0};
+        const std::unique_ptr<DirectRead, void (*)(DirectRead*)> ending(&direct, [](DirectRead* d) { d->out = nullptr; });
+        while (direct.got == 0 && Available() == 0 && !done)
+            Pump();
+        return direct.got > 0 ? direct.got : ReadSome(out, count);  // more may be pending: the next read takes it
+    }
+
     // Some of the body as it came, waiting only while none has arrived; 0 at its end.
     std::size_t ReadSome(char* out, std::size_t count)
     {
@@ -241,8 +259,9 @@ struct CInternetSession::Transfer {
         Fail(CURLE_BAD_CONTENT_ENCODING, "the server's " + headers.Encoding() + " body " + why);
     }
 
-    // Reads the decoded body: fills the buffer unless the body ends.
-    std::size_t ReadDecoded(char* out, std::size_t count)
+    // Reads the decoded body: fills the buffer unless the body ends, or with `some`, once something
+    // is decoded, until the input at hand runs out.
+    std::size_t ReadDecoded(char* out, std::size_t count, bool some = false)
     {
         if (!CanDecodeEncoding(headers.Encoding()))
             Fail(CURLE_BAD_CONTENT_ENCODING, "the server sent its answer in an encoding this program cannot read: " +
@@ -253,6 +272,8 @@ struct CInternetSession::Transfer {
         std::size_t got = 0;
         while (got < count) {
             if (z.avail_in == 0) {
+                if (some && got > 0 && Available() == 0)
+                    break;
                 std::size_t n = ReadSome(decoder->input.data(), decoder->input.size());
                 if (n == 0) {
                     if (!decoder->betweenMembers)
@@ -295,7 +316,15 @@ struct CInternetSession::Transfer {
     static size_t OnBody(char* data, size_t size, size_t count, void* user)
     {
         auto* self = static_cast<Transfer*>(user);
-        std::size_t total = size * count;
+        const std::size_t total = size * count;
+        self->headersDone = true;
+        if (DirectRead& direct = self->direct; direct.out && self->Available() == 0) {
+            const std::size_t taken = std::min(total, direct.room - direct.got);
+            std::memcpy(direct.out + direct.got, data, taken);
+            direct.got += taken;
+            self->pending.insert(self->pending.end(), data + taken, data + total);
+            return total;
+        }
         if (self->Available() >= kPendingLimit) {
             self->paused = true;
             return CURL_WRITEFUNC_PAUSE;
@@ -446,6 +475,16 @@ std::size_t CHttpFile::Read(void* pBuffer, std::size_t nCount)
         return 0;
     auto* out = static_cast<char*>(pBuffer);
     return transfer->headers.Encoding().empty() ? transfer->ReadRaw(out, nCount) : transfer->ReadDecoded(out, nCount);
+}
+
+std::size_t CHttpFile::ReadSome(void* pBuffer, std::size_t nCount)
+{
+    auto* transfer = InProgress();
+    if (!transfer)
+        return 0;
+    auto* out = static_cast<char*>(pBuffer);
+    return transfer->headers.Encoding().empty() ? transfer->ReadSomeDirect(out, nCount)
+                                                : transfer->ReadDecoded(out, nCount, true);
 }
 
 void CHttpFile::Close()

@@ -122,6 +122,10 @@ public:
     bool IsEncoded() const;
     // Reads up to nCount bytes and returns how many; fewer only at the end of the body, 0 there.
     std::size_t Read(void* pBuffer, std::size_t nCount);
+    // Reads what has arrived of the body, up to nCount bytes, waiting only while nothing has; 0 at
+    // its end. Bytes that arrive while it waits go straight into the buffer: for big reads on a
+    // fast network, one copy fewer than Read.
+    std::size_t ReadSome(void* pBuffer, std::size_t nCount);
     // Ends the request; a body not read to its end is dropped with its connection.
     void Close();
 

@@ -59,6 +59,30 @@ TEST_F(InternetTest, BodyArrivesWholeInFullBlocksWithItsLength)
     EXPECT_EQ(ReadAll(*file), body);
 }
 
+TEST_F(InternetTest, ReadsOfWhatHasArrivedMixedWithFullReadsGiveTheBodyInOrder)
+{
+    const std::string body = Pattern(5 * 1024 * 1024 + 3);
+    server.Http().Get("/big.bin", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/octet-stream");
+    });
+    server.Start();
+
+    // Reads of every size, some waiting for a full buffer, some taking what has come: bytes that
+    // arrive while a read waits go straight into its buffer, the rest wait their turn.
+    auto file = session.OpenURL(server.Url("/big.bin"));
+    std::string received, buffer(300 * 1024, '\0');
+    const std::size_t sizes[] = {1, 8192, 300 * 1024, 7, 64 * 1024, 200 * 1024};
+    for (std::size_t i = 0;; ++i) {
+        const std::size_t size = sizes[i % std::size(sizes)];
+        const std::size_t n = i % 3 == 0 ? file->Read(buffer.data(), size) : file->ReadSome(buffer.data(), size);
+        if (n == 0)
+            break;
+        ASSERT_LE(n, size);
+        received.append(buffer, 0, n);
+    }
+    EXPECT_TRUE(received == body) << received.size() << " of " << body.size() << " bytes";
+}
+
 TEST_F(InternetTest, ErrorStatusStillDeliversItsBody)
 {
     server.Http().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
