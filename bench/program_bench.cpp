@@ -1,11 +1,12 @@
 // The whole program as a player runs it, without a display, against the tools a user would
-// otherwise reach for, in one run: medians of three, on nginx on 127.0.0.1.
-//   - one 1 GiB file: KesuUpdate.exe, and `curl -o` followed by a `sync` of the file;
-//   - a 300 MB package of 2,000 files: KesuUpdate.exe -install, and `curl -o`, `bsdtar -xf` and a
-//     `sync -f` of what was written;
+// otherwise reach for, in one run: medians of three, on nginx on 127.0.0.1. Each reference command
+// is printed as it is first run.
+//   - one 1 GiB file: KesuUpdate.exe, and `curl -s -o FILE URL && sync FILE`;
+//   - a 300 MB package of 2,000 files: KesuUpdate.exe -install, and
+//     `curl -s -o P URL && bsdtar -xf P -C DIR && sync -f DIR`;
 //   - an installation of 10,000 files of 64 KiB, all up to date: KesuUpdate.exe's first check
-//     (no check cache) and its next one, and `md5sum -c` over the same files.
-// The program's peak memory is printed with each, and every command as it is first run.
+//     (no check cache) and its next one, and `md5sum -c --quiet` over the same files.
+// The program's peak memory is printed with each.
 //
 //   program_bench [scratch directory] [check|big|package ...]   (default: ./program-bench-data, all)
 
@@ -141,7 +142,8 @@ void CompareChecks(const fs::path& scratch, const fs::path& update, const Nginx&
 }
 
 // Each round: the program into a fresh installation (kept until the next round, for its log),
-// then the reference into an empty directory, each after a sync of the machine.
+// then the reference in an empty directory (holding an empty `made` directory), each after a sync
+// of the machine.
 void CompareDownloads(const fs::path& scratch, const Nginx& nginx, const char* work, const std::string& program,
                       const std::string& reference, const fs::path& installed, double target)
 {
@@ -156,7 +158,7 @@ void CompareDownloads(const fs::path& scratch, const Nginx& nginx, const char* w
         if (!fs::exists(install / installed))
             std::printf("  the program did not install %s\n", installed.c_str());
         fs::remove_all(fetched);
-        fs::create_directories(fetched);
+        fs::create_directories(fetched / "made");
         ::sync();
         figures.reference.push_back(RunChild(Shown("cd " + Quoted(fetched) + " && " + reference)).seconds);
     }
@@ -188,7 +190,7 @@ int main(int argc, char** argv)
                          "curl -s -o big.bin " + nginx.Url("/update/big.bin") + " && sync big.bin", "big.bin", 1.10);
     if (parts.contains("package"))
         CompareDownloads(scratch, nginx, "300 MB package of 2,000 files", "game.dat 1 2 -install",
-                         "curl -s -o game.zip " + nginx.Url("/update/game.zip") + " && bsdtar -xf game.zip && sync -f game.zip",
+                         "curl -s -o game.zip " + nginx.Url("/update/game.zip") + " && bsdtar -xf game.zip -C made && sync -f made",
                          "maps/region01/tile0001.dat", 1.10);
     return 0;
 }
