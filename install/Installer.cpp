@@ -177,7 +177,7 @@ std::string UnpackedTree(const PackageStaging& staging)
 std::optional<std::string> UnpackIntoStaging(const std::string& package, const PackageStaging& staging, std::vector<std::string>& names)
 {
     tagUnzipFailure firstFailure;
-    UnzipPackage(package, UnpackedTree(staging), names, &firstFailure);
+    UnzipCheckedPackage(package, UnpackedTree(staging), names, &firstFailure);
     if (firstFailure.result == ZipResult::Ok)
         return std::nullopt;
     LogLine(firstFailure.entry + " of the package was not unpacked: " + ZipResultText(firstFailure.result));

@@ -428,3 +428,48 @@ TEST_F(UnzipTest, RelativeTargetsLieUnderTheDirectoryCurrentAtOpen)
 }
 
 }  // namespace
+
+// A checked package into staging: two threads, each with the entries of half the directories.
+TEST_F(UnzipTest, ACheckedPackageUnpacksOnTwoThreadsAsItWouldOnOne)
+{
+    std::vector<ZipItem> items;
+    std::vector<std::string> expectedNames;
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "dir" + std::to_string(i % 12) + "/sub/file" + std::to_string(i) + ".dat";
+        items.push_back({name, std::string(1000 + i * 37, static_cast<char>('a' + i % 26))});
+        expectedNames.push_back(name);
+    }
+    items.push_back({"dir3/sub/file3.dat", "stored again, later: this one stays"});
+    expectedNames.push_back("dir3/sub/file3.dat");
+    items.push_back(Directory("./"));  // names the destination: nothing to make, no name
+    WriteZip(zip, items);
+
+    EXPECT_EQ(UnzipCheckedPackage(zip, dest.string(), names), ZipResult::Ok);
+    EXPECT_EQ(names, expectedNames);
+    for (int i = 0; i < 60; ++i) {
+        const fs::path path = dest / items[static_cast<std::size_t>(i)].name;
+        EXPECT_EQ(ReadWholeFile(path), i == 3 ? "stored again, later: this one stays" : items[static_cast<std::size_t>(i)].data)
+            << path;
+    }
+}
+
+TEST_F(UnzipTest, ACheckedPackageReportsItsFirstFailedEntryInThePackagesOrder)
+{
+    const std::string good = "the data of a file";
+    // Entries of many directories, so that both threads have some; two fail their CRC.
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 40; ++i)
+        items.push_back({"d" + std::to_string(i) + "/f.txt", good});
+    for (int bad : {17, 31}) {
+        ZipItem& damaged = items[static_cast<std::size_t>(bad)];
+        damaged.raw = true, damaged.deflate = false, damaged.rawCrc = Crc32(good) ^ 1, damaged.rawUncompressedSize = good.size();
+    }
+    WriteZip(zip, items);
+
+    tagUnzipFailure first;
+    EXPECT_EQ(UnzipCheckedPackage(zip, dest.string(), names, &first), ZipResult::Flate);
+    EXPECT_EQ(first.entry, "d17/f.txt");
+    EXPECT_EQ(first.result, ZipResult::Flate);
+    EXPECT_EQ(names.size(), 40u);
+    EXPECT_FALSE(fs::exists(dest / "d17/f.txt"));
+}
