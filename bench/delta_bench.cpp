@@ -292,6 +292,23 @@ void ComparePair(const Pair& pair, const fs::path& work)
     fs::remove_all(work);
 }
 
+// The heap ApplyPatch takes at its peak, as heaptrack measures it, this program applying the
+// patch on its own (see main).
+std::string PeakHeapApplying(const Pair& pair, const fs::path& patch, const fs::path& work)
+{
+    if (std::system("command -v heaptrack > /dev/null && command -v heaptrack_print > /dev/null") != 0)
+        return "heap not measured (no heaptrack)";
+    const fs::path self = fs::read_symlink("/proc/self/exe"), made = work / "made-under-heaptrack";
+    RunChild("heaptrack -o " + Quoted(work / "heap") + " " + Quoted(self) + " --apply " + Quoted(pair.Old()) + " " +
+             Quoted(patch) + " " + Quoted(made) + " " + std::to_string(fs::file_size(pair.New())) + " > /dev/null 2>&1");
+    fs::remove(made);
+    const fs::path peak = work / "heap-peak.txt";
+    Shell("heaptrack_print " + Quoted(work / "heap.zst") + " | grep 'peak heap memory consumption' > " + Quoted(peak));
+    std::string line;
+    std::getline(std::ifstream(peak) >> std::ws, line);
+    return "heaptrack: " + line;
+}
+
 // What kesu-publish refuses to do: a patch with an old file beyond a window's reach as its prefix,
 // made here all the same at the default level, then applied by ApplyPatch and by zstd.
 void BeyondReach(const Pair& pair, const fs::path& work)
@@ -324,8 +341,9 @@ void BeyondReach(const Pair& pair, const fs::path& work)
     const bool right = !failure && Md5Of(made) == Md5Of(pair.New());
     fs::remove(made);
     const bool zstdRight = ZstdApplies(pair, patch, made);
-    std::printf("  ApplyPatch: %s (%.1f s); zstd -d --long=31 --patch-from: %s\n",
+    std::printf("  ApplyPatch: %s (%.1f s), %s; zstd -d --long=31 --patch-from: %s\n",
                 right ? "the new file, byte for byte" : failure.value_or("a file of another digest").c_str(), applying,
+                PeakHeapApplying(pair, patch, work).c_str(),
                 zstdRight ? "the new file, byte for byte" : "FAILED or another file");
     std::fflush(stdout);
     fs::remove_all(work);
@@ -406,6 +424,8 @@ void CompareRelease(const fs::path& scratch)
 
 int main(int argc, char** argv)
 {
+    if (argc == 6 && std::string(argv[1]) == "--apply")  // delta_bench --apply OLD PATCH OUT SIZE
+        return ApplyPatch(argv[2], argv[3], argv[4], std::strtoull(argv[5], nullptr, 10)) ? 1 : 0;
     const fs::path scratch = fs::absolute(argc > 1 ? argv[1] : KESU_BENCH_DATA);
     std::set<std::string> parts(argv + std::min(argc, 2), argv + argc);
     if (parts.empty())
