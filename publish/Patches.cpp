@@ -13,7 +13,6 @@
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
 #include "platform/Crypto.h"
-#include "platform/File.h"
 #include "platform/MappedFile.h"
 
 namespace fs = std::filesystem;
@@ -22,9 +21,8 @@ namespace {
 
 constexpr std::uint64_t kKeptPercent = 80;
 constexpr std::string_view kPatchDir = "patches/";
-// From this size of the new file on, a patch is made alone: zstd's workers keep every core busy
-// with it, and its memory grows with the files; two at once would take twice the memory and no
-// less time.
+// From this size of the new file on, a patch is made alone: its memory is the size of both
+// versions, and two such at once would take twice that.
 constexpr std::uint64_t kAloneFrom = 64u << 20;
 
 std::mutex& BigPatchTurn()
@@ -84,14 +82,12 @@ MadePatch MakeInto(const fs::path& oldPath, const fs::path& current, const fs::p
                    const PatchSettings& settings)
 {
     const CMappedFile oldFile = CMappedFile::Read(oldPath.string());
-    const std::uint64_t newSize = fs::file_size(current);
-    const std::uint64_t keptMax = newSize * kKeptPercent / 100;
+    const CMappedFile newFile = CMappedFile::Read(current.string());
+    const std::uint64_t keptMax = newFile.Size() * kKeptPercent / 100;
     fs::create_directories(treeDir / kPatchDir);
     CAtomicFile file((treeDir / kPatchDir / "patch.zst").string());  // its name comes with its bytes
-    CFile input(current.string(), CFile::modeRead);
     PatchDigests digests;
     MadePatch made;
-    const auto read = [&](char* buffer, std::size_t size) { return input.Read(buffer, size); };
     const auto write = [&](const char* data, std::size_t size) {
         made.patch.size += size;
         if (made.patch.size > keptMax)
@@ -100,7 +96,7 @@ MadePatch MakeInto(const fs::path& oldPath, const fs::path& current, const fs::p
         file.Write(data, size);
         return true;
     };
-    if (!MakePatch({oldFile.Data(), oldFile.Size()}, newSize, read, settings, write))
+    if (!MakePatch({oldFile.Data(), oldFile.Size()}, {newFile.Data(), newFile.Size()}, settings, write))
         return made;  // the temporary file goes with `file`
     digests.Finish(made.patch);
     made.patch.name = std::string(kPatchDir) + made.patch.sha256 + ".zst";

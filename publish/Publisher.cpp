@@ -302,10 +302,8 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     const PublishSigner* signing = signer ? &*signer : nullptr;
     const fs::path updateDir = options.treeDir;
     result.files.resize(sources.size());
-    // Any count of zstd workers from one on makes the same patch: the publisher's own count.
-    const PatchSettings patchSettings{options.patchLevel, std::max(1, options.threads)};
     const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName,
-                                  patchSettings, options.patchableOldSizeMax};
+                                  PatchSettings{options.patchLevel}, options.patchableOldSizeMax};
     PatchRecord record(updateDir);
     std::atomic<std::size_t> next{0}, done{0};
     std::mutex mutex;

@@ -8,7 +8,7 @@
 //     --package         also write the package, the manifest's name with .zip
 //     --previous DIR    an earlier build or published tree: each changed file gets a patch from
 //                       its version there, in the tree's patches directory (repeatable)
-//     --patch-level N   zstd's level for the patches, 1 to 22 (default 12): higher, smaller and
+//     --patch-level N   zstd's level for the patches, 1 to 22 (default 17): higher, smaller and
 //                       slower
 //     --sign KEY        sign the manifest and the package with a minisign secret key: NAME.minisig
 //                       beside each (an encrypted key's passphrase comes from KESU_SIGN_PASSPHRASE,
