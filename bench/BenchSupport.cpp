@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -78,6 +79,30 @@ ChildRun RunChild(const std::string& command)
         std::exit(1);
     }
     // ru_maxrss of a waited-for child is the largest of it and its own waited-for children.
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
+}
+
+ChildRun RunInChild(const std::function<bool()>& work)
+{
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        bool done = false;
+        try {
+            done = work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+        std::fflush(stdout);
+        ::_exit(done ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: the work of a child\n");
+        std::exit(1);
+    }
     return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
 }
 

@@ -24,6 +24,9 @@ struct ChildRun {
     long peakKilobytes = 0;
 };
 ChildRun RunChild(const std::string& command);
+// The same for work of this program, done in a forked child; a failing child (an exception, a
+// false return) ends the benchmark.
+ChildRun RunInChild(const std::function<bool()>& work);
 // The median of the values (the upper one of an even count).
 double Median(std::vector<double> values);
 // The process's peak resident memory so far (VmHWM).

@@ -28,6 +28,9 @@ public:
     // Syncs the data when they must survive a power cut, closes the file and renames it over
     // the target.
     void Commit(bool bDurable);
+    // Commits under another target, beside the first: for a file named by its content, whose
+    // name is known only once it is written.
+    void CommitAs(const std::string& nativeTarget, bool bDurable);
 
 private:
     std::string m_strTarget;

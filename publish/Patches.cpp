@@ -1,17 +1,17 @@
 #include "publish/Patches.h"
 
-#include <cstring>
+#include <cstdio>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string_view>
 
-#include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
+#include "digest/Sha256.h"
 #include "manifest/PackageName.h"
 #include "platform/AtomicFile.h"
-#include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "platform/MappedFile.h"
 
@@ -21,6 +21,15 @@ namespace {
 
 constexpr std::uint64_t kKeptPercent = 80;
 constexpr std::string_view kPatchDir = "patches/";
+// From this size of the new file on, a patch is made alone: its memory is the size of both
+// versions, and two such at once would take twice that.
+constexpr std::uint64_t kAloneFrom = 64u << 20;
+
+std::mutex& BigPatchTurn()
+{
+    static std::mutex turn;
+    return turn;
+}
 
 // What the publisher itself wrote into an earlier tree: never an earlier version of a build file.
 bool IsPublisherOutput(const std::string& rel, const std::string& manifestName)
@@ -29,103 +38,170 @@ bool IsPublisherOutput(const std::string& rel, const std::string& manifestName)
            rel == PackageName(manifestName);
 }
 
-std::string_view BytesOf(const CMappedFile& file)
+// "3.00 GiB", or for less than that "5000 bytes".
+std::string SizeText(std::uint64_t bytes)
 {
-    return {file.Data(), file.Size()};
+    if (bytes < (1u << 30))
+        return std::to_string(bytes) + " bytes";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f GiB", static_cast<double>(bytes) / (1u << 30));
+    return text;
 }
 
-std::string Md5Of(std::string_view bytes)
-{
-    CMD5Checksum md5;
-    md5.Update(bytes.data(), bytes.size());
-    return CMD5Checksum::ToHex(md5.Final());
-}
+// Both digests of a patch, taken as it is written.
+class PatchDigests {
+public:
+    void Update(const char* pData, std::size_t nLength)
+    {
+        m_md5.Update(pData, nLength);
+        m_sha256.Update(pData, nLength);
+    }
+    void Finish(PublishedPatch& patch)
+    {
+        patch.md5 = CMD5Checksum::ToHex(m_md5.Final());
+        const Sha256Digest sha256 = m_sha256.Final();
+        patch.sha256 = ToHex(sha256.data(), sha256.size());
+    }
 
-std::string Sha256Of(std::string_view bytes)
-{
-    CSha256 sha256;
-    sha256.Update(bytes.data(), bytes.size());
-    const Sha256Digest digest = sha256.Final();
-    return ToHex(digest.data(), digest.size());
-}
+private:
+    CMD5Checksum m_md5;
+    CSha256 m_sha256;
+};
 
-bool WorthKeeping(std::uint64_t patchSize, std::uint64_t fileSize)
-{
-    return patchSize * 100 <= fileSize * kKeptPercent;
-}
-
-// Whether the tree already holds these bytes under the patch's name, from an earlier run.
-bool AlreadyWritten(const fs::path& path, std::string_view patch)
+// Whether the tree already holds the patch, from an earlier run whose record is gone: a file of
+// its name (its SHA-256) and size has its bytes.
+bool AlreadyInTree(const fs::path& path, std::uint64_t size)
 {
     std::error_code error;
-    if (!fs::is_regular_file(path, error) || fs::file_size(path, error) != patch.size())
-        return false;
-    const CMappedFile existing = CMappedFile::Read(path.string());
-    return patch.empty() || std::memcmp(existing.Data(), patch.data(), patch.size()) == 0;
+    return fs::is_regular_file(path, error) && fs::file_size(path, error) == size;
 }
 
-// Writes the patch under its content's name, through a temporary file, unless it is there.
-PublishedPatch Store(const std::string& from, std::string_view patch, const fs::path& treeDir)
+// Makes the patch into a temporary file in the patches directory, digesting it on the way, and
+// renames it to its content's name; drops it as soon as it grows beyond what is worth keeping.
+MadePatch MakeInto(const fs::path& oldPath, const fs::path& current, const fs::path& treeDir,
+                   const PatchSettings& settings)
 {
-    PublishedPatch stored;
-    stored.from = from;
-    stored.sha256 = Sha256Of(patch);
-    stored.md5 = Md5Of(patch);
-    stored.size = patch.size();
-    stored.name = std::string(kPatchDir) + stored.sha256 + ".zst";
-    const fs::path path = treeDir / stored.name;
-    if (!AlreadyWritten(path, patch)) {
-        fs::create_directories(path.parent_path());
-        CAtomicFile file(path.string());
-        file.Write(patch.data(), patch.size());
-        file.Commit(false);
-    }
-    return stored;
+    const CMappedFile oldFile = CMappedFile::Read(oldPath.string());
+    const CMappedFile newFile = CMappedFile::Read(current.string());
+    const std::uint64_t keptMax = newFile.Size() * kKeptPercent / 100;
+    fs::create_directories(treeDir / kPatchDir);
+    CAtomicFile file((treeDir / kPatchDir / "patch.zst").string());  // its name comes with its bytes
+    PatchDigests digests;
+    MadePatch made;
+    const auto write = [&](const char* data, std::size_t size) {
+        made.patch.size += size;
+        if (made.patch.size > keptMax)
+            return false;
+        digests.Update(data, size);
+        file.Write(data, size);
+        return true;
+    };
+    if (!MakePatch({oldFile.Data(), oldFile.Size()}, {newFile.Data(), newFile.Size()}, settings, write))
+        return made;  // the temporary file goes with `file`
+    digests.Finish(made.patch);
+    made.patch.name = std::string(kPatchDir) + made.patch.sha256 + ".zst";
+    made.kept = true;
+    const fs::path path = treeDir / made.patch.name;
+    if (!AlreadyInTree(path, made.patch.size))
+        file.CommitAs(path.string(), false);
+    return made;
 }
 
-bool SameBytes(const CMappedFile& a, const CMappedFile& b)
+MadePatch Make(const fs::path& oldPath, const fs::path& current, const fs::path& treeDir,
+               const PatchSettings& settings)
 {
-    return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
-}
-
-std::string Patch(const CMappedFile& oldFile, const CMappedFile& newFile, const fs::path& oldPath)
-{
+    std::unique_lock turn(BigPatchTurn(), std::defer_lock);
+    if (fs::file_size(current) >= kAloneFrom)
+        turn.lock();
     try {
-        return MakePatch(BytesOf(oldFile), BytesOf(newFile));
+        return MakeInto(oldPath, current, treeDir, settings);
     } catch (const std::runtime_error& e) {
         throw std::runtime_error("no patch from " + oldPath.string() + ": " + e.what());
     }
 }
 
+// The earlier versions of one file and what came of each.
+class FilePatcher {
+public:
+    FilePatcher(const EarlierVersions& earlier, const fs::path& current, const fs::path& treeDir, PatchRecord& record)
+        : m_earlier(earlier), m_current(current), m_treeDir(treeDir), m_record(record),
+          m_newSize(fs::file_size(current))
+    {
+    }
+
+    void Add(const fs::path& oldPath)
+    {
+        const std::uint64_t oldSize = fs::file_size(oldPath);
+        if (oldSize > m_earlier.largestOld) {
+            if (oldSize != m_newSize || CMD5Checksum::HashFile(oldPath.string()) != NewMd5())
+                Note(oldPath, "it is " + SizeText(oldSize) + ", beyond the " + SizeText(m_earlier.largestOld) +
+                                  " a patch can reach back");
+            return;
+        }
+        // Read rather than mapped: a run that finds the patch in the record needs no more of it.
+        const std::string from = CMD5Checksum::HashFile(oldPath.string());
+        if (from == NewMd5() || !m_tried.insert(from).second)
+            return;  // the same file, or a version already patched from
+        const PatchKey key{from, NewMd5(), PatchRecipe(m_earlier.settings)};
+        std::optional<MadePatch> made = m_record.Find(key);
+        const bool reused = made.has_value();
+        if (!made) {
+            made = Make(oldPath, m_current, m_treeDir, m_earlier.settings);
+            m_record.Add(key, *made);
+        }
+        made->patch.from = from;
+        if (!made->kept) {
+            Note(oldPath, "a patch would be more than " + std::to_string(kKeptPercent) + " % of the file");
+            return;
+        }
+        m_patches.emplace(from, made->patch);
+        m_result.reused += reused;
+    }
+
+    FilePatches Result()
+    {
+        for (auto& [from, patch] : m_patches)
+            m_result.patches.push_back(std::move(patch));
+        return std::move(m_result);
+    }
+
+private:
+    const std::string& NewMd5()
+    {
+        if (!m_newMd5)
+            m_newMd5 = CMD5Checksum::HashFile(m_current.string());
+        return *m_newMd5;
+    }
+
+    void Note(const fs::path& oldPath, const std::string& why)
+    {
+        m_result.notes.push_back("no patch from " + oldPath.string() + ": " + why);
+    }
+
+    const EarlierVersions& m_earlier;
+    const fs::path& m_current;
+    const fs::path& m_treeDir;
+    PatchRecord& m_record;
+    const std::uint64_t m_newSize;
+    std::optional<std::string> m_newMd5;           // read once, when an earlier version needs it
+    std::set<std::string> m_tried;                 // the versions already seen, by MD5
+    std::map<std::string, PublishedPatch> m_patches;  // by `from`: one per version, sorted
+    FilePatches m_result;
+};
+
 }  // namespace
 
-std::vector<PublishedPatch> WritePatches(const EarlierVersions& earlier, const std::string& rel,
-                                         const fs::path& current, const fs::path& treeDir)
+FilePatches WritePatches(const EarlierVersions& earlier, const std::string& rel, const fs::path& current,
+                         const fs::path& treeDir, PatchRecord& record)
 {
     if (IsPublisherOutput(rel, earlier.manifestName))
         return {};
-    std::map<std::string, PublishedPatch> patches;  // by `from`: one per version, sorted
-    std::set<std::string> tried;                    // the versions already seen, by MD5
-    std::optional<CMappedFile> newFile;             // mapped once, for all the versions
+    FilePatcher patcher(earlier, current, treeDir, record);
     for (const fs::path& dir : earlier.dirs) {
         const fs::path oldPath = dir / rel;
         std::error_code error;
-        if (!fs::is_regular_file(oldPath, error))
-            continue;
-        if (!newFile)
-            newFile.emplace(CMappedFile::Read(current.string()));
-        const CMappedFile oldFile = CMappedFile::Read(oldPath.string());
-        if (SameBytes(oldFile, *newFile))
-            continue;
-        const std::string from = Md5Of(BytesOf(oldFile));
-        if (!tried.insert(from).second)
-            continue;
-        const std::string patch = Patch(oldFile, *newFile, oldPath);
-        if (WorthKeeping(patch.size(), newFile->Size()))
-            patches.emplace(from, Store(from, patch, treeDir));
+        if (fs::is_regular_file(oldPath, error))
+            patcher.Add(oldPath);
     }
-    std::vector<PublishedPatch> sorted;
-    for (auto& [from, patch] : patches)
-        sorted.push_back(std::move(patch));
-    return sorted;
+    return patcher.Result();
 }

@@ -277,6 +277,11 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
             return result;
         }
     }
+    if (!IsPatchLevel(options.patchLevel)) {
+        result.error = "patch level " + std::to_string(options.patchLevel) + ": not a zstd level from " +
+                       PatchLevelRange();
+        return result;
+    }
     for (const std::string& dir : options.previousDirs) {
         if (!fs::is_directory(dir)) {
             result.error = dir + ": no such directory to patch from";
@@ -297,7 +302,9 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
     const PublishSigner* signing = signer ? &*signer : nullptr;
     const fs::path updateDir = options.treeDir;
     result.files.resize(sources.size());
-    const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName};
+    const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName,
+                                  PatchSettings{options.patchLevel}, options.patchableOldSizeMax};
+    PatchRecord record(updateDir);
     std::atomic<std::size_t> next{0}, done{0};
     std::mutex mutex;
     std::optional<std::string> failure;
@@ -306,9 +313,11 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         for (std::size_t i; (i = next++) < sources.size();) {
             try {
                 // Before the file is copied: the tree itself may hold the earlier version.
-                std::vector<PublishedPatch> patches = WritePatches(earlier, sources[i].rel, sources[i].path, updateDir);
+                FilePatches patches = WritePatches(earlier, sources[i].rel, sources[i].path, updateDir, record);
                 result.files[i] = PublishOne(sources[i], updateDir, buffer);
-                result.files[i].patches = std::move(patches);
+                result.files[i].patches = std::move(patches.patches);
+                result.files[i].patchesReused = patches.reused;
+                result.files[i].patchNotes = std::move(patches.notes);
             } catch (const std::exception& e) {
                 std::lock_guard lock(mutex);
                 failure = e.what();
@@ -328,9 +337,14 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         worker.join();
     if (failure) {
         result.error = failure;
+        try {
+            record.Save();  // the patches made before the failure need not be made again
+        } catch (const std::exception&) {
+        }
         return result;
     }
     try {
+        record.Save();
         std::vector<char> buffer(kChunk);
         if (options.package)
             WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer, signing);

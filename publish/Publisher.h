@@ -28,6 +28,8 @@ struct PublishOptions {
     bool package = false;
     int threads = 2;
     std::vector<std::string> previousDirs;      // earlier builds or published trees, to patch from
+    int patchLevel = kDefaultPatchLevel;        // zstd's level for the patches (see IsPatchLevel)
+    std::uint64_t patchableOldSizeMax = kPatchableOldSizeMax;  // a larger earlier version gets no patch
     std::string signingKey;                     // a minisign secret key file; empty: nothing signed
     std::optional<std::uint64_t> expiresAfter;  // seconds after signing that the signatures expire
     std::function<std::string()> passphrase;    // asked only when the key is encrypted
@@ -35,7 +37,9 @@ struct PublishOptions {
 
 // A file as its manifest entry states it, and whether this run wrote it.
 struct PublishedFile : ListedFile {
-    bool written = false;  // false: the tree already held the same file
+    bool written = false;              // false: the tree already held the same file
+    std::size_t patchesReused = 0;     // of its patches, those an earlier run made
+    std::vector<std::string> patchNotes;  // the earlier versions that got no patch, and why
 };
 
 struct PublishResult {

@@ -59,3 +59,9 @@ void CAtomicFile::Commit(bool bDurable)
     m_strTemporary.clear();
     throw CFileException(error, m_strTarget);
 }
+
+void CAtomicFile::CommitAs(const std::string& nativeTarget, bool bDurable)
+{
+    m_strTarget = nativeTarget;
+    Commit(bDurable);
+}

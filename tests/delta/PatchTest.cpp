@@ -1,4 +1,5 @@
-// Patches made here and by the zstd tool, applied here and by the zstd tool.
+// Patches made here and by the zstd tool, applied here and by the zstd tool; a patch handed out
+// a piece at a time is the one made whole.
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,62 @@ TEST_F(PatchTest, APatchThatCannotMakeTheFileFailsAndLeavesNothing)
         ASSERT_TRUE(failure) << c.oldName << " " << c.patchName;
         EXPECT_FALSE(PathFileExists(Path("out"))) << c.oldName << " " << c.patchName << ": " << *failure;
     }
+}
+
+TEST_F(PatchTest, APatchHandedOutInPiecesIsTheWholeOneAndRebuildsTheFile)
+{
+    std::string streamed;
+    std::size_t pieces = 0;
+    const bool whole = MakePatch(old, current, PatchSettings{}, [&](const char* data, std::size_t size) {
+        streamed.append(data, size);
+        ++pieces;
+        return true;
+    });
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(streamed, MakePatch(old, current));
+    dir.Write("old", old);
+    dir.Write("patch.zst", streamed);
+    ASSERT_EQ(ApplyPatch(Path("old"), Path("patch.zst"), Path("new"), current.size()), std::nullopt);
+    EXPECT_TRUE(ReadWholeFile(Path("new")) == current);
+    const ToolRun zstd =
+        RunTool(dir.Path(), "zstd", {"-q", "-d", "--long=31", "--patch-from=old", "patch.zst", "-o", "by-zstd"});
+    ASSERT_EQ(zstd.status, 0) << zstd.output;
+    EXPECT_TRUE(ReadWholeFile(Path("by-zstd")) == current);
+}
+
+TEST_F(PatchTest, TheBytesAreTheSameWhereverTheVersionsLieInMemory)
+{
+    const std::string apart = MakePatch(old, current);
+    // The old version right before the new one, as two maps may happen to lie.
+    const std::string together = old + current;
+    const std::string_view oldThere(together.data(), old.size()), currentThere(together.data() + old.size(), current.size());
+    EXPECT_TRUE(MakePatch(oldThere, currentThere) == apart);
+    EXPECT_NE(MakePatch(old, current, {3}), apart);  // the level does change them
+}
+
+TEST_F(PatchTest, AnOutputThatWantsNoMoreEndsTheMaking)
+{
+    const std::string unrelated = Random(1u << 20, 3);
+    std::size_t received = 0;
+    const bool whole = MakePatch(unrelated, current, {}, [&](const char*, std::size_t size) {
+        received += size;
+        return received < 4096;
+    });
+    EXPECT_FALSE(whole);
+    EXPECT_LT(received, MakePatch(unrelated, current).size());  // zstd made no more of it
+}
+
+TEST(PatchLevels, AreZstdsFromOneOn)
+{
+    EXPECT_FALSE(IsPatchLevel(0));
+    EXPECT_FALSE(IsPatchLevel(-5));
+    EXPECT_TRUE(IsPatchLevel(1));
+    EXPECT_TRUE(IsPatchLevel(kDefaultPatchLevel));
+    EXPECT_TRUE(IsPatchLevel(22));
+    EXPECT_FALSE(IsPatchLevel(23));
+    EXPECT_EQ(PatchLevelRange(), "1 to 22");
+    EXPECT_NE(PatchRecipe({12}), PatchRecipe({13}));
+    EXPECT_EQ(PatchRecipe({12}), PatchRecipe({12}));
 }
 
 }  // namespace

@@ -205,7 +205,8 @@ TEST_F(PublishPatchesTest, EachChangedFileGetsOnePatchPerEarlierVersionThatAppli
         << manifest;
     for (const char* unpatched : {"readme.txt", "new.txt", "data\\noise.bin", "data\\half.bin"})
         EXPECT_TRUE(ElementOf(manifest, unpatched).ends_with("\"/>")) << manifest;
-    EXPECT_EQ(std::distance(fs::directory_iterator(tree / "patches"), fs::directory_iterator()), 4);
+    const auto isPatch = [](const fs::directory_entry& entry) { return entry.path().extension() == ".zst"; };
+    EXPECT_EQ(std::count_if(fs::directory_iterator(tree / "patches"), fs::directory_iterator(), isPatch), 4);
 }
 
 TEST_F(PublishPatchesTest, APatchNotClearlySmallerThanTheFileIsLeftOut)
