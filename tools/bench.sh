@@ -4,6 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
+# delta_bench measures the heap of applying a patch with heaptrack.
+if ! command -v heaptrack > /dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends heaptrack > /dev/null
+fi
 data="$root/build/bench-data"
 mkdir -p "$data"
 chmod 755 "$data"
