@@ -1,10 +1,22 @@
 #include "tests/support/TestServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdexcept>
-#include <sys/socket.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
+
+namespace {
+
+void CloseSocket(socket_t socket)
+{
+#ifdef _WIN32
+    ::closesocket(socket);
+#else
+    ::close(socket);
+#endif
+}
+
+}  // namespace
 
 TestServer::TestServer()
 {
@@ -68,15 +80,19 @@ void TestServer::Stop()
 
 ClosedPort::ClosedPort()
 {
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#ifdef SOCK_CLOEXEC
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not held open by the programs a test starts
+#else
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+#endif
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+    if (m_fd == INVALID_SOCKET || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (m_fd != INVALID_SOCKET)
+            CloseSocket(m_fd);
         throw std::runtime_error("closed port: no port can be bound");
     }
     m_nPort = ntohs(address.sin_port);
@@ -84,7 +100,7 @@ ClosedPort::ClosedPort()
 
 ClosedPort::~ClosedPort()
 {
-    ::close(m_fd);
+    CloseSocket(m_fd);
 }
 
 std::string ClosedPort::Url(const std::string& path) const

@@ -52,6 +52,6 @@ public:
     std::string Url(const std::string& path) const;
 
 private:
-    int m_fd = -1;
+    socket_t m_fd = INVALID_SOCKET;  // httplib's name: a handle on Windows, a descriptor here
     int m_nPort = 0;
 };

@@ -1,0 +1,23 @@
+# The tests of the Windows build, run by CTest through Wine (the toolchain's emulator): the
+# engine's tests that need no Linux tool, each program linked with its folder's library only, as
+# on Linux. Test programs are listed when CTest runs, under Wine, not while building.
+include(GoogleTest)
+
+add_library(kesu_test_support STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/support/TempDir.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/TestServer.cpp)
+target_include_directories(kesu_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(kesu_test_support PUBLIC PkgConfig::HTTPLIB PkgConfig::GTEST Threads::Threads)
+
+function(kesu_windows_test name library)
+  list(TRANSFORM ARGN PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE ${library} kesu_test_support)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
+
+kesu_windows_test(platform_tests kesu_system
+  platform/HttpHeadersTest.cpp
+  platform/InternetTest.cpp
+  platform/LogTest.cpp
+  platform/UrlTest.cpp)
