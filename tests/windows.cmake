@@ -4,6 +4,7 @@
 include(GoogleTest)
 
 add_library(kesu_test_support STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/support/EventLog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TempDir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TestServer.cpp)
 target_include_directories(kesu_test_support PUBLIC ${CMAKE_SOURCE_DIR})
@@ -21,3 +22,14 @@ kesu_windows_test(platform_tests kesu_system
   platform/InternetTest.cpp
   platform/LogTest.cpp
   platform/UrlTest.cpp)
+kesu_windows_test(release_tests kesu_release
+  release/ExpectedFileTest.cpp)
+kesu_windows_test(manifest_tests kesu_manifest
+  manifest/ManifestFormatTest.cpp)
+kesu_windows_test(download_tests kesu_download
+  download/DownloadMgrTest.cpp
+  download/ParallelDownloadTest.cpp
+  download/VerifiedDownloadTest.cpp)
+kesu_windows_test(source_tests kesu_source
+  source/ReadUrlTextTest.cpp
+  source/SignedDocumentTest.cpp)
