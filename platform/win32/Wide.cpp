@@ -36,6 +36,26 @@ std::wstring WithLongPathPrefix(const std::wstring& path)
     return L"\\\\?\\" + full;
 }
 
+// Whether another program has the name open without letting it be deleted: Windows answers a
+// rename over such a file with an access denial, which says no more than a missing right would.
+bool IsHeldByAnother(const std::wstring& path)
+{
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE handle = ::CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
+    return handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// EBUSY for a failure one of the names' being held explains.
+bool FailHeld(const std::wstring& first, const std::wstring& second)
+{
+    if (errno == EACCES && (IsHeldByAnother(first) || (!second.empty() && IsHeldByAnother(second))))
+        errno = EBUSY;
+    return false;
+}
+
 bool IsHeld(DWORD error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
@@ -178,11 +198,12 @@ bool RetryWhileHeldImpl(bool (*call)(void*), void* context)
 bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags)
 {
     ClearReadOnly(to);
-    return RetryWhileHeld([&] { return ::MoveFileExW(from.c_str(), to.c_str(), flags | kMoveFileReplaceExisting) != 0; });
+    return RetryWhileHeld([&] { return ::MoveFileExW(from.c_str(), to.c_str(), flags | kMoveFileReplaceExisting) != 0; }) ||
+           FailHeld(from, to);
 }
 
 bool DeleteFileForcibly(const std::wstring& path)
 {
     ClearReadOnly(path);
-    return RetryWhileHeld([&] { return ::DeleteFileW(path.c_str()) != 0; });
+    return RetryWhileHeld([&] { return ::DeleteFileW(path.c_str()) != 0; }) || FailHeld(path, {});
 }
