@@ -52,9 +52,7 @@ int OpenForReading(const std::string& strPath, bool bNoFollow)
             errno = EISDIR;
         return -1;
     }
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    const bool isLink = ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
-                        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const bool isLink = IsLinkHandle(handle);
     if (::GetFileType(handle) != FILE_TYPE_DISK || isLink) {
         ::CloseHandle(handle);
         errno = isLink ? ELOOP : EISDIR;

@@ -33,9 +33,7 @@ std::optional<int> CFile::OpenDescriptor(const std::string& path, unsigned flags
     const HANDLE handle = OpenShared(wide, access, disposition, openFlags);
     if (handle == INVALID_HANDLE_VALUE)
         return (errno == EACCES || errno == EEXIST) && IsDirectoryName(wide) ? EISDIR : errno;
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLinkHandle(handle)) {
         ::CloseHandle(handle);
         return ELOOP;
     }

@@ -67,7 +67,8 @@ bool FlushTree(const std::wstring& directory)
     bool ok = true;
     do {
         const std::wstring name = found.cFileName;
-        if (name == L"." || name == L".." || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkReparseTag(found.dwReserved0);
+        if (name == L"." || name == L".." || link)
             continue;
         const std::wstring path = directory + L"\\" + name;
         ok = ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FlushTree(path) : Flush(path)) && ok;
@@ -123,10 +124,15 @@ bool PathIsRegularFile(const std::string& path)
     return look && !(look->info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A junction counts as one: it leads elsewhere as a link does.
 bool PathIsSymbolicLink(const std::string& path)
 {
-    const DWORD attributes = NameAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(WidePath(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    ::FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkReparseTag(found.dwReserved0);
 }
 
 bool CreateDirectory(const std::string& path)
@@ -274,8 +280,10 @@ std::optional<FileSystemSpace> GetFileSystemSpace(const std::string& path)
     const bool directory = look->info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
     const std::string folder = directory ? path : std::string(SplitAtLastSeparator(path).directory);
     ULARGE_INTEGER available{};
-    if (!::GetDiskFreeSpaceExW(WidePath(folder.empty() ? "." : folder).c_str(), &available, nullptr, nullptr))
-        return FailWithLastError(), std::nullopt;
+    if (!::GetDiskFreeSpaceExW(WidePath(folder.empty() ? "." : folder).c_str(), &available, nullptr, nullptr)) {
+        FailWithLastError();
+        return std::nullopt;
+    }
     return FileSystemSpace{available.QuadPart, look->info.dwVolumeSerialNumber};
 }
 
@@ -286,7 +294,7 @@ bool SyncFileSystem(const std::string& path)
     const DWORD attributes = NameAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return FailWithLastError();
-    return IsDirectory(attributes) ? FlushTree(WidePath(path)) : Flush(WidePath(path));
+    return IsDirectory(attributes) ? FlushTree(WithLongPathPrefix(WidePath(path))) : Flush(WidePath(path));
 }
 
 // The lock is a named object that exists while a handle to it is open: this process keeps its

@@ -21,6 +21,8 @@ std::wstring ConvertToWide(std::string_view text)
     return wide;
 }
 
+}  // namespace
+
 // "\\?\" takes the path as it is: it must be absolute, with '\' and no "." or ".." in it.
 std::wstring WithLongPathPrefix(const std::wstring& path)
 {
@@ -35,6 +37,8 @@ std::wstring WithLongPathPrefix(const std::wstring& path)
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }
+
+namespace {
 
 // Whether another program has the name open without letting it be deleted: Windows answers a
 // rename over such a file with an access denial, which says no more than a missing right would.
@@ -163,6 +167,18 @@ int DescriptorOwning(HANDLE handle)
 HANDLE HandleOf(int fd)
 {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+bool IsLinkReparseTag(DWORD tag)
+{
+    return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+bool IsLinkHandle(HANDLE handle)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkReparseTag(tag.ReparseTag);
 }
 
 bool IsDirectoryName(const std::wstring& path)

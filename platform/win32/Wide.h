@@ -57,6 +57,15 @@ HANDLE OpenShared(const std::wstring& path, DWORD access, DWORD disposition, DWO
 int DescriptorOwning(HANDLE handle);
 HANDLE HandleOf(int fd);
 
+// Whether a reparse point of this tag is a link to another place (a symbolic link or a junction);
+// the others (a cloud file's placeholder, a deduplicated file) are the file itself.
+bool IsLinkReparseTag(DWORD tag);
+// Whether the open handle is such a link itself (it was opened without following it).
+bool IsLinkHandle(HANDLE handle);
+
+// The path with the "\\?\" prefix, whatever its length: for the paths made below it.
+std::wstring WithLongPathPrefix(const std::wstring& path);
+
 // Whether the name (not followed, when it is a link) is a directory.
 bool IsDirectoryName(const std::wstring& path);
 
