@@ -1,7 +1,8 @@
 #include "app/ConsoleProgress.h"
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::string ProgressLine(const std::string& file, std::uint64_t fileDone, std::u
     return line;
 }
 
-CConsoleProgress::CConsoleProgress() : m_bTerminal(::isatty(STDERR_FILENO) == 1) {}
+CConsoleProgress::CConsoleProgress() : m_bTerminal(StandardErrorIsTerminal()) {}
 
 void CConsoleProgress::ShowProgress(const UpdateProgress& progress)
 {

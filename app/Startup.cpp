@@ -106,8 +106,8 @@ std::optional<std::string> TempDirProblem(const StartupValues& values)
         return sentence::TempDirIsALink(setting);
     }
     std::error_code error;
-    const fs::path install = fs::weakly_canonical(withoutTrailingSeparators(ToNativePath(values.strInstallDir)), error);
-    const fs::path temp = fs::weakly_canonical(directory, error);
+    const fs::path install = fs::weakly_canonical(PathFromUtf8(withoutTrailingSeparators(ToNativePath(values.strInstallDir))), error);
+    const fs::path temp = fs::weakly_canonical(PathFromUtf8(directory), error);
     auto [end, unused] = std::mismatch(install.begin(), install.end(), temp.begin(), temp.end());
     if ((!relative.empty() && !IsContainedRelativePath(relative)) || error || end != install.end()) {
         LogLine("the temporary directory " + directory + " (TempDir \"" + setting + "\") leads out of the installation directory " +

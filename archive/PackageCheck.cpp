@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <set>
-#include <sys/stat.h>
 #include <vector>
 
 #include "archive/ZipReader.h"
+#include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "sentences/Sentences.h"
 
@@ -97,10 +97,9 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
     std::string path = destination;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         path += "/" + std::string(parts[i]);
-        struct stat st {};
-        if (::lstat(ToNativePath(path).c_str(), &st) != 0)
+        if (!PathNameExists(path))
             return std::nullopt;  // what does not exist yet is made as a directory
-        if (S_ISLNK(st.st_mode))
+        if (PathIsSymbolicLink(path))
             return path;
     }
     return std::nullopt;

@@ -1,14 +1,12 @@
 #include "archive/ReadAheadFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <minizip/ioapi.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
+
+#include "platform/Descriptor.h"
 
 namespace {
 
@@ -43,9 +41,7 @@ Window* WindowAt(ReadAheadFile& file)
     }
     Window& window = file.windows[1 - file.lastUsed];
     for (;;) {
-        ssize_t n = ::pread(file.fd, window.data.data(), window.data.size(), static_cast<off_t>(file.position));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const std::int64_t n = ReadDescriptorAt(file.fd, window.data.data(), window.data.size(), file.position);
         if (n <= 0) {
             file.failed = n < 0;
             return nullptr;
@@ -61,17 +57,17 @@ voidpf Open(voidpf, const void* filename, int mode)
 {
     if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return nullptr;
-    // O_NONBLOCK: a pipe planted at the name fails the check below instead of waiting for a writer.
-    int fd = ::open(static_cast<const char*>(filename), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A pipe planted at the name fails to open instead of waiting for a writer.
+    const int fd = OpenForReading(static_cast<const char*>(filename));
+    const std::optional<DescriptorFacts> facts = fd < 0 ? std::nullopt : GetDescriptorFacts(fd);
+    if (!facts) {
         if (fd >= 0)
-            ::close(fd);
+            CloseDescriptor(fd);
         return nullptr;
     }
     auto* file = new ReadAheadFile;
     file->fd = fd;
-    file->size = static_cast<std::uint64_t>(st.st_size);
+    file->size = facts->nSize;
     return file;
 }
 
@@ -116,9 +112,9 @@ long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
 int Close(voidpf, voidpf stream)
 {
     auto* file = static_cast<ReadAheadFile*>(stream);
-    int result = ::close(file->fd);
+    CloseDescriptor(file->fd);
     delete file;
-    return result;
+    return 0;
 }
 
 int Error(voidpf, voidpf stream)

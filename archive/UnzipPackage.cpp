@@ -4,8 +4,6 @@
 #include <functional>
 #include <thread>
 
-#include <unistd.h>
-
 #include "archive/PackageCheck.h"
 #include "archive/ZipReader.h"
 #include "platform/FileSystem.h"
@@ -15,11 +13,9 @@ namespace {
 
 std::string Destination(const std::string& strDestDir)
 {
-    std::string dest = strDestDir;
-    if (dest.empty()) {
-        char cwd[4096];
-        dest = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-    }
+    std::string dest = strDestDir.empty() ? CurrentDirectory() : strDestDir;
+    if (dest.empty())
+        dest.push_back('.');  // no working directory to tell
     CreateDirectoryWithParents(dest);
     return dest;
 }
@@ -66,7 +62,7 @@ ZipResult UnzipPackage(const std::string& strZipFile, const std::string& strDest
         arrNames.push_back(entry.name);
         if (result != ZipResult::Ok && pFirstFailure && pFirstFailure->result == ZipResult::Ok)
             *pFirstFailure = {entry.name, result};
-        if (result != ZipResult::Ok && ::access(ToNativePath(entry.name).c_str(), F_OK) != 0)
+        if (result != ZipResult::Ok && !PathFileExists(entry.name))
             break;
     }
     return result;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <memory>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "archive/LittleEndian.h"
 #include "archive/ZipResult.h"
+#include "platform/Descriptor.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset)
 {
     auto* p = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t got = ::pread(fd, p, size, static_cast<off_t>(offset));
+        const std::int64_t got = ReadDescriptorAt(fd, p, size, offset);
         if (got <= 0)
             return false;
         p += got;

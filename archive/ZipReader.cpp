@@ -3,18 +3,16 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <minizip/unzip.h>
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "archive/LittleEndian.h"
 #include "archive/EntryPath.h"
 #include "archive/ReadAheadFile.h"
 #include "archive/Zip64Entry.h"
 #include "platform/AtomicFile.h"
+#include "platform/Descriptor.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -27,6 +25,9 @@ constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr int kBadPassword = -106;
 constexpr std::uint64_t kFileTimeEpochOffset = 11644473600ull;  // seconds from 1601 to 1970
 constexpr unsigned long kUtf8NameFlag = 0x800;  // the language-encoding flag: the name is UTF-8
+// A Unix host's file type in the high half of the external attributes: a zip's, whatever the
+// system reading it.
+constexpr std::uint32_t kUnixFileType = 0170000, kUnixSymbolicLink = 0120000;
 
 unzFile Handle(void* zip)
 {
@@ -38,12 +39,12 @@ std::uint64_t UnixToFileTime(std::int64_t seconds)
     return static_cast<std::uint64_t>(seconds + static_cast<std::int64_t>(kFileTimeEpochOffset)) * 10000000ull;
 }
 
-timespec FileTimeToTimespec(std::uint64_t fileTime)
+FileTimePoint FileTimeToTimePoint(std::uint64_t fileTime)
 {
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(fileTime / 10000000ull) - static_cast<time_t>(kFileTimeEpochOffset);
-    ts.tv_nsec = static_cast<long>(fileTime % 10000000ull) * 100;
-    return ts;
+    FileTimePoint time;
+    time.nSeconds = static_cast<std::int64_t>(static_cast<time_t>(fileTime / 10000000ull) - static_cast<time_t>(kFileTimeEpochOffset));
+    time.nNanoseconds = static_cast<long>(fileTime % 10000000ull) * 100;
+    return time;
 }
 
 // The DOS date and time (date in the high half) are local time.
@@ -134,8 +135,7 @@ bool IsAbsolute(std::string_view path)
 
 std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
 {
-    char cwd[4096];
-    std::string base = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+    std::string base = CurrentDirectory();
     if (!base.ends_with('/') && !base.ends_with('\\'))
         base += '/';
     zlib_filefunc64_def functions;
@@ -149,12 +149,11 @@ std::unique_ptr<CZipReader> CZipReader::Open(const std::string& strZipFile)
         return nullptr;
     }
     std::unique_ptr<CZipReader> reader(new CZipReader);
-    struct stat st {};
-    if (::stat(ToNativePath(strZipFile).c_str(), &st) == 0)
-        reader->m_nArchiveSize = static_cast<std::uint64_t>(st.st_size);
+    if (const std::optional<FileStatus> status = GetFileStatus(strZipFile))
+        reader->m_nArchiveSize = status->facts.nSize;
     reader->m_creationMask = FileCreationMask();
     reader->m_hZip = zip;
-    reader->m_nFd = ::open(ToNativePath(strZipFile).c_str(), O_RDONLY | O_CLOEXEC);
+    reader->m_nFd = OpenForReading(strZipFile);
     reader->m_nEntries = static_cast<int>(info.number_entry);
     reader->m_strBaseDir = base;
     return reader;
@@ -173,7 +172,7 @@ void CZipReader::Close()
         unzCloseCurrentFile(Handle(m_hZip));
     unzClose(Handle(m_hZip));
     if (m_nFd >= 0)
-        ::close(m_nFd);
+        CloseDescriptor(m_nFd);
     m_nFd = -1;
     m_hZip = nullptr;
     m_bEntryOpen = false;
@@ -254,7 +253,7 @@ ZipResult CZipReader::Describe(tagZipEntry& entry)
         entry.attr |= FILE_ATTRIBUTE_DIRECTORY;
     if (!MadeOnDos(host)) {
         entry.unix_mode = (external >> 16) & 0777;
-        entry.link = ((external >> 16) & S_IFMT) == S_IFLNK;
+        entry.link = ((external >> 16) & kUnixFileType) == kUnixSymbolicLink;
     }
     entry.atime = entry.ctime = entry.mtime = DosTimeToFileTime(static_cast<std::uint32_t>(info.dosDate));
     entry.comp_size = info.compressed_size;
@@ -386,10 +385,10 @@ ZipResult CZipReader::WriteLinkEntry(int nIndex, const tagZipEntry& entry, const
         return ZipResult::NoFile;
     const std::string path = ToNativePath(strPath);
     const std::string part = SiblingTempPath(path);
-    if (::symlink(ToNativePath(target).c_str(), part.c_str()) != 0)
+    if (!CreateSymbolicLink(ToNativePath(target), part))
         return ZipResult::NoFile;
-    if (::rename(part.c_str(), path.c_str()) != 0) {
-        ::unlink(part.c_str());
+    if (!RenameOver(part, path)) {
+        DeleteFile(part);
         return ZipResult::NoFile;
     }
     return ZipResult::Ok;
@@ -423,16 +422,14 @@ ZipResult CZipReader::WriteFileEntry(const tagZipEntry& entry, const std::string
 
     mode_t mode = entry.unix_mode;
     if (!mode) {
-        struct stat st {};
-        ::fstat(file->Descriptor(), &st);
-        mode = st.st_mode & 0777;
+        const std::optional<DescriptorFacts> facts = GetDescriptorFacts(file->Descriptor());
+        mode = facts ? facts->mode & 0777 : 0;
         if (entry.attr & FILE_ATTRIBUTE_READONLY)
             mode &= ~0222;
     }
     mode &= ~m_creationMask;  // as the umask masks every file this process creates
-    const timespec times[2] = {FileTimeToTimespec(entry.atime), FileTimeToTimespec(entry.mtime)};
-    ::fchmod(file->Descriptor(), mode);
-    ::futimens(file->Descriptor(), times);
+    SetDescriptorMode(file->Descriptor(), mode);
+    SetDescriptorTimes(file->Descriptor(), FileTimeToTimePoint(entry.atime), FileTimeToTimePoint(entry.mtime));
     try {
         file->Commit(false);
     } catch (const CFileException&) {

@@ -61,7 +61,11 @@ void ZipWriter::Finish()
 std::uint32_t DosDateTime(std::time_t time)
 {
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &time);
+#else
     ::localtime_r(&time, &local);
+#endif
     if (local.tm_year < 80)
         return 0x00210000;
     const auto field = [](int value, int shift) { return static_cast<std::uint32_t>(value) << shift; };

@@ -44,7 +44,7 @@ bool CCheckCache::Settled(const FileFacts& facts, std::uint64_t nowNs) const
 
 void CCheckCache::Load()
 {
-    std::ifstream in(ToNativePath(m_strPath), std::ios::binary);
+    std::ifstream in(PathFromUtf8(ToNativePath(m_strPath)), std::ios::binary);
     std::string line;
     if (!std::getline(in, line) || line != kFormatLine || !std::getline(in, line) ||
         line != std::string(kInstallationPrefix) + m_strInstallDir)

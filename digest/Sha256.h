@@ -1,7 +1,8 @@
 #pragma once
-// SHA-256 over OpenSSL's libcrypto (which libcurl brings into the process anyway): the digest a
-// manifest may give beside MD5. Threads: an object is used by one thread at a time. Errors: a
-// context that cannot be made throws std::bad_alloc.
+// SHA-256, the digest a manifest may give beside MD5: over OpenSSL's libcrypto on Linux (which
+// libcurl brings into the process anyway), over the system's BCrypt on Windows. Threads: an
+// object is used by one thread at a time. Errors: a context that cannot be made throws
+// std::bad_alloc.
 
 #include <array>
 #include <cstddef>

@@ -152,8 +152,8 @@ void CDownloadMgr::RemoveStaleDownloads() const
     if (!AreDistinctPaths(m_setup.strTempDir, m_setup.strInstallDir))
         return;  // the installation's own files are never looked at
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(ToNativePath(m_setup.strTempDir), error)) {
-        const std::string name = entry.path().filename().string();
+    for (const auto& entry : std::filesystem::directory_iterator(PathFromUtf8(ToNativePath(m_setup.strTempDir)), error)) {
+        const std::string name = Utf8OfPath(entry.path().filename());
         for (std::string_view suffix : {".dtm", ".dtm.resume", ".dtm.patch", ".dtm.patch.resume"}) {
             if (!name.ends_with(suffix))
                 continue;
@@ -161,7 +161,7 @@ void CDownloadMgr::RemoveStaleDownloads() const
             const std::string download = name.substr(0, name.size() - suffix.size()) + ".dtm";
             if (!m_tempNames.contains(download) && entry.is_regular_file(error)) {
                 LogNote("removed " + name + ", a download of an earlier run that no file needs now");
-                DeleteFile(entry.path().string());
+                DeleteFile(Utf8OfPath(entry.path()));
             }
             break;
         }

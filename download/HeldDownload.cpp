@@ -26,7 +26,7 @@ bool FitsOnOneLine(const std::string& value)
 
 std::optional<HeldDownload> FindHeldDownload(const std::string& strPath, const std::string& strIdentity)
 {
-    std::ifstream note(ToNativePath(NotePath(strPath)));
+    std::ifstream note(PathFromUtf8(ToNativePath(NotePath(strPath))));
     std::string format, identity, validator;
     if (!std::getline(note, format) || format != kFormatLine || !std::getline(note, identity) ||
         identity != strIdentity || !std::getline(note, validator) || validator.empty())

@@ -1,11 +1,11 @@
 #include "install/InstallFiles.h"
 
 #include <cerrno>
-#include <csignal>
 #include <type_traits>
 
 #include "install/InstallStaging.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ auto CFaultyInstallFiles::Take(Call call, Made made)
     const Result result = made();
     const bool succeeded = std::is_same_v<Result, bool> ? static_cast<bool>(result) : result == 0;  // an errno: 0 is success
     if (chosen && succeeded)
-        std::raise(SIGKILL);
+        KillThisProcess();
     return result;
 }
 

@@ -147,8 +147,8 @@ std::optional<InstallJournal> ParseJournal(std::string_view text, std::string& w
 std::string JournalPath(const std::string& installDir, const std::string& path)
 {
     namespace fs = std::filesystem;
-    const fs::path root = fs::path(ToNativePath(installDir)).lexically_normal();
-    return fs::path(ToNativePath(path)).lexically_normal().lexically_relative(root).generic_string();
+    const fs::path root = PathFromUtf8(ToNativePath(installDir)).lexically_normal();
+    return GenericUtf8OfPath(PathFromUtf8(ToNativePath(path)).lexically_normal().lexically_relative(root));
 }
 
 std::string InstallationPath(const std::string& installDir, const std::string& journalPath)

@@ -45,7 +45,7 @@ bool PrepareStaging(const std::string& directory)
 void RemoveStaging(const std::string& directory)
 {
     std::error_code error;
-    fs::remove_all(ToNativePath(directory), error);
+    fs::remove_all(PathFromUtf8(ToNativePath(directory)), error);
     if (error)
         LogLine("the staging directory " + directory + " could not be removed: " + error.message());
 }
@@ -59,9 +59,9 @@ void RemoveStaleLeftovers(const std::string& tempDir, const std::string& install
         }
     }
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(ToNativePath(tempDir), error)) {
-        if (IsPartFileName(entry.path().filename().string()))
-            DeleteFile(entry.path().string());
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(ToNativePath(tempDir)), error)) {
+        if (IsPartFileName(Utf8OfPath(entry.path().filename())))
+            DeleteFile(Utf8OfPath(entry.path()));
     }
 }
 

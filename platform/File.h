@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -58,6 +59,10 @@ public:
     const std::string& GetFilePath() const { return m_strFileName; }
 
 private:
+    // Opens the descriptor; the errno that explains why not, when it cannot.
+    std::optional<int> OpenDescriptor(const std::string& strFileName, unsigned nOpenFlags);
+    // Begins the direct writes when they are asked for and the file system can.
+    void StartDirect(unsigned nOpenFlags);
     // Ends the direct writes unless a write of the buffer may go straight to the disk.
     void EndDirectUnlessAligned(const void* pBuffer, std::size_t nCount);
     void EndDirect();

@@ -40,6 +40,9 @@ bool PathNameExists(const std::string& path);
 // Renames a file, a directory or a link (the link itself) over whatever has the new name, in one
 // step that a crash cannot cut in two; never copies, so both names must lie on one file system.
 bool RenameOver(const std::string& from, const std::string& to);
+// Makes a symbolic link at the new name (which must not exist) to the target, as it is written.
+// Windows lets only an administrator, or anyone in developer mode, make one.
+bool CreateSymbolicLink(const std::string& target, const std::string& linkName);
 // Gives an existing file (or link) a second name; the new name must not exist.
 bool CreateHardLink(const std::string& existing, const std::string& newName);
 // Renames a file or link over whatever has the new name, as RenameOver does. When the names lie

@@ -25,6 +25,7 @@ public:
 
 private:
     CMappedFile(std::string strPath, void* pData, std::size_t nSize);
+    static void Unmap(void* pData, std::size_t nSize);
     std::string m_strPath;
     void* m_pData = nullptr;
     std::size_t m_nSize = 0;

@@ -44,3 +44,27 @@ bool IsContainedRelativePath(std::string_view name)
         name.remove_prefix(separator + 1);
     }
 }
+
+std::filesystem::path PathFromUtf8(std::string_view path)
+{
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8OfPath(const std::filesystem::path& path)
+{
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+std::string GenericUtf8OfPath(const std::filesystem::path& path)
+{
+    const std::u8string utf8 = path.generic_u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+std::string CurrentDirectory()
+{
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::current_path(error);
+    return error ? std::string() : Utf8OfPath(directory);
+}

@@ -2,6 +2,7 @@
 // The program composes paths with '\' and '/' as the Windows layout it keeps; every path
 // reaches the file system through ToNativePath, the one place that knows the separator here.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -25,3 +26,13 @@ std::string PathFindFileName(std::string_view path);
 // Whether a relative name stays inside the directory it is joined to: not absolute, no drive
 // prefix ("C:"), no ".." component between separators of either kind.
 bool IsContainedRelativePath(std::string_view name);
+
+// The process's working directory; empty when it cannot be told.
+std::string CurrentDirectory();
+
+// A path of the standard library's from a UTF-8 path, and back: the constructor from a
+// std::string reads the system's narrow code page, which on Windows is not UTF-8.
+std::filesystem::path PathFromUtf8(std::string_view path);
+std::string Utf8OfPath(const std::filesystem::path& path);
+// The same with '/' between the components (one, however many the path had).
+std::string GenericUtf8OfPath(const std::filesystem::path& path);

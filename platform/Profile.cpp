@@ -64,7 +64,7 @@ std::string AsUtf8(std::string_view value, bool utf8File)
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName)
 {
-    std::ifstream file(ToNativePath(fileName), std::ios::binary);
+    std::ifstream file(PathFromUtf8(ToNativePath(fileName)), std::ios::binary);
     std::stringstream contents;
     if (!(file && contents << file.rdbuf()))
         return defaultValue;

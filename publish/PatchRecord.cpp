@@ -8,6 +8,7 @@
 
 #include "digest/MD5Checksum.h"
 #include "platform/AtomicFile.h"
+#include "platform/Path.h"
 
 namespace fs = std::filesystem;
 
@@ -131,7 +132,7 @@ void PatchRecord::Save()
         text += Line(key, made);
     const fs::path path = m_treeDir / kRecordName;
     fs::create_directories(path.parent_path());
-    CAtomicFile file(path.string());
+    CAtomicFile file(Utf8OfPath(path));
     file.Write(text.data(), text.size());
     file.Commit(false);
     m_bChanged = false;

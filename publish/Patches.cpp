@@ -14,6 +14,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Crypto.h"
 #include "platform/MappedFile.h"
+#include "platform/Path.h"
 
 namespace fs = std::filesystem;
 
@@ -81,11 +82,11 @@ bool AlreadyInTree(const fs::path& path, std::uint64_t size)
 MadePatch MakeInto(const fs::path& oldPath, const fs::path& current, const fs::path& treeDir,
                    const PatchSettings& settings)
 {
-    const CMappedFile oldFile = CMappedFile::Read(oldPath.string());
-    const CMappedFile newFile = CMappedFile::Read(current.string());
+    const CMappedFile oldFile = CMappedFile::Read(Utf8OfPath(oldPath));
+    const CMappedFile newFile = CMappedFile::Read(Utf8OfPath(current));
     const std::uint64_t keptMax = newFile.Size() * kKeptPercent / 100;
     fs::create_directories(treeDir / kPatchDir);
-    CAtomicFile file((treeDir / kPatchDir / "patch.zst").string());  // its name comes with its bytes
+    CAtomicFile file(Utf8OfPath(treeDir / kPatchDir / "patch.zst"));  // its name comes with its bytes
     PatchDigests digests;
     MadePatch made;
     const auto write = [&](const char* data, std::size_t size) {
@@ -103,7 +104,7 @@ MadePatch MakeInto(const fs::path& oldPath, const fs::path& current, const fs::p
     made.kept = true;
     const fs::path path = treeDir / made.patch.name;
     if (!AlreadyInTree(path, made.patch.size))
-        file.CommitAs(path.string(), false);
+        file.CommitAs(Utf8OfPath(path), false);
     return made;
 }
 
@@ -116,7 +117,7 @@ MadePatch Make(const fs::path& oldPath, const fs::path& current, const fs::path&
     try {
         return MakeInto(oldPath, current, treeDir, settings);
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("no patch from " + oldPath.string() + ": " + e.what());
+        throw std::runtime_error("no patch from " + Utf8OfPath(oldPath) + ": " + e.what());
     }
 }
 
@@ -133,13 +134,13 @@ public:
     {
         const std::uint64_t oldSize = fs::file_size(oldPath);
         if (oldSize > m_earlier.largestOld) {
-            if (oldSize != m_newSize || CMD5Checksum::HashFile(oldPath.string()) != NewMd5())
+            if (oldSize != m_newSize || CMD5Checksum::HashFile(Utf8OfPath(oldPath)) != NewMd5())
                 Note(oldPath, "it is " + SizeText(oldSize) + ", beyond the " + SizeText(m_earlier.largestOld) +
                                   " a patch can reach back");
             return;
         }
         // Read rather than mapped: a run that finds the patch in the record needs no more of it.
-        const std::string from = CMD5Checksum::HashFile(oldPath.string());
+        const std::string from = CMD5Checksum::HashFile(Utf8OfPath(oldPath));
         if (from == NewMd5() || !m_tried.insert(from).second)
             return;  // the same file, or a version already patched from
         const PatchKey key{from, NewMd5(), PatchRecipe(m_earlier.settings)};
@@ -169,13 +170,13 @@ private:
     const std::string& NewMd5()
     {
         if (!m_newMd5)
-            m_newMd5 = CMD5Checksum::HashFile(m_current.string());
+            m_newMd5 = CMD5Checksum::HashFile(Utf8OfPath(m_current));
         return *m_newMd5;
     }
 
     void Note(const fs::path& oldPath, const std::string& why)
     {
-        m_result.notes.push_back("no patch from " + oldPath.string() + ": " + why);
+        m_result.notes.push_back("no patch from " + Utf8OfPath(oldPath) + ": " + why);
     }
 
     const EarlierVersions& m_earlier;
@@ -198,7 +199,7 @@ FilePatches WritePatches(const EarlierVersions& earlier, const std::string& rel,
         return {};
     FilePatcher patcher(earlier, current, treeDir, record);
     for (const fs::path& dir : earlier.dirs) {
-        const fs::path oldPath = dir / rel;
+        const fs::path oldPath = dir / PathFromUtf8(rel);
         std::error_code error;
         if (fs::is_regular_file(oldPath, error))
             patcher.Add(oldPath);

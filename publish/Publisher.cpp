@@ -6,14 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <fnmatch.h>
 #include <fstream>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "archive/ZipWriter.h"
 #include "digest/MD5Checksum.h"
@@ -21,7 +18,10 @@
 #include "platform/AtomicFile.h"
 #include "digest/Sha256.h"
 #include "platform/Crypto.h"
+#include "platform/Descriptor.h"
+#include "platform/Path.h"
 #include "platform/TextEncoding.h"
+#include "platform/Wildcard.h"
 #include "publish/Signer.h"
 
 namespace fs = std::filesystem;
@@ -50,9 +50,9 @@ bool IsInside(const fs::path& path, const fs::path& dir)
 
 bool Excluded(const std::string& rel, const std::vector<std::string>& patterns)
 {
-    const std::string file = fs::path(rel).filename().string();
+    const std::string file = rel.substr(rel.find_last_of('/') + 1);
     return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
-        return fnmatch(pattern.c_str(), rel.c_str(), 0) == 0 || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
+        return MatchesWildcard(pattern, rel) || MatchesWildcard(pattern, file);
     });
 }
 
@@ -76,14 +76,14 @@ std::optional<std::string> NameProblem(const std::string& rel)
 std::optional<std::string> Collect(const PublishOptions& options, std::vector<Source>& sources)
 {
     std::error_code error;
-    const fs::path build = fs::canonical(options.buildDir, error);
+    const fs::path build = fs::canonical(PathFromUtf8(options.buildDir), error);
     if (error || !fs::is_directory(build))
         return options.buildDir + ": no such directory";
-    const fs::path tree = fs::weakly_canonical(options.treeDir);
+    const fs::path tree = fs::weakly_canonical(PathFromUtf8(options.treeDir));
     for (auto it = fs::recursive_directory_iterator(build, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
         const fs::path& path = it->path();
-        const std::string rel = path.lexically_relative(build).generic_string();  // links not resolved
+        const std::string rel = GenericUtf8OfPath(path.lexically_relative(build));  // links not resolved
         if (IsInside(path, tree)) {  // the output written into the input
             it.disable_recursion_pending();
             continue;
@@ -141,42 +141,48 @@ void HashFile(const fs::path& path, std::vector<char>& buffer, PublishedFile& fi
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
         digests.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
     if (in.bad() || !in.eof())
-        throw std::runtime_error(path.string() + ": cannot be read");
+        throw std::runtime_error(Utf8OfPath(path) + ": cannot be read");
     digests.Finish(file);
 }
 
-struct FdCloser {
+struct DescriptorCloser {
     int fd;
-    ~FdCloser() { ::close(fd); }
+    ~DescriptorCloser() { CloseDescriptor(fd); }
 };
+
+// The file's permission bits and times; all zero when it cannot be looked at.
+DescriptorFacts FactsOfFile(const fs::path& path)
+{
+    const int fd = OpenForReading(Utf8OfPath(path));
+    if (fd < 0)
+        return {};
+    const DescriptorCloser close{fd};
+    return GetDescriptorFacts(fd).value_or(DescriptorFacts{});
+}
 
 // Copies the file into place through a temporary name, hashing what it copies.
 void CopyHashing(const fs::path& from, const fs::path& to, std::vector<char>& buffer, PublishedFile& file)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = OpenForReading(Utf8OfPath(from));
     if (in < 0)
-        throw std::runtime_error(from.string() + ": " + std::strerror(errno));
-    const FdCloser closeIn{in};
-    struct stat st {};
-    ::fstat(in, &st);
+        throw std::runtime_error(Utf8OfPath(from) + ": " + std::strerror(errno));
+    const DescriptorCloser closeIn{in};
+    const DescriptorFacts facts = GetDescriptorFacts(in).value_or(DescriptorFacts{});
     fs::create_directories(to.parent_path());
-    CAtomicFile out(to.string(), st.st_mode & 0777);
+    CAtomicFile out(Utf8OfPath(to), facts.mode & 0777);
     FileDigests digests;
     std::uint64_t size = 0;
     for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
+        const std::int64_t n = ReadDescriptor(in, buffer.data(), buffer.size());
         if (n < 0)
-            throw std::runtime_error(from.string() + ": " + std::strerror(errno));
+            throw std::runtime_error(Utf8OfPath(from) + ": " + std::strerror(errno));
         if (n == 0)
             break;
         digests.Update(buffer.data(), static_cast<std::size_t>(n));
         size += static_cast<std::uint64_t>(n);
         out.Write(buffer.data(), static_cast<std::size_t>(n));
     }
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.Descriptor(), times);
+    SetDescriptorTimes(out.Descriptor(), facts.accessed, facts.modified);
     out.Commit(false);
     file.size = size;
     digests.Finish(file);
@@ -187,12 +193,12 @@ PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::v
     PublishedFile file;
     file.name = source.name;
     file.mode = static_cast<unsigned>(fs::status(source.path).permissions() & fs::perms::mask) & 0777;
-    const fs::path target = updateDir / source.rel;
+    const fs::path target = updateDir / PathFromUtf8(source.rel);
     std::error_code error;
     const std::uint64_t sourceSize = fs::file_size(source.path);
     if (fs::is_regular_file(target, error) && fs::file_size(target, error) == sourceSize) {
         HashFile(source.path, buffer, file);
-        if (CMD5Checksum::HashFile(target.string()) == file.md5) {
+        if (CMD5Checksum::HashFile(Utf8OfPath(target)) == file.md5) {
             file.size = sourceSize;
             return file;  // unchanged: not written again
         }
@@ -207,8 +213,8 @@ PublishedFile PublishOne(const Source& source, const fs::path& updateDir, std::v
 void PlaceFile(CAtomicFile& file, const fs::path& path, const PublishSigner* signer)
 {
     if (signer) {
-        CAtomicFile signature(path.string() + ".minisig");
-        const std::string text = signer->SignatureOf(file.TemporaryPath(), path.filename().string());
+        CAtomicFile signature(Utf8OfPath(path) + ".minisig");
+        const std::string text = signer->SignatureOf(PathFromUtf8(file.TemporaryPath()), Utf8OfPath(path.filename()));
         signature.Write(text.data(), text.size());
         signature.Commit(false);
     }
@@ -217,7 +223,7 @@ void PlaceFile(CAtomicFile& file, const fs::path& path, const PublishSigner* sig
 
 void WriteText(const fs::path& path, const std::string& text, const PublishSigner* signer)
 {
-    CAtomicFile file(path.string());
+    CAtomicFile file(Utf8OfPath(path));
     file.Write(text.data(), text.size());
     PlaceFile(file, path, signer);
 }
@@ -227,19 +233,18 @@ void WriteText(const fs::path& path, const std::string& text, const PublishSigne
 void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, const fs::path& updateDir,
                   std::vector<char>& buffer, const PublishSigner* signer)
 {
-    CAtomicFile package(zipPath.string());
+    CAtomicFile package(Utf8OfPath(zipPath));
     try {
         // A failure part of the way closes the writer; the package's temporary file goes with it.
         ZipWriter zip(package.TemporaryPath());
         for (const Source& source : sources) {
-            const fs::path file = updateDir / source.rel;
-            struct stat st {};
-            ::stat(file.c_str(), &st);
+            const fs::path file = updateDir / PathFromUtf8(source.rel);
+            const DescriptorFacts facts = FactsOfFile(file);
             ZipEntryHeader header;
             header.name = source.rel;
-            header.external = static_cast<std::uint32_t>(S_IFREG | (st.st_mode & 0777)) << 16;
-            header.dosDate = DosDateTime(st.st_mtim.tv_sec);
-            header.localExtra = ExtendedTimestamp(1, static_cast<std::int32_t>(st.st_mtim.tv_sec));
+            header.external = static_cast<std::uint32_t>(S_IFREG | (facts.mode & 0777)) << 16;
+            header.dosDate = DosDateTime(static_cast<std::time_t>(facts.modified.nSeconds));
+            header.localExtra = ExtendedTimestamp(1, static_cast<std::int32_t>(facts.modified.nSeconds));
             header.zip64 = true;
             zip.Begin(header);
             std::ifstream in(file, std::ios::binary);
@@ -251,7 +256,7 @@ void WritePackage(const fs::path& zipPath, const std::vector<Source>& sources, c
         }
         zip.Finish();
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error(zipPath.string() + ": " + e.what());
+        throw std::runtime_error(Utf8OfPath(zipPath) + ": " + e.what());
     }
     PlaceFile(package, zipPath, signer);
 }
@@ -283,7 +288,7 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         return result;
     }
     for (const std::string& dir : options.previousDirs) {
-        if (!fs::is_directory(dir)) {
+        if (!fs::is_directory(PathFromUtf8(dir))) {
             result.error = dir + ": no such directory to patch from";
             return result;
         }
@@ -300,9 +305,12 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         }
     }
     const PublishSigner* signing = signer ? &*signer : nullptr;
-    const fs::path updateDir = options.treeDir;
+    const fs::path updateDir = PathFromUtf8(options.treeDir);
     result.files.resize(sources.size());
-    const EarlierVersions earlier{{options.previousDirs.begin(), options.previousDirs.end()}, options.manifestName,
+    std::vector<fs::path> previousDirs;
+    for (const std::string& dir : options.previousDirs)
+        previousDirs.push_back(PathFromUtf8(dir));
+    const EarlierVersions earlier{std::move(previousDirs), options.manifestName,
                                   PatchSettings{options.patchLevel}, options.patchableOldSizeMax};
     PatchRecord record(updateDir);
     std::atomic<std::size_t> next{0}, done{0};
@@ -347,8 +355,8 @@ PublishResult Publish(const PublishOptions& options, const PublishProgress& prog
         record.Save();
         std::vector<char> buffer(kChunk);
         if (options.package)
-            WritePackage(updateDir / PackageName(options.manifestName), sources, updateDir, buffer, signing);
-        const fs::path manifest = updateDir / options.manifestName;
+            WritePackage(updateDir / PathFromUtf8(PackageName(options.manifestName)), sources, updateDir, buffer, signing);
+        const fs::path manifest = updateDir / PathFromUtf8(options.manifestName);
         WriteText(manifest, ManifestText(result.files, options.version), signing);
     } catch (const std::exception& e) {
         result.error = e.what();

@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "digest/Blake2b.h"
+#include "platform/Path.h"
 
 namespace {
 
 std::string ReadKeyFile(const std::string& keyFile)
 {
-    std::ifstream in(keyFile, std::ios::binary);
+    std::ifstream in(PathFromUtf8(keyFile), std::ios::binary);
     if (!in)
         throw std::runtime_error(keyFile + ": " + std::strerror(errno));
     std::ostringstream text;
@@ -26,13 +27,13 @@ Blake2b512Digest DigestOfFile(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw std::runtime_error(file.string() + ": cannot be read to sign it");
+        throw std::runtime_error(Utf8OfPath(file) + ": cannot be read to sign it");
     CBlake2b512 hash;
     std::vector<char> buffer(1 << 20);
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
         hash.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
     if (in.bad())
-        throw std::runtime_error(file.string() + ": cannot be read to sign it");
+        throw std::runtime_error(Utf8OfPath(file) + ": cannot be read to sign it");
     return hash.Final();
 }
 

@@ -103,8 +103,10 @@ std::string FailureReason(int error)
     case EACCES:
     case EPERM: return "没有写入权限";
     case EROFS: return "磁盘是只读的";
-    case ENOSPC:
-    case EDQUOT: return "磁盘空间不足";
+#ifdef EDQUOT  // no quotas on Windows
+    case EDQUOT:
+#endif
+    case ENOSPC: return "磁盘空间不足";
     case EISDIR:
     case ENOTEMPTY:
     case EEXIST: return "那里已有同名的文件夹";

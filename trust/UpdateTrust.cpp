@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "digest/Blake2b.h"
+#include "platform/Path.h"
 #include "sentences/Sentences.h"
 
 namespace {
@@ -129,7 +130,7 @@ std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, 
 {
     if (vetted.signature.prehashed)
         return Checked(vetted, VerifyMinisignPrehashed(vetted.signature, m_keys, digest));
-    std::ifstream file(strPath, std::ios::binary);
+    std::ifstream file(PathFromUtf8(strPath), std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof())
         return Refuse(sentence::SignatureInvalid, vetted.strFileName, "cannot read " + strPath);

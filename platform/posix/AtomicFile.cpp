@@ -1,19 +1,11 @@
 #include "platform/AtomicFile.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/File.h"
 #include "platform/Path.h"
-
-std::string SiblingTempPath(const std::string& nativePath)
-{
-    static std::atomic<unsigned> serial{0};
-    const std::string dir(SplitAtLastSeparator(nativePath).directory);
-    return dir + "." + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
-}
 
 CAtomicFile::CAtomicFile(const std::string& nativeTarget, mode_t mode)
     : m_strTarget(nativeTarget), m_strTemporary(SiblingTempPath(nativeTarget))
@@ -58,10 +50,4 @@ void CAtomicFile::Commit(bool bDurable)
     ::unlink(m_strTemporary.c_str());
     m_strTemporary.clear();
     throw CFileException(error, m_strTarget);
-}
-
-void CAtomicFile::CommitAs(const std::string& nativeTarget, bool bDurable)
-{
-    m_strTarget = nativeTarget;
-    Commit(bDurable);
 }

@@ -9,13 +9,6 @@
 
 #include "platform/Path.h"
 
-CFileException::CFileException(int nErrno, const std::string& strFileName)
-    : std::runtime_error(ToNativePath(strFileName) + ": " + std::strerror(nErrno)), m_nErrno(nErrno)
-{
-}
-
-namespace {
-
 // Opens the file, or returns the errno that explains why not. A directory is no file here,
 // although open(2) would give it a descriptor for reading.
 //
@@ -23,7 +16,7 @@ namespace {
 // made exclusively, so that a link planted at the name (symbolic or hard) is replaced, never
 // written through. Nothing blocks in open(2): a FIFO at the name fails its reads instead of
 // waiting for a writer that never comes.
-std::optional<int> OpenDescriptor(const std::string& path, unsigned flags, int& fd)
+std::optional<int> CFile::OpenDescriptor(const std::string& path, unsigned flags)
 {
     const std::string native = ToNativePath(path);
     int mode = (flags & CFile::modeReadWrite) ? O_RDWR : O_RDONLY;
@@ -34,49 +27,24 @@ std::optional<int> OpenDescriptor(const std::string& path, unsigned flags, int& 
     }
     if (flags & CFile::modeKeep)
         mode |= O_NOFOLLOW;
-    fd = ::open(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0)
+    m_fd = ::open(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (m_fd < 0)
         return errno;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        fd = -1;
+        ::close(m_fd);
+        m_fd = -1;
         return error;
     }
     return std::nullopt;
 }
 
-}  // namespace
-
-CFile::CFile(const std::string& strFileName, unsigned nOpenFlags)
+void CFile::StartDirect(unsigned nOpenFlags)
 {
-    CFileException error(0, strFileName);
-    if (!Open(strFileName, nOpenFlags, &error))
-        throw error;
-}
-
-CFile::~CFile()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-bool CFile::Open(const std::string& strFileName, unsigned nOpenFlags, CFileException* pError)
-{
-    Close();
-    m_strFileName = strFileName;
-    m_nWritten = m_nWrittenBack = 0;
-    m_bDirect = false;
-    if (auto error = OpenDescriptor(strFileName, nOpenFlags, m_fd)) {
-        if (pError)
-            *pError = CFileException(*error, strFileName);
-        return false;
-    }
     // A file system that cannot (tmpfs) refuses the flag, and the writes go through the cache.
     if ((nOpenFlags & modeDirect) && (nOpenFlags & modeReadWrite))
         m_bDirect = ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_DIRECT) == 0;
-    return true;
 }
 
 void CFile::EndDirectUnlessAligned(const void* pBuffer, std::size_t nCount)

@@ -186,6 +186,11 @@ bool RenameOver(const std::string& from, const std::string& to)
     return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
 }
 
+bool CreateSymbolicLink(const std::string& target, const std::string& linkName)
+{
+    return ::symlink(target.c_str(), ToNativePath(linkName).c_str()) == 0;
+}
+
 bool CreateHardLink(const std::string& existing, const std::string& newName)
 {
     return ::link(ToNativePath(existing).c_str(), ToNativePath(newName).c_str()) == 0;

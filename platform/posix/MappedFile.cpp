@@ -33,11 +33,6 @@ void* Map(int fd, std::size_t size, bool writable, const std::string& path)
 
 }  // namespace
 
-CMappedFile::CMappedFile(std::string strPath, void* pData, std::size_t nSize)
-    : m_strPath(std::move(strPath)), m_pData(pData), m_nSize(nSize)
-{
-}
-
 CMappedFile CMappedFile::Read(const std::string& strPath)
 {
     Descriptor file{::open(ToNativePath(strPath).c_str(), O_RDONLY | O_CLOEXEC)};
@@ -67,23 +62,7 @@ CMappedFile CMappedFile::Create(const std::string& strPath, std::uint64_t nSize)
     return CMappedFile(strPath, Map(file.fd, size, true, strPath), size);
 }
 
-CMappedFile::CMappedFile(CMappedFile&& other) noexcept
-    : m_strPath(std::move(other.m_strPath)), m_pData(other.m_pData), m_nSize(other.m_nSize)
+void CMappedFile::Unmap(void* pData, std::size_t nSize)
 {
-    other.m_pData = nullptr;
-    other.m_nSize = 0;
-}
-
-CMappedFile::~CMappedFile()
-{
-    if (m_pData)
-        ::munmap(m_pData, m_nSize);
-}
-
-void CMappedFile::Close()
-{
-    if (m_pData)
-        ::munmap(m_pData, m_nSize);
-    m_pData = nullptr;
-    m_nSize = 0;
+    ::munmap(pData, nSize);
 }

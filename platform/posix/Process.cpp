@@ -1,6 +1,9 @@
 #include "platform/Process.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include "platform/Path.h"
@@ -26,4 +29,15 @@ bool StartProgram(const std::string& path, const std::vector<std::string>& argum
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return started;
+}
+
+void KillThisProcess()
+{
+    std::raise(SIGKILL);
+    std::abort();  // never reached: SIGKILL cannot be caught
+}
+
+unsigned long CurrentProcessId()
+{
+    return static_cast<unsigned long>(::getpid());
 }
