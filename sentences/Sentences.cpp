@@ -115,6 +115,12 @@ std::string FailureReason(int error)
     case ENOENT: return "它所在的文件夹已不存在";
     case EXDEV: return "不在安装目录所在的磁盘上";
     case EIO: return "磁盘读写出错";
+    // Windows: another program (the game, a virus scanner) holds the file open.
+    case EBUSY:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+        return "文件正被其他程序使用，请关闭游戏后再试";
     default: return "系统错误 " + std::to_string(error);
     }
 }

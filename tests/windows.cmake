@@ -21,7 +21,8 @@ kesu_windows_test(platform_tests kesu_system
   platform/HttpHeadersTest.cpp
   platform/InternetTest.cpp
   platform/LogTest.cpp
-  platform/UrlTest.cpp)
+  platform/UrlTest.cpp
+  platform/Win32FileSystemTest.cpp)
 kesu_windows_test(release_tests kesu_release
   release/ExpectedFileTest.cpp)
 kesu_windows_test(manifest_tests kesu_manifest

@@ -55,6 +55,9 @@ until [ -s "$build/display" ]; do
   sleep 0.1
 done
 export DISPLAY=:$(cat "$build/display")
-wineserver -p  # one Wine server for every test, not one started and ended per program
+# One Wine server for every test, not one started and ended per program; its services start now,
+# their output away from the tests' (a service that kept CTest's pipe open would hold its reading).
+wineserver -p
+wineboot > "$build/wineboot.log" 2>&1 < /dev/null
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"

@@ -19,17 +19,7 @@
 inline constexpr DWORD kMoveFileReplaceExisting = MOVEFILE_REPLACE_EXISTING;
 inline constexpr DWORD kMoveFileWriteThrough = MOVEFILE_WRITE_THROUGH;
 
-// The program's functions and flags of these names are declared in FileSystem.h; the flags have
-// the system's values.
-#undef CreateDirectory
-#undef CreateHardLink
-#undef CreateSymbolicLink
-#undef DeleteFile
-#undef GetModuleFileName
-#undef MoveFileEx
-#undef MOVEFILE_REPLACE_EXISTING
-#undef MOVEFILE_COPY_ALLOWED
-#undef MOVEFILE_WRITE_THROUGH
+#include "platform/win32/SystemNames.h"
 
 #include <string>
 #include <string_view>

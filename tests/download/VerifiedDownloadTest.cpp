@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <zlib.h>
@@ -12,6 +13,7 @@
 #include "digest/Sha256.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
@@ -260,13 +262,27 @@ TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "不是发布者的文件。"}));
 }
 
+// The program as built for another machine: its header's machine field, x86-64 <-> AArch64, in
+// an ELF program (Linux) or a PE one (Windows).
+std::string ForAnotherMachine(std::string program)
+{
+    if (program.starts_with("MZ")) {
+        std::uint32_t header = 0;
+        std::memcpy(&header, program.data() + 0x3C, sizeof header);
+        char& machine = program[header + 5];  // the high byte of 0x8664 or 0xAA64
+        machine = static_cast<char>(machine == '\x86' ? 0xAA : 0x86);
+    } else {
+        program[18] = static_cast<char>(program[18] == 0x3E ? 0xB7 : 0x3E);
+    }
+    return program;
+}
+
 // The running program's own name: the test program stands in for the updater.
 TEST_F(VerifiedDownloadTest, ANewCopyOfTheRunningProgramMustBeAProgramForThisMachine)
 {
-    const std::string ownName = GetModuleFileName().substr(GetModuleFileName().find_last_of('/') + 1);
-    const std::string program = ReadWholeFile("/proc/self/exe");
-    std::string foreign = program;
-    foreign[18] = static_cast<char>(foreign[18] == 0x3E ? 0xB7 : 0x3E);  // x86-64 <-> AArch64
+    const std::string ownName = PathFindFileName(GetModuleFileName());
+    const std::string program = ReadWholeFile(PathFromUtf8(GetModuleFileName()));
+    const std::string foreign = ForAnotherMachine(program);
     for (const auto& [body, kept] : {std::pair{program, true}, {std::string("#!/bin/sh\necho hi\n"), false},
                                      {foreign, false}}) {
         TestServer other;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/Internet.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TestServer.h"
 
 using namespace std::chrono_literals;
@@ -38,7 +39,7 @@ protected:
     void SetUp() override
     {
         for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-            ::unsetenv(name);
+            UnsetEnvironment(name);
     }
 
     TestServer server;

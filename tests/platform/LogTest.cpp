@@ -49,7 +49,7 @@ TEST(LogTest, ALogBeyondItsLimitKeepsItsNewerHalfFromALineStart)
 {
     TempDir dir;
     {
-        std::ofstream old(dir.Path() / "run.log");
+        std::ofstream old(dir.Path() / "run.log", std::ios::binary);
         for (int i = 0; i < 1000; ++i)
             old << "old line " << i << " with some words to make it longer\n";
     }

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32/SystemNames.h"  // after httplib.h, which brings <windows.h> in on Windows
+
 class TestServer {
 public:
     TestServer();
