@@ -5,6 +5,8 @@ include(GoogleTest)
 
 add_library(kesu_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/EventLog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/MinisignTool.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/win32/RunTool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TempDir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TestServer.cpp)
 target_include_directories(kesu_test_support PUBLIC ${CMAKE_SOURCE_DIR})
@@ -18,11 +20,16 @@ function(kesu_windows_test name library)
 endfunction()
 
 kesu_windows_test(platform_tests kesu_system
+  platform/CryptoTest.cpp
   platform/HttpHeadersTest.cpp
   platform/InternetTest.cpp
   platform/LogTest.cpp
   platform/UrlTest.cpp
   platform/Win32FileSystemTest.cpp)
+kesu_windows_test(digest_tests kesu_digest
+  digest/DigestsTest.cpp)
+kesu_windows_test(trust_tests kesu_trust
+  trust/MinisignTest.cpp)
 kesu_windows_test(release_tests kesu_release
   release/ExpectedFileTest.cpp)
 kesu_windows_test(manifest_tests kesu_manifest

@@ -1,0 +1,146 @@
+// RunTool for the Windows tests, which run under Wine: the tools they call as witnesses (zip,
+// bsdtar, openssl, minisign, md5sum ...) are the Linux machine's own. Wine's CreateProcess starts
+// a Linux program given its Unix path, but gives back neither a handle to wait on nor the
+// program's output, so the tool runs under /bin/sh with its input, output and exit status in files
+// of a scratch directory, and the test waits until the status file is there. An argument that is
+// an absolute Windows path reaches the tool as the Unix path Wine maps it to.
+
+#include "tests/support/RunTool.h"
+
+#include <windows.h>
+
+#include "platform/win32/SystemNames.h"
+
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+// Wine's own export: the Unix name of a Windows path.
+std::string UnixPath(const std::wstring& path)
+{
+    using Convert = char* (*)(const wchar_t*);
+    static const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!convert)
+        throw std::runtime_error("the tests' tools run only under Wine");
+    char* unix = convert(path.c_str());
+    if (!unix)
+        throw std::runtime_error("no Unix name for a Windows path");
+    std::string result(unix);
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
+}
+
+bool IsWindowsAbsolute(const std::string& text)
+{
+    return text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+           (text[2] == '\\' || text[2] == '/');
+}
+
+// The text as one word of the shell, whatever it holds.
+std::string ShellWord(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += '\'';
+    return out;
+}
+
+// The command line's one argument, as Windows' rules read it back: quoted, backslashes before a
+// quote doubled.
+std::wstring Quoted(const std::wstring& argument)
+{
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// The shell's words, in order; a path of Windows' as Wine's Unix name for it.
+std::string Script(const std::filesystem::path& directory, const std::string& program,
+                   const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   const std::string& scratch)
+{
+    const std::wstring cwd = directory.empty() ? std::filesystem::current_path().wstring() : directory.wstring();
+    std::string script = "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin; export PATH; cd ";
+    script.append(ShellWord(UnixPath(cwd))).append(" && env");
+    const auto add = [&script](const std::string& word) {
+        script.append(" ").append(ShellWord(IsWindowsAbsolute(word) ? UnixPath(Wide(word)) : word));
+    };
+    for (const std::string& entry : environment)
+        add(entry);
+    add(program);
+    for (const std::string& argument : arguments)
+        add(argument);
+    for (const char* part : {" < ", "/in > ", "/out 2>&1; echo $? > ", "/status.part && mv ", "/status.part "})
+        script.append(part).append(scratch);
+    return script.append("/status");
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::filesystem::path& directory, const std::string& program,
+                const std::vector<std::string>& arguments, const std::string& input,
+                const std::vector<std::string>& extraEnvironment)
+{
+    TempDir scratchDir;
+    scratchDir.Write("in", input);
+    const std::string scratch = ShellWord(UnixPath(scratchDir.Path().wstring()));
+    std::wstring commandLine =
+        L"/bin/sh -c " + Quoted(Wide(Script(directory, program, arguments, extraEnvironment, scratch)));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ToolRun run;
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        run.output = program + " cannot be started";
+        return run;
+    }
+    if (process.hProcess)
+        ::CloseHandle(process.hProcess);
+    if (process.hThread)
+        ::CloseHandle(process.hThread);
+    // The shell renames the status file into place only once the tool has ended.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    const std::filesystem::path status = scratchDir.Path() / "status";
+    while (!std::filesystem::exists(status)) {
+        if (std::chrono::steady_clock::now() > until) {
+            run.output = program + " did not end";
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    run.status = std::stoi(ReadWholeFile(status));
+    run.output = ReadWholeFile(scratchDir.Path() / "out");
+    return run;
+}
