@@ -6,11 +6,13 @@ include(GoogleTest)
 add_library(kesu_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/EventLog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/MinisignTool.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/SmallFileSystem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/win32/RunTool.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/ZipBuilder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TempDir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TestServer.cpp)
 target_include_directories(kesu_test_support PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(kesu_test_support PUBLIC PkgConfig::HTTPLIB PkgConfig::GTEST Threads::Threads)
+target_link_libraries(kesu_test_support PUBLIC kesu_zip_writer PkgConfig::ZLIB PkgConfig::HTTPLIB PkgConfig::GTEST Threads::Threads)
 
 function(kesu_windows_test name library)
   list(TRANSFORM ARGN PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
@@ -26,6 +28,8 @@ kesu_windows_test(platform_tests kesu_system
   platform/LogTest.cpp
   platform/UrlTest.cpp
   platform/Win32FileSystemTest.cpp)
+kesu_windows_test(delta_tests "kesu_delta_apply;kesu_delta_make"
+  delta/PatchTest.cpp)
 kesu_windows_test(digest_tests kesu_digest
   digest/DigestsTest.cpp)
 kesu_windows_test(trust_tests kesu_trust

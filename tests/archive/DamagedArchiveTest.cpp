@@ -352,9 +352,11 @@ TEST_F(CentralDirectoryTest, AnArchiveThatClaimsMoreEntriesThanCanBeCountedIsNot
 TEST_F(CentralDirectoryTest, WhatIsNoRegularFileIsNoArchive)
 {
     EXPECT_FALSE(CZipReader::Open(dir.Path().string()));
+#ifndef _WIN32  // Windows' file systems hold no pipes
     // A pipe planted at the name never makes the reader wait for a writer.
     ASSERT_EQ(::mkfifo(Path("pipe.zip").c_str(), 0600), 0);
     EXPECT_FALSE(CZipReader::Open(Path("pipe.zip")));
+#endif
 }
 
 TEST_F(CentralDirectoryTest, AClosedReaderAnswersThatNothingIsThere)
