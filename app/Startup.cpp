@@ -48,6 +48,15 @@ CInternetSession::Authorities AuthoritiesFromEnvironment()
     return authorities;
 }
 
+// Windows' own proxy setting counts only where the environment names none, as libcurl reads that.
+std::optional<ProxySettings> ProxyOfTheSystem()
+{
+    for (const char* variable : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (const char* proxy = std::getenv(variable); proxy && *proxy)
+            return std::nullopt;
+    return GetSystemProxy();
+}
+
 }  // namespace
 
 StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath)
@@ -86,6 +95,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
         GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
     values.hooks = TestHooksFromEnvironment();
     values.authorities = AuthoritiesFromEnvironment();
+    values.proxy = ProxyOfTheSystem();
     return values;
 }
 

@@ -40,6 +40,9 @@ struct StartupValues {
     // The certificate authorities the curl tool would trust here (CURL_CA_BUNDLE or SSL_CERT_FILE,
     // and SSL_CERT_DIR); the system's when they are unset.
     CInternetSession::Authorities authorities;
+    // The proxy of the system's settings (Windows' Internet settings), when no proxy variable of
+    // the environment names one: libcurl takes those itself.
+    std::optional<ProxySettings> proxy;
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

@@ -95,6 +95,8 @@ void UpdateRun::Start()
     try {
         m_pSession = OpenUpdateSession(SessionLimitsFor(m_values.hooks));
         m_pSession->SetAuthorities(m_values.authorities);
+        if (m_values.proxy)
+            m_pSession->SetProxy(*m_values.proxy);
     } catch (const CInternetException&) {
         m_pSession.reset();  // every request then fails with its own message
     }

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
-#include <string_view>
-#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -401,6 +399,12 @@ void CInternetSession::SetAuthorities(const Authorities& authorities)
         m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAINFO, authorities.strFile.c_str()));
     if (!authorities.strDirectory.empty())
         m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAPATH, authorities.strDirectory.c_str()));
+}
+
+void CInternetSession::SetProxy(const ProxySettings& proxy)
+{
+    m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_PROXY, proxy.strServer.c_str()));
+    m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_NOPROXY, proxy.strBypass.c_str()));
 }
 
 void CInternetSession::SetLimits(const Limits& limits)

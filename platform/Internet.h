@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/SystemProxy.h"
+
 class CInternetException : public std::runtime_error {
 public:
     CInternetException(int nCurlCode, const std::string& strText);
@@ -88,6 +90,9 @@ public:
         std::string strDirectory;
     };
     void SetAuthorities(const Authorities& authorities);
+    // Requests go through this proxy, except to the hosts it bypasses, instead of through what the
+    // environment names. Throws CInternetException when libcurl refuses it.
+    void SetProxy(const ProxySettings& proxy);
     const Limits& GetLimits() const;
 
 private:

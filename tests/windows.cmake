@@ -26,6 +26,7 @@ kesu_windows_test(platform_tests kesu_system
   platform/HttpHeadersTest.cpp
   platform/InternetTest.cpp
   platform/LogTest.cpp
+  platform/SystemProxyTest.cpp
   platform/UrlTest.cpp
   platform/Win32FileSystemTest.cpp)
 kesu_windows_test(delta_tests "kesu_delta_apply;kesu_delta_make"

@@ -155,6 +155,26 @@ TEST_F(InternetTest, RefusedConnectionThrowsCurlsText)
     }
 }
 
+// The proxy of the system's settings: a request for another server goes to it, asking for that
+// server's URL; a host it bypasses is asked directly.
+TEST_F(InternetTest, AProxyIsAskedForEveryHostButThoseItBypasses)
+{
+    std::string asked;
+    server.Http().Get(R"(.*)", [&](const httplib::Request& req, httplib::Response& res) {
+        asked = req.target;
+        res.set_content("from the proxy", "text/plain");
+    });
+    server.Start();
+    ClosedPort closed;
+    session.SetProxy({"127.0.0.1:" + std::to_string(server.Port()), "localhost"});
+    std::unique_ptr<CHttpFile> file = session.OpenURL(closed.Url("/game.dat"));
+    EXPECT_EQ(ReadAll(*file, 4096), "from the proxy");
+    EXPECT_EQ(asked, closed.Url("/game.dat"));
+    file.reset();
+    const std::string bypassed = "http://localhost:" + std::to_string(closed.Port()) + "/game.dat";
+    EXPECT_THROW(session.OpenURL(bypassed), CInternetException);
+}
+
 TEST_F(InternetTest, StalledBodyFailsAtTheStallLimitWhileTheServerStillHoldsItBack)
 {
     // Sends `sent` bytes of a longer body, then holds the rest back for a minute.
