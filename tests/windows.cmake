@@ -12,7 +12,7 @@ add_library(kesu_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/TempDir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/TestServer.cpp)
 target_include_directories(kesu_test_support PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(kesu_test_support PUBLIC kesu_zip_writer PkgConfig::ZLIB PkgConfig::HTTPLIB PkgConfig::GTEST Threads::Threads)
+target_link_libraries(kesu_test_support PUBLIC kesu_system kesu_zip_writer PkgConfig::ZLIB PkgConfig::HTTPLIB PkgConfig::GTEST Threads::Threads)
 
 function(kesu_windows_test name library)
   list(TRANSFORM ARGN PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

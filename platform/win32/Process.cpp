@@ -2,32 +2,6 @@
 
 #include "platform/win32/Wide.h"
 
-namespace {
-
-// One argument as the C runtime's parser reads it back: in quotes when it has a blank or a quote
-// (or is empty); a quote escaped with a backslash, and the backslashes before a quote or the
-// closing quote doubled. Other backslashes stand for themselves.
-std::wstring QuotedArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        quoted += c;
-        backslashes = 0;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
-}  // namespace
-
 // Windows passes one command line, which the program splits by the C runtime's rules; it holds
 // at most 32767 characters. No handle is inherited: the program outlives us and must not hold
 // our connections and files open.

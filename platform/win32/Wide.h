@@ -27,6 +27,10 @@ inline constexpr DWORD kMoveFileWriteThrough = MOVEFILE_WRITE_THROUGH;
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
+// One argument of a command line as the C runtime's parser reads it back: in quotes when it has a
+// blank or a quote (or is empty), the backslashes before a quote doubled.
+std::wstring QuotedArgument(const std::wstring& argument);
+
 // The path for the system: '/' made '\', and an absolute path (a relative one made absolute)
 // given the "\\?\" prefix when it is too long for the usual limit, so that long paths work.
 std::wstring WidePath(const std::string& path);

@@ -7,9 +7,7 @@
 
 #include "tests/support/RunTool.h"
 
-#include <windows.h>
-
-#include "platform/win32/SystemNames.h"
+#include "platform/win32/Wide.h"
 
 #include <cctype>
 #include <chrono>
@@ -21,14 +19,6 @@
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text)
-{
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
 
 // Wine's own export: the Unix name of a Windows path.
 std::string UnixPath(const std::wstring& path)
@@ -66,25 +56,6 @@ std::string ShellWord(const std::string& text)
     return out;
 }
 
-// The command line's one argument, as Windows' rules read it back: quoted, backslashes before a
-// quote doubled.
-std::wstring Quoted(const std::wstring& argument)
-{
-    std::wstring out = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
 // The shell's words, in order; a path of Windows' as Wine's Unix name for it.
 std::string Script(const std::filesystem::path& directory, const std::string& program,
                    const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
@@ -94,7 +65,7 @@ std::string Script(const std::filesystem::path& directory, const std::string& pr
     std::string script = "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin; export PATH; cd ";
     script.append(ShellWord(UnixPath(cwd))).append(" && env");
     const auto add = [&script](const std::string& word) {
-        script.append(" ").append(ShellWord(IsWindowsAbsolute(word) ? UnixPath(Wide(word)) : word));
+        script.append(" ").append(ShellWord(IsWindowsAbsolute(word) ? UnixPath(Utf8ToWide(word)) : word));
     };
     for (const std::string& entry : environment)
         add(entry);
@@ -116,7 +87,7 @@ ToolRun RunTool(const std::filesystem::path& directory, const std::string& progr
     scratchDir.Write("in", input);
     const std::string scratch = ShellWord(UnixPath(scratchDir.Path().wstring()));
     std::wstring commandLine =
-        L"/bin/sh -c " + Quoted(Wide(Script(directory, program, arguments, extraEnvironment, scratch)));
+        L"/bin/sh -c " + QuotedArgument(Utf8ToWide(Script(directory, program, arguments, extraEnvironment, scratch)));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
