@@ -45,3 +45,14 @@ int CAutoUpdateApp::ExitInstance()
     m_pMainWnd = nullptr;
     return CWinApp::ExitInstance();
 }
+
+int RunProgram(std::unique_ptr<IScreen> display, const std::string& commandLine)
+{
+    const bool headless = !display;
+    if (display)
+        SetScreen(std::move(display));
+    CAutoUpdateApp app(headless);
+    app.m_lpCmdLine = commandLine;
+    app.Run();
+    return 0;  // the exit code never reports a failure
+}

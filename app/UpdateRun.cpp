@@ -97,7 +97,8 @@ void UpdateRun::Start()
         m_pSession->SetAuthorities(m_values.authorities);
         if (m_values.proxy)
             m_pSession->SetProxy(*m_values.proxy);
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
+        LogLine(std::string("no internet session: ") + e.what());
         m_pSession.reset();  // every request then fails with its own message
     }
     const RetryPolicy retries = RetriesFor(m_values.hooks);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 
@@ -14,8 +15,9 @@ bool IsRealDirectory(const std::string& path)
 }
 
 // Gives the file the move replaces a second name in staging (a copy, when it lies on another
-// file system); 0, or why that failed.
-int KeepReplaced(const std::string& destination, const std::string& copy, IInstallFiles& files)
+// file system), or steps it into staging (`stepAside`: the running program, where the system
+// lets a running program's file be renamed but not replaced); 0, or why that failed.
+int KeepReplaced(const std::string& destination, const std::string& copy, bool stepAside, IInstallFiles& files)
 {
     // Nothing at the destination and a copy kept: the copy is the replaced file itself, which
     // left its name when an undo or a step into staging was cut off. It stays the one to restore.
@@ -28,6 +30,8 @@ int KeepReplaced(const std::string& destination, const std::string& copy, IInsta
         return 0;
     if (IsRealDirectory(destination))
         return EISDIR;
+    if (stepAside)
+        return files.Rename(destination, copy) ? 0 : errno;
     if (files.KeepSecondName(destination, copy))
         return 0;
     // A file system without hard links (FAT): the file steps into staging itself. The journal
@@ -59,7 +63,8 @@ std::optional<InstallFailure> Move(const InstallJournal& journal, const std::str
     if (!PathNameExists(source))
         return std::nullopt;  // done before
     const std::string copy = ReplacedCopyPath(journal, installDir, index);
-    int error = KeepReplaced(destination, copy, files);
+    const bool runningProgram = journal.setAsideMove == index;
+    int error = KeepReplaced(destination, copy, runningProgram && !kRunningProgramCanBeReplaced, files);
     if (error == 0 && !files.Move(source, destination)) {
         error = errno;
         RestoreReplaced(destination, copy, files);

@@ -18,6 +18,14 @@ inline constexpr std::size_t kExecutableHeadSize = 1024;
 inline constexpr std::size_t kExecutableHeadSize = 64;
 #endif
 
+// Whether a running program's file can be replaced under its name. Windows keeps a running
+// program's image open against replacing and deleting: there it can only be renamed.
+#ifdef _WIN32
+inline constexpr bool kRunningProgramCanBeReplaced = false;
+#else
+inline constexpr bool kRunningProgramCanBeReplaced = true;
+#endif
+
 // Why the file at the path is not a program for this machine (for the log), or nothing
 // when it is one.
 std::optional<std::string> NotAnExecutableForThisMachine(const std::string& strPath);

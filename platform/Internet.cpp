@@ -45,11 +45,6 @@ struct BodyDecoder {
 
 }  // namespace
 
-CInternetException::CInternetException(int nCurlCode, const std::string& strText)
-    : std::runtime_error(strText), m_nCurlCode(nCurlCode)
-{
-}
-
 bool CInternetException::IsCancel() const
 {
     return m_nCurlCode == CURLE_ABORTED_BY_CALLBACK;
@@ -397,8 +392,11 @@ void CInternetSession::SetAuthorities(const Authorities& authorities)
 {
     if (!authorities.strFile.empty())
         m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAINFO, authorities.strFile.c_str()));
-    if (!authorities.strDirectory.empty())
-        m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAPATH, authorities.strDirectory.c_str()));
+    // Windows' TLS takes no directory of authorities: its own store counts there, and a file.
+    const CURLcode code = authorities.strDirectory.empty()
+                              ? CURLE_OK
+                              : curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAPATH, authorities.strDirectory.c_str());
+    m_pTransfer->Check(code == CURLE_NOT_BUILT_IN ? CURLE_OK : code);
 }
 
 void CInternetSession::SetProxy(const ProxySettings& proxy)

@@ -26,7 +26,7 @@
 
 class CInternetException : public std::runtime_error {
 public:
-    CInternetException(int nCurlCode, const std::string& strText);
+    CInternetException(int nCurlCode, const std::string& strText) : std::runtime_error(strText), m_nCurlCode(nCurlCode) {}
     // libcurl's result code (CURLcode or CURLMcode).
     int GetErrorCode() const { return m_nCurlCode; }
     bool IsCancel() const;

@@ -19,7 +19,8 @@ inline constexpr int IDC_STATIC_STATUS = 1001;
 inline constexpr int IDC_PROGRESS_TOTAL = 1003;
 inline constexpr int IDC_STATIC_DETAIL = 1004;
 
-// The bytes of a bitmap or icon (PNG); empty for an unknown id.
+// The bytes of a bitmap or icon: PNG on Linux, embedded by the build; on Windows a DIB from the
+// executable's resources, which res/KesuUpdate.rc puts there. Empty for an unknown id.
 std::span<const unsigned char> FindResourceData(int id);
 // Loads a bitmap resource; false for an unknown id.
 bool LoadBitmap(CBitmap& bitmap, int id);

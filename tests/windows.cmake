@@ -47,3 +47,15 @@ kesu_windows_test(download_tests kesu_download
 kesu_windows_test(source_tests kesu_source
   source/ReadUrlTextTest.cpp
   source/SignedDocumentTest.cpp)
+kesu_windows_test(window_tests kesu_window
+  window/Win32DrawingTest.cpp)
+
+# KesuUpdate.exe run as a program, with a stand-in lobby (Maravel.exe) beside it.
+add_executable(stand_in_lobby ${CMAKE_CURRENT_LIST_DIR}/support/win32/StandInLobby.cpp)
+target_link_libraries(stand_in_lobby PRIVATE kesu_system)
+target_link_options(stand_in_lobby PRIVATE -municode)
+kesu_windows_test(program_tests kesu_digest
+  app/win32/WindowsProgramTest.cpp)
+target_compile_definitions(program_tests PRIVATE KESU_UPDATER_EXE="$<TARGET_FILE:KesuUpdate>"
+  KESU_LOBBY_EXE="$<TARGET_FILE:stand_in_lobby>")
+add_dependencies(program_tests KesuUpdate stand_in_lobby)

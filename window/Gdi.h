@@ -1,6 +1,7 @@
 #pragma once
-// Drawing, over cairo image surfaces and pango: bitmaps, device contexts with an origin and a
-// clip, exact copies, area-averaging stretches, key-colour copies and single-line text.
+// Drawing: bitmaps, device contexts with an origin and a clip, exact copies, area-averaging
+// stretches, key-colour copies and single-line text. The copies are the program's own, the same
+// pixels on every system; the memory, PNG files, text and icons are the system's (GdiSurface.h).
 // Pixels are 32-bit xRGB; colours are COLORREFs (0x00BBGGRR) as the program writes them.
 
 #include <cstdint>
@@ -47,8 +48,15 @@ public:
 
     // A bitmap of w × h black pixels; false when it cannot be made.
     bool CreateBitmap(int width, int height);
-    // A bitmap from PNG data, with its alpha channel when it has one; false when it is no PNG.
+    // A bitmap from PNG data, with its alpha channel when it has one; false when it is no PNG (or
+    // the system reads none: Windows' program takes its bitmaps from its resources, as DIBs).
     bool LoadPng(const unsigned char* data, std::size_t size);
+    // A bitmap from a DIB as Windows' resources hold one (BITMAPINFOHEADER, then uncompressed rows
+    // of 24 or 32 bits, bottom-up or top-down). An icon's image is 32 bits with alpha and twice
+    // its height, its lower half the mask, which the alpha makes needless. False when the data
+    // is no such DIB.
+    enum class DibKind { Bitmap, Icon };
+    bool LoadDib(const unsigned char* data, std::size_t size, DibKind kind);
     void DeleteObject();
     bool IsEmpty() const;
     int Width() const;

@@ -3,12 +3,12 @@
 // at start-up, before the screen is opened and before any window exists; until then, and in
 // programs that never set them, neutral ones stand.
 
-#include <cerrno>
 #include <string>
 
 struct PlatformIdentity {
-    // The class (WM_CLASS) of every top-level window, which other programs find it by.
-    std::string className = program_invocation_short_name;
+    // The class of every top-level window (WM_CLASS on X11, the window class on Windows), which
+    // other programs find it by.
+    std::string className = "PlatformWindow";
     // The type of the client messages PostForeignMessage sends, which the receiver listens for.
     std::string messageAtom = "WINDOW_MESSAGE";
     // The text of a message box's button.

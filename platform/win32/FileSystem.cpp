@@ -50,8 +50,10 @@ bool IsDirectory(DWORD attributes)
 bool Flush(const std::wstring& path)
 {
     const HANDLE handle = OpenShared(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    // A read-only file, or one another program holds (the running updater, the game): nothing
+    // this program wrote waits in it, as it closes what it writes before flushing.
     if (handle == INVALID_HANDLE_VALUE)
-        return errno == EACCES;  // a read-only file: nothing of this program's waits in it
+        return errno == EACCES || errno == EBUSY;
     const bool ok = ::FlushFileBuffers(handle) || FailWithLastError();
     ::CloseHandle(handle);
     return ok;
@@ -294,7 +296,12 @@ bool SyncFileSystem(const std::string& path)
     const DWORD attributes = NameAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return FailWithLastError();
-    return IsDirectory(attributes) ? FlushTree(WithLongPathPrefix(WidePath(path))) : Flush(WidePath(path));
+    if (!IsDirectory(attributes))
+        return Flush(WidePath(path));
+    std::wstring directory = WithLongPathPrefix(WidePath(path));
+    while (directory.size() > 1 && directory.back() == L'\\')
+        directory.pop_back();  // a "\\?\" path takes no doubled separator before the file names
+    return FlushTree(directory);
 }
 
 // The lock is a named object that exists while a handle to it is open: this process keeps its

@@ -8,6 +8,9 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+#include "window/Gdi.h"
 #include "window/MessageBox.h"
 #include "window/WindowStyles.h"
 #include "res/Dialog102.h"
@@ -94,6 +97,38 @@ TEST(ResourceScriptTest, TheBitmapsAndTheIconAreThoseOfTheirIds)
         EXPECT_NE(script.find(line), std::string::npos) << line;
     }
     EXPECT_NE(script.find(std::to_string(IDR_MAINFRAME) + " ICON \"icon128.ico\"\n"), std::string::npos);
+}
+
+// The Windows program reads its bitmaps and its icon from the files the build converts the PNG
+// artwork into: read back as the Windows program reads them, they are the same pixels.
+TEST(ResourceScriptTest, TheConvertedArtworkReadsBackAsTheSamePixels)
+{
+    TempDir dir;
+    for (int id : {IDR_MAINFRAME, IDB_PROGRESS_FILL, IDB_PROGRESS_TRACK, IDB_BACKGROUND, IDB_CANCEL_BUTTON, IDB_SPLASH}) {
+        const bool icon = id == IDR_MAINFRAME;
+        const std::string name = (icon ? "icon" : "bitmap") + std::to_string(id);
+        const std::filesystem::path converted = dir.Path() / (name + (icon ? ".ico" : ".bmp"));
+        const ToolRun run = RunTool(dir.Path(), "python3",
+                                    {KESU_RESOURCE_CONVERTER, icon ? "ico" : "bmp",
+                                     std::string(KESU_RESOURCE_DIR) + "/" + name + ".png", converted.string()});
+        ASSERT_EQ(run.status, 0) << run.output;
+        const std::string data = ReadWholeFile(converted);
+        const std::size_t header = icon ? 6 + 16 : 14;  // the file's header before the DIB
+        ASSERT_GT(data.size(), header) << name;
+        CBitmap fromDib, fromPng;
+        ASSERT_TRUE(fromDib.LoadDib(reinterpret_cast<const unsigned char*>(data.data()) + header, data.size() - header,
+                                    icon ? CBitmap::DibKind::Icon : CBitmap::DibKind::Bitmap)) << name;
+        ASSERT_TRUE(LoadBitmap(fromPng, id)) << name;
+        ASSERT_EQ(fromDib.Width(), fromPng.Width()) << name;
+        ASSERT_EQ(fromDib.Height(), fromPng.Height()) << name;
+        int differences = 0;
+        for (int y = 0; y < fromPng.Height(); ++y)
+            for (int x = 0; x < fromPng.Width(); ++x)
+                differences += fromDib.GetArgb(x, y) != fromPng.GetArgb(x, y);
+        EXPECT_EQ(differences, 0) << name;
+    }
+    CBitmap refused;
+    EXPECT_FALSE(refused.LoadDib(reinterpret_cast<const unsigned char*>("BM\0\0"), 4, CBitmap::DibKind::Bitmap));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Turns the program's PNG artwork into what a Windows resource script takes: a bitmap into a
-24-bit BMP file (rows bottom-up, each padded to four bytes), an icon into an ICO file that holds
-the PNG as it is (Windows reads PNG icons since Vista).
+24-bit BMP file (rows bottom-up, each padded to four bytes), an icon into an ICO file of one
+32-bit image with alpha (a DIB twice the icon's height, its lower half an AND mask), which the
+program reads back as it reads its bitmaps.
 
     png_to_resource.py bmp IN.png OUT.bmp
     png_to_resource.py ico IN.png OUT.ico
@@ -67,9 +68,17 @@ def bmp(width, height, size, rows):
     return header + info + pixels
 
 
-def ico(png, width, height):
-    entry = struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(png), 6 + 16)
-    return struct.pack("<HHH", 0, 1, 1) + entry + png
+def ico(width, height, size, rows):
+    pixels = bytearray()
+    for row in reversed(rows):
+        for x in range(width):
+            r, g, b = row[x * size:x * size + 3]
+            pixels += bytes((b, g, r, row[x * size + 3] if size == 4 else 255))
+    mask = bytes(((width + 31) // 32 * 4) * height)  # all drawn: the alpha says what shows
+    info = struct.pack("<IiiHHIIiiII", 40, width, height * 2, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0)
+    image = info + pixels + mask
+    entry = struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(image), 6 + 16)
+    return struct.pack("<HHH", 0, 1, 1) + entry + image
 
 
 def main():
@@ -78,7 +87,7 @@ def main():
     kind, source, target = sys.argv[1:]
     data = open(source, "rb").read()
     width, height, size, rows = decode(data, source)
-    out = bmp(width, height, size, rows) if kind == "bmp" else ico(data, width, height)
+    out = bmp(width, height, size, rows) if kind == "bmp" else ico(width, height, size, rows)
     with open(target, "wb") as file:
         file.write(out)
 

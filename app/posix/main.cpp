@@ -28,12 +28,5 @@ int main(int argc, char** argv)
 {
     SetPlatformIdentity(ProductIdentity());
     const char* displayName = std::getenv("DISPLAY");
-    std::unique_ptr<IScreen> display = OpenX11Screen(displayName ? displayName : "");
-    const bool headless = !display;
-    if (display)
-        SetScreen(std::move(display));
-    CAutoUpdateApp app(headless);
-    app.m_lpCmdLine = JoinArguments(argc, argv);
-    app.Run();
-    return 0;  // the exit code never reports a failure
+    return RunProgram(OpenX11Screen(displayName ? displayName : ""), JoinArguments(argc, argv));
 }

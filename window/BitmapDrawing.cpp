@@ -1,12 +1,12 @@
 #include "window/Gdi.h"
 
+#include "window/GdiSurface.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cairo.h>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <pango/pangocairo.h>
 #include <utility>
 #include <vector>
 
@@ -22,23 +22,6 @@ std::uint32_t ToPixel(COLORREF color)
 COLORREF ToColor(std::uint32_t pixel)
 {
     return (pixel >> 16 & 0xFF) | (pixel & 0xFF00) | (pixel & 0xFF) << 16;
-}
-
-// Reading PNG data from memory.
-struct PngSource {
-    const unsigned char* data;
-    std::size_t size;
-    std::size_t at = 0;
-};
-
-cairo_status_t ReadPng(void* closure, unsigned char* out, unsigned int length)
-{
-    auto* source = static_cast<PngSource*>(closure);
-    if (source->size - source->at < length)
-        return CAIRO_STATUS_READ_ERROR;
-    std::memcpy(out, source->data + source->at, length);
-    source->at += length;
-    return CAIRO_STATUS_SUCCESS;
 }
 
 // Source pixels that one destination pixel covers, with their shares of its area.
@@ -71,21 +54,6 @@ std::vector<Span> AreaSpans(int count, int start, int sourceCount, int limit)
     return spans;
 }
 
-// A single-paragraph layout of the text in the font (the default font when none).
-PangoLayout* CreateLayout(cairo_t* cr, const CFont* selected, const char* text)
-{
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    pango_layout_set_single_paragraph_mode(layout, TRUE);
-    pango_layout_set_width(layout, -1);
-    pango_layout_set_text(layout, text, -1);
-    const CFont font = selected ? *selected : CFont{};
-    PangoFontDescription* description = pango_font_description_from_string(font.family.c_str());
-    pango_font_description_set_absolute_size(description, font.pixelSize * PANGO_SCALE);
-    pango_layout_set_font_description(layout, description);
-    pango_font_description_free(description);
-    return layout;
-}
-
 }  // namespace
 
 int MulDiv(int number, int numerator, int denominator)
@@ -99,69 +67,74 @@ int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(negative ? -quotient : quotient);
 }
 
-// The pixels of a bitmap, with direct access for copies.
-struct CBitmap::Surface {
-    cairo_surface_t* surface = nullptr;
-    int width = 0;
-    int height = 0;
+CBitmap::Surface::Surface(SurfaceNative* n, unsigned char* d, int w, int h, int s, bool a)
+    : native(n), data(d), width(w), height(h), stride(s), alpha(a)
+{
+    ++g_nLiveBitmaps;
+}
 
-    explicit Surface(cairo_surface_t* s) : surface(s)
-    {
-        width = cairo_image_surface_get_width(s);
-        height = cairo_image_surface_get_height(s);
-        ++g_nLiveBitmaps;
-    }
-    ~Surface()
-    {
-        cairo_surface_destroy(surface);
-        --g_nLiveBitmaps;
-    }
-    std::uint32_t* Row(int y) const
-    {
-        auto* data = cairo_image_surface_get_data(surface);
-        return reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(surface));
-    }
-};
+CBitmap::Surface::~Surface()
+{
+    gdi_system::ReleaseNative(native);
+    --g_nLiveBitmaps;
+}
 
 CBitmap::CBitmap() = default;
 CBitmap::~CBitmap() = default;
 
 bool CBitmap::CreateBitmap(int width, int height)
 {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
+    std::unique_ptr<Surface> surface = gdi_system::CreateSurface(width, height, false);
+    if (!surface)
         return false;
-    }
-    m_pSurface = std::make_unique<Surface>(surface);
+    m_pSurface = std::move(surface);
     return true;
 }
 
 bool CBitmap::LoadPng(const unsigned char* data, std::size_t size)
 {
-    PngSource source{data, size};
-    cairo_surface_t* png = cairo_image_surface_create_from_png_stream(ReadPng, &source);
-    if (cairo_surface_status(png) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(png);
+    std::unique_ptr<Surface> surface = gdi_system::SurfaceFromPng(data, size);
+    if (!surface)
         return false;
-    }
-    if (cairo_image_surface_get_format(png) == CAIRO_FORMAT_ARGB32) {
-        m_pSurface = std::make_unique<Surface>(png);  // an icon: its alpha channel is kept
-        return true;
-    }
-    // Kept as opaque xRGB, as the program's bitmaps are 24 bits per pixel.
-    int width = cairo_image_surface_get_width(png), height = cairo_image_surface_get_height(png);
-    if (!CreateBitmap(width, height)) {
-        cairo_surface_destroy(png);
+    m_pSurface = std::move(surface);
+    return true;
+}
+
+bool CBitmap::LoadDib(const unsigned char* data, std::size_t size, DibKind kind)
+{
+    auto read32 = [&](std::size_t at) {
+        return static_cast<std::int32_t>(data[at] | data[at + 1] << 8 | data[at + 2] << 16 | static_cast<std::uint32_t>(data[at + 3]) << 24);
+    };
+    if (size < 40)
         return false;
+    const std::int32_t headerSize = read32(0), width = read32(4);
+    std::int32_t height = read32(8);
+    const int bits = data[14] | data[15] << 8;
+    const std::int32_t compression = read32(16);
+    const bool icon = kind == DibKind::Icon;
+    if (headerSize < 40 || static_cast<std::size_t>(headerSize) > size || width <= 0 || width > 0x4000 || height == 0 ||
+        (compression != 0 && compression != 3) || (bits != 24 && bits != 32) || (icon && bits != 32))
+        return false;
+    const bool bottomUp = height > 0;
+    height = std::abs(height) / (icon ? 2 : 1);
+    const std::size_t stride = (static_cast<std::size_t>(width) * bits / 8 + 3) & ~std::size_t{3};
+    const std::size_t pixels = static_cast<std::size_t>(headerSize) + (compression == 3 ? 12 : 0);
+    if (height <= 0 || height > 0x4000 || pixels > size || (size - pixels) / stride < static_cast<std::size_t>(height))
+        return false;
+    std::unique_ptr<Surface> surface = gdi_system::CreateSurface(width, height, icon);
+    if (!surface)
+        return false;
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* row = data + pixels + stride * static_cast<std::size_t>(bottomUp ? height - 1 - y : y);
+        std::uint32_t* out = surface->Row(y);
+        for (int x = 0; x < width; ++x, row += bits / 8) {
+            std::uint32_t alpha = icon ? row[3] : 0xFF;
+            auto channel = [&](unsigned char value) { return icon ? (value * alpha + 127) / 255 : value; };
+            out[x] = (icon ? alpha << 24 : 0) | channel(row[2]) << 16 | channel(row[1]) << 8 | channel(row[0]);
+        }
     }
-    cairo_t* cr = cairo_create(m_pSurface->surface);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr, png, 0, 0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    cairo_surface_destroy(png);
-    cairo_surface_flush(m_pSurface->surface);
+    gdi_system::MarkDirty(*surface);
+    m_pSurface = std::move(surface);
     return true;
 }
 
@@ -189,7 +162,7 @@ COLORREF CBitmap::GetPixel(int x, int y) const
 {
     if (!m_pSurface || x < 0 || y < 0 || x >= m_pSurface->width || y >= m_pSurface->height)
         return 0xFFFFFFFF;
-    cairo_surface_flush(m_pSurface->surface);
+    gdi_system::Flush(*m_pSurface);
     return ToColor(m_pSurface->Row(y)[x] & 0xFFFFFF);
 }
 
@@ -197,9 +170,9 @@ std::uint32_t CBitmap::GetArgb(int x, int y) const
 {
     if (!m_pSurface || x < 0 || y < 0 || x >= m_pSurface->width || y >= m_pSurface->height)
         return 0;
-    cairo_surface_flush(m_pSurface->surface);
+    gdi_system::Flush(*m_pSurface);
     std::uint32_t pixel = m_pSurface->Row(y)[x];
-    if (cairo_image_surface_get_format(m_pSurface->surface) != CAIRO_FORMAT_ARGB32)
+    if (!m_pSurface->alpha)
         return pixel | 0xFF000000;
     std::uint32_t alpha = pixel >> 24;
     if (alpha == 0)
@@ -212,23 +185,22 @@ void CBitmap::SetPixel(int x, int y, COLORREF color)
 {
     if (!m_pSurface || x < 0 || y < 0 || x >= m_pSurface->width || y >= m_pSurface->height)
         return;
-    cairo_surface_flush(m_pSurface->surface);
+    gdi_system::Flush(*m_pSurface);
     m_pSurface->Row(y)[x] = ToPixel(color);
-    cairo_surface_mark_dirty(m_pSurface->surface);
+    gdi_system::MarkDirty(*m_pSurface);
 }
 
 CBitmap::PixelData CBitmap::Pixels() const
 {
     if (!m_pSurface)
         return {nullptr, 0, 0, 0};
-    cairo_surface_flush(m_pSurface->surface);
-    return {cairo_image_surface_get_data(m_pSurface->surface), m_pSurface->width, m_pSurface->height,
-            cairo_image_surface_get_stride(m_pSurface->surface)};
+    gdi_system::Flush(*m_pSurface);
+    return {m_pSurface->data, m_pSurface->width, m_pSurface->height, m_pSurface->stride};
 }
 
 bool CBitmap::SavePng(const std::string& path) const
 {
-    return m_pSurface && cairo_surface_write_to_png(m_pSurface->surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    return m_pSurface && gdi_system::SavePng(*m_pSurface, path);
 }
 
 int CBitmap::LiveCount()
@@ -287,8 +259,8 @@ bool CDC::CanCopy(int x, int y, int width, int height, const CDC* source, int sw
     if (!source || !source->m_pTarget || source->m_pTarget->IsEmpty() || sw <= 0 || sh <= 0 ||
         !Visible(x, y, width, height, visible))
         return false;
-    cairo_surface_flush(source->m_pTarget->GetSurface()->surface);
-    cairo_surface_flush(m_pTarget->GetSurface()->surface);
+    gdi_system::Flush(*source->m_pTarget->GetSurface());
+    gdi_system::Flush(*m_pTarget->GetSurface());
     return true;
 }
 
@@ -348,7 +320,7 @@ bool CDC::StretchBlt(int x, int y, int width, int height, const CDC* source, int
     } else {
         return TransparentBlt(x, y, width, height, source, sx, sy, sw, sh, 0xFFFFFFFF);
     }
-    cairo_surface_mark_dirty(to.surface);
+    gdi_system::MarkDirty(to);
     return true;
 }
 
@@ -378,7 +350,7 @@ bool CDC::TransparentBlt(int x, int y, int width, int height, const CDC* source,
                 dst[col] = pixel;
         }
     }
-    cairo_surface_mark_dirty(to.surface);
+    gdi_system::MarkDirty(to);
     return true;
 }
 
@@ -387,14 +359,9 @@ bool CDC::DrawIcon(int x, int y, const CBitmap& icon, int size)
     RECT visible;
     if (icon.IsEmpty() || !Visible(x, y, size, size, visible))
         return false;
-    cairo_t* cr = cairo_create(m_pTarget->GetSurface()->surface);
-    cairo_rectangle(cr, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top);
-    cairo_clip(cr);
-    cairo_translate(cr, x + m_nOriginX, y + m_nOriginY);
-    cairo_scale(cr, static_cast<double>(size) / icon.Width(), static_cast<double>(size) / icon.Height());
-    cairo_set_source_surface(cr, icon.GetSurface()->surface, 0, 0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
+    gdi_system::Flush(*m_pTarget->GetSurface());
+    gdi_system::DrawIcon(*m_pTarget->GetSurface(), visible, x + m_nOriginX, y + m_nOriginY, *icon.GetSurface(), size);
+    gdi_system::MarkDirty(*m_pTarget->GetSurface());
     return true;
 }
 
@@ -404,10 +371,10 @@ void CDC::FillSolidRect(const RECT& rect, COLORREF color)
     if (!Visible(rect.left, rect.top, rect.Width(), rect.Height(), visible))
         return;
     CBitmap::Surface& to = *m_pTarget->GetSurface();
-    cairo_surface_flush(to.surface);
+    gdi_system::Flush(to);
     for (int row = visible.top; row < visible.bottom; ++row)
         std::fill(to.Row(row) + visible.left, to.Row(row) + visible.right, ToPixel(color));
-    cairo_surface_mark_dirty(to.surface);
+    gdi_system::MarkDirty(to);
 }
 
 COLORREF CDC::GetPixel(int x, int y) const
@@ -417,15 +384,7 @@ COLORREF CDC::GetPixel(int x, int y) const
 
 std::pair<int, int> CDC::GetTextExtent(const std::string& text) const
 {
-    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
-    cairo_t* cr = cairo_create(scratch);
-    PangoLayout* layout = CreateLayout(cr, m_pFont, text.c_str());
-    int width = 0, height = 0;
-    pango_layout_get_pixel_size(layout, &width, &height);
-    g_object_unref(layout);
-    cairo_destroy(cr);
-    cairo_surface_destroy(scratch);
-    return {width, height};
+    return gdi_system::MeasureText(m_pFont, text);
 }
 
 int CDC::DrawText(const std::string& text, const RECT& rect, unsigned format)
@@ -433,35 +392,9 @@ int CDC::DrawText(const std::string& text, const RECT& rect, unsigned format)
     RECT visible;
     if (!Visible(rect.left, rect.top, rect.Width(), rect.Height(), visible))
         return 0;
-    // '&' marks the next character; the markup parser takes "&amp;&amp;" as one '&'.
-    char* escaped = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
-    PangoAttrList* attributes = nullptr;
-    char* plain = nullptr;
-    bool parsed = pango_parse_markup(escaped, -1, '&', &attributes, &plain, nullptr, nullptr);
-    g_free(escaped);
-
-    cairo_t* cr = cairo_create(m_pTarget->GetSurface()->surface);
-    cairo_rectangle(cr, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top);
-    cairo_clip(cr);
-    PangoLayout* layout = CreateLayout(cr, m_pFont, parsed ? plain : text.c_str());
-    if (parsed)
-        pango_layout_set_attributes(layout, attributes);
-
-    int textWidth = 0, textHeight = 0;
-    pango_layout_get_pixel_size(layout, &textWidth, &textHeight);
-    int x = rect.left + m_nOriginX, y = rect.top + m_nOriginY;
-    if (format & DT_CENTER)
-        x += (rect.Width() - textWidth) / 2;
-    if ((format & DT_VCENTER) && (format & DT_SINGLELINE))
-        y += (rect.Height() - textHeight) / 2;
-    cairo_set_source_rgb(cr, (m_crText & 0xFF) / 255.0, (m_crText >> 8 & 0xFF) / 255.0, (m_crText >> 16 & 0xFF) / 255.0);
-    cairo_move_to(cr, x, y);
-    pango_cairo_show_layout(cr, layout);
-
-    g_object_unref(layout);
-    cairo_destroy(cr);
-    if (attributes)
-        pango_attr_list_unref(attributes);
-    g_free(plain);
-    return textHeight;
+    const RECT inSurface{rect.left + m_nOriginX, rect.top + m_nOriginY, rect.right + m_nOriginX, rect.bottom + m_nOriginY};
+    gdi_system::Flush(*m_pTarget->GetSurface());
+    const int height = gdi_system::DrawText(*m_pTarget->GetSurface(), visible, inSurface, text, format, m_crText, m_pFont);
+    gdi_system::MarkDirty(*m_pTarget->GetSurface());
+    return height;
 }
