@@ -54,8 +54,11 @@ kesu_windows_test(window_tests kesu_window
 add_executable(stand_in_lobby ${CMAKE_CURRENT_LIST_DIR}/support/win32/StandInLobby.cpp)
 target_link_libraries(stand_in_lobby PRIVATE kesu_system)
 target_link_options(stand_in_lobby PRIVATE -municode)
-kesu_windows_test(program_tests kesu_digest
-  app/win32/WindowsProgramTest.cpp)
+# One at a time: every run's window is on the one desktop, where a second updater's run would
+# find the first one's window and leave the update to it.
+add_executable(program_tests ${CMAKE_CURRENT_LIST_DIR}/app/win32/WindowsProgramTest.cpp)
+target_link_libraries(program_tests PRIVATE kesu_digest kesu_test_support)
+gtest_discover_tests(program_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
 target_compile_definitions(program_tests PRIVATE KESU_UPDATER_EXE="$<TARGET_FILE:KesuUpdate>"
   KESU_LOBBY_EXE="$<TARGET_FILE:stand_in_lobby>")
 add_dependencies(program_tests KesuUpdate stand_in_lobby)

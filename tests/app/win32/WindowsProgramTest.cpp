@@ -198,10 +198,7 @@ class WindowsProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        install = root.Path() / PathFromUtf8("\xE7\x8E\xA9\xE5\xAE\xB6/My Games/\xE6\xB8\xB8\xE6\x88\x8F \xE5\xA4\xA7\xE5\x8E\x85 100%");
-        fs::create_directories(install);
-        fs::copy_file(KESU_UPDATER_EXE, install / "KesuUpdate.exe");
-        fs::copy_file(KESU_LOBBY_EXE, install / "Maravel.exe");
+        Reinstall();
         // Served from memory: httplib opens files by narrow names, which Windows reads in its code page.
         server.Http().Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard lock(served);
@@ -219,6 +216,21 @@ protected:
                                               });
         });
         server.Start();
+        Configure();
+    }
+    // A fresh installation: the updater, the stand-in lobby and (once the server runs) the settings.
+    void Reinstall()
+    {
+        install = root.Path() / PathFromUtf8("\xE7\x8E\xA9\xE5\xAE\xB6/My Games/\xE6\xB8\xB8\xE6\x88\x8F \xE5\xA4\xA7\xE5\x8E\x85 100%");
+        fs::remove_all(install);
+        fs::create_directories(install);
+        fs::copy_file(KESU_UPDATER_EXE, install / "KesuUpdate.exe");
+        fs::copy_file(KESU_LOBBY_EXE, install / "Maravel.exe");
+        if (server.Port())
+            Configure();
+    }
+    void Configure()
+    {
         WriteFile(install / "pirvex.dll", "[Download]\r\nsite1=127.0.0.1:" + std::to_string(server.Port()) + "\r\n[Setup]\r\nTempDir=tmp\r\n");
     }
 
@@ -331,11 +343,43 @@ TEST_F(WindowsProgramTest, ANamedUpdatePostsTheLobbysMessageWithItsNumbers)
 TEST_F(WindowsProgramTest, ANewUpdaterReplacesTheRunningOneWhichIsSetAside)
 {
     const std::string old = Installed("KesuUpdate.exe");
-    const std::string next = ReadWholeFile(KESU_LOBBY_EXE);  // a program for this machine
+    const std::string next = old + "new build";  // still a program for this machine, which runs
     Publish("KesuUpdate.exe", next);
     ASSERT_TRUE(Run().ended);
     EXPECT_TRUE(Installed("KesuUpdate.exe") == next) << Log();
     EXPECT_TRUE(Installed("KesuUpdate_old.exe") == old);
+
+    // The new copy runs, finds itself up to date and leaves the set-aside copy alone.
+    ASSERT_TRUE(Run().ended);
+    EXPECT_TRUE(Installed("KesuUpdate_old.exe") == old);
+    EXPECT_NE(Log().rfind(" end: "), std::string::npos);
+}
+
+// Killed after any move of the installation, the updater is always there under its name, and
+// the next start finishes the installation from its journal, with the old copy set aside.
+TEST_F(WindowsProgramTest, ASelfUpdateKilledAfterAnyMoveIsFinishedByTheNextStart)
+{
+    const std::string old = Installed("KesuUpdate.exe");
+    const std::string next = old + "new build";
+    Publish("a.txt", "new a");
+    Publish("KesuUpdate.exe", next);
+    Publish("b.txt", "new b");
+    for (int moves = 1; moves <= 3; ++moves) {
+        Reinstall();
+        SetEnvironmentVariableW(L"KESU_TEST_KILL_AFTER_MOVES", std::to_wstring(moves).c_str());
+        const ProgramRun killed = Run();
+        SetEnvironmentVariableW(L"KESU_TEST_KILL_AFTER_MOVES", nullptr);
+        ASSERT_TRUE(killed.ended) << moves;
+        EXPECT_TRUE(Installed("KesuUpdate.exe") == (moves >= 2 ? next : old)) << moves << Log();
+        EXPECT_FALSE(Has("KesuUpdate_old.exe")) << moves;
+
+        ASSERT_TRUE(Run().ended) << moves;
+        EXPECT_TRUE(Installed("KesuUpdate.exe") == next) << moves;
+        EXPECT_TRUE(Installed("KesuUpdate_old.exe") == old) << moves;
+        EXPECT_EQ(Installed("a.txt"), "new a") << moves;
+        EXPECT_EQ(Installed("b.txt"), "new b") << moves;
+        EXPECT_NE(Log().find("the stopped installation is finished"), std::string::npos) << moves << Log();
+    }
 }
 
 TEST_F(WindowsProgramTest, APackageIsUnpackedIntoTheInstallation)
