@@ -48,18 +48,6 @@ std::string WithoutDotComponents(const std::string& name)
 
 }  // namespace
 
-std::vector<std::string_view> PathComponents(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    for (std::size_t at = 0; at <= path.size();) {
-        const std::size_t end = std::min(path.find_first_of("\\/", at), path.size());
-        if (end > at)
-            parts.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return parts;
-}
-
 bool LinkStaysInside(std::string_view entryName, std::string_view target)
 {
     if (target.empty() || target.size() > kMaxLinkTarget || target.find('\0') != std::string_view::npos ||

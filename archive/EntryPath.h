@@ -7,15 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Path.h"  // PathComponents
+
 // No file system takes a link target longer than this.
 inline constexpr std::size_t kMaxLinkTarget = 4095;
 
 // An entry's name as it is unpacked: drive prefixes, leading separators and whatever comes before
 // an inner ".." component dropped, again and again, then "." and empty components dropped.
 std::string CleanedEntryName(const std::string& name);
-
-// The path's components, empty ones (doubled separators) left out.
-std::vector<std::string_view> PathComponents(std::string_view path);
 
 // Whether a link named entryName (relative to the tree it is unpacked into) with this target
 // leads to a place inside that tree: the target is relative, its ".." components all come first,

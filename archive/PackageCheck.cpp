@@ -1,12 +1,12 @@
 #include "archive/PackageCheck.h"
 
-#include <algorithm>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "archive/ZipReader.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/WindowsName.h"
 #include "sentences/Sentences.h"
 
 namespace {
@@ -52,30 +52,34 @@ std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint6
     if (entry.method != kStored && entry.method != kDeflated)
         return tagEntryProblem{entry.name, sentence::EntryMethodUnsupported(MethodName(entry.method)),
                                "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here"};
-    if (!IsPlaceableEntryName(entry.name))
-        return tagEntryProblem{entry.name, sentence::kEntryLeadsOut, "its name leads out of the destination or holds a control character"};
+    if (entry.name.empty() || !IsContainedRelativePath(entry.name))
+        return tagEntryProblem{entry.name, sentence::kEntryLeadsOut, "its name leads out of the destination"};
+    if (std::optional<std::string> fault = WindowsNameFault(entry.name))
+        return tagEntryProblem{entry.name, sentence::kNameNotForWindows,
+                               "its name cannot be a file's on Windows: " + *fault};
     return SizesProblem(entry, archiveSize);
 }
 
 // A path below a link of the archive would be written through it, to wherever the archive
-// points it.
-std::optional<std::string> LinkOnTheWay(const std::string& name, const std::set<std::string>& links)
+// points it; on Windows "Maps/x" goes through a link "maps" too. The links by folded path.
+std::optional<std::string> LinkOnTheWay(const std::string& name, const std::map<std::string, std::string>& links)
 {
     std::string prefix;
-    for (std::string_view part : PathComponents(name)) {
-        if (links.contains(prefix))
-            return prefix;
+    for (std::string_view part : PathComponents(CaseFoldedPath(name))) {
+        if (auto link = links.find(prefix); link != links.end())
+            return link->second;
         prefix += (prefix.empty() ? "" : "/") + std::string(part);
     }
     return std::nullopt;
 }
 
-std::string Canonical(const std::string& name)
+// Two entries that differ in letter case alone become one file on Windows.
+std::optional<tagEntryProblem> CaseProblem(const tagZipEntry& entry, CCaseFoldedNames& names)
 {
-    std::string joined;
-    for (std::string_view part : PathComponents(name))
-        joined += (joined.empty() ? "" : "/") + std::string(part);
-    return joined;
+    if (std::optional<std::string> other = names.Add(entry.name))
+        return tagEntryProblem{entry.name, sentence::DiffersOnlyInCaseFrom(*other),
+                               "its name differs from " + *other + "'s in letter case alone: one file on Windows"};
+    return std::nullopt;
 }
 
 }  // namespace
@@ -87,8 +91,7 @@ bool NamesTheDestination(const tagZipEntry& entry)
 
 bool IsPlaceableEntryName(std::string_view name)
 {
-    return !name.empty() && IsContainedRelativePath(name) &&
-           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    return !name.empty() && IsContainedRelativePath(name) && !WindowsNameFault(name);
 }
 
 std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, std::string_view name)
@@ -110,7 +113,8 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
     std::vector<tagZipEntry> entries;
-    std::set<std::string> links;  // with '/' between directories
+    std::map<std::string, std::string> links;  // by CaseFoldedPath
+    CCaseFoldedNames names;
     for (int i = 0; i < count; ++i) {
         tagZipEntry& entry = entries.emplace_back();
         if (reader.GetEntry(i, entry) != ZipResult::Ok)
@@ -118,6 +122,8 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
         if (NamesTheDestination(entry))
             continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
+            return problem;
+        if (auto problem = CaseProblem(entry, names))
             return problem;
         if (!entry.link)
             continue;
@@ -127,7 +133,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
         if (!LinkStaysInside(entry.name, target))
             return tagEntryProblem{entry.name, sentence::kEntryLinkLeadsOut,
                                    "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination"};
-        links.insert(Canonical(entry.name));
+        links.emplace(CaseFoldedPath(entry.name), entry.name);
     }
     // Links may come after the entries below them: the paths are checked once all are known.
     for (const tagZipEntry& entry : entries) {

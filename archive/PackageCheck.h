@@ -27,7 +27,7 @@ struct tagEntryProblem {
 bool NamesTheDestination(const tagZipEntry& entry);
 
 // Whether an entry may be placed under its name: relative, no ".." component, no drive prefix,
-// no control character.
+// and a name Windows can hold (platform/WindowsName.h), on every system alike.
 bool IsPlaceableEntryName(std::string_view name);
 
 // The first directory of the name's path (below destination) that exists as a symbolic link:
@@ -38,7 +38,9 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 
 // The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
 // with sizes that do not add up or data beyond the archive's end, with a name that leads out of
-// the tree, a link that leads out of it, or a path through a link of the archive. Links already
+// the tree or that Windows cannot hold, with a name that differs from an earlier entry's in
+// letter case alone (one file on Windows), a link that leads out of it, or a path through a link
+// of the archive (letter case not counted, as Windows does not). Links already
 // in the installation are written through: a package makes none that leads out of it, so one
 // that does (a folder the player moved to another disk) was made on the machine itself.
 std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);

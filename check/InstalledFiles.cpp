@@ -38,9 +38,13 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
             check.files.push_back({std::move(entry.strName), std::move(entry.expected)});
         }
     }
-    if (!check.bStopped && listing.rejection)
-        StopAt(check, sentence::ManifestEntryUnusable(listing.rejection->strEntry),
-               strWhere + ": " + listing.rejection->strCause);
+    if (!check.bStopped && listing.rejection) {
+        const EntryRejection& rejection = *listing.rejection;
+        StopAt(check,
+               rejection.strReason.empty() ? sentence::ManifestEntryUnusable(rejection.strEntry)
+                                           : sentence::ManifestEntryUnusable(rejection.strEntry, rejection.strReason),
+               strWhere + ": " + rejection.strCause);
+    }
     if (pCache)
         pCache->Save();
     for (const ChangedFile& file : check.files)

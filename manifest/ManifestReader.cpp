@@ -6,6 +6,7 @@
 
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "platform/WindowsName.h"
 #include "platform/XmlReader.h"
 #include "sentences/Sentences.h"
 
@@ -14,6 +15,7 @@ namespace {
 // Ends the list at an entry that cannot be used; the cause is for the log.
 struct ManifestRejected {
     std::string strCause;
+    std::string strReason = {};  // for the player, when the fault is one to name
 };
 
 std::string ReadAttribute(const CXmlAttributes& element, const char* name)
@@ -77,6 +79,8 @@ ManifestEntry ReadEntry(const CXmlAttributes& file)
     std::string md5 = ReadAttribute(file, "md5");
     if (filename.empty() || !IsContainedRelativePath(filename))
         throw ManifestRejected{"its name leads out of the installation directory"};
+    if (std::optional<std::string> fault = WindowsNameFault(filename))
+        throw ManifestRejected{"its name cannot be a file's on Windows: " + *fault, sentence::kNameNotForWindows};
     return {std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}, file.Get("mode")};
 }
 
@@ -88,6 +92,7 @@ ManifestListing ReadManifest(const std::string& strText)
     std::vector<ManifestEntry>& entries = listing.entries;
     bool lastKept = false;  // the patches that follow belong to the entry last kept
     std::size_t count = 0;
+    CCaseFoldedNames names;  // of the entries kept
     enum Path : std::size_t { kRoot, kFile, kPatch };
     const std::vector<std::vector<std::string>> paths = {
         {"manifest"}, {"manifest", "filelist", "file"}, {"manifest", "filelist", "file", "patch"}};
@@ -107,6 +112,10 @@ ManifestListing ReadManifest(const std::string& strText)
         try {
             ManifestEntry entry = ReadEntry(element);
             if (entry.strName != "Reg.Local") {
+                if (std::optional<std::string> other = names.Add(entry.strName))
+                    throw ManifestRejected{
+                        "its name differs from " + *other + "'s in letter case alone: one file on Windows",
+                        sentence::DiffersOnlyInCaseFrom(*other)};
                 entries.push_back(std::move(entry));
                 lastKept = true;
             }
@@ -114,7 +123,8 @@ ManifestListing ReadManifest(const std::string& strText)
             const std::optional<std::string> name = element.Get("filename");
             listing.rejection = EntryRejection{name ? *name : sentence::NthEntry(count),
                                                "entry " + std::to_string(count) + " (" + name.value_or("no name") +
-                                                   ") cannot be used: " + rejected.strCause};
+                                                   ") cannot be used: " + rejected.strCause,
+                                               rejected.strReason};
         }
     });
     if (!wellFormed || !listing.bIsManifest) {

@@ -5,7 +5,8 @@
 //
 // Errors: a text that is no manifest (not well-formed XML, or another root) comes back as such,
 // with the cause for the log; an entry that cannot be used (a missing attribute, a size that is
-// no number below 4 GiB, a name that leads out of the installation) ends the list there, and the
+// no number below 4 GiB, a name that leads out of the installation, a name Windows cannot hold or
+// one that differs from an earlier entry's in letter case alone) ends the list there, and the
 // entries before it stay. A patch element or a mode that cannot be used is passed over and said
 // in the log.
 
@@ -34,6 +35,7 @@ struct ManifestEntry {
 struct EntryRejection {
     std::string strEntry;  // its name, or "第 N 项" when it has none
     std::string strCause;  // for the log
+    std::string strReason = {};  // for the player, where the fault is one to name; empty otherwise
 };
 
 struct ManifestListing {

@@ -24,6 +24,18 @@ std::string PathInDirectory(std::string_view directory, std::string_view name)
     return native.ends_with('/') ? native + ToNativePath(name) : native + "/" + ToNativePath(name);
 }
 
+std::vector<std::string_view> PathComponents(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t end = std::min(path.find_first_of("\\/", at), path.size());
+        if (end > at)
+            parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
 std::string PathFindFileName(std::string_view path)
 {
     return std::string(SplitAtLastSeparator(path).name);

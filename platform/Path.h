@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 std::string ToNativePath(std::string_view path);
 
@@ -19,6 +20,9 @@ SplitPath SplitAtLastSeparator(std::string_view path);
 
 // The name within the directory, as a native path: one '/' between them.
 std::string PathInDirectory(std::string_view directory, std::string_view name);
+
+// The path's components, empty ones (doubled separators) left out; they view the path given.
+std::vector<std::string_view> PathComponents(std::string_view path);
 
 // The part of a path after its last '\\' or '/'; the whole path without one.
 std::string PathFindFileName(std::string_view path);

@@ -22,6 +22,7 @@
 #include "platform/Path.h"
 #include "platform/TextEncoding.h"
 #include "platform/Wildcard.h"
+#include "platform/WindowsName.h"
 #include "publish/Signer.h"
 
 namespace fs = std::filesystem;
@@ -69,6 +70,20 @@ std::optional<std::string> NameProblem(const std::string& rel)
         return "its name is not UTF-8, which the manifest is written in";
     if (rel == "Reg.Local")
         return "\"Reg.Local\" is a name the updater skips";
+    // The players' installations are on Windows, where the updater refuses such a name.
+    if (std::optional<std::string> fault = WindowsNameFault(rel))
+        return "its name cannot be a file's on Windows: " + *fault;
+    return std::nullopt;
+}
+
+// Two files whose names differ in letter case alone would be one file in a player's installation.
+std::optional<std::string> CaseConflict(const std::vector<Source>& sources)
+{
+    CCaseFoldedNames names;
+    for (const Source& source : sources)
+        if (std::optional<std::string> other = names.Add(source.rel))
+            return source.rel + ": its name differs from " + *other +
+                   " in letter case alone, and Windows holds both as one file";
     return std::nullopt;
 }
 
@@ -111,7 +126,7 @@ std::optional<std::string> Collect(const PublishOptions& options, std::vector<So
     if (error)
         return options.buildDir + ": " + error.message();
     std::sort(sources.begin(), sources.end(), [](const Source& a, const Source& b) { return a.name < b.name; });
-    return std::nullopt;
+    return CaseConflict(sources);
 }
 
 // Both digests the manifest gives, fed the same bytes, so that each file is read once.

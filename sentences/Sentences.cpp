@@ -42,6 +42,11 @@ std::string ManifestEntryUnusable(const std::string& entry)
     return "更新清单中的 " + entry + " 无法使用" + kStopped;
 }
 
+std::string ManifestEntryUnusable(const std::string& entry, const std::string& reason)
+{
+    return "更新清单中的 " + entry + " 无法使用（" + reason + "）" + kStopped;
+}
+
 std::string NthEntry(std::size_t number)
 {
     return "第 " + std::to_string(number) + " 项";
@@ -75,6 +80,11 @@ std::string NotEnoughSpace(const std::string& needed, const std::string& directo
 std::string EntryMethodUnsupported(const std::string& method)
 {
     return "压缩方式 " + method + " 不受支持";
+}
+
+std::string DiffersOnlyInCaseFrom(const std::string& other)
+{
+    return "与 " + other + " 只有大小写不同，在 Windows 上是同一个文件";
 }
 
 std::string CannotInstall(const std::string& file, const std::string& reason)

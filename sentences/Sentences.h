@@ -28,6 +28,7 @@ inline constexpr const char* kNotAManifest = "服务器返回的不是更新清�
 inline constexpr const char* kManifestTooLarge = "更新清单过大，已停止更新。";
 inline constexpr const char* kManifestCutShort = "更新清单没有完整下载，已停止更新。";
 std::string ManifestEntryUnusable(const std::string& entry);
+std::string ManifestEntryUnusable(const std::string& entry, const std::string& reason);
 std::string NthEntry(std::size_t number);  // an entry without a name, counted from 1
 std::string InstalledFileUnreadable(const std::string& file);
 
@@ -46,6 +47,10 @@ inline constexpr const char* kEntryRecordDamaged = "记录已损坏";
 inline constexpr const char* kEntryDataDamaged = "数据已损坏";
 inline constexpr const char* kEntryLinkLeadsOut = "是指向安装目录之外的链接";
 inline constexpr const char* kEntryBelowLink = "位于链接之下";
+
+// Why a name of a package or a manifest cannot be installed on Windows (told after the name).
+inline constexpr const char* kNameNotForWindows = "名称在 Windows 上不能用作文件名";
+std::string DiffersOnlyInCaseFrom(const std::string& other);
 
 // The installation.
 inline constexpr const char* kInstallBegin = "开始安装更新，请稍候...";

@@ -1,5 +1,5 @@
 // Updates as other tools write them, served by nginx: names with '/' between directories, names
-// that hold URL syntax ('?', '#', '%'), two names that flatten alike, an error page in place of
+// that hold URL syntax ('#', '%'), names Windows cannot hold, two names that flatten alike, an error page in place of
 // the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
 // Info-ZIP's zip and Python's zipfile: one whose probe costs the server no body, and ones that
 // cannot be unpacked whole.
@@ -58,6 +58,19 @@ protected:
         return install.Run({"Game7.dat", "1", "2", "-install"});
     }
 
+    // The run ended having told the player the sentence and written the cause to the log, and
+    // wrote nothing: a.txt is the old one, and the files named are not there.
+    void ExpectRefusedBeforeAnythingWritten(const UpdaterRun& run, const std::string& sentence, const std::string& cause,
+                                            const std::vector<std::string>& absent)
+    {
+        ASSERT_TRUE(run.ended);
+        EXPECT_TRUE(run.Told(sentence)) << run.errors;
+        EXPECT_NE(run.errors.find(cause), std::string::npos) << run.errors;
+        EXPECT_EQ(install.Read("a.txt"), "old a");
+        for (const std::string& name : absent)
+            EXPECT_FALSE(install.Has(name)) << name;
+    }
+
     Installation install;
     TempDir site;
     std::unique_ptr<Nginx> nginx;
@@ -66,18 +79,29 @@ protected:
 TEST_F(ManifestNamesTest, NamesWithSlashesAndUrlSyntaxAreFetchedAndInstalled)
 {
     Publish({{"data/map/town.dat", "data/map/town.dat", "town"},
-             {"what?.txt", "what?.txt", "a question"},
              {"50%off.txt", "50%off.txt", "half price"},
              {"50%25off.txt", "50%25off.txt", "not the same file"},
              {"docs/#1 hit.txt", "docs\\#1 hit.txt", "number one"}});
     const UpdaterRun run = install.Run();
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(install.Read("data/map/town.dat"), "town") << run.errors;
-    EXPECT_EQ(install.Read("what?.txt"), "a question") << run.errors;
     EXPECT_EQ(install.Read("50%off.txt"), "half price") << run.errors;
     EXPECT_EQ(install.Read("50%25off.txt"), "not the same file") << run.errors;
     EXPECT_EQ(install.Read("docs/#1 hit.txt"), "number one") << run.errors;
     EXPECT_TRUE(run.LobbyStarted()) << run.errors;
+}
+
+// A name a Linux server serves well but Windows cannot hold ('?' is no character of a Windows
+// file name) stops the update before anything is fetched or written.
+TEST_F(ManifestNamesTest, ANameWindowsCannotHoldStopsTheUpdateBeforeAnythingIsWritten)
+{
+    install.Write("a.txt", "old a");
+    Publish({{"a.txt", "a.txt", "new a"}, {"what?.txt", "what?.txt", "a question"}, {"b.txt", "b.txt", "b"}});
+    ExpectRefusedBeforeAnythingWritten(install.Run(),
+                                       "更新清单中的 what?.txt 无法使用（名称在 Windows 上不能用作文件名），已停止更新。",
+                                       "entry 2 (what?.txt) cannot be used: its name cannot be a file's on Windows: "
+                                       "\"what?.txt\" holds '?', which Windows does not allow in a name",
+                                       {"what?.txt", "b.txt"});
 }
 
 TEST_F(ManifestNamesTest, TwoNamesThatFlattenAlikeKeepTheirOwnContents)
@@ -161,6 +185,20 @@ TEST_F(ManifestNamesTest, APackageWithAnEntryThatCannotBeUnpackedFailsAndStays)
     EXPECT_EQ(install.Read("a.txt"), "old a");
     EXPECT_FALSE(install.Has("b.txt"));
     EXPECT_TRUE(install.Has("tmp/Game7.zip")) << "kept for the next run";
+    EXPECT_FALSE(run.LobbyStarted());
+}
+
+// Python's zipfile keeps names that differ in letter case alone apart; Windows would unpack both
+// into one file.
+TEST_F(ManifestNamesTest, APackageWithTwoNamesThatDifferInLetterCaseAloneFailsBeforeAnythingIsWritten)
+{
+    const UpdaterRun run = RunPackageUpdate(
+        "/usr/bin/python3 -c 'import zipfile\nwith zipfile.ZipFile(\"Game7.zip\", \"w\") as z:\n"
+        " z.write(\"a.txt\")\n z.write(\"b.txt\")\n z.writestr(\"A.TXT\", \"upper\")'");
+    ExpectRefusedBeforeAnythingWritten(
+        run, "更新包中的 A.TXT 无法解压（与 a.txt 只有大小写不同，在 Windows 上是同一个文件），已停止更新。",
+        "A.TXT of the package cannot be unpacked: its name differs from a.txt's in letter case alone: one file on Windows",
+        {"b.txt", "A.TXT"});
     EXPECT_FALSE(run.LobbyStarted());
 }
 

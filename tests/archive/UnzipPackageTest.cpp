@@ -11,6 +11,7 @@
 #include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
+#include "sentences/Sentences.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipBuilder.h"
 
@@ -156,6 +157,48 @@ TEST_F(UnzipTest, NamesAreCleanedAndNothingClimbsOutOfTheDestination)
     EXPECT_EQ(Tree(root.Path()).size(), Tree(dest).size() + 3);
     EXPECT_FALSE(fs::exists(root.Path() / "b.dll"));
     EXPECT_FALSE(fs::exists(root.Path() / "up.txt"));
+}
+
+// The installations are on Windows: a name it cannot hold, or two that it holds as one file,
+// refuse the package before anything of it is written, on every system. A drive prefix or a
+// leading separator is still dropped (above): what stays is a name inside the destination.
+TEST_F(UnzipTest, NamesWindowsCannotHoldRefuseThePackageBeforeAnythingIsWritten)
+{
+    ZipItem link{"Maps", "real"};
+    link.external = 0120777u << 16;
+    const std::string device = "\"aux.txt\" is the name of a device on Windows";
+    struct Case {
+        std::vector<ZipItem> items;
+        std::string entry, reason, cause;
+    } cases[] = {
+        {{{"a.txt", "a"}, {"data\\aux.txt", "x"}}, "data\\aux.txt", sentence::kNameNotForWindows,
+         "its name cannot be a file's on Windows: " + device},
+        {{{"\\\\?\\C:\\x.txt", "x"}}, "?\\C:\\x.txt", sentence::kNameNotForWindows,
+         "its name cannot be a file's on Windows: \"?\" holds '?', which Windows does not allow in a name"},
+        {{{"readme.txt:hidden", "x"}}, "readme.txt:hidden", sentence::kNameNotForWindows,
+         "its name cannot be a file's on Windows: \"readme.txt:hidden\" holds a ':', which Windows reads as a drive or "
+         "a stream of another file"},
+        {{{"Data/Town.dat", "x"}, {"a.txt", "a"}, {"data/town.DAT", "y"}}, "data/town.DAT",
+         sentence::DiffersOnlyInCaseFrom("Data/Town.dat"), "its name differs from Data/Town.dat's in letter case alone: one file on Windows"},
+        {{link, Directory("real/"), {"maps/x.txt", "x"}}, "maps/x.txt", sentence::kEntryBelowLink,
+         "it would be written through the link Maps"},
+    };
+    for (const Case& c : cases) {
+        WriteZip(zip, c.items);
+        std::unique_ptr<CZipReader> reader = CZipReader::Open(zip);
+        ASSERT_TRUE(reader);
+        const std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+        ASSERT_TRUE(problem) << c.entry;
+        EXPECT_EQ(problem->entry, c.entry);
+        EXPECT_EQ(problem->reason, c.reason) << c.entry;
+        EXPECT_EQ(problem->cause, c.cause) << c.entry;
+    }
+    // The same zip entry twice is no conflict of letter case; and unpacking alone never writes a
+    // name Windows cannot hold either.
+    WriteZip(zip, {{"Town.dat", "1"}, {"Town.dat", "2"}});
+    EXPECT_FALSE(FindUnpackableEntry(*CZipReader::Open(zip)));
+    EXPECT_EQ(Unzip({{"con.txt", "x"}}), ZipResult::NoFile);
+    EXPECT_TRUE(!fs::exists(dest) || fs::is_empty(dest));
 }
 
 TEST_F(UnzipTest, AttributesFollowTheHostSystem)

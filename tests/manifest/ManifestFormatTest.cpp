@@ -16,8 +16,9 @@ ListedPatch Patch(const std::string& from, const std::string& name, std::uint64_
     return {from, name, size, kMd5, kSha256};
 }
 
-// Files a real release holds: Chinese names, nested directories, characters XML escapes, a
-// program, a file at the largest size the format states, and files with patches.
+// Files a real release holds: Chinese names, nested directories, characters XML escapes (those
+// Windows takes in a file's name; the patch's name has the others), a program, a file at the
+// largest size the format states, and files with patches.
 std::vector<ListedFile> Release()
 {
     return {
@@ -26,7 +27,7 @@ std::vector<ListedFile> Release()
          {Patch("0cc175b9c0f1b6a831c399e269772661", "patches/aa.zst", 1234),
           Patch("92eb5ffee6ae2fec3ad71c777531578f", "patches/bb.zst", 4294967295u)}},
         {"地图\\新 文件.dat", 0, kMd5, kSha256, 0600, {}},
-        {"a&b <c> \"d\" 'e'.txt", 3, kMd5, kSha256, 0700, {Patch(kMd5, "patches/c&d.zst", 7)}},
+        {"a&b 'e'.txt", 3, kMd5, kSha256, 0700, {Patch(kMd5, "patches/c&d <f> \"g\".zst", 7)}},
         {"tools/run.sh", 10, kMd5, kSha256, 0750, {}},
     };
 }

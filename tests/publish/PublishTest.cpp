@@ -142,6 +142,21 @@ TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
     EXPECT_FALSE(fs::exists(out.Path() / "update/update.xml"));  // nothing half-published
 }
 
+// The players' installations are on Windows: the studio hears of a name the updater would refuse
+// there when it publishes, and nothing is published.
+TEST_F(PublishTest, RefusesNamesWindowsCannotHold)
+{
+    build.Write("sounds/nul.d/x.wav", "x");
+    EXPECT_EQ(Run(out.Path() / "update", true).error,
+              "sounds/nul.d/x.wav: its name cannot be a file's on Windows: \"nul.d\" is the name of a device on Windows");
+    fs::remove_all(build.Path() / "sounds");
+
+    build.Write("Readme.txt", "another read me");
+    EXPECT_EQ(Run(out.Path() / "update", true).error,
+              "readme.txt: its name differs from Readme.txt in letter case alone, and Windows holds both as one file");
+    EXPECT_FALSE(fs::exists(out.Path() / "update"));  // nothing half-published
+}
+
 TEST_F(PublishTest, ThePackageKeepsModesAndTimes)
 {
     struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
