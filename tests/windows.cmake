@@ -29,7 +29,8 @@ kesu_windows_test(platform_tests kesu_system
   platform/SystemProxyTest.cpp
   platform/UrlTest.cpp
   platform/Win32FileSystemTest.cpp
-  platform/Win32SystemProxyTest.cpp)
+  platform/Win32SystemProxyTest.cpp
+  platform/WindowsNameTest.cpp)
 kesu_windows_test(delta_tests "kesu_delta_apply;kesu_delta_make"
   delta/PatchTest.cpp)
 kesu_windows_test(digest_tests kesu_digest
