@@ -90,8 +90,12 @@ void KeepNewerHalf(const std::string& strPath, std::uintmax_t nLimit)
 
 void LogLine(const std::string& strText)
 {
-    std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), strText.c_str());
+    const std::string line = ProgramName() + ": " + strText + "\n";
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
+    // A window program has no standard error to read: the system's debug output (which a
+    // debugger or DebugView shows) has the causes too, with or without a log file.
+    ::OutputDebugStringW(Utf8ToWide(line).c_str());
     WriteToFile(strText);
 }
 
