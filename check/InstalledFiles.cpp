@@ -1,5 +1,7 @@
 #include "check/InstalledFiles.h"
 
+#include <cerrno>
+
 #include "check/CheckCache.h"
 #include "check/LocalCheck.h"
 #include "platform/Log.h"
@@ -31,7 +33,10 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
     for (std::size_t i = 0; i < entries.size() && !check.bStopped; ++i) {
         ManifestEntry& entry = entries[i];
         if (states[i].state == LocalState::Unreadable) {
-            StopAt(check, sentence::InstalledFileUnreadable(entry.strName), states[i].strError);
+            // A file another program holds (the game, on Windows): the player can close it.
+            const bool held = states[i].nErrno == EBUSY;
+            StopAt(check, sentence::InstalledFileUnreadable(entry.strName, held ? sentence::FailureReason(EBUSY) : ""),
+                   states[i].strError);
         } else if (states[i].state == LocalState::Differs) {
             entry.expected.nMode = EntryMode(entry);
             entry.expected.patch = PatchFrom(entry, states[i].strDigest);

@@ -48,7 +48,7 @@ LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t s
     try {
         digest = CMD5Checksum::HashFile(file.strPath);
     } catch (const CFileException& e) {
-        return {LocalState::Unreadable, {}, e.GetErrorMessage()};
+        return {LocalState::Unreadable, {}, e.GetErrorMessage(), e.GetErrno()};
     }
     // What was read is what the facts describe only if they did not change meanwhile.
     if (before && pCache->Settled(*before, startNs)) {

@@ -24,6 +24,7 @@ struct LocalResult {
     LocalState state = LocalState::Differs;
     std::string strDigest;  // the installed copy's, when it was read or known; else empty
     std::string strError{};  // why it could not be read (Unreadable)
+    int nErrno = 0;          // and its errno
 };
 
 // One result a file, in the order given. What was read goes to the cache for its next save.

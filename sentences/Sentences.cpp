@@ -52,9 +52,9 @@ std::string NthEntry(std::size_t number)
     return "第 " + std::to_string(number) + " 项";
 }
 
-std::string InstalledFileUnreadable(const std::string& file)
+std::string InstalledFileUnreadable(const std::string& file, const std::string& reason)
 {
-    return "已安装的文件 " + file + " 无法读取" + kStopped;
+    return "已安装的文件 " + file + " 无法读取" + (reason.empty() ? "" : "（" + reason + "）") + kStopped;
 }
 
 std::string TempDirIsALink(const std::string& setting)

@@ -30,7 +30,7 @@ inline constexpr const char* kManifestCutShort = "更新清单没有完整下载
 std::string ManifestEntryUnusable(const std::string& entry);
 std::string ManifestEntryUnusable(const std::string& entry, const std::string& reason);
 std::string NthEntry(std::size_t number);  // an entry without a name, counted from 1
-std::string InstalledFileUnreadable(const std::string& file);
+std::string InstalledFileUnreadable(const std::string& file, const std::string& reason = "");
 
 // The run cannot start.
 std::string TempDirIsALink(const std::string& setting);

@@ -393,6 +393,31 @@ TEST_F(WindowsProgramTest, APackageIsUnpackedIntoTheInstallation)
     EXPECT_FALSE(Has("tmp/Game7.zip"));
 }
 
+// A file the game holds open cannot be replaced, nor read when it shares nothing: the player is
+// told to close the game, and nothing of the update stays installed.
+TEST_F(WindowsProgramTest, AFileTheGameHoldsOpenStopsTheUpdateWhichIsUndone)
+{
+    Publish("a.txt", "new a");
+    Publish("game.dat", "new game");
+    const std::string closeTheGame = "\xE6\x96\x87\xE4\xBB\xB6\xE6\xAD\xA3\xE8\xA2\xAB\xE5\x85\xB6\xE4\xBB\x96"
+                                     "\xE7\xA8\x8B\xE5\xBA\x8F\xE4\xBD\xBF\xE7\x94\xA8";  // 文件正被其他程序使用
+    for (const DWORD sharing : {DWORD{FILE_SHARE_READ}, DWORD{0}}) {  // read while the game runs, or not at all
+        Reinstall();
+        WriteFile(install / "a.txt", "old a");
+        WriteFile(install / "game.dat", "old game");
+        const HANDLE held = CreateFileW((install / "game.dat").wstring().c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const ProgramRun run = Run();
+        CloseHandle(held);
+        EXPECT_TRUE(run.ended) << sharing;
+        EXPECT_GE(run.boxes, 1) << sharing;
+        EXPECT_EQ(Installed("a.txt"), "old a") << sharing;
+        EXPECT_EQ(Installed("game.dat"), "old game") << sharing;
+        const std::string log = Log();
+        EXPECT_NE(log.substr(log.rfind(" end: ")).find(closeTheGame), std::string::npos) << Log();
+    }
+}
+
 TEST_F(WindowsProgramTest, AMissingManifestShowsABoxAndTheRunEndsWhenItIsAnswered)
 {
     const ProgramRun run = Run();
