@@ -60,3 +60,8 @@ kesu_windows_test(archive_tests kesu_archive
   archive/UnpackOntoDiskTest.cpp
   archive/UnzipPackageTest.cpp)
 unset(KESU_TEST_TIMEOUT)
+kesu_windows_test(install_tests kesu_install
+  install/InstallerTest.cpp
+  install/InstallJournalTest.cpp)
+kesu_windows_test(check_tests kesu_check
+  check/CheckCacheTest.cpp)

@@ -57,9 +57,12 @@ bool Flush(const std::wstring& path)
     return ok;
 }
 
-// Flushes every regular file under the directory; links to other places are not followed.
-bool FlushTree(const std::wstring& directory)
+// Flushes every regular file under the directory; links to other places are not followed. A
+// separator at the directory's end is dropped: a long path (\\?\) takes no doubled one.
+bool FlushTree(std::wstring directory)
 {
+    while (directory.ends_with(L'\\'))
+        directory.pop_back();
     WIN32_FIND_DATAW found{};
     const HANDLE search = ::FindFirstFileW((directory + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
