@@ -52,7 +52,7 @@ kesu_windows_test(download_tests kesu_download
 kesu_windows_test(source_tests kesu_source
   source/ReadUrlTextTest.cpp
   source/SignedDocumentTest.cpp)
-# Ten thousand files unpacked one by one take Wine more than a minute and a half.
+# Ten thousand files unpacked one by one take Wine one to two and a half minutes.
 set(KESU_TEST_TIMEOUT 400)
 kesu_windows_test(archive_tests kesu_archive
   archive/DamagedArchiveTest.cpp
