@@ -65,3 +65,10 @@ kesu_windows_test(install_tests kesu_install
   install/InstallJournalTest.cpp)
 kesu_windows_test(check_tests kesu_check
   check/CheckCacheTest.cpp)
+# The publisher's runs of its patches, of the publisher built for Windows: Wine's drive Z: is the
+# Unix root. The other publishing tests need the updater program, not built for Windows yet.
+kesu_windows_test(publish_tests kesu_publish
+  publish/PublishPatchRerunTest.cpp)
+target_link_libraries(publish_tests PRIVATE kesu_delta_apply kesu_delta_make)
+target_compile_definitions(publish_tests PRIVATE KESU_PUBLISH_EXE="Z:$<TARGET_FILE:kesu-publish>")
+add_dependencies(publish_tests kesu-publish)
