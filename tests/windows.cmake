@@ -65,10 +65,11 @@ kesu_windows_test(install_tests kesu_install
   install/InstallJournalTest.cpp)
 kesu_windows_test(check_tests kesu_check
   check/CheckCacheTest.cpp)
-# The publisher's runs of its patches, of the publisher built for Windows: Wine's drive Z: is the
-# Unix root. The other publishing tests need the updater program, not built for Windows yet.
+# The publisher's patches, with the publisher built for Windows: Wine's drive Z: is the Unix root.
 kesu_windows_test(publish_tests kesu_publish
-  publish/PublishPatchRerunTest.cpp)
-target_link_libraries(publish_tests PRIVATE kesu_delta_apply kesu_delta_make)
+  publish/PublishPatchesTest.cpp
+  publish/PublishPatchRerunTest.cpp
+  publish/PublishTest.cpp)
+target_link_libraries(publish_tests PRIVATE kesu_archive kesu_delta_apply kesu_delta_make)
 target_compile_definitions(publish_tests PRIVATE KESU_PUBLISH_EXE="Z:$<TARGET_FILE:kesu-publish>")
 add_dependencies(publish_tests kesu-publish)

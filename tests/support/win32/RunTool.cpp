@@ -3,9 +3,9 @@
 // a Linux program given its Unix path, but gives back neither a handle to wait on nor the
 // program's output, so the tool runs under /bin/sh with its input, output and exit status in files
 // of a scratch directory, and the test waits until the status file is there. An argument that is
-// an absolute Windows path reaches the tool as the Unix path Wine maps it to. A Windows program
-// (a name that ends in .exe: the build's own) is started as Windows starts one, with its
-// arguments as they are, and waited for.
+// an absolute Windows path, or an option's value that is one, reaches the tool as the Unix path
+// Wine maps it to. A Windows program (a name that ends in .exe: the build's own) is started as
+// Windows starts one, with its arguments as they are, and waited for.
 
 #include "tests/support/RunTool.h"
 
@@ -46,6 +46,18 @@ bool IsWindowsAbsolute(const std::string& text)
            (text[2] == '\\' || text[2] == '/');
 }
 
+// The word with the absolute Windows path it is, or that follows its '=' (--option=C:\\...), as
+// the Unix path Wine maps it to.
+std::string WithUnixPath(const std::string& word)
+{
+    if (IsWindowsAbsolute(word))
+        return UnixPath(Utf8ToWide(word));
+    const std::size_t equals = word.find('=');
+    if (equals != std::string::npos && word.starts_with("--") && IsWindowsAbsolute(word.substr(equals + 1)))
+        return word.substr(0, equals + 1) + UnixPath(Utf8ToWide(word.substr(equals + 1)));
+    return word;
+}
+
 // The text as one word of the shell, whatever it holds.
 std::string ShellWord(const std::string& text)
 {
@@ -68,9 +80,7 @@ std::string Script(const std::filesystem::path& directory, const std::string& pr
     const std::wstring cwd = directory.empty() ? std::filesystem::current_path().wstring() : directory.wstring();
     std::string script = "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin; export PATH; cd ";
     script.append(ShellWord(UnixPath(cwd))).append(" && env");
-    const auto add = [&script](const std::string& word) {
-        script.append(" ").append(ShellWord(IsWindowsAbsolute(word) ? UnixPath(Utf8ToWide(word)) : word));
-    };
+    const auto add = [&script](const std::string& word) { script.append(" ").append(ShellWord(WithUnixPath(word))); };
     for (const std::string& entry : environment)
         add(entry);
     add(program);
@@ -127,9 +137,11 @@ ToolRun RunWindowsProgram(const std::filesystem::path& directory, const std::str
     startup.hStdOutput = out;
     startup.hStdError = out;
     PROCESS_INFORMATION process{};
+    // Without a console, as a program in a session of its own is without a terminal: one with a
+    // hidden console would wait there for a passphrase no one can type.
     const std::wstring cwd = directory.empty() ? std::filesystem::current_path().wstring() : directory.wstring();
     const bool started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                          CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(), cwd.c_str(),
+                                          CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, environment.data(), cwd.c_str(),
                                           &startup, &process);
     ::CloseHandle(in);
     ::CloseHandle(out);
