@@ -1,6 +1,7 @@
 # The tests of the Windows build, run by CTest through Wine (the toolchain's emulator): the
-# engine's tests that need no Linux tool, each program linked with its folder's library only, as
-# on Linux. Test programs are listed when CTest runs, under Wine, not while building.
+# engine's tests, with the Linux machine's tools as their witnesses (support/win32/RunTool.cpp),
+# each program linked with its folder's library only, as on Linux. Test programs are listed when
+# CTest runs, under Wine, not while building.
 include(GoogleTest)
 
 add_library(kesu_test_support STATIC
