@@ -6,6 +6,7 @@
 #include <minizip/unzip.h>
 #include <vector>
 
+#include "archive/LittleEndian.h"
 #include "archive/Zip64Entry.h"
 
 namespace {
@@ -74,6 +75,24 @@ int Error(voidpf, voidpf)
     return 0;
 }
 
+// The size the central header at centralOffset gives its entry, or its Zip64 record's when the
+// header's own reads 0xFFFFFFFF; a record too short to hold a size leaves that mark. Read from the
+// bytes here rather than taken from minizip, which reads the record itself only where a long has
+// 32 bits (Windows), and there whatever length the record gives. minizip's size when the header
+// is not where the offset says (an archive with bytes before it).
+std::uint64_t UncompressedSize(const ArchiveTail& tail, std::uint64_t centralOffset, const unz_file_info64& info,
+                               const unsigned char* extra)
+{
+    constexpr std::uint64_t kHeaderSize = 46, kSizeField = 24, kMarker = 0xFFFFFFFF;
+    if (centralOffset < tail.Start() || centralOffset + kHeaderSize > tail.size)
+        return info.uncompressed_size;
+    const auto* header = reinterpret_cast<const unsigned char*>(tail.bytes.data()) + (centralOffset - tail.Start());
+    if (LittleEndian(header, 4) != 0x02014b50)
+        return info.uncompressed_size;
+    const std::uint64_t size = LittleEndian(header + kSizeField, 4);
+    return size == kMarker ? Zip64UncompressedSize(extra, info.size_file_extra).value_or(kMarker) : size;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> UnpackedSizeFromTail(std::string_view tail, std::uint64_t nArchiveSize)
@@ -92,9 +111,7 @@ std::optional<std::uint64_t> UnpackedSizeFromTail(std::string_view tail, std::ui
         unz_file_info64 info{};
         if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, extra.data(), extra.size(), nullptr, 0) != UNZ_OK)
             break;
-        std::uint64_t size = info.uncompressed_size;
-        if (size == 0xFFFFFFFF)  // this minizip leaves the Zip64 record to its reader
-            size = Zip64UncompressedSize(extra.data(), info.size_file_extra).value_or(size);
+        const std::uint64_t size = UncompressedSize(archive, unzGetOffset64(zip), info, extra.data());
         total += std::min(size, UINT64_MAX - total);  // a claim past any disk saturates
     }
     unzClose(zip);

@@ -1,7 +1,8 @@
 #pragma once
 // Entries with Zip64 records, read straight from the archive file. The minizip this program is
-// built with leaves a Zip64 record's sizes and offset unread (they stay 0xFFFFFFFF), so it can
-// neither size such an entry nor find its data; zip -fz writes such records for small entries,
+// built with leaves a Zip64 record's sizes and offset unread on Linux (they stay 0xFFFFFFFF), so it
+// can neither size such an entry nor find its data there; on Windows, where a long has 32 bits, it
+// reads them without checking the record's length; zip -fz writes such records for small entries,
 // and every creator writes them for entries of 4 GiB or more, or beyond 4 GiB into the archive.
 
 #include <cstddef>

@@ -59,9 +59,12 @@ bool Flush(const std::wstring& path)
     return ok;
 }
 
-// Flushes every regular file under the directory; links to other places are not followed.
-bool FlushTree(const std::wstring& directory)
+// Flushes every regular file under the directory; links to other places are not followed. A
+// separator at the directory's end is dropped: a long path (\\?\) takes no doubled one.
+bool FlushTree(std::wstring directory)
 {
+    while (directory.ends_with(L'\\'))
+        directory.pop_back();
     WIN32_FIND_DATAW found{};
     const HANDLE search = ::FindFirstFileW((directory + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -296,12 +299,7 @@ bool SyncFileSystem(const std::string& path)
     const DWORD attributes = NameAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return FailWithLastError();
-    if (!IsDirectory(attributes))
-        return Flush(WidePath(path));
-    std::wstring directory = WithLongPathPrefix(WidePath(path));
-    while (directory.size() > 1 && directory.back() == L'\\')
-        directory.pop_back();  // a "\\?\" path takes no doubled separator before the file names
-    return FlushTree(directory);
+    return IsDirectory(attributes) ? FlushTree(WithLongPathPrefix(WidePath(path))) : Flush(WidePath(path));
 }
 
 // The lock is a named object that exists while a handle to it is open: this process keeps its

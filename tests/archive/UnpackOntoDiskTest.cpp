@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -13,7 +12,10 @@
 
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
+#include "platform/Path.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/SmallFileSystem.h"
+#include "tests/support/SymbolicLinks.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipBuilder.h"
 
@@ -103,8 +105,10 @@ TEST_F(UnpackOntoDiskTest, AReadOnlyDiskFailsFilesAndLinksAndKeepsWhatIsThere)
     if (!small.Mounted())
         GTEST_SKIP() << "no file system can be mounted here";
     std::ofstream(disk / "game.bin") << "installed before";
-    fs::create_symlink("game.bin", disk / "current");
-    ASSERT_EQ(std::system(("mount -o remount,ro '" + disk.string() + "'").c_str()), 0);
+    const bool links = SymbolicLinksCanBeMade(disk);  // else the link's part is left out
+    if (links)
+        fs::create_symlink("game.bin", disk / "current");
+    ASSERT_EQ(RunTool(dir.Path(), "mount", {"-o", "remount,ro", disk.string()}).status, 0);
 
     const std::string package = Package({{"game.bin", "new"}, Link("current", "other.bin"), {"new.txt", "n"}});
     std::unique_ptr<CZipReader> reader = CZipReader::Open(package);
@@ -116,8 +120,12 @@ TEST_F(UnpackOntoDiskTest, AReadOnlyDiskFailsFilesAndLinksAndKeepsWhatIsThere)
         EXPECT_STREQ(ZipResultText(result), "its file could not be created") << name;
     }
     EXPECT_EQ(ReadWholeFile(disk / "game.bin"), "installed before");
-    EXPECT_EQ(fs::read_symlink(disk / "current"), "game.bin");
-    EXPECT_EQ(Names(disk), (std::set<std::string>{"current", "game.bin"}));
+    std::set<std::string> kept{"game.bin"};
+    if (links) {
+        EXPECT_EQ(fs::read_symlink(disk / "current"), "game.bin");
+        kept.insert("current");
+    }
+    EXPECT_EQ(Names(disk), kept);
 }
 
 TEST_F(UnpackOntoDiskTest, ADirectoryWhereAFileOrLinkGoesStaysWithEverythingInIt)
@@ -197,7 +205,7 @@ TEST_F(UnpackOntoDiskTest, Utf8NamesNoToolMarkedArriveAsTheyAre)
     ASSERT_EQ(UnzipPackage(Package(items), dest.Path().string(), unpacked), ZipResult::Ok);
     EXPECT_EQ(unpacked, std::vector<std::string>(std::begin(names), std::end(names)));
     for (const std::string& name : names)
-        EXPECT_EQ(ReadWholeFile(dest.Path() / name), name);
+        EXPECT_EQ(ReadWholeFile(dest.Path() / PathFromUtf8(name)), name);
     EXPECT_EQ(Names(dest.Path()).size(), std::size(names));
 }
 

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "archive/PackageCheck.h"
 #include "archive/UnzipPackage.h"
 #include "archive/ZipReader.h"
+#include "platform/Path.h"
 #include "sentences/Sentences.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipBuilder.h"
 
@@ -26,11 +26,31 @@ std::uint64_t FileTime(std::int64_t unixSeconds)
     return static_cast<std::uint64_t>(unixSeconds + static_cast<std::int64_t>(kEpochOffset)) * 10000000ull;
 }
 
-struct stat Stat(const fs::path& path)
+#ifdef _WIN32
+using StatResult = struct _stat64;
+#else
+using StatResult = struct stat;
+#endif
+
+StatResult Stat(const fs::path& path)
 {
-    struct stat st {};
+    StatResult st{};
+#ifdef _WIN32
+    EXPECT_EQ(::_wstat64(path.c_str(), &st), 0) << path;
+#else
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+#endif
     return st;
+}
+
+bool IsReadOnly(const fs::path& path)
+{
+    return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+bool ToolIsInstalled(const fs::path& directory, const std::string& tool)
+{
+    return RunTool(directory, "sh", {"-c", "command -v " + tool}).status == 0;
 }
 
 // Every path under a directory, relative to it, sorted.
@@ -38,7 +58,7 @@ std::vector<std::string> Tree(const fs::path& root)
 {
     std::vector<std::string> paths;
     for (const auto& entry : fs::recursive_directory_iterator(root))
-        paths.push_back(fs::relative(entry.path(), root).string());
+        paths.push_back(GenericUtf8OfPath(fs::relative(entry.path(), root)));
     std::sort(paths.begin(), paths.end());
     return paths;
 }
@@ -77,10 +97,10 @@ protected:
     void SetUp() override
     {
         fs::create_directories(cwd);
-        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-        ASSERT_EQ(::chdir(cwd.c_str()), 0);
+        previous = fs::current_path();
+        fs::current_path(cwd);
     }
-    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+    void TearDown() override { fs::current_path(previous); }
 
     ZipResult Unzip(const std::vector<ZipItem>& items)
     {
@@ -94,7 +114,7 @@ protected:
     fs::path cwd = root.Path() / "cwd";
     std::string zip = (root.Path() / "package.zip").string();
     std::vector<std::string> names;
-    char previous[4096] = {};
+    fs::path previous;
 };
 
 TEST_F(UnzipTest, StoredDeflatedDirectoryAndNestedEntries)
@@ -220,6 +240,12 @@ TEST_F(UnzipTest, AttributesFollowTheHostSystem)
     windowsFolder.external = 0;
     ASSERT_EQ(Unzip({dosReadOnly, dosNormal, unixExec, unixReadOnly, setuid, windowsFolder}), ZipResult::Ok);
 
+    EXPECT_TRUE(IsReadOnly(dest / "dos-ro.txt"));
+    EXPECT_FALSE(IsReadOnly(dest / "dos.txt"));
+    EXPECT_FALSE(IsReadOnly(dest / "run.sh"));
+    EXPECT_TRUE(IsReadOnly(dest / "unix-ro.txt"));
+    EXPECT_TRUE(fs::is_directory(dest / "maps"));
+#ifndef _WIN32  // Windows keeps no permission bits but whether a file is read-only
     mode_t umask = ::umask(022);
     ::umask(umask);
     EXPECT_EQ(Stat(dest / "dos-ro.txt").st_mode & 07777, 0444u & ~umask);
@@ -227,7 +253,7 @@ TEST_F(UnzipTest, AttributesFollowTheHostSystem)
     EXPECT_EQ(Stat(dest / "run.sh").st_mode & 07777, 0755u);
     EXPECT_EQ(Stat(dest / "unix-ro.txt").st_mode & 07777, 0444u);
     EXPECT_EQ(Stat(dest / "setuid").st_mode & 07777, 0755u);  // never set-user-id
-    EXPECT_TRUE(fs::is_directory(dest / "maps"));
+#endif
 
     auto reader = CZipReader::Open(zip);
     ASSERT_NE(reader, nullptr);
@@ -262,7 +288,7 @@ TEST_F(UnzipTest, TimesComeFromTheExtendedTimestampOrElseTheLocalDosTime)
         EXPECT_EQ(entry.mtime, FileTime(flags & 1 ? m : dos)) << flags;
         EXPECT_EQ(entry.atime, FileTime(flags & 2 ? a : dos)) << flags;
         EXPECT_EQ(entry.ctime, FileTime(flags & 4 ? c : dos)) << flags;
-        struct stat st = Stat(dest / ("ut" + std::to_string(flags)));
+        StatResult st = Stat(dest / ("ut" + std::to_string(flags)));
         EXPECT_EQ(st.st_mtime, flags & 1 ? m : dos) << flags;
         EXPECT_EQ(st.st_atime, flags & 2 ? a : dos) << flags;
     }
@@ -332,21 +358,22 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
 TEST_F(UnzipTest, EntriesOfOtherMethodsAreDescribedButNeverWritten)
 {
     // 7-Zip packs the file with the method asked for; minizip reads only stored and deflated data.
-    if (std::system("command -v 7z > /dev/null") != 0)
+    if (!ToolIsInstalled(root.Path(), "7z"))
         GTEST_SKIP() << "7-Zip is not installed";
     const std::string name = "maps/town.map";
     const std::time_t modified = 1700000000;  // an even second, which a DOS time holds exactly
     fs::create_directories(root.Path() / "packed/maps");
     std::ofstream(root.Path() / "packed" / name) << std::string(5000, 't');
-    ::chmod((root.Path() / "packed" / name).c_str(), 0640);
-    const timespec times[2] = {{modified, 0}, {modified, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (root.Path() / "packed" / name).c_str(), times, 0), 0);
+    // Set by the system's tools, which give the file permission bits on Windows' side too.
+    ASSERT_EQ(RunTool(root.Path() / "packed", "sh",
+                      {"-c", "chmod 0640 " + name + " && touch -d @" + std::to_string(modified) + " " + name})
+                  .status,
+              0);
 
     for (const char* method : {"Deflate64", "LZMA", "BZip2"}) {
         const std::string package = (root.Path() / (std::string(method) + ".zip")).string();
-        const std::string command = "cd '" + (root.Path() / "packed").string() + "' && 7z a -bd -tzip -mm=" +
-                                    method + " '" + package + "' " + name + " > /dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0) << method;
+        const ToolRun run = RunTool(root.Path() / "packed", "7z", {"a", "-bd", "-tzip", std::string("-mm=") + method, package, name});
+        ASSERT_EQ(run.status, 0) << method << "\n" << run.output;
 
         auto reader = CZipReader::Open(package);
         ASSERT_NE(reader, nullptr) << method;
@@ -400,8 +427,7 @@ TEST_F(UnzipTest, EncryptedEntryNeedsAPasswordAndIsNotWritten)
 {
     std::ofstream(root.Path() / "secret.txt") << "secret";
     std::ofstream(root.Path() / "plain.txt") << "plain";
-    std::string command = "cd '" + root.Path().string() + "' && zip -q -P pw enc.zip secret.txt && zip -q enc.zip plain.txt";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(RunTool(root.Path(), "sh", {"-c", "zip -q -P pw enc.zip secret.txt && zip -q enc.zip plain.txt"}).status, 0);
     std::ofstream(cwd / "secret.txt") << "present, so the next entry follows";
     EXPECT_EQ(UnzipPackage((root.Path() / "enc.zip").string(), dest.string(), names), ZipResult::Ok);
     EXPECT_FALSE(fs::exists(dest / "secret.txt"));

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <sys/utime.h>
+#else
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
+#include <optional>
 #include <set>
 
 #include "check/CheckCache.h"
@@ -21,6 +26,21 @@ namespace {
 
 constexpr const char* kAbcDigest = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
+#ifdef _WIN32
+// Windows tells no other program which files one opens, as it opens them: there the check's opens
+// go unwatched, and only what it finds is compared.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string&) {}
+    std::optional<std::multiset<std::string>> Opened() { return std::nullopt; }
+};
+
+void SetModified(const std::filesystem::path& path, std::time_t seconds)
+{
+    __utimbuf64 times{seconds, seconds};
+    ASSERT_EQ(::_wutime64(path.c_str(), &times), 0);
+}
+#else
 // The names of the files opened in one directory, from inotify.
 class OpenWatch {
 public:
@@ -31,7 +51,7 @@ public:
     ~OpenWatch() { ::close(m_fd); }
     // What was opened since the last call. Events are queued before open() returns, so after
     // the check they are all there.
-    std::multiset<std::string> Opened()
+    std::optional<std::multiset<std::string>> Opened()
     {
         std::multiset<std::string> names;
         alignas(inotify_event) char events[16384];
@@ -55,6 +75,7 @@ void SetModified(const std::filesystem::path& path, std::time_t seconds)
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
+#endif
 
 class CheckCacheTest : public ::testing::Test {
 protected:
@@ -87,23 +108,31 @@ protected:
                            "<file filename='b.dat' filesize='3' fileversion='1' md5='900150983cd24fb0d6963f7d28e17f72'/>"
                            "<file filename='c.dat' filesize='3' fileversion='1' md5='900150983cd24fb0d6963f7d28e17f72'/>"
                            "</filelist></manifest>";
+    // What the check opened since the last look, where the system tells (see OpenWatch).
+    void ExpectOpened(const std::multiset<std::string>& expected, const std::string& trace = "")
+    {
+        if (const std::optional<std::multiset<std::string>> opened = watch.Opened()) {
+            EXPECT_EQ(*opened, expected) << trace;
+        }
+    }
+
     OpenWatch watch{install.Dir()};
 };
 
 TEST_F(CheckCacheTest, ASecondCheckOpensNothingUnchangedAndReadsAChangedFileAgain)
 {
     EXPECT_EQ(Check(), std::vector<std::string>{});
-    EXPECT_EQ(watch.Opened(), (std::multiset<std::string>{"a.dat", "b.dat", "c.dat"}));
+    ExpectOpened((std::multiset<std::string>{"a.dat", "b.dat", "c.dat"}));
     EXPECT_EQ(Check(), std::vector<std::string>{});
-    EXPECT_EQ(watch.Opened(), std::multiset<std::string>{});
+    ExpectOpened(std::multiset<std::string>{});
 
     // Same size, and the old modification time put back: the change time still tells.
     install.Write("b.dat", "abd");
     SetModified(install.Path() / "b.dat", 1600000000);
     EXPECT_EQ(Check(), std::vector<std::string>{"b.dat"});
-    EXPECT_EQ(watch.Opened(), std::multiset<std::string>{"b.dat"});
+    ExpectOpened(std::multiset<std::string>{"b.dat"});
     EXPECT_EQ(Check(), std::vector<std::string>{"b.dat"});  // its new digest is kept too
-    EXPECT_EQ(watch.Opened(), std::multiset<std::string>{});
+    ExpectOpened(std::multiset<std::string>{});
 
     // Replaced by another file (another inode), and gone.
     install.Write("c.new", "abc");
@@ -112,7 +141,7 @@ TEST_F(CheckCacheTest, ASecondCheckOpensNothingUnchangedAndReadsAChangedFileAgai
     std::filesystem::remove(install.Path() / "a.dat");
     watch.Opened();
     EXPECT_EQ(Check(), (std::vector<std::string>{"a.dat", "b.dat"}));
-    EXPECT_EQ(watch.Opened(), std::multiset<std::string>{"c.dat"});
+    ExpectOpened(std::multiset<std::string>{"c.dat"});
 }
 
 TEST_F(CheckCacheTest, ARecordThatCannotBeTrustedWholeIsNotUsedAndIsWrittenAfresh)
@@ -138,9 +167,9 @@ TEST_F(CheckCacheTest, ARecordThatCannotBeTrustedWholeIsNotUsedAndIsWrittenAfres
         std::ofstream(cachePath, std::ios::binary) << record;
         watch.Opened();
         EXPECT_EQ(Check(), std::vector<std::string>{}) << record;
-        EXPECT_EQ(watch.Opened(), (std::multiset<std::string>{"a.dat", "b.dat", "c.dat"})) << record;
+        ExpectOpened((std::multiset<std::string>{"a.dat", "b.dat", "c.dat"}), record);
         EXPECT_EQ(Check(), std::vector<std::string>{}) << record;  // and the one written since is used
-        EXPECT_EQ(watch.Opened(), std::multiset<std::string>{}) << record;
+        ExpectOpened(std::multiset<std::string>{}, record);
     }
 }
 

@@ -7,16 +7,20 @@
 #include <ostream>
 #include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "install/Installer.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/SmallFileSystem.h"
+#include "tests/support/SymbolicLinks.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/Unprivileged.h"
 #include "tests/support/ZipBuilder.h"
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "tests/support/Unprivileged.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -120,13 +124,17 @@ protected:
 TEST_F(InstallTest, DownloadsMoveOverTheInstalledFilesAndIntoNewDirectories)
 {
     install.Write("readme.txt", "old readme");
+#ifndef _WIN32  // Windows keeps no permission bits to take over
     ::chmod((install.Path() / "readme.txt").c_str(), 0640);
+#endif
     Downloaded("readme.txt", "readme.txt.dtm", "new readme");
     Downloaded("data\\map\\town.dat", "data_map_town.dat.dtm", "new town");
 
     EXPECT_TRUE(Install());
     EXPECT_EQ(ReadWholeFile(install.Path() / "readme.txt"), "new readme");
+#ifndef _WIN32
     EXPECT_EQ(GetFileMode(install.Dir() + "readme.txt"), 0640u);
+#endif
     EXPECT_EQ(ReadWholeFile(install.Path() / "data/map/town.dat"), "new town");
     EXPECT_TRUE(fs::is_empty(install.Path() / "tmp"));
     EXPECT_EQ(log.Events(), kBeginAndEnd);
@@ -213,6 +221,9 @@ TEST_F(InstallTest, AFileInTheWayOfADirectoryOrANameOfNoFileStopsBeforeAnythingM
 
 TEST_F(InstallTest, AnUnwritableDirectoryFailsTheRunAndTheFilesBeforeItComeBack)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a directory only another user may write to needs owners and a second user, which Wine does not keep";
+#else
     install.Write("first.dat", "old first");
     install.Write("locked/held.dat", "old held");
     Downloaded("first.dat", "first.dat.dtm", "new first");
@@ -231,6 +242,7 @@ TEST_F(InstallTest, AnUnwritableDirectoryFailsTheRunAndTheFilesBeforeItComeBack)
     EXPECT_EQ(ReadWholeFile(install.Path() / "first.dat"), "old first");
     EXPECT_EQ(ReadWholeFile(install.Path() / "locked/held.dat"), "old held");
     EXPECT_EQ(TempEntries(), (std::set<std::string>{"first.dat.dtm", "locked_held.dat.dtm"}));
+#endif
 }
 
 TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
@@ -240,7 +252,9 @@ TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     install.Write(own, "running program");
+#ifndef _WIN32
     ::chmod((install.Path() / own).c_str(), 0755);
+#endif
     install.Write("KesuUpdate_old.exe", "from an earlier update");
     // In another directory and in other letter case, it still names the program itself.
     Downloaded("sub\\" + upper, "sub_" + upper + ".dtm", "new program");
@@ -249,8 +263,14 @@ TEST_F(InstallTest, TheRunningExecutableStepsAsideForItsNewCopy)
     EXPECT_EQ(SetAsideExeName(), "KesuUpdate_old.exe");
     EXPECT_EQ(ReadWholeFile(install.Path() / "KesuUpdate_old.exe"), "running program");
     EXPECT_EQ(ReadWholeFile(install.Path() / own), "new program");
+#ifndef _WIN32  // Windows keeps no permission bits to take over
     EXPECT_EQ(GetFileMode(install.Dir() + own), 0755u);
-    EXPECT_FALSE(fs::exists(install.Path() / upper));
+#endif
+    // No second file in the other letter case (which on Windows is the same name).
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(install.Path()))
+        names.insert(entry.path().filename().string());
+    EXPECT_FALSE(names.contains(upper));
     EXPECT_FALSE(fs::exists(install.Path() / "sub"));
 }
 
@@ -307,6 +327,8 @@ TEST_F(InstallTest, APackageEntryThatCannotBePutInPlaceUndoesTheEntriesBeforeIt)
 TEST_F(InstallTest, APackageWritesThroughAFolderThePlayerMovedToAnotherDiskAllOrNothing)
 {
     PackageMode();
+    if (!SymbolicLinksCanBeMade(install.Path()))
+        GTEST_SKIP() << kNoSymbolicLinks;
     TempDir elsewhere;
     SmallFileSystem disk(elsewhere.Path() / "data", "1m");
     if (!disk.Mounted())

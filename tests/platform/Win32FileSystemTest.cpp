@@ -54,6 +54,16 @@ TEST(Win32FileSystemTest, ChineseNamesAndPathsBeyondMaxPathWork)
     EXPECT_STREQ(text, "town");
 }
 
+TEST(Win32FileSystemTest, ADirectoryNamedWithATrailingSeparatorIsFlushedWhole)
+{
+    // The program names directories with a separator at their end, the installation's too.
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryWithParents(dir.Dir() + "data"));
+    WriteWhole(dir.Dir() + "data/town.dat", "town");
+    EXPECT_TRUE(SyncFileSystem(dir.Dir()));
+    EXPECT_TRUE(SyncFileSystem(dir.Dir() + "data\\"));
+}
+
 TEST(Win32FileSystemTest, AFileAnotherProgramHoldsFailsWithEbusy)
 {
     TempDir dir;

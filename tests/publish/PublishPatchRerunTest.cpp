@@ -10,9 +10,10 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <sys/stat.h>
 
 #include "delta/MakePatch.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "publish/Publisher.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
@@ -49,22 +50,17 @@ std::string Edited(std::string text, char mark)
 }
 
 // The identity of a file on the disk: a file written again, even with the same bytes, has
-// another inode or modification time.
+// another inode (file index) or modification time.
 struct Identity {
-    ino_t inode = 0;
-    timespec modified{};
-    bool operator==(const Identity& other) const
-    {
-        return inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec;
-    }
+    std::uint64_t inode = 0;
+    std::uint64_t modifiedNs = 0;
+    bool operator==(const Identity&) const = default;
 };
 
 Identity IdentityOf(const fs::path& path)
 {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return {st.st_ino, st.st_mtim};
+    const std::optional<FileStatus> status = GetFileStatus(Utf8OfPath(path));
+    return status ? Identity{status->facts.nInode, status->facts.nModifiedNs} : Identity{};
 }
 
 std::vector<std::string> PatchNames(const std::string& manifest)

@@ -10,17 +10,22 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <sys/stat.h>
 
 #include "delta/ApplyPatch.h"
 #include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
 #include "digest/Sha256.h"
 #include "platform/Crypto.h"
-#include "tests/support/Nginx.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "tests/support/Nginx.h"
 #include "tests/support/UpdaterProcess.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -110,12 +115,19 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir)
     return files;
 }
 
-ino_t InodeOf(const fs::path& path)
+std::uint64_t InodeOf(const fs::path& path)
 {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_ino;
+    const std::optional<FileStatus> status = GetFileStatus(Utf8OfPath(path));
+    return status ? status->facts.nInode : 0;
 }
+
+// bin/run.sh's mode in the manifest: Windows keeps no execute bit, so a build published there
+// marks no file as a program.
+#ifdef _WIN32
+constexpr const char* kRunShMode = "";
+#else
+constexpr const char* kRunShMode = " mode=\"755\"";
+#endif
 
 class PublishPatchesTest : public ::testing::Test {
 protected:
@@ -140,7 +152,9 @@ protected:
         v3.Write("new.txt", "only in the new build");
         v1.Write("bin/run.sh", "#!/bin/sh\n" + Records(500, 7));
         v3.Write("bin/run.sh", "#!/bin/sh\n" + Edited(Records(500, 7), 5000, 'd'));
+#ifndef _WIN32
         ::chmod((v3.Path() / "bin/run.sh").c_str(), 0755);
+#endif
     }
 
     ToolRun Publish(const fs::path& tree, std::vector<std::string> previous)
@@ -201,7 +215,7 @@ TEST_F(PublishPatchesTest, EachChangedFileGetsOnePatchPerEarlierVersionThatAppli
     ExpectSoundPatches(tree, "data\\same.dat", {&v1, &v2}, 1);  // one version in two builds
     ExpectSoundPatches(tree, "bin\\run.sh", {&v1}, 1);
     const std::string manifest = ReadWholeFile(tree / "update.xml");
-    EXPECT_NE(ElementOf(manifest, "bin\\run.sh").find("\" mode=\"755\">\n      <patch from="), std::string::npos)
+    EXPECT_NE(ElementOf(manifest, "bin\\run.sh").find("\"" + std::string(kRunShMode) + ">\n      <patch from="), std::string::npos)
         << manifest;
     for (const char* unpatched : {"readme.txt", "new.txt", "data\\noise.bin", "data\\half.bin"})
         EXPECT_TRUE(ElementOf(manifest, unpatched).ends_with("\"/>")) << manifest;
@@ -230,7 +244,7 @@ TEST_F(PublishPatchesTest, TheSameInputLeavesEveryByteAsItWas)
     const std::vector<std::string> previous{v2.Path().string(), v1.Path().string()};
     ASSERT_EQ(Publish(tree, previous).status, 0);
     const auto first = Snapshot(tree);
-    std::map<fs::path, ino_t> inodes;
+    std::map<fs::path, std::uint64_t> inodes;
     for (const auto& entry : fs::directory_iterator(tree / "patches"))
         inodes[entry.path()] = InodeOf(entry.path());
     ASSERT_EQ(Publish(tree, previous).status, 0);
@@ -253,7 +267,7 @@ TEST_F(PublishPatchesTest, WithoutEarlierVersionsTheManifestIsAsBefore)
         const std::string bytes = ReadWholeFile(v3.Path() / rel);
         expected += "    <file filename=\"" + std::regex_replace(std::string(rel), std::regex("/"), "\\") +
                     "\" filesize=\"" + std::to_string(bytes.size()) + "\" fileversion=\"3.0\" md5=\"" + Md5(bytes) +
-                    "\" sha256=\"" + Sha256(bytes) + "\"" + (rel == std::string("bin/run.sh") ? " mode=\"755\"" : "") +
+                    "\" sha256=\"" + Sha256(bytes) + "\"" + (rel == std::string("bin/run.sh") ? kRunShMode : "") +
                     "/>\n";
     }
     EXPECT_EQ(ReadWholeFile(tree / "update.xml"), expected + "  </filelist>\n</manifest>\n");
@@ -272,6 +286,9 @@ TEST_F(PublishPatchesTest, TheTreeItselfMayHoldTheEarlierVersion)
 
 TEST_F(PublishPatchesTest, TheUpdaterTakesThePatchesFromNginx)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build makes no updater program yet";
+#else
     if (NginxBinary().empty())
         GTEST_SKIP() << "nginx is not installed";
     const fs::path tree = out.Path() / "site/update";
@@ -297,6 +314,7 @@ TEST_F(PublishPatchesTest, TheUpdaterTakesThePatchesFromNginx)
         EXPECT_FALSE(wasAsked(std::regex_replace(patched, std::regex(R"(\\)"), "/"))) << patched;
     }
     EXPECT_TRUE(wasAsked("data/noise.bin"));
+#endif
 }
 
 TEST_F(PublishPatchesTest, AMissingEarlierDirectoryStopsBeforeAnythingIsWritten)

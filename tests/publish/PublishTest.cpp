@@ -4,20 +4,29 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "archive/UnzipPackage.h"
 #include "digest/MD5Checksum.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "tests/support/Environment.h"
 #include "tests/support/MinisignTool.h"
-#include "tests/support/Nginx.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/SymbolicLinks.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/UpdaterProcess.h"
 #include "publish/Publisher.h"
 #include "publish/Signer.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "tests/support/Nginx.h"
+#include "tests/support/UpdaterProcess.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -46,17 +55,29 @@ std::string EntryOf(const std::string& manifest, const std::string& name)
     return at == std::string::npos ? "" : manifest.substr(at, manifest.find('\n', at) - at);
 }
 
+constexpr const char* kChineseName = "名字 带空格.txt";
+
+std::uint64_t InodeOf(const fs::path& path)
+{
+    const std::optional<FileStatus> status = GetFileStatus(Utf8OfPath(path));
+    return status ? status->facts.nInode : 0;
+}
+
 class PublishTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         build.Write("KesuUpdate.exe", "program");
+#ifndef _WIN32
         ::chmod((build.Path() / "KesuUpdate.exe").c_str(), 0755);
+#endif
         build.Write("readme.txt", "read me");
         build.Write("data/map/town.dat", std::string(50000, 't'));
         build.Write("data/debug.pdb", "symbols");
-        build.Write("名字 带空格.txt", "chinese & blank");
-        fs::create_symlink("readme.txt", build.Path() / "linked.txt");
+        std::ofstream(build.Path() / PathFromUtf8(kChineseName)) << "chinese & blank";
+        links = SymbolicLinksCanBeMade(build.Path());  // else the build has no linked.txt
+        if (links)
+            fs::create_symlink("readme.txt", build.Path() / "linked.txt");
     }
     PublishOptions Options(const fs::path& tree, bool package = false)
     {
@@ -72,6 +93,7 @@ protected:
 
     TempDir build;
     TempDir out;
+    bool links = false;
 };
 
 TEST_F(PublishTest, WritesTheFilesAndASortedManifestOfThem)
@@ -81,10 +103,14 @@ TEST_F(PublishTest, WritesTheFilesAndASortedManifestOfThem)
     std::vector<std::string> names;
     for (const auto& file : result.files)
         names.push_back(file.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"KesuUpdate.exe", "data\\map\\town.dat", "linked.txt", "readme.txt",
-                                               "名字 带空格.txt"}));
+    std::vector<std::string> expected{"KesuUpdate.exe", "data\\map\\town.dat", "readme.txt", kChineseName};
+    if (links)
+        expected.insert(expected.begin() + 2, "linked.txt");
+    EXPECT_EQ(names, expected);
     EXPECT_EQ(ReadWholeFile(out.Path() / "update/data/map/town.dat"), std::string(50000, 't'));
-    EXPECT_EQ(ReadWholeFile(out.Path() / "update/linked.txt"), "read me");
+    if (links) {
+        EXPECT_EQ(ReadWholeFile(out.Path() / "update/linked.txt"), "read me");
+    }
     EXPECT_FALSE(fs::exists(out.Path() / "update/data/debug.pdb"));
     std::string manifest = ReadWholeFile(out.Path() / "update/update.xml");
     EXPECT_NE(manifest.find("<file filename=\"data\\map\\town.dat\" filesize=\"50000\" fileversion=\"2.0\" md5=\"" +
@@ -106,27 +132,27 @@ TEST_F(PublishTest, TheSameInputGivesTheSameBytes)
 TEST_F(PublishTest, AnEarlierTreeKeepsItsUnchangedFiles)
 {
     ASSERT_EQ(Run(out.Path() / "update").error, std::nullopt);
-    struct stat before {};
-    ::stat((out.Path() / "update/readme.txt").c_str(), &before);
+    const std::uint64_t before = InodeOf(out.Path() / "update/readme.txt");
     build.Write("data/map/town.dat", std::string(50000, 'u'));
     PublishResult again = Run(out.Path() / "update");
     ASSERT_EQ(again.error, std::nullopt);
     for (const auto& file : again.files)
         EXPECT_EQ(file.written, file.name == "data\\map\\town.dat") << file.name;
-    struct stat after {};
-    ::stat((out.Path() / "update/readme.txt").c_str(), &after);
-    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(InodeOf(out.Path() / "update/readme.txt"), before);
     EXPECT_EQ(ReadWholeFile(out.Path() / "update/data/map/town.dat"), std::string(50000, 'u'));
 }
 
 TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
 {
-    TempDir outside;
-    outside.Write("secret", "x");
-    fs::create_symlink(outside.Path() / "secret", build.Path() / "escape");
-    EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("escape: the link leads outside"), std::string::npos);
-    fs::remove(build.Path() / "escape");
+    if (links) {
+        TempDir outside;
+        outside.Write("secret", "x");
+        fs::create_symlink(outside.Path() / "secret", build.Path() / "escape");
+        EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("escape: the link leads outside"), std::string::npos);
+        fs::remove(build.Path() / "escape");
+    }
 
+#ifndef _WIN32  // Windows' names hold neither a backslash nor GBK bytes
     build.Write("back\\slash.txt", "x");
     EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("backslash"), std::string::npos);
     fs::remove(build.Path() / "back\\slash.txt");
@@ -136,6 +162,7 @@ TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
     const std::string gbkError = Run(out.Path() / "update").error.value_or("");
     EXPECT_NE(gbkError.find("not UTF-8"), std::string::npos) << gbkError;
     fs::remove(build.Path() / gbkName);
+#endif
 
     build.Write("Reg.Local", "x");
     EXPECT_NE(Run(out.Path() / "update").error.value_or("").find("Reg.Local"), std::string::npos);
@@ -159,6 +186,9 @@ TEST_F(PublishTest, RefusesNamesWindowsCannotHold)
 
 TEST_F(PublishTest, ThePackageKeepsModesAndTimes)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps no permission bits for a package to carry";
+#else
     struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
     ::utimensat(AT_FDCWD, (build.Path() / "KesuUpdate.exe").c_str(), times, 0);
     ASSERT_EQ(Run(out.Path() / "update", true).error, std::nullopt);
@@ -169,10 +199,14 @@ TEST_F(PublishTest, ThePackageKeepsModesAndTimes)
     EXPECT_EQ(st.st_mode & 0777, 0755u);
     EXPECT_EQ(st.st_mtime, 1600000000);
     EXPECT_EQ(ReadWholeFile(out.Path() / "unpacked/data/map/town.dat"), std::string(50000, 't'));
+#endif
 }
 
 TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build makes no updater program yet";
+#else
     if (NginxBinary().empty())
         GTEST_SKIP() << "nginx is not installed";
     // The updater takes a new copy of itself only when it is a program for this machine.
@@ -194,6 +228,7 @@ TEST_F(PublishTest, TheUpdaterInstallsAPublishedTreeFromNginx)
     fs::copy_file(install.Path() / "pirvex.dll", packaged.Path() / "pirvex.dll");
     ASSERT_EQ(RunUpdater(packaged.Path(), {.arguments = {"update.dat", "1", "2", "-install"}}).status, 0);
     EXPECT_EQ(ReadWholeFile(packaged.Path() / "readme.txt"), "read me");
+#endif
 }
 
 TEST_F(PublishTest, EveryEntryCarriesTheSha256OfItsFile)
@@ -227,6 +262,9 @@ TEST_F(PublishTest, EveryEntryCarriesTheSha256OfItsFile)
 
 TEST_F(PublishTest, FilesWithAnExecuteBitCarryTheirModeOthersNone)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps no execute bits";
+#else
     build.Write("bin/run.sh", "#!/bin/sh\n");
     ::chmod((build.Path() / "bin/run.sh").c_str(), 0710);
     ::chmod((build.Path() / "readme.txt").c_str(), 0640);
@@ -235,6 +273,7 @@ TEST_F(PublishTest, FilesWithAnExecuteBitCarryTheirModeOthersNone)
     EXPECT_TRUE(EntryOf(manifest, "KesuUpdate.exe").ends_with("\" mode=\"755\"/>")) << manifest;
     EXPECT_TRUE(EntryOf(manifest, "bin\\run.sh").ends_with("\" mode=\"710\"/>")) << manifest;
     EXPECT_EQ(EntryOf(manifest, "readme.txt").find("mode="), std::string::npos) << manifest;
+#endif
 }
 
 TEST_F(PublishTest, MinisignAcceptsTheSignaturesOfTheManifestAndThePackage)
@@ -264,7 +303,7 @@ TEST_F(PublishTest, MinisignAcceptsTheSignaturesOfTheManifestAndThePackage)
 
 TEST_F(PublishTest, AnEncryptedKeyTakesItsPassphraseFromTheEnvironment)
 {
-    ::unsetenv("KESU_SIGN_PASSPHRASE");
+    UnsetEnvironment("KESU_SIGN_PASSPHRASE");
     TempDir keys;
     const MinisignKeyFiles key = MakeMinisignKeys(keys.Path(), "publisher", "the passphrase");
     const fs::path tree = out.Path() / "update";
