@@ -35,7 +35,7 @@ TestCertificates::TestCertificates()
     std::vector<std::string> request = NewKeyAnd("server.key", "/CN=127.0.0.1");
     request.insert(request.end(), {"-out", "server.csr"});
     Openssl(dir, request);
-    m_dir.Write("server.ext", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+    m_dir.Write("server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
     Openssl(dir, {"x509", "-req", "-in", "server.csr", "-CA", "authority.pem", "-CAkey", "authority.key",
                   "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.pem"});
 
