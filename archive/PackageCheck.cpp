@@ -65,7 +65,8 @@ std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint6
 std::optional<std::string> LinkOnTheWay(const std::string& name, const std::map<std::string, std::string>& links)
 {
     std::string prefix;
-    for (std::string_view part : PathComponents(CaseFoldedPath(name))) {
+    const std::string folded = CaseFoldedPath(name);  // the parts below are views into it
+    for (std::string_view part : PathComponents(folded)) {
         if (auto link = links.find(prefix); link != links.end())
             return link->second;
         prefix += (prefix.empty() ? "" : "/") + std::string(part);

@@ -201,6 +201,12 @@ std::optional<std::string> PlanPackageMoves(const std::vector<std::string>& name
             return sentence::InThePackage(sentence::CannotInstall(name, sentence::FailureReason(error)));
         }
         if (!directory) {
+            // Where the running updater cannot be replaced, only renamed (Windows), the package's
+            // copy of it takes its place as a manifest's does: the old one steps aside.
+            if (!kRunningProgramCanBeReplaced && ::strcasecmp(path.c_str(), PathFindFileName(GetModuleFileName()).c_str()) == 0) {
+                staging.journal.setAsideMove = staging.journal.moves.size();
+                staging.journal.setAside = JournalPath(staging.installDir, staging.installDir + SetAsideExeName());
+            }
             staging.journal.moves.push_back({JournalPath(staging.installDir, staged), JournalPath(staging.installDir, destination)});
             staging.entries.push_back(name);
         }

@@ -50,8 +50,9 @@ bool IsDirectory(DWORD attributes)
 bool Flush(const std::wstring& path)
 {
     const HANDLE handle = OpenShared(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    // A read-only file, or one another program holds (the running updater, the game): nothing
-    // this program wrote waits in it, as it closes what it writes before flushing.
+    // A read-only file, or one another program holds without sharing writes (the running
+    // updater, the game): passed over, as it cannot be opened to be flushed. A file of this
+    // update that a virus scanner holds at that moment is left to the system's own write-back.
     if (handle == INVALID_HANDLE_VALUE)
         return errno == EACCES || errno == EBUSY;
     const bool ok = ::FlushFileBuffers(handle) || FailWithLastError();

@@ -164,7 +164,6 @@ void AlphaBlend(void* dib, const Box& clip, int x, int y, int size, void* source
 {
     DibDC target(dib, &clip);
     DibDC from(source, nullptr);
-    SetStretchBltMode(target.Get(), HALFTONE);
     ::AlphaBlend(target.Get(), x, y, size, size, from.Get(), 0, 0, width, height, BLENDFUNCTION{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA});
     GdiFlush();
 }

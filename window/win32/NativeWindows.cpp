@@ -22,6 +22,7 @@ struct Native {
     bool trackingLeave = false;
     bool moving = false;
     POINT grab{};  // where in the client the move holds the window
+    HICON icon = nullptr;
 };
 
 Native* Of(HWND window)
@@ -60,11 +61,11 @@ void Paint(HWND window, Native& native)
 
 // Mouse input: the button held keeps the mouse's messages coming to the window (as an X server's
 // implicit grab does), and leaving is reported once per entry.
-bool Mouse(HWND window, Native& native, UINT message, LPARAM lParam)
+bool Mouse(HWND window, Native& native, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (native.moving) {
         FollowPointer(window, native);
-        if (message == WM_LBUTTONUP) {
+        if (message == WM_LBUTTONUP || !(wParam & MK_LBUTTON)) {
             native.moving = false;
             ReleaseCapture();
         }
@@ -96,7 +97,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_MOUSEMOVE:
-        Mouse(window, *native, message, lParam);
+        Mouse(window, *native, message, wParam, lParam);
         return 0;
     case WM_MOUSELEAVE:
         native->trackingLeave = false;
@@ -123,6 +124,8 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         if (native->pixels)
             DeleteObject(native->pixels);
+        if (native->icon)
+            DestroyIcon(native->icon);
         delete native;
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -218,11 +221,16 @@ void SetIcon(void* window, const std::uint32_t* argb, int width, int height)
     if (!colour)
         return;
     std::copy(argb, argb + static_cast<std::size_t>(width) * height, static_cast<std::uint32_t*>(bits));
-    HBITMAP mask = CreateBitmap(width, height, 1, 1, nullptr);
+    const std::vector<unsigned char> zeros(static_cast<std::size_t>((width + 15) / 16 * 2) * height);
+    HBITMAP mask = CreateBitmap(width, height, 1, 1, zeros.data());  // all drawn: the alpha says what shows
     ICONINFO info{TRUE, 0, 0, mask, colour};
-    if (HICON icon = CreateIconIndirect(&info)) {
+    Native* native = Of(static_cast<HWND>(window));
+    if (HICON icon = native ? CreateIconIndirect(&info) : nullptr) {
         SendMessageW(static_cast<HWND>(window), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageW(static_cast<HWND>(window), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        if (native->icon)
+            DestroyIcon(native->icon);  // the window's icon until now, which it no longer shows
+        native->icon = icon;
     }
     DeleteObject(mask);
     DeleteObject(colour);
@@ -266,6 +274,10 @@ Box WorkArea()
 void BeginMove(void* window, int x, int y)
 {
     HWND hWnd = static_cast<HWND>(window);
+    // The press that asked for the move may be over already (a tap, a quick click, handled in
+    // one turn with its release): a move then would follow the pointer until the next click.
+    if (GetKeyState(VK_LBUTTON) >= 0)
+        return;
     if (Native* native = Of(hWnd)) {
         native->moving = true;
         native->grab = {x, y};

@@ -127,6 +127,7 @@ private:
     void OnWindowThread(std::function<void()> work)
     {
         if (native::CurrentThread() == m_thread) {
+            RunQueued();  // what other threads asked for first, in order
             work();
             return;
         }
@@ -163,6 +164,8 @@ private:
     {
         if (void* window = Find(hWnd))
             return window;
+        if (!IsWindow(hWnd))
+            return nullptr;  // gone before its queued work came: handles are never used again
         const bool caption = (GetWindowStyle(hWnd) & WS_CAPTION) == WS_CAPTION;
         void* window = native::Create(hWnd, this, GetPlatformIdentity().className, caption, Find(GetWindowOwner(hWnd)));
         if (!window)
