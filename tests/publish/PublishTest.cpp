@@ -173,6 +173,9 @@ TEST_F(PublishTest, RefusesWhatTheUpdaterWouldRefuse)
 // there when it publishes, and nothing is published.
 TEST_F(PublishTest, RefusesNamesWindowsCannotHold)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a build tree on Windows cannot hold these names: the studio publishing there never has them";
+#endif
     build.Write("sounds/nul.d/x.wav", "x");
     EXPECT_EQ(Run(out.Path() / "update", true).error,
               "sounds/nul.d/x.wav: its name cannot be a file's on Windows: \"nul.d\" is the name of a device on Windows");
