@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/Wide.h"
+#include "window/win32/GdiCalls.h"
 
 namespace native_windows {
 namespace {
@@ -159,11 +160,9 @@ void EnsurePixels(Native& native, int width, int height)
         return;
     if (native.pixels)
         DeleteObject(native.pixels);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    native.pixels = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    native.bits = static_cast<unsigned char*>(bits);
+    const gdi_calls::Dib dib = gdi_calls::CreateDib(width, height);
+    native.pixels = static_cast<HBITMAP>(dib.handle);
+    native.bits = dib.bits;
     native.width = native.pixels ? width : 0;
     native.height = native.pixels ? height : 0;
 }
