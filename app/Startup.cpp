@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/CommandLine.h"
+#include "download/UpdateSession.h"
 #include "install/Installer.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
@@ -94,8 +95,10 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     values.strWhereToGetTheGame =
         GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
     values.hooks = TestHooksFromEnvironment();
-    values.authorities = AuthoritiesFromEnvironment();
-    values.proxy = ProxyOfTheSystem();
+    values.session = UpdateSessionSettings();
+    values.session.limits = SessionLimitsFor(values.hooks);
+    values.session.authorities = AuthoritiesFromEnvironment();
+    values.session.proxy = ProxyOfTheSystem();
     return values;
 }
 

@@ -37,12 +37,12 @@ struct StartupValues {
     // Told after a failed download: [messages] ErrorMsg, or a sentence naming [DownUrl] WebUrl.
     std::string strWhereToGetTheGame = sentence::UpdateFailedVisit(kDefaultWebUrl);
     TestHooks hooks;           // from the environment; none for a player
-    // The certificate authorities the curl tool would trust here (CURL_CA_BUNDLE or SSL_CERT_FILE,
-    // and SSL_CERT_DIR); the system's when they are unset.
-    CInternetSession::Authorities authorities;
-    // The proxy of the system's settings (Windows' Internet settings), when no proxy variable of
-    // the environment names one: libcurl takes those itself.
-    std::optional<ProxySettings> proxy;
+    // What every connection of the run is made with: the program's limits (the tests' when they
+    // set theirs), the certificate authorities the curl tool would trust here (CURL_CA_BUNDLE or
+    // SSL_CERT_FILE, and SSL_CERT_DIR; the system's when they are unset), and the proxy of the
+    // system's settings (Windows' Internet settings) when no proxy variable of the environment
+    // names one, as libcurl takes those itself.
+    CInternetSession::Settings session;
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.

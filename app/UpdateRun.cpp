@@ -93,10 +93,7 @@ void UpdateRun::Start()
     // Checked before the log opens in the temporary directory, which the check makes; said after.
     const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
-        m_pSession = OpenUpdateSession(SessionLimitsFor(m_values.hooks));
-        m_pSession->SetAuthorities(m_values.authorities);
-        if (m_values.proxy)
-            m_pSession->SetProxy(*m_values.proxy);
+        m_pSession = OpenUpdateSession(m_values.session);
     } catch (const CInternetException& e) {
         LogLine(std::string("no internet session: ") + e.what());
         m_pSession.reset();  // every request then fails with its own message

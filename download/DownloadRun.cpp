@@ -150,13 +150,12 @@ void CDownloadMgr::RunLaneTasks(CInternetSession* pSession)
     FetchLane lane;
     lane.pSession = pSession;
     if (!lane.pSession && m_pSession) {
-        // A connection of its own, waiting as the run's session does.
+        // A connection of its own, made as the run's session was (its cancel flag is ours).
         try {
-            lane.pOwnSession = OpenUpdateSession(m_pSession->GetLimits());
-            lane.pOwnSession->SetCancelFlag(&m_bStop);
+            lane.pOwnSession = OpenUpdateSession(m_pSession->GetSettings());
             lane.pSession = lane.pOwnSession.get();
-        } catch (const CInternetException&) {
-            // its downloads fail with their own message
+        } catch (const CInternetException& e) {
+            LogLine(std::string("a download connection cannot be opened: ") + e.what());  // its downloads fail with their own message
         }
     }
     for (std::size_t i; (i = m_nNextTask++) < m_arrTasks.size();) {

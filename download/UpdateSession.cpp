@@ -23,9 +23,12 @@ RetryPolicy StartRetries(const RetryPolicy& downloads)
     return policy;
 }
 
-std::unique_ptr<CInternetSession> OpenUpdateSession(const CInternetSession::Limits& limits)
+CInternetSession::Settings UpdateSessionSettings()
 {
-    auto session = std::make_unique<CInternetSession>("KesuUpdate");
-    session->SetLimits(limits);
-    return session;
+    return {.strAgent = "KesuUpdate", .limits = UpdateSessionLimits()};
+}
+
+std::unique_ptr<CInternetSession> OpenUpdateSession(const CInternetSession::Settings& settings)
+{
+    return std::make_unique<CInternetSession>(settings);
 }

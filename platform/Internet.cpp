@@ -77,8 +77,7 @@ bool CInternetException::IsTransient() const
 struct CInternetSession::Transfer {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
-    const std::atomic<bool>* cancel = nullptr;
-    Limits limits;
+    Settings settings;
     curl_slist* requestHeaders = nullptr;  // the request in progress's own, when it has any
     char errorText[CURL_ERROR_SIZE] = {};
 
@@ -139,6 +138,7 @@ struct CInternetSession::Transfer {
             Check(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
         else
             Check(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
+        const Limits& limits = settings.limits;
         Check(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectTimeout.count())));
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, limits.minimumRate)));
         Check(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallTimeout.count())));
@@ -181,7 +181,25 @@ struct CInternetSession::Transfer {
         pendingPos = 0;
     }
 
-    bool Cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
+    // A server's certificate must lead to these authorities, where any are named.
+    void Trust(const Authorities& authorities)
+    {
+        if (!authorities.strFile.empty())
+            Check(curl_easy_setopt(easy, CURLOPT_CAINFO, authorities.strFile.c_str()));
+        // Windows' TLS takes no directory of authorities: its own store counts there, and a file.
+        const CURLcode code = authorities.strDirectory.empty()
+                                  ? CURLE_OK
+                                  : curl_easy_setopt(easy, CURLOPT_CAPATH, authorities.strDirectory.c_str());
+        Check(code == CURLE_NOT_BUILT_IN ? CURLE_OK : code);
+    }
+
+    void Route(const ProxySettings& proxy)
+    {
+        Check(curl_easy_setopt(easy, CURLOPT_PROXY, proxy.strServer.c_str()));
+        Check(curl_easy_setopt(easy, CURLOPT_NOPROXY, proxy.strBypass.c_str()));
+    }
+
+    bool Cancelled() const { return settings.pCancel && settings.pCancel->load(std::memory_order_relaxed); }
 
     // Waits for the network (at most a poll interval), then lets libcurl work.
     void Pump()
@@ -346,7 +364,7 @@ struct CInternetSession::Transfer {
     }
 };
 
-CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(std::make_unique<Transfer>())
+CInternetSession::CInternetSession(const Settings& settings) : m_pTransfer(std::make_unique<Transfer>())
 {
     InitCurlOnce();
     Transfer& t = *m_pTransfer;
@@ -354,7 +372,7 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.easy = curl_easy_init();
     if (!t.multi || !t.easy)
         throw CInternetException(CURLE_FAILED_INIT, curl_easy_strerror(CURLE_FAILED_INIT));
-    t.Check(curl_easy_setopt(t.easy, CURLOPT_USERAGENT, strAgent.c_str()));
+    t.Check(curl_easy_setopt(t.easy, CURLOPT_USERAGENT, settings.strAgent.c_str()));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_ERRORBUFFER, t.errorText));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_NOSIGNAL, 1L));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, 128L * 1024));
@@ -366,6 +384,10 @@ CInternetSession::CInternetSession(const std::string& strAgent) : m_pTransfer(st
     t.Check(curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader));
     t.Check(curl_easy_setopt(t.easy, CURLOPT_HEADERDATA, &t));
+    t.Trust(settings.authorities);
+    if (settings.proxy)
+        t.Route(*settings.proxy);
+    t.settings = settings;
 }
 
 CInternetSession::~CInternetSession() = default;
@@ -385,34 +407,17 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string& strUrl, 
 
 void CInternetSession::SetCancelFlag(const std::atomic<bool>* pCancel)
 {
-    m_pTransfer->cancel = pCancel;
-}
-
-void CInternetSession::SetAuthorities(const Authorities& authorities)
-{
-    if (!authorities.strFile.empty())
-        m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAINFO, authorities.strFile.c_str()));
-    // Windows' TLS takes no directory of authorities: its own store counts there, and a file.
-    const CURLcode code = authorities.strDirectory.empty()
-                              ? CURLE_OK
-                              : curl_easy_setopt(m_pTransfer->easy, CURLOPT_CAPATH, authorities.strDirectory.c_str());
-    m_pTransfer->Check(code == CURLE_NOT_BUILT_IN ? CURLE_OK : code);
-}
-
-void CInternetSession::SetProxy(const ProxySettings& proxy)
-{
-    m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_PROXY, proxy.strServer.c_str()));
-    m_pTransfer->Check(curl_easy_setopt(m_pTransfer->easy, CURLOPT_NOPROXY, proxy.strBypass.c_str()));
+    m_pTransfer->settings.pCancel = pCancel;
 }
 
 void CInternetSession::SetLimits(const Limits& limits)
 {
-    m_pTransfer->limits = limits;
+    m_pTransfer->settings.limits = limits;
 }
 
-const CInternetSession::Limits& CInternetSession::GetLimits() const
+const CInternetSession::Settings& CInternetSession::GetSettings() const
 {
-    return m_pTransfer->limits;
+    return m_pTransfer->settings;
 }
 
 CHttpFile::CHttpFile(CInternetSession& session, unsigned nSerial) : m_pSession(&session), m_nSerial(nSerial) {}

@@ -67,7 +67,30 @@ public:
         std::string strIfRange;
     };
 
-    explicit CInternetSession(const std::string& strAgent);
+    // The certificate authorities a server's certificate must lead to instead of the system's: a
+    // bundle file, a directory of certificates under their hashed names, or both (empty: the
+    // system's).
+    struct Authorities {
+        std::string strFile;
+        std::string strDirectory;
+    };
+    // Everything a session is made with, as one value: a run opens each of its connections from
+    // the same one, so that none goes out without a setting the others have.
+    struct Settings {
+        std::string strAgent;
+        Limits limits = {};
+        Authorities authorities = {};
+        // Requests go through this proxy, except to the hosts it bypasses, instead of through
+        // what the environment names.
+        std::optional<ProxySettings> proxy = std::nullopt;
+        // While it is true, waiting requests and reads end within a tenth of a second with a
+        // CInternetException (IsCancel()).
+        const std::atomic<bool>* pCancel = nullptr;
+    };
+
+    // Throws CInternetException when libcurl cannot be set up or refuses a setting (an authority,
+    // a proxy).
+    explicit CInternetSession(const Settings& settings);
     ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
@@ -78,22 +101,13 @@ public:
     // the status tells what came (206 the part, 200 the whole file).
     std::unique_ptr<CHttpFile> OpenURL(const std::string& strUrl, Request kind = Request::File,
                                        const std::optional<ByteRange>& range = std::nullopt);
-    // While *pCancel is true, waiting requests and reads end within a tenth of a second with a
-    // CInternetException (IsCancel()).
+    // The settings that change once the session is made: the cancel flag, which the download
+    // manager points at its own, and the limits, which tests shorten.
     void SetCancelFlag(const std::atomic<bool>* pCancel);
     void SetLimits(const Limits& limits);
-    // The certificate authorities a server's certificate must lead to instead of the system's: a
-    // bundle file, a directory of certificates under their hashed names, or both (empty: the
-    // system's). Throws CInternetException when libcurl refuses them.
-    struct Authorities {
-        std::string strFile;
-        std::string strDirectory;
-    };
-    void SetAuthorities(const Authorities& authorities);
-    // Requests go through this proxy, except to the hosts it bypasses, instead of through what the
-    // environment names. Throws CInternetException when libcurl refuses it.
-    void SetProxy(const ProxySettings& proxy);
-    const Limits& GetLimits() const;
+    // The settings the session was made with, as they are now: a further connection made from
+    // them goes out as this one does.
+    const Settings& GetSettings() const;
 
 private:
     friend class CHttpFile;

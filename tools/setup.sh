@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libxml2-dev libminizip-dev zlib1g-dev
   libcairo2-dev libpango1.0-dev libx11-dev fonts-arphic-uming fonts-dejavu-core
   libcpp-httplib-dev libgtest-dev nginx-light zip unzip libarchive-tools p7zip-full xvfb xdotool openbox
-  libsodium-dev minisign python3 libzstd-dev zstd xdelta3
+  libsodium-dev minisign python3 libzstd-dev zstd xdelta3 tinyproxy
   openjdk-17-jdk-headless  # jar, whose packages the tests install
 )
 missing=()

@@ -134,7 +134,7 @@ TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndUsesTheRunsSessionWithoutOpe
     EXPECT_TRUE(PathIsDirectory(dir.Dir() + "tmp"));
     EXPECT_EQ(mgr.GetSession(), nullptr);
 
-    CInternetSession runs("test");
+    CInternetSession runs({.strAgent = "test"});
     ScriptedMgr other;
     ASSERT_TRUE(other.Initialize(&sink, {"http://a/", dir.Dir(), dir.Dir(), true, &runs}));
     EXPECT_EQ(other.GetSession(), &runs);
@@ -143,15 +143,15 @@ TEST_F(DownloadMgrTest, InitializeStoresItsValuesAndUsesTheRunsSessionWithoutOpe
 TEST(UpdateSessionTest, TheRunsSessionWaitsAsTheProgramDoesUnlessTheRunBringsLimitsOfItsOwn)
 {
     const std::unique_ptr<CInternetSession> session = OpenUpdateSession();
-    EXPECT_EQ(session->GetLimits().connectTimeout, 30s);
-    EXPECT_EQ(session->GetLimits().stallTimeout, 30s);
-    EXPECT_EQ(session->GetLimits().deadline, 600s);
+    EXPECT_EQ(session->GetSettings().limits.connectTimeout, 30s);
+    EXPECT_EQ(session->GetSettings().limits.stallTimeout, 30s);
+    EXPECT_EQ(session->GetSettings().limits.deadline, 600s);
 
     CInternetSession::Limits shorter = UpdateSessionLimits();
     shorter.stallTimeout = 2s;
     shorter.deadline = 3s;
-    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().stallTimeout, 2s);
-    EXPECT_EQ(OpenUpdateSession(shorter)->GetLimits().deadline, 3s);
+    EXPECT_EQ(OpenUpdateSession({.limits = shorter})->GetSettings().limits.stallTimeout, 2s);
+    EXPECT_EQ(OpenUpdateSession({.limits = shorter})->GetSettings().limits.deadline, 3s);
 
     // The requests before the downloads heed a Retry-After for 5 s at most, and never longer
     // than the downloads do.

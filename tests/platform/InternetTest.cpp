@@ -43,7 +43,7 @@ protected:
     }
 
     TestServer server;
-    CInternetSession session{"InternetTest"};
+    CInternetSession session{{.strAgent = "InternetTest"}};
 };
 
 TEST_F(InternetTest, BodyArrivesWholeInFullBlocksWithItsLength)
@@ -166,13 +166,13 @@ TEST_F(InternetTest, AProxyIsAskedForEveryHostButThoseItBypasses)
     });
     server.Start();
     ClosedPort closed;
-    session.SetProxy({"127.0.0.1:" + std::to_string(server.Port()), "localhost"});
-    std::unique_ptr<CHttpFile> file = session.OpenURL(closed.Url("/game.dat"));
+    CInternetSession proxied({.proxy = ProxySettings{"127.0.0.1:" + std::to_string(server.Port()), "localhost"}});
+    std::unique_ptr<CHttpFile> file = proxied.OpenURL(closed.Url("/game.dat"));
     EXPECT_EQ(ReadAll(*file, 4096), "from the proxy");
     EXPECT_EQ(asked, closed.Url("/game.dat"));
     file.reset();
     const std::string bypassed = "http://localhost:" + std::to_string(closed.Port()) + "/game.dat";
-    EXPECT_THROW(session.OpenURL(bypassed), CInternetException);
+    EXPECT_THROW(proxied.OpenURL(bypassed), CInternetException);
 }
 
 TEST_F(InternetTest, StalledBodyFailsAtTheStallLimitWhileTheServerStillHoldsItBack)

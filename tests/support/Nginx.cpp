@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -65,6 +66,8 @@ void Nginx::WriteConfig(const std::string& strRoot, const std::string& strExtraC
            "events { worker_connections 1024; }\n"
            "http {\n"
            "  access_log " << prefix << "access.log;\n"
+           "  log_format connections '$connection $request_uri';\n"
+           "  access_log " << prefix << "connections.log connections;\n"
            "  client_body_temp_path " << prefix << "body;\n"
            "  proxy_temp_path " << prefix << "proxy;\n"
            "  fastcgi_temp_path " << prefix << "fastcgi;\n"
@@ -75,7 +78,7 @@ void Nginx::WriteConfig(const std::string& strRoot, const std::string& strExtraC
            "  sendfile on;\n"
            "  tcp_nopush on;\n"
            "  server {\n"
-           "    listen 127.0.0.1:" << m_nPort << (m_tls ? " ssl" : "") << ";\n"
+           "    listen 127.0.0.1:" << m_nPort << (m_tls ? " ssl http2" : "") << ";\n"
            << tls <<
            "    root " << strRoot << ";\n"
            << strExtraConfig <<
@@ -177,6 +180,16 @@ std::uint64_t Nginx::BodyBytesSent() const
             total += bytes;
     }
     return total;
+}
+
+int Nginx::ConnectionCount() const
+{
+    // Each line: the connection's serial number, the request's URI.
+    std::ifstream log(m_prefix.Dir() + "connections.log");
+    std::set<std::string> connections;
+    for (std::string line; std::getline(log, line);)
+        connections.insert(line.substr(0, line.find(' ')));
+    return static_cast<int>(connections.size());
 }
 
 std::vector<std::string> Nginx::RequestedPaths() const

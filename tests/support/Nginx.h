@@ -1,5 +1,5 @@
 #pragma once
-// nginx serving a directory on 127.0.0.1 with a free port, over HTTP or HTTPS, started with its
+// nginx serving a directory on 127.0.0.1 with a free port, over HTTP or HTTPS (HTTP/2 there), started with its
 // own configuration, logs and temporary paths in a scratch directory, and stopped when the object
 // goes. The constructor returns once nginx listens.
 
@@ -34,6 +34,8 @@ public:
     // The paths asked for so far (without their queries), in the order nginx finished them (from
     // the access log).
     std::vector<std::string> RequestedPaths() const;
+    // How many connections the requests served so far came over (from a log of their serials).
+    int ConnectionCount() const;
     // The body bytes nginx sent over all requests so far, as its log counts them.
     std::uint64_t BodyBytesSent() const;
 

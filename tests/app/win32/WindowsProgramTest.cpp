@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/ZipBuilder.h"
+#include "tests/support/win32/UserConnectionSettings.h"
 
 namespace fs = std::filesystem;
 
@@ -202,7 +204,14 @@ protected:
         // Served from memory: httplib opens files by narrow names, which Windows reads in its code page.
         server.Http().Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard lock(served);
-            auto file = published.find(request.path);
+            // Asked for as a proxy is, by the whole URL: the connection is noted, and the file
+            // served as its server would.
+            std::string path = request.path;
+            if (path.starts_with("http://")) {
+                path.erase(0, path.find('/', std::strlen("http://")));
+                proxiedConnections.insert(request.remote_port);
+            }
+            auto file = published.find(path);
             if (file == published.end())
                 response.status = 404;
             else if (!stalled.count(request.path))
@@ -307,6 +316,7 @@ protected:
     std::mutex served;
     std::map<std::string, std::string> published;  // by path
     std::set<std::string> stalled;                  // paths served slowly
+    std::set<int> proxiedConnections;               // the ports of the clients that asked as of a proxy
     TestServer server;
     std::string entries;
 };
@@ -327,6 +337,27 @@ TEST_F(WindowsProgramTest, TheDefaultUpdateInstallsItsFilesAndStartsTheLobbyAgai
     EXPECT_EQ(LobbyArguments(), "-KesuUpdate_old.exe\n");
     EXPECT_NE(Log().find(" end: the update is installed\n"), std::string::npos) << Log();
     EXPECT_EQ(Log().find("could not"), std::string::npos) << Log();
+}
+
+// The proxy of Windows' settings carries every connection of the run: the server the settings
+// name cannot be reached but through it, and the downloads share several connections.
+TEST_F(WindowsProgramTest, EveryConnectionGoesThroughTheProxyOfWindowsSettings)
+{
+    ClosedPort unreachable;
+    WriteFile(install / "pirvex.dll", "[Download]\r\nsite1=127.0.0.1:" + std::to_string(unreachable.Port()) + "\r\n[Setup]\r\nTempDir=tmp\r\n");
+    UserConnectionSettings settings;
+    settings.Set(ConnectionSettings("127.0.0.1:" + std::to_string(server.Port()), ""));
+    constexpr int kFiles = 16;
+    for (int i = 0; i < kFiles; ++i)
+        Publish("data\\f" + std::to_string(i) + ".bin", std::string(256 * 1024, static_cast<char>('a' + i)));
+
+    const ProgramRun run = Run();
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, 0) << Log();
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_EQ(Installed("data/f" + std::to_string(i) + ".bin"), std::string(256 * 1024, static_cast<char>('a' + i))) << Log();
+    std::lock_guard lock(served);
+    EXPECT_GT(proxiedConnections.size(), 1u) << "the downloads shared one connection";
 }
 
 TEST_F(WindowsProgramTest, ANamedUpdatePostsTheLobbysMessageWithItsNumbers)
