@@ -90,7 +90,8 @@ void UpdateRun::Start()
         Refuse(*problem);
         return;
     }
-    // Checked before the log opens in the temporary directory, which the check makes; said after.
+    // Checked before the log opens in the temporary directory, which the check makes; said after,
+    // and held against the run only once it proves to have something to write.
     const std::optional<StartProblem> unwritable = WriteProblem(m_values);
     try {
         m_pSession = OpenUpdateSession(m_values.session);
@@ -114,11 +115,8 @@ void UpdateRun::Start()
         LogNote("waited " + std::to_string(m_claimWait.count()) + " ms for the updater before this one to leave the installation");
 
     Tell([](IUpdateView& view) { view.ShowSplash(); });
-    if (unwritable) {
-        LogLine(unwritable->strCause);
-        Fail(unwritable->strSentence);
-        return;
-    }
+    if (unwritable)
+        LogNote(unwritable->strCause + "; the run goes on to learn whether it has anything to write there");
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again.
     if (std::optional<std::string> failure =
@@ -126,12 +124,21 @@ void UpdateRun::Start()
         Fail(*failure);
         return;
     }
-    const std::string checkCache =
-        m_values.bCheckCache && ownTemporaryDirectory ? m_values.strTempDir + "\\" + kCheckCacheName : std::string();
+    // A temporary directory that cannot be written cannot keep the record either.
+    const std::string checkCache = m_values.bCheckCache && ownTemporaryDirectory && !unwritable
+                                       ? m_values.strTempDir + "\\" + kCheckCacheName
+                                       : std::string();
     const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
+    // A game the player may not write is refused before its first download; one that is up to
+    // date is handed back as any other.
+    if (choice.bQueued && unwritable) {
+        LogLine(unwritable->strCause);
+        Fail(unwritable->strSentence);
+        return;
+    }
     if (!choice.strMessage.empty())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
     if (!choice.bQueued) {

@@ -113,7 +113,7 @@ bool CCheckCache::Save()
         file.Commit(false);
         return true;
     } catch (const CFileException& e) {
-        LogLine("the check cache " + m_strPath + " was not written: " + e.GetErrorMessage());
+        LogLine("the check cache " + ToNativePath(m_strPath) + " was not written: " + e.GetErrorMessage());
         return false;
     }
 }

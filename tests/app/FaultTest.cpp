@@ -297,29 +297,58 @@ TEST_F(FaultTest, AnUpdaterStartedWhileTheLastStillHoldsTheInstallationWaitsForI
               std::string::npos);
 }
 
-// A game on a read-only file system: nothing is asked or changed, and the player reads which
-// directory cannot be written, as the system names it.
-TEST_F(FaultTest, AGameOnAReadOnlyFileSystemIsLeftAsItIsAndTheRunSaysWhichDirectory)
+// A game the player may not write: on a read-only file system, or in another user's directory.
+// When the manifest lists files to fetch, the player reads which directory cannot be written (as
+// the system names it) before anything is downloaded; an installation that is up to date is
+// handed back to the lobby as any other, and only the log (where it can be kept) notes it.
+TEST_F(FaultTest, AGameThePlayerMayNotWriteIsRefusedBeforeItsDownloadsButHandedBackWhenUpToDate)
 {
     Prepare(2);
-    for (const std::string tempDir : {"tmp", ""}) {
-        fs::path install = NewInstallation("readonly" + tempDir);
-        std::ofstream(install / "pirvex.dll")
-            << "[Download]\nsite1=127.0.0.1:" << nginx->Port() << "\n[Setup]\nTempDir=" << tempDir << "\n";
-        const std::string dir = install.string();
-        if (std::system(("mount --bind '" + dir + "' '" + dir + "' && mount -o remount,ro,bind '" + dir + "' '" + dir + "'").c_str()) != 0)
-            GTEST_SKIP() << "no read-only mount can be made here";
-        const fs::path errors = work.Path() / "errors";
-        EXPECT_EQ(Wait(Start(install, errors)), 0);
-        EXPECT_EQ(std::system(("umount '" + dir + "'").c_str()), 0);
-        const std::string told = ReadWholeFile(errors);
-        EXPECT_NE(told.find("目录 " + install.string() + "/ 无法写入，已停止更新。"), std::string::npos) << told;
-        EXPECT_NE(told.find("Read-only file system"), std::string::npos) << told;
-        EXPECT_EQ(told.find('\\'), std::string::npos) << told;
-        EXPECT_EQ(UpdatedFiles(install), 0);
-        EXPECT_FALSE(fs::exists(install / "tmp"));
+    const std::string lobby = "#!/bin/sh\necho \"lobby started: $*\" >&2\n";
+    // How the installation is made one the run may not write: a read-only mount of it, or a run
+    // as the user nobody in root's directory.
+    struct Way {
+        const char* name;
+        bool asNobody;
+    };
+    for (const Way way : {Way{"readonly", false}, Way{"nobody", true}}) {
+        for (const bool upToDate : {false, true}) {
+            for (const std::string tempDir : {"tmp", ""}) {
+                SCOPED_TRACE(std::string(way.name) + (upToDate ? ", up to date" : ", outdated") + ", TempDir=" + tempDir);
+                fs::path install = NewInstallation(std::string(way.name) + (upToDate ? "-current" : "-old") + tempDir);
+                std::ofstream(install / "pirvex.dll")
+                    << "[Download]\nsite1=127.0.0.1:" << nginx->Port() << "\n[Setup]\nTempDir=" << tempDir << "\n";
+                std::ofstream(install / "Maravel.exe") << lobby;
+                ::chmod((install / "Maravel.exe").c_str(), 0755);
+                if (upToDate) {
+                    ASSERT_EQ(Wait(Start(install)), 0);
+                }
+                const int requestsBefore = nginx->RequestCount();
+                const std::string dir = install.string();
+                if (!way.asNobody &&
+                    std::system(("mount --bind '" + dir + "' '" + dir + "' && mount -o remount,ro,bind '" + dir + "' '" + dir + "'").c_str()) != 0)
+                    GTEST_SKIP() << "no read-only mount can be made here";
+                // Read to the end of its output, so that the lobby it starts has written its line.
+                const UpdaterOutput run = RunUpdater(install, {.asNobody = way.asNobody});
+                if (!way.asNobody) {
+                    EXPECT_EQ(std::system(("umount '" + dir + "'").c_str()), 0);
+                }
+                EXPECT_EQ(run.status, 0);
+                const std::string& told = run.output;
+                const bool refused = told.find("目录 " + install.string() + "/ 无法写入，已停止更新。") != std::string::npos;
+                EXPECT_EQ(refused, !upToDate) << told;
+                EXPECT_EQ(told.find("lobby started: -KesuUpdate_old.exe") != std::string::npos, upToDate) << told;
+                if (!upToDate) {
+                    EXPECT_NE(told.find(way.asNobody ? "Permission denied" : "Read-only file system"), std::string::npos) << told;
+                }
+                EXPECT_EQ(told.find('\\'), std::string::npos) << told;
+                EXPECT_EQ(UpdatedFiles(install), upToDate ? files : 0);
+                // The manifest alone was asked for.
+                EXPECT_EQ(nginx->RequestCount(), requestsBefore + 1);
+                EXPECT_EQ(nginx->RequestedPaths().back(), "/update/update.xml");
+            }
+        }
     }
-    EXPECT_EQ(nginx->RequestCount(), 0);
 }
 
 TEST_F(FaultTest, FiftyUpdatersAtOnceAllComplete)

@@ -21,8 +21,13 @@ pid_t Launch(const fs::path& installation, const UpdaterLaunch& launch, int outp
 {
     std::vector<std::string> argv{"./KesuUpdate.exe"};
     argv.insert(argv.end(), launch.arguments.begin(), launch.arguments.end());
+    std::string program = fs::absolute(installation / "KesuUpdate.exe");
+    if (launch.asNobody) {  // setpriv gives up root, then runs the program from the installation
+        argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+        program = "setpriv";
+    }
     const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t pid = Spawn({.directory = installation, .program = fs::absolute(installation / "KesuUpdate.exe"),
+    const pid_t pid = Spawn({.directory = installation, .program = program,
                              .argv = argv, .environment = launch.environment, .display = launch.display,
                              .input = nothing, .output = output, .errors = output});
     ::close(nothing);

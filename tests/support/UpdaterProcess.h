@@ -13,6 +13,7 @@ struct UpdaterLaunch {
     std::vector<std::string> arguments{};    // the lobby's command line
     bool display = false;                    // false: without DISPLAY, so the run has no window
     std::vector<std::string> environment{};  // "NAME=value" entries, before ours
+    bool asNobody = false;                   // run as the user nobody, who owns no installation
 };
 
 // Starts the program in the installation and returns at once; -1 when it cannot be started. Its
