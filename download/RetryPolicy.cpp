@@ -21,16 +21,21 @@ std::chrono::milliseconds PauseBeforeRetry(const RetryPolicy& policy, unsigned n
 
 TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string& strCause)
 {
-    return {e.IsTransient() && !e.IsTimeout(), strCause};
+    return {.bPassing = e.IsTransient() && !e.IsTimeout(), .strCause = strCause, .bConnectionLost = e.IsConnectionLost()};
 }
 
 void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce)
 {
-    for (unsigned retries = 0;; ++retries) {
+    for (unsigned retries = 0, lostConnections = 0;; ++retries) {
         const TryOutcome outcome = tryOnce();
         if (!outcome.bPassing || !pPolicy || retries >= pPolicy->pauses.size())
             return;
-        const std::chrono::milliseconds pause = PauseBeforeRetry(*pPolicy, retries, outcome.retryAfter);
+        std::chrono::milliseconds pause = PauseBeforeRetry(*pPolicy, retries, outcome.retryAfter);
+        if (outcome.bConnectionLost) {
+            if (lostConnections++ >= pPolicy->nLostConnectionRetries)
+                return;
+            pause = std::min(pause, pPolicy->longestLostConnectionPause);
+        }
         LogNote("GET " + strUrl + ": " + outcome.strCause + "; try " + std::to_string(retries + 2) + " in " +
                 std::to_string(pause.count()) + " ms");
         std::this_thread::sleep_for(pause);

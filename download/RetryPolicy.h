@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ struct RetryPolicy {
     std::vector<std::chrono::milliseconds> pauses{std::begin(kRetryPauses), std::end(kRetryPauses)};
     // A server's Retry-After lengthens a pause up to this.
     std::chrono::milliseconds retryAfterLimit = kLongestRetryAfter;
+    // A try whose connection was refused or lost before an answer is tried again this often at
+    // most, after a pause no longer than this.
+    unsigned nLostConnectionRetries = std::numeric_limits<unsigned>::max();
+    std::chrono::milliseconds longestLostConnectionPause = std::chrono::milliseconds::max();
 };
 
 // An overloaded or failing server may answer otherwise in a moment.
@@ -31,14 +36,16 @@ struct TryOutcome {
     bool bPassing = false;  // another try may meet something else
     std::string strCause;   // for the log
     std::optional<std::chrono::seconds> retryAfter{};
+    bool bConnectionLost = false;  // no answer came: the connection was refused, reset or closed
 };
 
 // A request before the downloads that failed: another try when the failure is passing, but not
 // after a time-out (a connection never made, a stall, a document's deadline), which another try
-// would wait out again while nothing can cancel it.
+// would wait out again while nothing can cancel it; a connection refused or reset is one lost.
 TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string& strCause);
 
 // Tries the request for strUrl until a try ends without a passing failure or the tries are spent
-// (a null policy: one try), logging each retry with its cause and waiting its pause in between.
+// (a null policy: one try; a lost connection: as the policy allows those), logging each retry with
+// its cause and waiting its pause in between.
 // Only for requests the run makes before its downloads, when nothing can cancel a pause.
 void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce);

@@ -20,6 +20,8 @@ RetryPolicy StartRetries(const RetryPolicy& downloads)
 {
     RetryPolicy policy = downloads;
     policy.retryAfterLimit = std::min(policy.retryAfterLimit, kLongestRetryAfterAtStart);
+    policy.nLostConnectionRetries = std::min(policy.nLostConnectionRetries, kLostConnectionRetriesAtStart);
+    policy.longestLostConnectionPause = std::min(policy.longestLostConnectionPause, kLongestLostConnectionPauseAtStart);
     return policy;
 }
 

@@ -23,5 +23,6 @@ std::unique_ptr<CInternetSession> OpenUpdateSession(const CInternetSession::Sett
 RetryPolicy UpdateRetries();
 // How the requests before the downloads (the manifest, signatures, the package's probe) are: as
 // the downloads, but a server's Retry-After is heeded for a few seconds only, as nothing can
-// cancel those pauses.
+// cancel those pauses, and a server that refuses or resets the connection is asked once more
+// only, soon: it is down, not busy, and the player waits to hear so.
 RetryPolicy StartRetries(const RetryPolicy& downloads = UpdateRetries());

@@ -55,6 +55,19 @@ bool CInternetException::IsTimeout() const
     return m_nCurlCode == CURLE_OPERATION_TIMEDOUT;
 }
 
+bool CInternetException::IsConnectionLost() const
+{
+    switch (m_nCurlCode) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool CInternetException::IsTransient() const
 {
     switch (m_nCurlCode) {

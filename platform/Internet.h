@@ -36,6 +36,8 @@ public:
     bool IsTransient() const;
     // The request ran past one of its time limits (connecting, a stall, a document's deadline).
     bool IsTimeout() const;
+    // No answer came: the connection was refused, or reset or closed before the server answered.
+    bool IsConnectionLost() const;
     std::string GetErrorMessage() const { return what(); }
 
 private:

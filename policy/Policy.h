@@ -38,6 +38,11 @@ inline constexpr std::chrono::milliseconds kRetryPauses[] = {std::chrono::second
 // cancel the pause, up to the second.
 inline constexpr std::chrono::milliseconds kLongestRetryAfter = std::chrono::seconds(30);
 inline constexpr std::chrono::milliseconds kLongestRetryAfterAtStart = std::chrono::seconds(5);
+// Before the downloads, a connection refused or reset is tried once more at most, after a second
+// at most: a server that refuses connections is down, not busy, and the player waits for the
+// verdict.
+inline constexpr unsigned kLostConnectionRetriesAtStart = 1;
+inline constexpr std::chrono::milliseconds kLongestLostConnectionPauseAtStart = std::chrono::seconds(1);
 // A manifest or a signature arrives whole within this time, however slowly it drips.
 inline constexpr std::chrono::seconds kDocumentDeadline{600};
 

@@ -40,8 +40,10 @@ TryOutcome ReadOnce(const std::string& strUrl, std::size_t nLimit, CInternetSess
         // What arrived before the failure is kept; the caller learns that it is not all.
         LogLine(strUrl + ": the body was cut short: " + e.GetErrorMessage());
         document.end = TextEnd::CutShort;
-        // A document is asked for again from its first byte.
-        return FailedBeforeDownloads(e, "the body was cut short: " + e.GetErrorMessage());
+        // A document is asked for again from its first byte; its server did answer.
+        TryOutcome outcome = FailedBeforeDownloads(e, "the body was cut short: " + e.GetErrorMessage());
+        outcome.bConnectionLost = false;
+        return outcome;
     }
     if (IsPassingStatus(document.nStatus))
         return {true, "answered " + std::to_string(document.nStatus), file->QueryRetryAfter()};

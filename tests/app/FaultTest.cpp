@@ -22,6 +22,7 @@
 #include "digest/MD5Checksum.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/UpdaterProcess.h"
 
 namespace fs = std::filesystem;
@@ -204,6 +205,32 @@ TEST_F(FaultTest, AServerRestartedMidwayIsWaitedForAndTheRunCompletesFromTheByte
     EXPECT_EQ(UpdatedFiles(install), files);
     // The restarted server sent the rest of the broken file, not all of it again.
     EXPECT_LT(nginx->BodyBytesSent(), static_cast<std::uint64_t>(files) * New(0).size());
+}
+
+// A server that refuses connections is down, not busy: the manifest, and in package mode the
+// package's probe, are asked for once more each, a second later, and the player is told.
+TEST_F(FaultTest, AServerThatRefusesConnectionsIsAskedOnceMoreBeforeThePlayerIsTold)
+{
+    Prepare(1);
+    const ClosedPort closed;
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"Game7.dat", "1", "2", "-install"}}) {
+        SCOPED_TRACE(arguments.empty() ? "manifest" : "package");
+        fs::path install = NewInstallation(arguments.empty() ? "refused-manifest" : "refused-package");
+        std::ofstream(install / "pirvex.dll") << "[Download]\nsite1=127.0.0.1:" << closed.Port() << "\n[Setup]\nTempDir=tmp\n";
+        const UpdaterOutput run = RunUpdater(install, {.arguments = arguments});
+        EXPECT_TRUE(run.output.ends_with("\n提示: Error line:493\n")) << run.output;
+        const std::string log = ReadWholeFile(install / "tmp/KesuUpdate.log");
+        const std::vector<std::string> requests = arguments.empty() ? std::vector<std::string>{"update.xml"}
+                                                                    : std::vector<std::string>{"Game7.zip", "Game7.xml"};
+        for (const std::string& request : requests) {
+            const std::string retried = "GET " + closed.Url("/update/" + request) + ": Couldn't connect to server";
+            const std::size_t at = log.find(retried);
+            ASSERT_NE(at, std::string::npos) << log;
+            EXPECT_TRUE(log.substr(at, log.find('\n', at) - at).ends_with("; try 2 in 1000 ms")) << log;
+        }
+        EXPECT_EQ(log.find("; try 3"), std::string::npos) << log;
+        EXPECT_EQ(UpdatedFiles(install), 0);
+    }
 }
 
 TEST_F(FaultTest, AServerThatNeverAnswersFailsTheRunAtTheStallLimit)

@@ -150,12 +150,17 @@ TEST(UpdateSessionTest, TheRunsSessionWaitsAsTheProgramDoesUnlessTheRunBringsLim
     CInternetSession::Limits shorter = UpdateSessionLimits();
     shorter.stallTimeout = 2s;
     shorter.deadline = 3s;
-    EXPECT_EQ(OpenUpdateSession({.limits = shorter})->GetSettings().limits.stallTimeout, 2s);
-    EXPECT_EQ(OpenUpdateSession({.limits = shorter})->GetSettings().limits.deadline, 3s);
+    CInternetSession::Settings settings = UpdateSessionSettings();
+    settings.limits = shorter;
+    EXPECT_EQ(OpenUpdateSession(settings)->GetSettings().limits.stallTimeout, 2s);
+    EXPECT_EQ(OpenUpdateSession(settings)->GetSettings().limits.deadline, 3s);
 
     // The requests before the downloads heed a Retry-After for 5 s at most, and never longer
     // than the downloads do.
     EXPECT_EQ(StartRetries().retryAfterLimit, 5s);
+    // A connection refused or reset there is asked again once, within a second.
+    EXPECT_EQ(StartRetries().nLostConnectionRetries, 1u);
+    EXPECT_EQ(StartRetries().longestLostConnectionPause, 1s);
     RetryPolicy quick = UpdateRetries();
     quick.retryAfterLimit = 100ms;
     EXPECT_EQ(StartRetries(quick).retryAfterLimit, 100ms);

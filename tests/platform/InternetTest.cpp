@@ -166,7 +166,9 @@ TEST_F(InternetTest, AProxyIsAskedForEveryHostButThoseItBypasses)
     });
     server.Start();
     ClosedPort closed;
-    CInternetSession proxied({.proxy = ProxySettings{"127.0.0.1:" + std::to_string(server.Port()), "localhost"}});
+    CInternetSession::Settings settings;
+    settings.proxy = ProxySettings{"127.0.0.1:" + std::to_string(server.Port()), "localhost"};
+    CInternetSession proxied(settings);
     std::unique_ptr<CHttpFile> file = proxied.OpenURL(closed.Url("/game.dat"));
     EXPECT_EQ(ReadAll(*file, 4096), "from the proxy");
     EXPECT_EQ(asked, closed.Url("/game.dat"));
