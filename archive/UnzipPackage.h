@@ -24,9 +24,10 @@ ZipResult UnzipPackage(const std::string& strZipFile, const std::string& strDest
 // The same for a package FindUnpackableEntry (archive/PackageCheck.h) passed, into a directory
 // of its own that nothing else writes to, on two threads: each takes the entries of half the
 // directories, in the package's order. No entry lies below a link of the package, so neither
-// thread's entries depend on the other's. arrNames receives every entry's name in the package's
-// order. Returns the first failed entry's result (in the package's order), which pFirstFailure
-// receives; entries of the other half may have been unpacked after it, for the caller to remove
-// with the directory.
+// thread's entries depend on the other's. An entry that names the file of an earlier one under
+// another spelling (the same file, as the check let it pass) is passed over: Windows holds one
+// file. arrNames receives every other entry's name in the package's order. Returns the first
+// failed entry's result (in the package's order), which pFirstFailure receives; entries of the
+// other half may have been unpacked after it, for the caller to remove with the directory.
 ZipResult UnzipCheckedPackage(const std::string& strZipFile, const std::string& strDestDir,
                               std::vector<std::string>& arrNames, tagUnzipFailure* pFirstFailure = nullptr);

@@ -84,6 +84,32 @@ ManifestEntry ReadEntry(const CXmlAttributes& file)
     return {std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}, file.Get("mode")};
 }
 
+// Whether two entries describe the same file: the same size and MD5 digest, and the same SHA-256
+// digest where both give one.
+bool DescribeTheSameFile(const tagExpectedFile& a, const tagExpectedFile& b)
+{
+    const std::string shaA = NormalizedDigest(a.strSha256), shaB = NormalizedDigest(b.strSha256);
+    return a.nSize == b.nSize && NormalizedDigest(a.strMd5) == NormalizedDigest(b.strMd5) &&
+           (shaA.empty() || shaB.empty() || shaA == shaB);
+}
+
+// Whether the entry names again, under another spelling, a file an entry kept before names:
+// Windows holds the two as one file, which is the entry kept, when both describe it alike. Throws
+// ManifestRejected when they do not: the manifest contradicts itself.
+bool IsAnotherSpelling(const ManifestEntry& entry, const std::vector<ManifestEntry>& kept, CCaseFoldedNames& names)
+{
+    const std::optional<std::size_t> first = names.Add(entry.strName, kept.size());
+    if (!first)
+        return false;
+    const ManifestEntry& earlier = kept[*first];
+    if (!DescribeTheSameFile(earlier.expected, entry.expected))
+        throw ManifestRejected{"its name differs from " + earlier.strName + "'s in letter case alone: one file on Windows",
+                               sentence::DiffersOnlyInCaseFrom(earlier.strName)};
+    LogNote(entry.strName + " is taken as the same file as " + earlier.strName +
+            ": Windows holds both names as one file, and the manifest gives both the same size and digests");
+    return true;
+}
+
 }  // namespace
 
 ManifestListing ReadManifest(const std::string& strText)
@@ -111,11 +137,7 @@ ManifestListing ReadManifest(const std::string& strText)
         ++count;
         try {
             ManifestEntry entry = ReadEntry(element);
-            if (entry.strName != "Reg.Local") {
-                if (std::optional<std::string> other = names.Add(entry.strName))
-                    throw ManifestRejected{
-                        "its name differs from " + *other + "'s in letter case alone: one file on Windows",
-                        sentence::DiffersOnlyInCaseFrom(*other)};
+            if (entry.strName != "Reg.Local" && !IsAnotherSpelling(entry, entries, names)) {
                 entries.push_back(std::move(entry));
                 lastKept = true;
             }

@@ -3,12 +3,16 @@
 // touches the disk or the network; which listed files are to be fetched is the check of the
 // installed files' to say. Any thread may read a text; nothing is shared.
 //
+// Two spellings of one file (names that differ in letter case alone, which Windows holds as one
+// file) are one entry, the first, when both give the same size and digests; the second is said in
+// the log.
+//
 // Errors: a text that is no manifest (not well-formed XML, or another root) comes back as such,
 // with the cause for the log; an entry that cannot be used (a missing attribute, a size that is
-// no number below 4 GiB, a name that leads out of the installation, a name Windows cannot hold or
-// one that differs from an earlier entry's in letter case alone) ends the list there, and the
-// entries before it stay. A patch element or a mode that cannot be used is passed over and said
-// in the log.
+// no number below 4 GiB, a name that leads out of the installation, a name Windows cannot hold,
+// or another spelling of an earlier entry's file with another size or digest: the manifest
+// contradicts itself) ends the list there, and the entries before it stay. A patch element or a
+// mode that cannot be used is passed over and said in the log.
 
 #include <optional>
 #include <string>
@@ -41,7 +45,8 @@ struct EntryRejection {
 struct ManifestListing {
     bool bIsManifest = false;
     std::string strNotAManifest;  // why the text is no manifest, for the log
-    // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over.
+    // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over, and
+    // so is a second spelling of a file listed before (with the patches that follow it).
     std::vector<ManifestEntry> entries;
     std::optional<EntryRejection> rejection;
 };

@@ -1,6 +1,6 @@
 // Updates as other tools write them, served by nginx: names with '/' between directories, names
-// that hold URL syntax ('#', '%'), names Windows cannot hold, two names that flatten alike, an error page in place of
-// the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
+// that hold URL syntax ('#', '%'), names Windows cannot hold, two names that flatten alike, two
+// spellings of one file, an error page in place of the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
 // Info-ZIP's zip and Python's zipfile: one whose probe costs the server no body, and ones that
 // cannot be unpacked whole.
 
@@ -104,6 +104,38 @@ TEST_F(ManifestNamesTest, ANameWindowsCannotHoldStopsTheUpdateBeforeAnythingIsWr
                                        {"what?.txt", "b.txt"});
 }
 
+// Windows holds Data\a.txt and data\a.txt as one file: it is fetched once and installed once. The
+// server has no data/a.txt: asking for it would fail the update.
+TEST_F(ManifestNamesTest, TwoSpellingsOfOneFileInstallOneFile)
+{
+    Publish({{"Data/a.txt", "Data\\a.txt", "same"}, {"Data/a.txt", "data\\a.txt", "same"}});
+    const UpdaterRun run = install.Run();
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read("Data/a.txt"), "same") << run.errors;
+    EXPECT_FALSE(install.Has("data")) << "a second file of the same name";
+    EXPECT_TRUE(run.LobbyStarted()) << run.errors;
+    EXPECT_NE(install.Read("tmp/KesuUpdate.log").find("data\\a.txt is taken as the same file as Data\\a.txt"),
+              std::string::npos);
+}
+
+// Two spellings of one file that describe different files: the manifest contradicts itself.
+TEST_F(ManifestNamesTest, TwoSpellingsOfOneFileThatDifferStopTheUpdateBeforeAnythingIsWritten)
+{
+    install.Write("a.txt", "old a");
+    struct Case {
+        std::string first, second, sentence, cause;
+    } cases[] = {
+        {"Data\\a.txt", "data\\a.txt",
+         "更新清单中的 data\\a.txt 无法使用（与 Data\\a.txt 只有大小写不同，在 Windows 上是同一个文件），已停止更新。",
+         "entry 3 (data\\a.txt) cannot be used: its name differs from Data\\a.txt's in letter case alone: one file on "
+         "Windows"},
+    };
+    for (const Case& c : cases) {
+        Publish({{"a.txt", "a.txt", "new a"}, {"first", c.first, "one"}, {"second", c.second, "another"}});
+        ExpectRefusedBeforeAnythingWritten(install.Run(), c.sentence, c.cause, {"Data", "data"});
+    }
+}
+
 TEST_F(ManifestNamesTest, TwoNamesThatFlattenAlikeKeepTheirOwnContents)
 {
     Publish({{"a/b.txt", "a\\b.txt", "in a directory"},
@@ -200,6 +232,41 @@ TEST_F(ManifestNamesTest, APackageWithTwoNamesThatDifferInLetterCaseAloneFailsBe
         "A.TXT of the package cannot be unpacked: its name differs from a.txt's in letter case alone: one file on Windows",
         {"b.txt", "A.TXT"});
     EXPECT_FALSE(run.LobbyStarted());
+}
+
+// Info-ZIP's zip keeps Data/a.txt and data/a.txt apart; Windows holds one file for the two.
+TEST_F(ManifestNamesTest, APackageWithTwoSpellingsOfOneFileUnpacksItOnce)
+{
+    const UpdaterRun run = RunPackageUpdate(
+        "mkdir Data data && echo same > Data/a.txt && cp Data/a.txt data/a.txt && zip -q Game7.zip a.txt Data/a.txt "
+        "data/a.txt");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read("a.txt"), "new a") << run.errors;
+    EXPECT_EQ(install.Read("Data/a.txt"), "same\n") << run.errors;
+    EXPECT_FALSE(install.Has("data")) << "a second file of the same name";
+    EXPECT_FALSE(run.Told(kFailedRunText)) << run.errors;
+    EXPECT_NE(install.Read("tmp/KesuUpdate.log").find("data/a.txt of the package is taken as the same file as Data/a.txt"),
+              std::string::npos);
+}
+
+TEST_F(ManifestNamesTest, APackageWithTwoSpellingsOfOneFileThatDifferFailsBeforeAnythingIsWritten)
+{
+    struct Case {
+        std::string pack, sentence, cause;
+    } cases[] = {
+        {"mkdir Data data && echo one > Data/a.txt && echo two > data/a.txt && zip -q Game7.zip a.txt Data/a.txt "
+         "data/a.txt",
+         "更新包中的 data/a.txt 无法解压（与 Data/a.txt 只有大小写不同，在 Windows 上是同一个文件），已停止更新。",
+         "data/a.txt of the package cannot be unpacked: its name differs from Data/a.txt's in letter case alone: one "
+         "file on Windows"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(install.Path() / "tmp");  // the package the run before kept
+        fs::remove_all(site.Path() / "build");
+        const UpdaterRun run = RunPackageUpdate(c.pack);
+        ExpectRefusedBeforeAnythingWritten(run, c.sentence, c.cause, {"Data", "data", "b.txt"});
+        EXPECT_FALSE(run.LobbyStarted());
+    }
 }
 
 TEST_F(ManifestNamesTest, APackagedUpdaterMustBeAProgramForThisMachine)

@@ -177,11 +177,11 @@ TEST_F(ParseManifestTest, NamesThatWouldLeaveTheInstallationDirectoryRejectTheMa
     }
 }
 
-// Windows would hold both as one file: the second ends the list, like any entry that cannot be
-// used. The same name twice is as it always was.
+// Windows would hold both as one file, and the manifest describes two: the second ends the list,
+// like any entry that cannot be used. The same name twice is as it always was.
 TEST_F(ParseManifestTest, TwoNamesThatDifferInLetterCaseAloneRejectTheManifest)
 {
-    EXPECT_FALSE(Parse(Manifest(Entry("Data\\Town.dat") + Entry("Data/Town.dat") + Entry("data\\town.dat") +
+    EXPECT_FALSE(Parse(Manifest(Entry("Data\\Town.dat") + Entry("Data/Town.dat") + Entry("data\\town.dat", "4") +
                                 Entry("after.dat"))));
     EXPECT_EQ(Queued(), (std::vector<std::string>{"Data\\Town.dat", "Data/Town.dat"}));
     EXPECT_EQ(findings.strMessage, "更新清单中的 data\\town.dat 无法使用（与 Data\\Town.dat 只有大小写不同，在 Windows 上是同一个文件），已停止更新。");

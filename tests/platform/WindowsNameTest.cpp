@@ -1,5 +1,5 @@
 // The names Windows cannot hold, as the package check, the manifest reader and the publisher
-// refuse them on every system.
+// refuse them on every system; the names as Windows stores and compares them.
 
 #include <gtest/gtest.h>
 
@@ -53,21 +53,55 @@ TEST(WindowsNameTest, NamesWindowsCannotHoldAreRefusedWithTheComponentAndWhy)
         EXPECT_EQ(WindowsNameFault(kept), std::nullopt) << kept;
 }
 
-TEST(WindowsNameTest, NamesThatDifferInAsciiLetterCaseAloneAreOneFile)
+TEST(WindowsNameTest, WindowsStoresANameWithoutTheDotsAndBlanksItsComponentsEndIn)
+{
+    const std::vector<std::pair<std::string, std::string>> stored = {
+        {"readme.", "readme"},
+        {"maps\\old .\\a.txt", "maps\\old\\a.txt"},
+        {"dir.\\a.txt", "dir\\a.txt"},
+        {"data/x. . ", "data/x"},
+        {"a..b", "a..b"},
+        {"..\\up.txt", "..\\up.txt"},
+        {".\\x.", ".\\x"},
+        {"a\\", "a\\"},
+        {"a\\...\\b", "a\\...\\b"},  // refused by WindowsNameFault: nothing would be left of it
+        {"\xE5\x9C\xB0\xE5\x9B\xBE .dat .", "\xE5\x9C\xB0\xE5\x9B\xBE .dat"},  // 地图 .dat .
+    };
+    for (const auto& [name, windows] : stored)
+        EXPECT_EQ(WindowsStoredName(name), windows) << name;
+}
+
+TEST(WindowsNameTest, TwoSpellingsOfOneFileAreFoundWithTheFirstSpellingsIndex)
 {
     CCaseFoldedNames names;
-    EXPECT_EQ(names.Add("Data\\Town.dat"), std::nullopt);
-    EXPECT_EQ(names.Add("data/town.DAT"), "Data\\Town.dat");
-    EXPECT_EQ(names.Add("Data/Town.dat"), std::nullopt) << "the same name with another separator is the same name";
-    EXPECT_EQ(names.Add("Data\\.\\Town.dat"), std::nullopt);
-    EXPECT_EQ(names.Add("Data\\Town.dat"), std::nullopt) << "the same name twice is no case conflict";
-    EXPECT_EQ(names.Add("data/other.dat"), std::nullopt) << "folders that differ in case hold both files";
-    EXPECT_EQ(names.Add("\xC3\x84.txt"), std::nullopt);  // Ä: only ASCII letters are folded
-    EXPECT_EQ(names.Add("\xC3\xA4.txt"), std::nullopt);  // ä
-    EXPECT_EQ(names.Add("地图.dat"), std::nullopt);
-    EXPECT_EQ(names.Add("MAPS"), std::nullopt);
-    EXPECT_EQ(names.Add("maps/"), "MAPS") << "a folder and a file of one name";
+    struct Case {
+        std::string name;
+        std::optional<std::size_t> first;
+        const char* why;
+    } cases[] = {
+        {"Data\\Town.dat", std::nullopt, ""},
+        {"data/town.DAT", 0, "letter case"},
+        {"Data/Town.dat", std::nullopt, "the same name with another separator is the same name"},
+        {"Data\\.\\Town.dat", std::nullopt, "the same name"},
+        {"Data\\Town.dat", std::nullopt, "the same name twice is no other spelling"},
+        {"data/other.dat", std::nullopt, "folders that differ in case hold both files"},
+        {"Data./Town.dat ", 0, "dots and blanks Windows drops"},
+        {"\xC3\x84.txt", std::nullopt, "only ASCII letters are folded"},  // Ä
+        {"\xC3\xA4.txt", std::nullopt, "only ASCII letters are folded"},  // ä
+        {"readme", std::nullopt, ""},
+        {"readme.", 9, "Windows stores it as readme"},
+        {"Readme . ", 9, "both"},
+        {"MAPS", std::nullopt, ""},
+        {"maps/", 12, "a folder and a file of one name"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(names.Add(cases[i].name, i), cases[i].first) << cases[i].name << ": " << cases[i].why;
+
     EXPECT_EQ(CaseFoldedPath("Data\\.\\Town.DAT"), "data/town.dat");
+    EXPECT_EQ(CaseFoldedPath("Data.\\Town.DAT. "), "data/town.dat");
+    EXPECT_TRUE(DifferInLetterCaseAlone("Data\\Town.dat", "data/town.DAT"));
+    EXPECT_FALSE(DifferInLetterCaseAlone("readme", "readme."));
+    EXPECT_FALSE(DifferInLetterCaseAlone("readme", "Readme."));
 }
 
 }  // namespace
