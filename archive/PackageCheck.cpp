@@ -80,6 +80,16 @@ bool IsRegularFile(const tagZipEntry& entry)
     return !entry.link && !(entry.attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The package holds one file under two names, as two different things.
+tagEntryProblem Contradiction(const std::string& name, const std::string& other)
+{
+    if (DifferInLetterCaseAlone(name, other))
+        return {name, sentence::DiffersOnlyInCaseFrom(other),
+                "its name differs from " + other + "'s in letter case alone: one file on Windows"};
+    return {name, sentence::SameFileOnWindowsAs(other),
+            "its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in"};
+}
+
 // The last entry read names, under another spelling, a file an earlier entry names: Windows holds
 // the two as one file. Two regular files of the same size and CRC-32 are that file twice, and the
 // later is not unpacked (UnzipCheckedPackage); anything else contradicts itself.
@@ -95,8 +105,7 @@ std::optional<tagEntryProblem> SpellingProblem(const std::vector<tagZipEntry>& e
                 ": Windows holds both names as one file, and both have the same size and CRC-32");
         return std::nullopt;
     }
-    return tagEntryProblem{entry.name, sentence::DiffersOnlyInCaseFrom(earlier.name),
-                           "its name differs from " + earlier.name + "'s in letter case alone: one file on Windows"};
+    return Contradiction(entry.name, earlier.name);
 }
 
 }  // namespace

@@ -28,18 +28,20 @@ std::string EntryDirectory(const tagZipEntry& entry)
     return std::string(SplitAtLastSeparator(path).directory);
 }
 
-// Unpacks one entry under dest, never through a link on its way; `checkedDir` remembers the
-// directory whose way was looked at last, as entries of one directory follow each other.
+// Unpacks one entry under dest, under its name as Windows stores it, never through a link on its
+// way; `checkedDir` remembers the directory whose way was looked at last, as entries of one
+// directory follow each other.
 ZipResult ExtractUnderDestination(CZipReader& reader, int index, const tagZipEntry& entry, const std::string& dest,
                                   std::string& checkedDir)
 {
     const std::string dir = EntryDirectory(entry);  // what lies on its way
+    const std::string name = WindowsStoredName(entry.name);
     bool placeable = IsPlaceableEntryName(entry.name);
     if (placeable && dir != checkedDir) {
-        placeable = !ExistingLinkOnTheWay(dest, entry.name);  // never written through a link
+        placeable = !ExistingLinkOnTheWay(dest, name);  // never written through a link
         checkedDir = placeable ? dir : std::string();
     }
-    return placeable ? reader.ExtractEntry(index, dest + "\\" + entry.name) : ZipResult::NoFile;
+    return placeable ? reader.ExtractEntry(index, dest + "\\" + name) : ZipResult::NoFile;
 }
 
 // The entries that name, under another spelling, a file an earlier entry names: a package
@@ -72,7 +74,7 @@ ZipResult UnzipPackage(const std::string& strZipFile, const std::string& strDest
         if (NamesTheDestination(entry))
             continue;
         result = ExtractUnderDestination(*reader, i, entry, dest, checkedDir);
-        arrNames.push_back(entry.name);
+        arrNames.push_back(WindowsStoredName(entry.name));
         if (result != ZipResult::Ok && pFirstFailure && pFirstFailure->result == ZipResult::Ok)
             *pFirstFailure = {entry.name, result};
         if (result != ZipResult::Ok && !PathFileExists(entry.name))
@@ -120,7 +122,7 @@ ZipResult UnzipCheckedPackage(const std::string& strZipFile, const std::string& 
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (NamesTheDestination(entries[i]) || passedOver[i])
             continue;
-        arrNames.push_back(entries[i].name);
+        arrNames.push_back(WindowsStoredName(entries[i].name));
         if (results[i] != ZipResult::Ok && result == ZipResult::Ok) {
             result = results[i];
             if (pFirstFailure)

@@ -81,7 +81,9 @@ ManifestEntry ReadEntry(const CXmlAttributes& file)
         throw ManifestRejected{"its name leads out of the installation directory"};
     if (std::optional<std::string> fault = WindowsNameFault(filename))
         throw ManifestRejected{"its name cannot be a file's on Windows: " + *fault, sentence::kNameNotForWindows};
-    return {std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}, file.Get("mode")};
+    std::string stored = WindowsStoredName(filename);
+    return {std::move(stored), std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}},
+            file.Get("mode")};
 }
 
 // Whether two entries describe the same file: the same size and MD5 digest, and the same SHA-256
@@ -93,19 +95,28 @@ bool DescribeTheSameFile(const tagExpectedFile& a, const tagExpectedFile& b)
            (shaA.empty() || shaB.empty() || shaA == shaB);
 }
 
+// The manifest lists one file under two names that describe it differently.
+ManifestRejected Contradiction(const std::string& name, const std::string& other)
+{
+    if (DifferInLetterCaseAlone(name, other))
+        return {"its name differs from " + other + "'s in letter case alone: one file on Windows",
+                sentence::DiffersOnlyInCaseFrom(other)};
+    return {"its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in",
+            sentence::SameFileOnWindowsAs(other)};
+}
+
 // Whether the entry names again, under another spelling, a file an entry kept before names:
 // Windows holds the two as one file, which is the entry kept, when both describe it alike. Throws
 // ManifestRejected when they do not: the manifest contradicts itself.
 bool IsAnotherSpelling(const ManifestEntry& entry, const std::vector<ManifestEntry>& kept, CCaseFoldedNames& names)
 {
-    const std::optional<std::size_t> first = names.Add(entry.strName, kept.size());
+    const std::optional<std::size_t> first = names.Add(entry.strListedName, kept.size());
     if (!first)
         return false;
-    const ManifestEntry& earlier = kept[*first];
-    if (!DescribeTheSameFile(earlier.expected, entry.expected))
-        throw ManifestRejected{"its name differs from " + earlier.strName + "'s in letter case alone: one file on Windows",
-                               sentence::DiffersOnlyInCaseFrom(earlier.strName)};
-    LogNote(entry.strName + " is taken as the same file as " + earlier.strName +
+    const std::string& earlier = kept[*first].strListedName;
+    if (!DescribeTheSameFile(kept[*first].expected, entry.expected))
+        throw Contradiction(entry.strListedName, earlier);
+    LogNote(entry.strListedName + " is taken as the same file as " + earlier +
             ": Windows holds both names as one file, and the manifest gives both the same size and digests");
     return true;
 }

@@ -70,8 +70,8 @@ std::optional<std::string> ComponentFault(std::string_view component)
         return "is the name of a device on Windows";
     if (std::optional<std::string> fault = CharacterFault(component))
         return fault;
-    if (component != "." && component != ".." && (component.ends_with('.') || component.ends_with(' ')))
-        return "ends in a dot or a blank, which Windows drops";
+    if (component != "." && component != ".." && component.find_first_not_of(". ") == std::string_view::npos)
+        return "is nothing but dots and blanks, which Windows drops";
     return std::nullopt;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// The names Windows cannot give a file, and the names it holds as one file: the installations
-// this updater serves are on Windows, so a package's entries, a manifest's files and the files a
-// studio publishes are held to these rules on every system, before anything is written. Pure
-// functions over UTF-8 text (and one small table of names); any thread may use them, each on its
-// own objects. Nothing throws: a name Windows cannot hold comes back with why, for the log.
+// The names Windows cannot give a file, the name it stores a file under, and the names it holds
+// as one file: the installations this updater serves are on Windows, so a package's entries, a
+// manifest's files and the files a studio publishes are held to these rules on every system,
+// before anything is written, and a file is placed where Windows would place it. Pure functions
+// over UTF-8 text (and one small table of names); any thread may use them, each on its own
+// objects. Nothing throws: a name Windows cannot hold comes back with why, for the log.
 //
 // Separators are '\' and '/'; every component is checked, folders as files.
 
@@ -16,14 +17,16 @@
 // Why Windows cannot hold this relative name, for the log, or nothing when it can: a reserved
 // device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, COM and LPT with ¹ ² ³; any letter case,
 // with any extension, blanks before it: "nul.txt", "com1 .x"), a ':' (a drive, or a stream of
-// another file), a component that ends in '.' or ' ' (which Windows drops), one of < > " | ? *
-// or a control character, or a leading separator (absolute, a network share, "\\?\").
-// "." and ".." are left to the checks of where a name leads.
+// another file), a component of dots and blanks alone (of which Windows would leave nothing), one
+// of < > " | ? * or a control character, or a leading separator (absolute, a network share,
+// "\\?\"). "." and ".." are left to the checks of where a name leads. A component that ends in
+// dots or blanks is no fault: Windows stores it without them (WindowsStoredName).
 std::optional<std::string> WindowsNameFault(std::string_view name);
 
 // The name as Windows stores it: each component without the dots and blanks it ends in
 // ("maps\old .\readme." is "maps\old\readme"), the separators as they are. "." and ".." stay, and
-// so does a component of dots and blanks alone, which WindowsNameFault refuses.
+// so does a component of dots and blanks alone, which WindowsNameFault refuses. A manifest's file
+// and a package's entry are placed under this name on every system.
 std::string WindowsStoredName(std::string_view name);
 
 // The name as Windows' file systems compare names: as it is stored, '/' between its components

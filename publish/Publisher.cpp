@@ -73,6 +73,9 @@ std::optional<std::string> NameProblem(const std::string& rel)
     // The players' installations are on Windows, where the updater refuses such a name.
     if (std::optional<std::string> fault = WindowsNameFault(rel))
         return "its name cannot be a file's on Windows: " + *fault;
+    // The updater would install it under another name than the build's: the studio should know.
+    if (const std::string stored = WindowsStoredName(rel); stored != rel)
+        return "Windows drops the dots and blanks its name's parts end in: players would get " + stored;
     return std::nullopt;
 }
 

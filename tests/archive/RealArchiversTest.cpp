@@ -156,10 +156,10 @@ std::set<std::pair<std::string, std::string>> Listing(const fs::path& root)
     return listing;
 }
 
-// Windows holds Data/a.txt and data/a.txt as one file. The same file under two spellings is
-// unpacked once, under the first; two that differ, a link among them, or two folders, refuse the
-// package. The files are the shell's, made and removed in the command that packs them: Wine could
-// not remove names Windows cannot hold.
+// Windows holds Data/a.txt and data/a.txt as one file, and readme. as readme. The same file under
+// two spellings is unpacked once, under the first; two that differ, a link among them, or two
+// folders, refuse the package. The files are the shell's, made and removed in the command that
+// packs them: Wine could not remove names Windows cannot hold.
 TEST_F(RealArchiversTest, TwoSpellingsOfOneFileAreUnpackedOnceWhenTheyAgree)
 {
     struct Case {
@@ -169,8 +169,12 @@ TEST_F(RealArchiversTest, TwoSpellingsOfOneFileAreUnpackedOnceWhenTheyAgree)
     } cases[] = {
         {"mkdir Data data && echo same > Data/a.txt && cp Data/a.txt data/a.txt", "Data/a.txt data/a.txt",
          {{"Data", ""}, {"Data/a.txt", "same\n"}}},
+        {"echo r > readme. && mkdir 'old .' && echo t > 'old ./town.dat'", "readme. 'old ./town.dat'",
+         {{"old", ""}, {"old/town.dat", "t\n"}, {"readme", "r\n"}}},
+        {"echo same > readme && cp readme 'README. '", "readme 'README. '", {{"readme", "same\n"}}},
         {"mkdir Data data && echo one > Data/a.txt && echo two > data/a.txt", "Data/a.txt data/a.txt", {}, "data/a.txt",
          "与 Data/a.txt 只有大小写不同，在 Windows 上是同一个文件"},
+        {"echo one > readme && echo two > readme.", "readme readme.", {}, "readme.", "与 readme 在 Windows 上是同一个文件"},
         // The link's data are its target, the file's the same five bytes.
         {"printf x > a.txt && ln -s a.txt Lnk && printf a.txt > lnk", "a.txt Lnk lnk", {}, "lnk",
          "与 Lnk 只有大小写不同，在 Windows 上是同一个文件"},

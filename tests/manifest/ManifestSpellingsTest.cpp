@@ -1,5 +1,6 @@
-// Names a manifest lists that Windows holds as one file: two spellings of one file (letter case)
-// are one entry when they describe the same file, and end the list when they do not.
+// Names a manifest lists that Windows holds as one file: two spellings of one file (letter case,
+// the dots and blanks Windows drops) are one entry when they describe the same file, and end the
+// list when they do not; a name with such dots and blanks is read as Windows stores it.
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,10 @@ TEST(ManifestSpellingsTest, TwoSpellingsOfTheSameFileAreOneEntry)
         {Entry("a.txt", "3", kMd5, kSha256) + Entry("A.txt", "3", kMd5, kSha256), {"a.txt"}},
         {Entry("a.txt", "3", kMd5) + Entry("A.txt", "3", kMd5, kSha256), {"a.txt"}},  // one gives no SHA-256
         {Entry("a.txt", "3", kMd5) + Entry("A.txt", " 3 ", " 900150983CD24FB0D6963F7D28E17F72 "), {"a.txt"}},
+        {Entry("readme.") + Entry("b.txt"), {"readme", "b.txt"}},
+        {Entry("readme") + Entry("Readme . "), {"readme"}},
+        {Entry("maps\\old .\\town.dat") + Entry("dir.\\a.txt"), {"maps\\old\\town.dat", "dir\\a.txt"}},
+        {Entry("\\readme.") + Entry("/readme"), {"readme"}},
     };
     for (const Case& c : cases) {
         const ManifestListing listing = Read(c.entries);
@@ -60,6 +65,8 @@ TEST(ManifestSpellingsTest, TwoSpellingsOfTheSameFileAreOneEntry)
 TEST(ManifestSpellingsTest, TwoSpellingsOfOneFileThatDifferEndTheList)
 {
     const std::string caseAlone = "its name differs from Data\\a.txt's in letter case alone: one file on Windows";
+    const std::string dotted = "its name and readme's are one file on Windows, which drops the dots and blanks a "
+                               "name's parts end in";
     struct Case {
         std::string entries;
         std::string entry, cause, reason;
@@ -70,6 +77,8 @@ TEST(ManifestSpellingsTest, TwoSpellingsOfOneFileThatDifferEndTheList)
          "与 Data\\a.txt 只有大小写不同，在 Windows 上是同一个文件"},
         {Entry("Data\\a.txt", "3", kMd5, kSha256) + Entry("data\\a.txt", "3", kMd5, kOtherSha256), "data\\a.txt",
          caseAlone, "与 Data\\a.txt 只有大小写不同，在 Windows 上是同一个文件"},
+        {Entry("readme") + Entry("readme.", "4", kOtherMd5), "readme.", dotted, "与 readme 在 Windows 上是同一个文件"},
+        {Entry("readme") + Entry("README ", "4", kOtherMd5), "README ", dotted, "与 readme 在 Windows 上是同一个文件"},
     };
     for (const Case& c : cases) {
         const ManifestListing listing = Read(Entry("first.txt") + c.entries + Entry("after.txt"));

@@ -27,9 +27,9 @@ TEST(WindowsNameTest, NamesWindowsCannotHoldAreRefusedWithTheComponentAndWhy)
         {"a.txt:x", "\"a.txt:x\" holds a ':', which Windows reads as a drive or a stream of another file"},
         {"c:x", "\"c:x\" holds a ':', which Windows reads as a drive or a stream of another file"},
         {"C:\\games\\x.txt", "\"C:\" holds a ':', which Windows reads as a drive or a stream of another file"},
-        {"data/x.", "\"x.\" ends in a dot or a blank, which Windows drops"},
-        {"data /x", "\"data \" ends in a dot or a blank, which Windows drops"},
-        {"a\\...\\b", "\"...\" ends in a dot or a blank, which Windows drops"},
+        {"a\\...\\b", "\"...\" is nothing but dots and blanks, which Windows drops"},
+        {"a/ /b", "\" \" is nothing but dots and blanks, which Windows drops"},
+        {"maps/. ./x", "\". .\" is nothing but dots and blanks, which Windows drops"},
         {"what?.txt", "\"what?.txt\" holds '?', which Windows does not allow in a name"},
         {"a<b", "\"a<b\" holds '<', which Windows does not allow in a name"},
         {"a>b", "\"a>b\" holds '>', which Windows does not allow in a name"},
@@ -49,7 +49,7 @@ TEST(WindowsNameTest, NamesWindowsCannotHoldAreRefusedWithTheComponentAndWhy)
     for (const char* kept : {"con_fig.txt", "CONx", "context.dat", "a..b", "COM10", "LPT0", "com", "nul_d/x", "x.con",
                              "data\\map\\town.dat", "data/./x", "..data\\x", "../up.txt", "a\\", "地图 文件.dat",
                              "\xE5\x9F\x8E\xE9\x95\x87\\\xE6\xB7\xBA\xE8\x89\xB2.txt", "50%off #1 [v2] (final).txt",
-                             "COM\xC2\xB9\xC2\xB9", "LPT\xC2\xB4"})
+                             "COM\xC2\xB9\xC2\xB9", "LPT\xC2\xB4", "readme.", "maps\\old .\\a.txt", "dir.\\a.txt"})
         EXPECT_EQ(WindowsNameFault(kept), std::nullopt) << kept;
 }
 
