@@ -43,7 +43,7 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 // differs in letter case, or in the dots and blanks Windows drops from a name's parts) unless
 // both are regular files of the same size and CRC-32, a link that leads out of it, or a path
 // through a link of the archive (compared as Windows compares names). Two such files are one:
-// the later is said in the log and not unpacked (UnzipCheckedPackage). Links already in the installation are written through: a
-// package makes none that leads out of it, so one that does (a folder the player moved to
-// another disk) was made on the machine itself.
+// the later is said in the log and not unpacked (UnzipCheckedPackage). Links already in the
+// installation are written through: a package makes none that leads out of it, so one that does
+// (a folder the player moved to another disk) was made on the machine itself.
 std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);

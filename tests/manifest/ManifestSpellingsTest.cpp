@@ -62,6 +62,15 @@ TEST(ManifestSpellingsTest, TwoSpellingsOfTheSameFileAreOneEntry)
     }
 }
 
+// Installed as Windows stores it, asked for under the name the server holds it by.
+TEST(ManifestSpellingsTest, ANameIsInstalledAsWindowsStoresItAndFetchedAsListed)
+{
+    const ManifestListing listing = Read(Entry("\\maps\\old .\\readme."));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    EXPECT_EQ(listing.entries[0].strName, "maps\\old\\readme");
+    EXPECT_EQ(listing.entries[0].strListedName, "maps\\old .\\readme.");
+}
+
 TEST(ManifestSpellingsTest, TwoSpellingsOfOneFileThatDifferEndTheList)
 {
     const std::string caseAlone = "its name differs from Data\\a.txt's in letter case alone: one file on Windows";
