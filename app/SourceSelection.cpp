@@ -59,7 +59,7 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
     for (ChangedFile& file : findings.files) {
         // A patched file is stored whole beside its patch.
         choice.nStoredSize += file.expected.nSize + (file.expected.patch ? file.expected.patch->nSize : 0);
-        downloadMgr.AddTask(file.strName.c_str(), std::move(file.expected));
+        downloadMgr.AddListedFile(file.strName, file.strListedName, std::move(file.expected));
     }
     choice.bUpToDate = findings.bUpToDate;
     choice.bQueued = findings.bFetch;

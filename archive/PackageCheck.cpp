@@ -5,6 +5,7 @@
 
 #include "archive/ZipReader.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/WindowsName.h"
 #include "sentences/Sentences.h"
@@ -74,13 +75,37 @@ std::optional<std::string> LinkOnTheWay(const std::string& name, const std::map<
     return std::nullopt;
 }
 
-// Two entries that differ in letter case alone become one file on Windows.
-std::optional<tagEntryProblem> CaseProblem(const tagZipEntry& entry, CCaseFoldedNames& names)
+bool IsRegularFile(const tagZipEntry& entry)
 {
-    if (std::optional<std::string> other = names.Add(entry.name))
-        return tagEntryProblem{entry.name, sentence::DiffersOnlyInCaseFrom(*other),
-                               "its name differs from " + *other + "'s in letter case alone: one file on Windows"};
-    return std::nullopt;
+    return !entry.link && !(entry.attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The package holds one file under two names, as two different things.
+tagEntryProblem Contradiction(const std::string& name, const std::string& other)
+{
+    if (DifferInLetterCaseAlone(name, other))
+        return {name, sentence::DiffersOnlyInCaseFrom(other),
+                "its name differs from " + other + "'s in letter case alone: one file on Windows"};
+    return {name, sentence::SameFileOnWindowsAs(other),
+            "its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in"};
+}
+
+// The last entry read names, under another spelling, a file an earlier entry names: Windows holds
+// the two as one file. Two regular files of the same size and CRC-32 are that file twice, and the
+// later is not unpacked (UnzipCheckedPackage); anything else contradicts itself.
+std::optional<tagEntryProblem> SpellingProblem(const std::vector<tagZipEntry>& entries, CCaseFoldedNames& names)
+{
+    const tagZipEntry& entry = entries.back();
+    const std::optional<std::size_t> first = names.Add(entry.name, entries.size() - 1);
+    if (!first)
+        return std::nullopt;
+    const tagZipEntry& earlier = entries[*first];
+    if (IsRegularFile(earlier) && IsRegularFile(entry) && earlier.unc_size == entry.unc_size && earlier.crc == entry.crc) {
+        LogNote(entry.name + " of the package is taken as the same file as " + earlier.name +
+                ": Windows holds both names as one file, and both have the same size and CRC-32");
+        return std::nullopt;
+    }
+    return Contradiction(entry.name, earlier.name);
 }
 
 }  // namespace
@@ -124,7 +149,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
             continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
             return problem;
-        if (auto problem = CaseProblem(entry, names))
+        if (auto problem = SpellingProblem(entries, names))
             return problem;
         if (!entry.link)
             continue;

@@ -27,7 +27,8 @@ struct tagEntryProblem {
 bool NamesTheDestination(const tagZipEntry& entry);
 
 // Whether an entry may be placed under its name: relative, no ".." component, no drive prefix,
-// and a name Windows can hold (platform/WindowsName.h), on every system alike.
+// and a name Windows can hold (platform/WindowsName.h), on every system alike. It is placed under
+// that name as Windows stores it ("readme." as readme).
 bool IsPlaceableEntryName(std::string_view name);
 
 // The first directory of the name's path (below destination) that exists as a symbolic link:
@@ -38,9 +39,11 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 
 // The first entry that cannot be unpacked: of a method other than stored or deflated, encrypted,
 // with sizes that do not add up or data beyond the archive's end, with a name that leads out of
-// the tree or that Windows cannot hold, with a name that differs from an earlier entry's in
-// letter case alone (one file on Windows), a link that leads out of it, or a path through a link
-// of the archive (letter case not counted, as Windows does not). Links already
-// in the installation are written through: a package makes none that leads out of it, so one
-// that does (a folder the player moved to another disk) was made on the machine itself.
+// the tree or that Windows cannot hold, with a name Windows holds as an earlier entry's file (it
+// differs in letter case, or in the dots and blanks Windows drops from a name's parts) unless
+// both are regular files of the same size and CRC-32, a link that leads out of it, or a path
+// through a link of the archive (compared as Windows compares names). Two such files are one:
+// the later is said in the log and not unpacked (UnzipCheckedPackage). Links already in the
+// installation are written through: a package makes none that leads out of it, so one that does
+// (a folder the player moved to another disk) was made on the machine itself.
 std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);

@@ -8,6 +8,7 @@
 #include "archive/ZipReader.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/WindowsName.h"
 
 namespace {
 
@@ -27,18 +28,32 @@ std::string EntryDirectory(const tagZipEntry& entry)
     return std::string(SplitAtLastSeparator(path).directory);
 }
 
-// Unpacks one entry under dest, never through a link on its way; `checkedDir` remembers the
-// directory whose way was looked at last, as entries of one directory follow each other.
+// Unpacks one entry under dest, under its name as Windows stores it, never through a link on its
+// way; `checkedDir` remembers the directory whose way was looked at last, as entries of one
+// directory follow each other.
 ZipResult ExtractUnderDestination(CZipReader& reader, int index, const tagZipEntry& entry, const std::string& dest,
                                   std::string& checkedDir)
 {
     const std::string dir = EntryDirectory(entry);  // what lies on its way
+    const std::string name = WindowsStoredName(entry.name);
     bool placeable = IsPlaceableEntryName(entry.name);
     if (placeable && dir != checkedDir) {
-        placeable = !ExistingLinkOnTheWay(dest, entry.name);  // never written through a link
+        placeable = !ExistingLinkOnTheWay(dest, name);  // never written through a link
         checkedDir = placeable ? dir : std::string();
     }
-    return placeable ? reader.ExtractEntry(index, dest + "\\" + entry.name) : ZipResult::NoFile;
+    return placeable ? reader.ExtractEntry(index, dest + "\\" + name) : ZipResult::NoFile;
+}
+
+// The entries that name, under another spelling, a file an earlier entry names: a package
+// FindUnpackableEntry passed holds such entries only as the same file again, which Windows holds
+// once, and which is unpacked once, from the first.
+std::vector<bool> LaterSpellings(const std::vector<tagZipEntry>& entries)
+{
+    CCaseFoldedNames names;
+    std::vector<bool> later(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        later[i] = !NamesTheDestination(entries[i]) && names.Add(entries[i].name, i);
+    return later;
 }
 
 }  // namespace
@@ -59,7 +74,7 @@ ZipResult UnzipPackage(const std::string& strZipFile, const std::string& strDest
         if (NamesTheDestination(entry))
             continue;
         result = ExtractUnderDestination(*reader, i, entry, dest, checkedDir);
-        arrNames.push_back(entry.name);
+        arrNames.push_back(WindowsStoredName(entry.name));
         if (result != ZipResult::Ok && pFirstFailure && pFirstFailure->result == ZipResult::Ok)
             *pFirstFailure = {entry.name, result};
         if (result != ZipResult::Ok && !PathFileExists(entry.name))
@@ -79,6 +94,7 @@ ZipResult UnzipCheckedPackage(const std::string& strZipFile, const std::string& 
     std::vector<ZipResult> results(entries.size(), ZipResult::Ok);
     for (int i = 0; i < count; ++i)
         results[i] = reader->GetEntry(i, entries[i]);
+    const std::vector<bool> passedOver = LaterSpellings(entries);
     // Each worker takes the entries of its directories, in the package's order, with a reader of
     // its own: an entry stored twice is unpacked by one worker, the later over the earlier.
     auto work = [&](std::size_t worker, CZipReader& own) {
@@ -86,7 +102,7 @@ ZipResult UnzipCheckedPackage(const std::string& strZipFile, const std::string& 
         for (std::size_t i = 0; i < entries.size(); ++i) {
             // Only this worker's entries are looked at: the other's results are the other's.
             if (std::hash<std::string>{}(EntryDirectory(entries[i])) % 2 != worker || results[i] != ZipResult::Ok ||
-                NamesTheDestination(entries[i]))
+                NamesTheDestination(entries[i]) || passedOver[i])
                 continue;
             results[i] = ExtractUnderDestination(own, static_cast<int>(i), entries[i], dest, checkedDir);
             if (results[i] != ZipResult::Ok)
@@ -104,9 +120,9 @@ ZipResult UnzipCheckedPackage(const std::string& strZipFile, const std::string& 
     }
     ZipResult result = ZipResult::Ok;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (NamesTheDestination(entries[i]))
+        if (NamesTheDestination(entries[i]) || passedOver[i])
             continue;
-        arrNames.push_back(entries[i].name);
+        arrNames.push_back(WindowsStoredName(entries[i].name));
         if (results[i] != ZipResult::Ok && result == ZipResult::Ok) {
             result = results[i];
             if (pFirstFailure)

@@ -40,7 +40,7 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
         } else if (states[i].state == LocalState::Differs) {
             entry.expected.nMode = EntryMode(entry);
             entry.expected.patch = PatchFrom(entry, states[i].strDigest);
-            check.files.push_back({std::move(entry.strName), std::move(entry.expected)});
+            check.files.push_back({std::move(entry.strName), std::move(entry.strListedName), std::move(entry.expected)});
         }
     }
     if (!check.bStopped && listing.rejection) {

@@ -18,7 +18,8 @@ class CCheckCache;
 
 // A file the manifest lists that must be downloaded.
 struct ChangedFile {
-    std::string strName;
+    std::string strName;        // where it is installed (see ManifestEntry)
+    std::string strListedName;  // where the server holds it
     tagExpectedFile expected;
 };
 

@@ -54,6 +54,22 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
     task->expected = std::move(expected);
     task->fnCheck = std::move(fnCheck);
     task->nLimit = nLimit;
+    Queue(std::move(task));
+    return true;
+}
+
+void CDownloadMgr::AddListedFile(const std::string& strName, const std::string& strListedName, tagExpectedFile expected)
+{
+    auto task = std::make_unique<tagDownloadTask>();
+    task->szName = strName;
+    if (strListedName != strName)
+        task->szUrlPath = strListedName;
+    task->expected = std::move(expected);
+    Queue(std::move(task));
+}
+
+void CDownloadMgr::Queue(std::unique_ptr<tagDownloadTask> task)
+{
     const SplitPath split = SplitAtLastSeparator(task->szName);
     task->szDir = split.directory.substr(0, split.directory.empty() ? 0 : split.directory.size() - 1);
     task->szFile = split.name;
@@ -70,7 +86,6 @@ bool CDownloadMgr::AddTask(const char* lpszName, std::optional<tagExpectedFile> 
 
     std::lock_guard lock(m_csTaskLock);
     m_arrTasks.push_back(std::move(task));
-    return true;
 }
 
 void CDownloadMgr::UseServerFirst(std::size_t nServer)

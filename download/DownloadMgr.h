@@ -60,6 +60,9 @@ public:
     bool AddTask(const char* lpszName);
     bool AddTask(const char* lpszName, std::optional<tagExpectedFile> expected, DownloadCheck fnCheck = {},
                  std::optional<std::uint64_t> nLimit = std::nullopt);
+    // A manifest's file, asked for under the name the manifest lists, which is not the name it is
+    // installed under where Windows drops the dots and blanks of its parts ("readme." is readme).
+    void AddListedFile(const std::string& strName, const std::string& strListedName, tagExpectedFile expected);
     void RemoveAllTasks();
 
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
@@ -96,6 +99,9 @@ public:
     virtual RunEnd Run();
 
 private:
+    // Numbers the task, splits its name, gives it a temporary name of its own and queues it.
+    void Queue(std::unique_ptr<tagDownloadTask> task);
+
     // Why the download ended before every file arrived.
     struct EarlyEnd {
         bool bCancelled = false;

@@ -13,8 +13,8 @@
 // nothing when it is taken. The path is the file system's own.
 using DownloadCheck = std::function<std::optional<std::string>(const std::string& strPath, const Blake2b512Digest& digest)>;
 
-// One file to download. The name is a path relative both to the base URL and to the
-// installation directory; it is split at its last '\' or '/'.
+// One file to download. The name is a path relative to the installation directory, and to the
+// base URL unless szUrlPath gives another; it is split at its last '\' or '/'.
 struct tagDownloadTask {
     int nID = 0;               // 1 for the first task a manager queues, then 2, 3, ...
     bool bDownloaded = false;  // stored completely in the temporary directory
@@ -22,7 +22,9 @@ struct tagDownloadTask {
     std::string szDir;         // before the last separator; empty without one
     std::string szFile;        // after the last separator; the whole name without one
     std::string szTempName;    // its own temporary name, when the flattened one is another task's
-    std::string szUrlPath;     // where it is asked for, when not at its name (a patch for the file)
+    std::string szUrlPath;     // where it is asked for, when not at its name: a patch, or the name a
+                               // manifest lists where Windows stores it otherwise
+    bool bPatch = false;       // the patch a file is made from, not the file
     std::optional<tagExpectedFile> expected;  // from the manifest; a package has none
     DownloadCheck fnCheck;                    // the package's signature, when updates are signed
     std::optional<std::uint64_t> nLimit;      // the most bytes a file that nothing describes may have

@@ -24,6 +24,7 @@ tagDownloadTask PatchTask(const tagDownloadTask& task, const std::string& strFil
     patch.szFile = task.szFile;
     patch.szDir = task.szDir;
     patch.szUrlPath = source.strName;
+    patch.bPatch = true;
     patch.szTempName = PathFindFileName(strFileTemp) + ".patch";
     patch.expected = tagExpectedFile{source.nSize, source.strMd5, source.strSha256, std::nullopt};
     return patch;

@@ -253,7 +253,7 @@ CFileFetch::Received CFileFetch::Receive(CHttpFile& http, std::uint64_t nFrom, s
     unsigned mode = nFrom ? CFile::modeReadWrite | CFile::modeKeep : CFile::modeCreate | CFile::modeReadWrite;
     // A big file of the installation is not read again before it is moved in: it goes straight
     // to the disk. A package or a patch is read right after, from the cache.
-    if (nFrom == 0 && m_task.expected && m_task.szUrlPath.empty() && m_task.expected->nSize >= kDirectWriteFrom)
+    if (nFrom == 0 && m_task.expected && !m_task.bPatch && m_task.expected->nSize >= kDirectWriteFrom)
         mode |= CFile::modeDirect;
     if (!file.Open(m_strPath, mode, &error))
         throw error;
@@ -363,7 +363,7 @@ void CFileFetch::Verify(CDownloadDigests& digests, std::uint64_t nReceived)
             throw CFetchError::NotTheFile("it is not the published file: " + *mismatch);
         }
     }
-    if (m_run.Setup().bManifestMode && m_task.szUrlPath.empty() &&
+    if (m_run.Setup().bManifestMode && !m_task.bPatch &&
         ::strcasecmp(PathFindFileName(GetModuleFileName()).c_str(), m_task.szFile.c_str()) == 0) {
         if (std::optional<std::string> problem = NotAnExecutableForThisMachine(m_strPath)) {
             Drop();

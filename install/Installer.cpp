@@ -19,18 +19,21 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
+#include "platform/WindowsName.h"
 
 namespace {
 
-// The package's own copy of the updater replaces the running one: it must be a program for this
-// machine. Why it is not (for the user), or nothing when it is.
+// The package's own copy of the updater (under its name as Windows stores it: KesuUpdate.exe. is
+// one) replaces the running one: it must be a program for this machine. Why it is not (for the
+// user), or nothing when it is.
 std::optional<std::string> OwnCopyProblem(CZipReader& reader, const std::string& ownName)
 {
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
     for (int i = 0; i < count; ++i) {
         tagZipEntry entry;
-        if (reader.GetEntry(i, entry) != ZipResult::Ok || ::strcasecmp(entry.name.c_str(), ownName.c_str()) != 0)
+        if (reader.GetEntry(i, entry) != ZipResult::Ok ||
+            ::strcasecmp(WindowsStoredName(entry.name).c_str(), ownName.c_str()) != 0)
             continue;
         std::string head;
         reader.ReadEntryData(i, head, kExecutableHeadSize);

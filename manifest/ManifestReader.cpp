@@ -81,7 +81,44 @@ ManifestEntry ReadEntry(const CXmlAttributes& file)
         throw ManifestRejected{"its name leads out of the installation directory"};
     if (std::optional<std::string> fault = WindowsNameFault(filename))
         throw ManifestRejected{"its name cannot be a file's on Windows: " + *fault, sentence::kNameNotForWindows};
-    return {std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}}, file.Get("mode")};
+    std::string stored = WindowsStoredName(filename);
+    return {std::move(stored), std::move(filename), {filesize, std::move(md5), file.Get("sha256").value_or(""), {}},
+            file.Get("mode")};
+}
+
+// Whether two entries describe the same file: the same size and MD5 digest, and the same SHA-256
+// digest where both give one.
+bool DescribeTheSameFile(const tagExpectedFile& a, const tagExpectedFile& b)
+{
+    const std::string shaA = NormalizedDigest(a.strSha256), shaB = NormalizedDigest(b.strSha256);
+    return a.nSize == b.nSize && NormalizedDigest(a.strMd5) == NormalizedDigest(b.strMd5) &&
+           (shaA.empty() || shaB.empty() || shaA == shaB);
+}
+
+// The manifest lists one file under two names that describe it differently.
+ManifestRejected Contradiction(const std::string& name, const std::string& other)
+{
+    if (DifferInLetterCaseAlone(name, other))
+        return {"its name differs from " + other + "'s in letter case alone: one file on Windows",
+                sentence::DiffersOnlyInCaseFrom(other)};
+    return {"its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in",
+            sentence::SameFileOnWindowsAs(other)};
+}
+
+// Whether the entry names again, under another spelling, a file an entry kept before names:
+// Windows holds the two as one file, which is the entry kept, when both describe it alike. Throws
+// ManifestRejected when they do not: the manifest contradicts itself.
+bool IsAnotherSpelling(const ManifestEntry& entry, const std::vector<ManifestEntry>& kept, CCaseFoldedNames& names)
+{
+    const std::optional<std::size_t> first = names.Add(entry.strListedName, kept.size());
+    if (!first)
+        return false;
+    const std::string& earlier = kept[*first].strListedName;
+    if (!DescribeTheSameFile(kept[*first].expected, entry.expected))
+        throw Contradiction(entry.strListedName, earlier);
+    LogNote(entry.strListedName + " is taken as the same file as " + earlier +
+            ": Windows holds both names as one file, and the manifest gives both the same size and digests");
+    return true;
 }
 
 }  // namespace
@@ -111,11 +148,7 @@ ManifestListing ReadManifest(const std::string& strText)
         ++count;
         try {
             ManifestEntry entry = ReadEntry(element);
-            if (entry.strName != "Reg.Local") {
-                if (std::optional<std::string> other = names.Add(entry.strName))
-                    throw ManifestRejected{
-                        "its name differs from " + *other + "'s in letter case alone: one file on Windows",
-                        sentence::DiffersOnlyInCaseFrom(*other)};
+            if (entry.strName != "Reg.Local" && !IsAnotherSpelling(entry, entries, names)) {
                 entries.push_back(std::move(entry));
                 lastKept = true;
             }

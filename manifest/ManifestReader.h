@@ -3,12 +3,19 @@
 // touches the disk or the network; which listed files are to be fetched is the check of the
 // installed files' to say. Any thread may read a text; nothing is shared.
 //
+// Names are taken as Windows stores them, without the dots and blanks their parts end in
+// ("readme." is readme): the file is checked and installed under that name on every system, and
+// fetched under the name listed, which is the server's. Two spellings of one file (names that
+// differ in letter case, or in those dots and blanks: one file on Windows) are one entry, the
+// first, when both give the same size and digests; the second is said in the log.
+//
 // Errors: a text that is no manifest (not well-formed XML, or another root) comes back as such,
 // with the cause for the log; an entry that cannot be used (a missing attribute, a size that is
-// no number below 4 GiB, a name that leads out of the installation, a name Windows cannot hold or
-// one that differs from an earlier entry's in letter case alone) ends the list there, and the
-// entries before it stay. A patch element or a mode that cannot be used is passed over and said
-// in the log.
+// no number below 4 GiB, a name that leads out of the installation, a name Windows cannot hold
+// (a device, a ':', a part that would be left empty...), or another spelling of an earlier
+// entry's file with another size or digest: the manifest contradicts itself) ends the list
+// there, and the entries before it stay. A patch element or a mode that cannot be used is passed
+// over and said in the log.
 
 #include <optional>
 #include <string>
@@ -25,7 +32,8 @@ struct PatchOffer {
 // A listed file. Its mode and its patches matter only for a file that proves to be one to
 // download: they are kept as they stand until then (see EntryMode and PatchFrom).
 struct ManifestEntry {
-    std::string strName;        // without leading separators; '\' and '/' both separate
+    std::string strName;        // as Windows stores it (WindowsStoredName): where it is checked and installed
+    std::string strListedName;  // as listed, without leading separators: the server holds the file under it
     tagExpectedFile expected;   // its size and digests; no mode or patch yet
     std::optional<std::string> modeText;
     std::vector<PatchOffer> patches = {};
@@ -41,7 +49,8 @@ struct EntryRejection {
 struct ManifestListing {
     bool bIsManifest = false;
     std::string strNotAManifest;  // why the text is no manifest, for the log
-    // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over.
+    // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over, and
+    // so is a second spelling of a file listed before (with the patches that follow it).
     std::vector<ManifestEntry> entries;
     std::optional<EntryRejection> rejection;
 };

@@ -70,9 +70,18 @@ std::optional<std::string> ComponentFault(std::string_view component)
         return "is the name of a device on Windows";
     if (std::optional<std::string> fault = CharacterFault(component))
         return fault;
-    if (component != "." && component != ".." && (component.ends_with('.') || component.ends_with(' ')))
-        return "ends in a dot or a blank, which Windows drops";
+    if (component != "." && component != ".." && component.find_first_not_of(". ") == std::string_view::npos)
+        return "is nothing but dots and blanks, which Windows drops";
     return std::nullopt;
+}
+
+// Windows drops the dots and blanks a component ends in. One of dots and blanks alone keeps them:
+// "." and ".." are names of their own, and of any other Windows would leave nothing, which
+// WindowsNameFault refuses.
+std::string_view StoredComponent(std::string_view component)
+{
+    const std::size_t last = component.find_last_not_of(". ");
+    return last == std::string_view::npos ? component : component.substr(0, last + 1);
 }
 
 std::string Canonical(std::string_view name)
@@ -96,18 +105,36 @@ std::optional<std::string> WindowsNameFault(std::string_view name)
     return std::nullopt;
 }
 
+std::string WindowsStoredName(std::string_view name)
+{
+    std::string stored;
+    for (;;) {
+        const std::size_t end = name.find_first_of("\\/");
+        stored.append(StoredComponent(name.substr(0, end)));
+        if (end == std::string_view::npos)
+            return stored;
+        stored.push_back(name[end]);
+        name.remove_prefix(end + 1);
+    }
+}
+
 std::string CaseFoldedPath(std::string_view name)
 {
-    std::string folded = Canonical(name);
+    std::string folded = Canonical(WindowsStoredName(name));
     for (char& c : folded)
         c = AsciiLower(c);
     return folded;
 }
 
-std::optional<std::string> CCaseFoldedNames::Add(std::string_view name)
+bool DifferInLetterCaseAlone(std::string_view a, std::string_view b)
 {
-    const auto [at, added] = m_byFolded.try_emplace(CaseFoldedPath(name), Seen{Canonical(name), std::string(name)});
+    return EqualsIgnoringAsciiCase(Canonical(a), Canonical(b));
+}
+
+std::optional<std::size_t> CCaseFoldedNames::Add(std::string_view name, std::size_t index)
+{
+    const auto [at, added] = m_byFolded.try_emplace(CaseFoldedPath(name), Seen{Canonical(name), index});
     if (added || at->second.canonical == Canonical(name))
         return std::nullopt;
-    return at->second.name;
+    return at->second.index;
 }

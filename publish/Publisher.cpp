@@ -73,6 +73,9 @@ std::optional<std::string> NameProblem(const std::string& rel)
     // The players' installations are on Windows, where the updater refuses such a name.
     if (std::optional<std::string> fault = WindowsNameFault(rel))
         return "its name cannot be a file's on Windows: " + *fault;
+    // The updater would install it under another name than the build's: the studio should know.
+    if (const std::string stored = WindowsStoredName(rel); stored != rel)
+        return "Windows drops the dots and blanks its name's parts end in: players would get " + stored;
     return std::nullopt;
 }
 
@@ -80,9 +83,9 @@ std::optional<std::string> NameProblem(const std::string& rel)
 std::optional<std::string> CaseConflict(const std::vector<Source>& sources)
 {
     CCaseFoldedNames names;
-    for (const Source& source : sources)
-        if (std::optional<std::string> other = names.Add(source.rel))
-            return source.rel + ": its name differs from " + *other +
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if (std::optional<std::size_t> other = names.Add(sources[i].rel, i))
+            return sources[i].rel + ": its name differs from " + sources[*other].rel +
                    " in letter case alone, and Windows holds both as one file";
     return std::nullopt;
 }

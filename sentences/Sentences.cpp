@@ -87,6 +87,11 @@ std::string DiffersOnlyInCaseFrom(const std::string& other)
     return "与 " + other + " 只有大小写不同，在 Windows 上是同一个文件";
 }
 
+std::string SameFileOnWindowsAs(const std::string& other)
+{
+    return "与 " + other + " 在 Windows 上是同一个文件";
+}
+
 std::string CannotInstall(const std::string& file, const std::string& reason)
 {
     return file + " 无法安装（" + reason + "）" + kStopped;

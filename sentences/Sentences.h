@@ -51,6 +51,7 @@ inline constexpr const char* kEntryBelowLink = "位于链接之下";
 // Why a name of a package or a manifest cannot be installed on Windows (told after the name).
 inline constexpr const char* kNameNotForWindows = "名称在 Windows 上不能用作文件名";
 std::string DiffersOnlyInCaseFrom(const std::string& other);
+std::string SameFileOnWindowsAs(const std::string& other);
 
 // The installation.
 inline constexpr const char* kInstallBegin = "开始安装更新，请稍候...";

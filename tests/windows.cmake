@@ -46,7 +46,8 @@ kesu_windows_test(trust_tests kesu_trust
 kesu_windows_test(release_tests kesu_release
   release/ExpectedFileTest.cpp)
 kesu_windows_test(manifest_tests kesu_manifest
-  manifest/ManifestFormatTest.cpp)
+  manifest/ManifestFormatTest.cpp
+  manifest/ManifestSpellingsTest.cpp)
 kesu_windows_test(download_tests kesu_download
   download/DownloadMgrTest.cpp
   download/ParallelDownloadTest.cpp

@@ -1,6 +1,7 @@
 // Updates as other tools write them, served by nginx: names with '/' between directories, names
-// that hold URL syntax ('#', '%'), names Windows cannot hold, two names that flatten alike, an error page in place of
-// the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
+// that hold URL syntax ('#', '%'), names Windows cannot hold, two names that flatten alike, two
+// spellings of one file, names Windows stores without their trailing dots, an error page in place
+// of the manifest, manifests in GBK as Chinese Windows tools write them, and packages made by
 // Info-ZIP's zip and Python's zipfile: one whose probe costs the server no body, and ones that
 // cannot be unpacked whole.
 
@@ -104,6 +105,62 @@ TEST_F(ManifestNamesTest, ANameWindowsCannotHoldStopsTheUpdateBeforeAnythingIsWr
                                        {"what?.txt", "b.txt"});
 }
 
+// Windows holds Data\a.txt and data\a.txt as one file, and stores readme. as readme: the file is
+// fetched once, at the name the manifest lists, and installed once, as Windows would hold it. The
+// server has no data/a.txt: asking for it would fail the update.
+TEST_F(ManifestNamesTest, TwoSpellingsOfOneFileAndTrailingDotsInstallOneFileAsWindowsStoresIt)
+{
+    Publish({{"Data/a.txt", "Data\\a.txt", "same"},
+             {"Data/a.txt", "data\\a.txt", "same"},
+             {"readme.", "readme.", "read me"},
+             {"maps/old ./town.dat", "maps\\old .\\town.dat", "town"}});
+    const UpdaterRun run = install.Run();
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read("Data/a.txt"), "same") << run.errors;
+    EXPECT_FALSE(install.Has("data")) << "a second file of the same name";
+    EXPECT_EQ(install.Read("readme"), "read me") << run.errors;
+    EXPECT_FALSE(install.Has("readme."));
+    EXPECT_EQ(install.Read("maps/old/town.dat"), "town") << run.errors;
+    EXPECT_FALSE(install.Has("maps/old ."));
+    EXPECT_TRUE(run.LobbyStarted()) << run.errors;
+    EXPECT_NE(install.Read("tmp/KesuUpdate.log").find("data\\a.txt is taken as the same file as Data\\a.txt"),
+              std::string::npos);
+}
+
+// Windows stores KesuUpdate.exe. as KesuUpdate.exe: the file listed under that name is the
+// updater's new copy, checked as such.
+TEST_F(ManifestNamesTest, ACopyOfTheUpdaterListedWithATrailingDotMustRunHere)
+{
+    const std::string program = install.Read("KesuUpdate.exe");
+    Publish({{"KesuUpdate.exe.", "KesuUpdate.exe.", std::string("MZ\x90\x00 not a program for this machine", 36)}});
+    const UpdaterRun run = install.Run();
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.Told(DownloadFailed("KesuUpdate.exe"))) << run.errors;
+    EXPECT_NE(run.errors.find("it cannot replace the running updater"), std::string::npos) << run.errors;
+    EXPECT_TRUE(install.Read("KesuUpdate.exe") == program);  // not its bytes on failure
+}
+
+// Two spellings of one file that describe different files: the manifest contradicts itself.
+TEST_F(ManifestNamesTest, TwoSpellingsOfOneFileThatDifferStopTheUpdateBeforeAnythingIsWritten)
+{
+    install.Write("a.txt", "old a");
+    struct Case {
+        std::string first, second, sentence, cause;
+    } cases[] = {
+        {"Data\\a.txt", "data\\a.txt",
+         "更新清单中的 data\\a.txt 无法使用（与 Data\\a.txt 只有大小写不同，在 Windows 上是同一个文件），已停止更新。",
+         "entry 3 (data\\a.txt) cannot be used: its name differs from Data\\a.txt's in letter case alone: one file on "
+         "Windows"},
+        {"readme", "readme.", "更新清单中的 readme. 无法使用（与 readme 在 Windows 上是同一个文件），已停止更新。",
+         "entry 3 (readme.) cannot be used: its name and readme's are one file on Windows, which drops the dots and "
+         "blanks a name's parts end in"},
+    };
+    for (const Case& c : cases) {
+        Publish({{"a.txt", "a.txt", "new a"}, {"first", c.first, "one"}, {"second", c.second, "another"}});
+        ExpectRefusedBeforeAnythingWritten(install.Run(), c.sentence, c.cause, {"Data", "data", "readme", "readme."});
+    }
+}
+
 TEST_F(ManifestNamesTest, TwoNamesThatFlattenAlikeKeepTheirOwnContents)
 {
     Publish({{"a/b.txt", "a\\b.txt", "in a directory"},
@@ -202,16 +259,66 @@ TEST_F(ManifestNamesTest, APackageWithTwoNamesThatDifferInLetterCaseAloneFailsBe
     EXPECT_FALSE(run.LobbyStarted());
 }
 
+// Info-ZIP's zip keeps Data/a.txt and data/a.txt apart, and readme. as it is named; Windows holds
+// one file for the two spellings, and readme. as readme. The files are the shell's (see above).
+TEST_F(ManifestNamesTest, APackageWithTwoSpellingsOfOneFileUnpacksItOnceAsWindowsStoresIt)
+{
+    const UpdaterRun run = RunPackageUpdate(
+        "mkdir Data data && echo same > Data/a.txt && cp Data/a.txt data/a.txt && echo r > readme. && "
+        "zip -q Game7.zip a.txt Data/a.txt data/a.txt readme.");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(install.Read("a.txt"), "new a") << run.errors;
+    EXPECT_EQ(install.Read("Data/a.txt"), "same\n") << run.errors;
+    EXPECT_FALSE(install.Has("data")) << "a second file of the same name";
+    EXPECT_EQ(install.Read("readme"), "r\n") << run.errors;
+    EXPECT_FALSE(install.Has("readme."));
+    EXPECT_FALSE(run.Told(kFailedRunText)) << run.errors;
+    EXPECT_NE(install.Read("tmp/KesuUpdate.log").find("data/a.txt of the package is taken as the same file as Data/a.txt"),
+              std::string::npos);
+}
+
+TEST_F(ManifestNamesTest, APackageWithTwoSpellingsOfOneFileThatDifferFailsBeforeAnythingIsWritten)
+{
+    struct Case {
+        std::string pack, sentence, cause;
+    } cases[] = {
+        {"mkdir Data data && echo one > Data/a.txt && echo two > data/a.txt && zip -q Game7.zip a.txt Data/a.txt "
+         "data/a.txt",
+         "更新包中的 data/a.txt 无法解压（与 Data/a.txt 只有大小写不同，在 Windows 上是同一个文件），已停止更新。",
+         "data/a.txt of the package cannot be unpacked: its name differs from Data/a.txt's in letter case alone: one "
+         "file on Windows"},
+        {"echo one > readme && echo two > readme. && zip -q Game7.zip a.txt readme readme.",
+         "更新包中的 readme. 无法解压（与 readme 在 Windows 上是同一个文件），已停止更新。",
+         "readme. of the package cannot be unpacked: its name and readme's are one file on Windows, which drops the "
+         "dots and blanks a name's parts end in"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(install.Path() / "tmp");  // the package the run before kept
+        fs::remove_all(site.Path() / "build");
+        const UpdaterRun run = RunPackageUpdate(c.pack);
+        ExpectRefusedBeforeAnythingWritten(run, c.sentence, c.cause, {"Data", "data", "readme", "readme.", "b.txt"});
+        EXPECT_FALSE(run.LobbyStarted());
+    }
+}
+
+// Windows stores KesuUpdate.exe. as KesuUpdate.exe: that entry is the updater's copy too.
 TEST_F(ManifestNamesTest, APackagedUpdaterMustBeAProgramForThisMachine)
 {
     const std::string before = install.Read("KesuUpdate.exe");
-    // bsdtar names the entries ./a.txt and ./KesuUpdate.exe.
-    const UpdaterRun run =
-        RunPackageUpdate("echo 'not a program' > KesuUpdate.exe && bsdtar --format zip -cf Game7.zip ./a.txt ./KesuUpdate.exe");
-    ASSERT_TRUE(run.ended);
-    EXPECT_TRUE(run.Told("更新包中的 KesuUpdate.exe 无法解压（不是本机可以运行的程序），已停止更新。")) << run.errors;
-    EXPECT_TRUE(install.Read("KesuUpdate.exe") == before);
-    EXPECT_EQ(install.Read("a.txt"), "old a");
+    const std::string packs[][2] = {
+        // bsdtar names the entries ./a.txt and ./KesuUpdate.exe.
+        {"echo 'not a program' > KesuUpdate.exe && bsdtar --format zip -cf Game7.zip ./a.txt ./KesuUpdate.exe",
+         "KesuUpdate.exe"},
+        {"echo 'not a program' > KesuUpdate.exe. && zip -q Game7.zip a.txt KesuUpdate.exe.", "KesuUpdate.exe."},
+    };
+    for (const auto& [pack, entry] : packs) {
+        fs::remove_all(install.Path() / "tmp");  // the package the run before kept
+        const UpdaterRun run = RunPackageUpdate(pack);
+        ASSERT_TRUE(run.ended);
+        EXPECT_TRUE(run.Told("更新包中的 " + entry + " 无法解压（不是本机可以运行的程序），已停止更新。")) << run.errors;
+        EXPECT_TRUE(install.Read("KesuUpdate.exe") == before);
+        EXPECT_EQ(install.Read("a.txt"), "old a");
+    }
 }
 
 TEST_F(ManifestNamesTest, APackageThatFailsWhileUnpackingIsAFailureThatInstallsNothing)

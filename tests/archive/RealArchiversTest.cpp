@@ -145,6 +145,61 @@ TEST_F(RealArchiversTest, EntriesThatCannotBeUnpackedAreNamedWithTheReason)
     }
 }
 
+// Every path below the directory with '/' (on Windows too, where a second spelling's file would
+// show under the first's name), with its contents for a file.
+std::set<std::pair<std::string, std::string>> Listing(const fs::path& root)
+{
+    std::set<std::pair<std::string, std::string>> listing;
+    for (const auto& item : fs::recursive_directory_iterator(root))
+        listing.emplace(GenericUtf8OfPath(item.path().lexically_relative(root)),
+                        item.is_directory() ? "" : ReadWholeFile(item.path()));
+    return listing;
+}
+
+// Windows holds Data/a.txt and data/a.txt as one file, and readme. as readme. The same file under
+// two spellings is unpacked once, under the first; two that differ, a link among them, or two
+// folders, refuse the package. The files are the shell's, made and removed in the command that
+// packs them: Wine could not remove names Windows cannot hold.
+TEST_F(RealArchiversTest, TwoSpellingsOfOneFileAreUnpackedOnceWhenTheyAgree)
+{
+    struct Case {
+        std::string make, names;  // shell commands that make the files; the names zip packs, in order
+        std::set<std::pair<std::string, std::string>> unpacked;  // empty: refused
+        std::string entry = {}, reason = {};
+    } cases[] = {
+        {"mkdir Data data && echo same > Data/a.txt && cp Data/a.txt data/a.txt", "Data/a.txt data/a.txt",
+         {{"Data", ""}, {"Data/a.txt", "same\n"}}},
+        {"echo r > readme. && mkdir 'old .' && echo t > 'old ./town.dat'", "readme. 'old ./town.dat'",
+         {{"old", ""}, {"old/town.dat", "t\n"}, {"readme", "r\n"}}},
+        {"echo same > readme && cp readme 'README. '", "readme 'README. '", {{"readme", "same\n"}}},
+        {"mkdir Data data && echo one > Data/a.txt && echo two > data/a.txt", "Data/a.txt data/a.txt", {}, "data/a.txt",
+         "与 Data/a.txt 只有大小写不同，在 Windows 上是同一个文件"},
+        {"echo one > readme && echo two > readme.", "readme readme.", {}, "readme.", "与 readme 在 Windows 上是同一个文件"},
+        // The link's data are its target, the file's the same five bytes.
+        {"printf x > a.txt && ln -s a.txt Lnk && printf a.txt > lnk", "a.txt Lnk lnk", {}, "lnk",
+         "与 Lnk 只有大小写不同，在 Windows 上是同一个文件"},
+        {"mkdir Maps maps", "Maps maps", {}, "maps/", "与 Maps/ 只有大小写不同，在 Windows 上是同一个文件"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names);
+        fs::remove(Package());
+        fs::remove_all(dest.Path());
+        Pack("mkdir s && cd s && " + c.make + " && zip -q -y ../p.zip " + c.names +
+             "; packed=$?; cd .. && rm -rf s; exit $packed");
+        const std::optional<tagEntryProblem> problem = Check();
+        if (!c.unpacked.empty()) {
+            ASSERT_FALSE(problem) << problem->entry << ": " << problem->cause;
+            std::vector<std::string> names;
+            ASSERT_EQ(UnzipCheckedPackage(Package(), dest.Path().string(), names), ZipResult::Ok);
+            EXPECT_EQ(Listing(dest.Path()), c.unpacked);
+        } else {
+            ASSERT_TRUE(problem);
+            EXPECT_EQ(problem->entry, c.entry);
+            EXPECT_EQ(problem->reason, c.reason);
+        }
+    }
+}
+
 TEST_F(RealArchiversTest, Zip64RecordsAreReadAndUnpacked)
 {
     for (const std::string& command :

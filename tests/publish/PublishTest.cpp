@@ -181,6 +181,13 @@ TEST_F(PublishTest, RefusesNamesWindowsCannotHold)
               "sounds/nul.d/x.wav: its name cannot be a file's on Windows: \"nul.d\" is the name of a device on Windows");
     fs::remove_all(build.Path() / "sounds");
 
+    // The updater installs them as Windows stores them, under another name than the build's.
+    build.Write("maps/old ./town.dat.", "x");
+    EXPECT_EQ(Run(out.Path() / "update", true).error,
+              "maps/old ./town.dat.: Windows drops the dots and blanks its name's parts end in: players would get "
+              "maps/old/town.dat");
+    fs::remove_all(build.Path() / "maps");
+
     build.Write("Readme.txt", "another read me");
     EXPECT_EQ(Run(out.Path() / "update", true).error,
               "readme.txt: its name differs from Readme.txt in letter case alone, and Windows holds both as one file");
