@@ -45,46 +45,6 @@ struct BodyDecoder {
 
 }  // namespace
 
-bool CInternetException::IsCancel() const
-{
-    return m_nCurlCode == CURLE_ABORTED_BY_CALLBACK;
-}
-
-bool CInternetException::IsTimeout() const
-{
-    return m_nCurlCode == CURLE_OPERATION_TIMEDOUT;
-}
-
-bool CInternetException::IsConnectionLost() const
-{
-    switch (m_nCurlCode) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CInternetException::IsTransient() const
-{
-    switch (m_nCurlCode) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // One easy handle in one multi handle: the multi handle keeps the connection cache, and driving
 // it ourselves lets a read wait for exactly as much data as the caller asked for.
 struct CInternetSession::Transfer {
