@@ -2,12 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 #include "download/RetryPolicy.h"
 #include "download/UpdateSession.h"
@@ -34,44 +29,6 @@ TEST(ReadUrlTextTest, ErrorStatusBodiesAreReadAsText)
     EXPECT_EQ(unreachable.end, TextEnd::Unreachable);
     EXPECT_EQ(unreachable.strText, "");
 }
-
-// Accepts each connection and resets it at once, before any answer: a server going down.
-class ResettingServer {
-public:
-    ResettingServer() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size), 0);
-        EXPECT_EQ(::listen(m_fd, 16), 0);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size);
-        m_nPort = ntohs(address.sin_port);
-        m_thread = std::thread([this] {
-            for (int client; (client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-                ++m_nAccepted;
-                const linger reset{1, 0};
-                ::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                ::close(client);
-            }
-        });
-    }
-    ~ResettingServer()
-    {
-        ::shutdown(m_fd, SHUT_RDWR);  // ends the accept
-        m_thread.join();
-        ::close(m_fd);
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_nPort) + path; }
-    int Accepted() const { return m_nAccepted; }
-
-private:
-    int m_fd;
-    int m_nPort = 0;
-    std::atomic<int> m_nAccepted{0};
-    std::thread m_thread;
-};
 
 // Before the downloads a server that resets the connection is down: asked once more, not three
 // times; one that answers it is busy (503) keeps every retry a download has.

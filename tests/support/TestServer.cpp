@@ -107,3 +107,39 @@ std::string ClosedPort::Url(const std::string& path) const
 {
     return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
 }
+
+ResettingServer::ResettingServer()
+{
+    ClosedPort bound;  // a free port, taken over: listening on it makes it open
+    std::swap(m_fd, bound.m_fd);
+    m_nPort = bound.Port();
+    if (::listen(m_fd, 16) != 0)
+        throw std::runtime_error("resetting server: the port cannot listen");
+    m_thread = std::thread([this] {
+        for (;;) {
+            const socket_t client = ::accept(m_fd, nullptr, nullptr);
+            if (client == INVALID_SOCKET)
+                break;
+            const linger reset{1, 0};  // a close with a reset, not an orderly end
+            ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+            CloseSocket(client);
+            if (m_bStopping)
+                break;
+            ++m_nAccepted;
+        }
+    });
+}
+
+ResettingServer::~ResettingServer()
+{
+    // The accept is woken by one last connection of our own.
+    m_bStopping = true;
+    httplib::Client(Url("")).Get("/");
+    m_thread.join();
+    CloseSocket(m_fd);
+}
+
+std::string ResettingServer::Url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_nPort) + path;
+}

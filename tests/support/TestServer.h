@@ -54,6 +54,27 @@ public:
     std::string Url(const std::string& path) const;
 
 private:
+    friend class ResettingServer;
     socket_t m_fd = INVALID_SOCKET;  // httplib's name: a handle on Windows, a descriptor here
     int m_nPort = 0;
+};
+
+// A server on 127.0.0.1 that takes each connection and resets it at once, before any answer: a
+// server going down. It counts the connections it took.
+class ResettingServer {
+public:
+    ResettingServer();
+    ~ResettingServer();
+    ResettingServer(const ResettingServer&) = delete;
+    ResettingServer& operator=(const ResettingServer&) = delete;
+
+    std::string Url(const std::string& path) const;
+    int Accepted() const { return m_nAccepted; }
+
+private:
+    socket_t m_fd = INVALID_SOCKET;
+    int m_nPort = 0;
+    std::atomic<bool> m_bStopping{false};
+    std::atomic<int> m_nAccepted{0};
+    std::thread m_thread;
 };
