@@ -211,6 +211,12 @@ void CAutoUpdateDlg::OnLButtonDown(int x, int y)
 
 void CAutoUpdateDlg::ShowSplash()
 {
+    // The background is composed where it is painted: on the window thread.
+    RunOnWindowThread([this] { ShowSplashHere(); });
+}
+
+void CAutoUpdateDlg::ShowSplashHere()
+{
     SetWindowPos(0, 0, m_bmpBackground.Width(), m_bmpBackground.Height(),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     ShowWindow(SW_SHOW);
@@ -221,6 +227,11 @@ void CAutoUpdateDlg::ShowSplash()
 }
 
 void CAutoUpdateDlg::ShowPanel(std::uint64_t nTotalSize)
+{
+    RunOnWindowThread([this, nTotalSize] { ShowPanelHere(nTotalSize); });
+}
+
+void CAutoUpdateDlg::ShowPanelHere(std::uint64_t nTotalSize)
 {
     m_bSplash = false;
     BuildBackground();

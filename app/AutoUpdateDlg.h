@@ -3,9 +3,10 @@
 // splash picture and no controls, and switches once to the download panel with two lines of
 // text, two progress bars and the cancel button.
 //
-// It is the run's view: the run tells it each step, on the window thread before the download
-// and on the worker thread afterwards; a step changes the controls only through their messages.
-// Cancel and closing the window go to the run's commands.
+// It is the run's view: the run tells it each step from the run's own threads, never from the
+// window's; a step changes the controls only through their messages, and the two that change the
+// window's picture (the splash, the panel) run on the window thread. Cancel and closing the window
+// go to the run's commands.
 
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,8 @@ protected:
     void OnCancel() override;
 
 private:
+    void ShowSplashHere();
+    void ShowPanelHere(std::uint64_t nTotalSize);
     void OnClose();
 
     void OnPaint();

@@ -67,6 +67,11 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
     return choice;
 }
 
+bool Stopped(const UpdateSource& source)
+{
+    return source.pStop && *source.pStop;
+}
+
 // The package from the first server that has it with an acceptable signature; nothing when no
 // server has it, and the run falls back to the manifest. A server whose signature is refused is
 // passed over, and so is one that answers with an error; when no server serves the package in
@@ -78,7 +83,7 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
     const std::string package = PackageName(source.strManifestName);
     std::optional<SourceChoice> refused;
     std::optional<std::pair<std::size_t, std::optional<std::uint64_t>>> failing;  // the server, and the length it told
-    for (std::size_t i = 0; i < servers.size(); ++i) {
+    for (std::size_t i = 0; i < servers.size() && !Stopped(source); ++i) {
         const std::string url = servers[i] + EncodeUrlPath(package);
         const PackageProbe probe = ProbePackage(url, source.pSession, source.pRetries);
         if (probe.answer == ProbeAnswer::kFailing && !failing)
@@ -100,7 +105,8 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
 }  // namespace
 
 ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
-                                    CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries)
+                                    CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries,
+                                    const std::atomic<bool>* pStop)
 {
     ManifestFindings findings;
     findings.bServerFailed = true;  // until the whole text proved a manifest
@@ -117,7 +123,7 @@ ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std:
         findings.strMessage = sentence::kNotAManifest;
         return findings;
     }
-    InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strUrl, listing, pCheckCache);
+    InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strUrl, listing, pCheckCache, pStop);
     findings.bServerFailed = false;
     findings.files = std::move(check.files);
     findings.nTotalSize = check.nTotalSize;
@@ -142,9 +148,9 @@ SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
     ManifestFindings findings;
     // Each server in turn, until one serves a manifest that can be used; the last one's failure
     // is the player's to read when none does.
-    for (std::size_t i = 0; i < servers.size(); ++i) {
+    for (std::size_t i = 0; i < servers.size() && !Stopped(source); ++i) {
         findings = FindManifestUpdate(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
-                                 source.pSession, cache ? &*cache : nullptr, source.pRetries);
+                                 source.pSession, cache ? &*cache : nullptr, source.pRetries, source.pStop);
         if (!findings.bServerFailed) {
             downloadMgr.UseServerFirst(i);
             break;

@@ -9,6 +9,7 @@
 // the log. The steps of a manifest: the signed document fetched (source/), its format read
 // (manifest/), the installed files checked against it (check/), the files that differ queued.
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,9 @@ struct UpdateSource {
     CInternetSession* pSession = nullptr;   // the run's; without one (none could be opened) each request fails
     std::string strCheckCache{};            // the check cache's path; empty: every file is read
     const RetryPolicy* pRetries = nullptr;  // how the manifest, signatures and probe are asked again; null: once
+    // Set when the run is to end (its window closed): no further server is asked and the check of
+    // the installed files stops; what was chosen is then the caller's to drop.
+    const std::atomic<bool>* pStop = nullptr;
 };
 
 struct SourceChoice {
@@ -68,6 +72,7 @@ struct ManifestFindings {
 // a file unchanged since it was last read is not read again, and the cache is saved afterwards.
 // With a retry policy, the manifest and its signature are asked for again after a passing
 // failure, as a file would be.
+// With a stop flag, the check ends early once it is set.
 ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
                                     CInternetSession* pSession, CCheckCache* pCheckCache = nullptr,
-                                    const RetryPolicy* pRetries = nullptr);
+                                    const RetryPolicy* pRetries = nullptr, const std::atomic<bool>* pStop = nullptr);

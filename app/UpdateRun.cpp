@@ -59,6 +59,8 @@ UpdateRun::UpdateRun(StartupValues values, HandBack handBack)
 UpdateRun::~UpdateRun()
 {
     WindowClosed();
+    if (m_thread.joinable())
+        m_thread.join();
     m_downloadMgr.Join();
     CloseLogFile();
 }
@@ -84,6 +86,13 @@ void UpdateRun::AddView(IUpdateView& view)
 }
 
 void UpdateRun::Start()
+{
+    // The window thread goes back to its messages at once: it paints and answers while the run
+    // works, and a close reaches the run through WindowClosed.
+    m_thread = std::thread([this] { Begin(); });
+}
+
+void UpdateRun::Begin()
 {
     if (const std::optional<std::string> problem = TempDirProblem(m_values)) {
         Tell([](IUpdateView& view) { view.ShowSplash(); });
@@ -117,8 +126,13 @@ void UpdateRun::Start()
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     if (unwritable)
         LogNote(unwritable->strCause + "; the run goes on to learn whether it has anything to write there");
+    if (m_bWindowClosed) {
+        EndClosed();
+        return;
+    }
     // An installation a killed run left is finished before anything is checked: the check then
-    // finds its files up to date, and nothing is downloaded again.
+    // finds its files up to date, and nothing is downloaded again. Being an installation, it is
+    // not cut short by a close.
     if (std::optional<std::string> failure =
             FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles)) {
         Fail(*failure);
@@ -130,8 +144,14 @@ void UpdateRun::Start()
                                        : std::string();
     const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
-                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries};
+                              m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries,
+                              &m_bWindowClosed};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
+    // Whatever the choice came to, a window closed meanwhile ends the run as a cancel does.
+    if (m_bWindowClosed) {
+        EndClosed();
+        return;
+    }
     // A game the player may not write is refused before its first download; one that is up to
     // date is handed back as any other.
     if (choice.bQueued && unwritable) {
@@ -274,6 +294,13 @@ void UpdateRun::Refuse(const std::string& strProblem)
     Finish(strProblem);
 }
 
+void UpdateRun::EndClosed()
+{
+    // As after a cancel: no box, and the lobby is neither told nor started.
+    LogNote("end: cancelled, as the window was closed");
+    Tell([](IUpdateView& view) { view.Close(); });
+}
+
 void UpdateRun::Fail(const std::string& strCause)
 {
     LogNote("end: failed: " + strCause);
@@ -289,7 +316,10 @@ bool UpdateRun::Cancel()
 
 void UpdateRun::WindowClosed()
 {
-    // A window closed while files are still downloading stops the worker too; the run waits
-    // for it before it ends. Once the installation has begun it goes on to its end.
+    // Before the downloads, the run's requests end (the session's cancel flag is the download
+    // manager's) and so do its pauses, its check and its choice of server; while files are
+    // downloading, the worker stops. The run is waited for before it ends. Once the installation
+    // has begun it goes on to its end.
+    m_bWindowClosed = true;
     m_downloadMgr.Cancel();
 }

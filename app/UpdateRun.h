@@ -4,17 +4,24 @@
 // downloads to the installer on that worker once they all arrived, turns the events of both into
 // what its views show, and decides how the run ends: handed back to the lobby after
 // a finished run, and also after one that found nothing to do or could not use its source, as
-// the lobby expects; closed without a hand-back after a cancel or a failed download.
+// the lobby expects; closed without a hand-back after a cancel, a failed download, or a window
+// closed before the installation began.
+//
+// Threads: the steps before the downloads run on the run's own thread (Start), the downloads and
+// the installation on the download manager's worker; the views are told from those two, one at a
+// time, and never from the window thread, which only passes Cancel and WindowClosed on.
 //
 // Errors: the app is where failures are told. Every way a run can fail ends in one message
 // (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
 // the second one with the web page; the cause is on standard error.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/Startup.h"
@@ -41,9 +48,10 @@ public:
     bool ClaimInstallation();
     // The view is told every step from now on, after those added before it; it must outlive the run.
     void AddView(IUpdateView& view);
-    // Shows the splash, finishes an installation a killed run left, chooses the source and starts
-    // the download; or ends the run at once when the temporary directory, the unfinished
-    // installation or the source cannot be used, or nothing is to be fetched.
+    // Starts the run on a thread of its own and returns: there it shows the splash, finishes an
+    // installation a killed run left, chooses the source and starts the download; or ends the run
+    // when the temporary directory, the unfinished installation or the source cannot be used,
+    // nothing is to be fetched, or the window was closed meanwhile.
     void Start();
 
     bool Cancel() override;
@@ -55,6 +63,10 @@ public:
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
 
 private:
+    // The run's steps before the downloads, on its own thread.
+    void Begin();
+    // Ends the run whose window was closed before its downloads: as a cancel ends it.
+    void EndClosed();
     // What each kind of the engine's events shows.
     void OnDownload(const download_event::FileBegun&);
     void OnDownload(const download_event::FileSized& sized);
@@ -97,5 +109,7 @@ private:
     std::unique_ptr<CFaultyInstallFiles> m_pTestFiles;
     IInstallFiles& m_installFiles;
     CInstaller m_installer;
-    CDownloadMgr m_downloadMgr;  // last: its worker ends before the session and the trust go
+    std::atomic<bool> m_bWindowClosed{false};
+    CDownloadMgr m_downloadMgr;  // its worker ends before the session and the trust go
+    std::thread m_thread;        // the run's steps before the downloads
 };

@@ -21,7 +21,7 @@ void StopAt(InstalledFilesCheck& check, const std::string& strSentence, const st
 }  // namespace
 
 InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const std::string& strWhere,
-                                        ManifestListing& listing, CCheckCache* pCache)
+                                        ManifestListing& listing, CCheckCache* pCache, const std::atomic<bool>* pStop)
 {
     InstalledFilesCheck check;
     std::vector<ManifestEntry>& entries = listing.entries;
@@ -29,7 +29,14 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
     local.reserve(entries.size());
     for (const ManifestEntry& entry : entries)
         local.push_back({entry.strName, strInstallDir + entry.strName, entry.expected.strMd5});
-    const std::vector<LocalResult> states = CheckLocalFiles(local, pCache);
+    const std::vector<LocalResult> states = CheckLocalFiles(local, pCache, pStop);
+    if (pStop && *pStop) {
+        LogNote(strWhere + ": the check of the installed files was stopped");
+        check.bStopped = true;
+        if (pCache)
+            pCache->Save();  // what was read need not be read again
+        return check;
+    }
     for (std::size_t i = 0; i < entries.size() && !check.bStopped; ++i) {
         ManifestEntry& entry = entries[i];
         if (states[i].state == LocalState::Unreadable) {

@@ -7,6 +7,7 @@
 // Threads: the copies are read on several threads at once (LocalCheck.h); the call returns when
 // all are read. Errors: a stop comes back as a sentence for the player, its cause goes to the log.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,5 +34,7 @@ struct InstalledFilesCheck {
 // Compares the listing's entries (of a text that is a manifest) with the copies under
 // strInstallDir, which ends in a separator; strWhere names the manifest in the log. With a check
 // cache, a file unchanged since it was last read is not read again, and the cache is saved after.
+// With a stop flag, no file is read once it is set, and the check counts as stopped.
 InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const std::string& strWhere,
-                                        ManifestListing& listing, CCheckCache* pCache);
+                                        ManifestListing& listing, CCheckCache* pCache,
+                                        const std::atomic<bool>* pStop = nullptr);

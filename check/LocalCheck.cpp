@@ -26,7 +26,7 @@ LocalResult Compare(const std::string& digest, const std::string& listed)
     return {digest == listed ? LocalState::Same : LocalState::Differs, digest};
 }
 
-LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs)
+LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t startNs, const std::atomic<bool>* pStop)
 {
     // One look tells whether the file is there, what it is and, for the cache, whether it changed.
     const std::optional<FileStatus> status = GetFileStatus(file.strPath);
@@ -46,7 +46,11 @@ LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t s
     }
     std::string digest;
     try {
-        digest = CMD5Checksum::HashFile(file.strPath);
+        // A big file is given up mid-way when the check is stopped: the run is ending.
+        std::optional<std::string> read = CMD5Checksum::HashFileUnlessStopped(file.strPath, pStop);
+        if (!read)
+            return {LocalState::Differs, {}};
+        digest = std::move(*read);
     } catch (const CFileException& e) {
         return {LocalState::Unreadable, {}, e.GetErrorMessage(), e.GetErrno()};
     }
@@ -61,14 +65,15 @@ LocalResult CheckOne(const LocalFile& file, CCheckCache* pCache, std::uint64_t s
 
 }  // namespace
 
-std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache)
+std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache,
+                                         const std::atomic<bool>* pStop)
 {
     std::vector<LocalResult> states(files.size());
     const std::uint64_t startNs = NowNs();
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t i; (i = next++) < files.size();)
-            states[i] = CheckOne(files[i], pCache, startNs);
+        for (std::size_t i; !(pStop && *pStop) && (i = next++) < files.size();)
+            states[i] = CheckOne(files[i], pCache, startNs, pStop);
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t helpers = std::min<std::size_t>(std::min(cores, kMostCheckThreads), files.size()) - (files.empty() ? 0 : 1);

@@ -3,6 +3,7 @@
 // Several files are read at once, one a core; with a check cache, a file whose facts have not
 // changed since it was last read is not read again.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,7 @@ struct LocalResult {
     int nErrno = 0;          // and its errno
 };
 
-// One result a file, in the order given. What was read goes to the cache for its next save.
-std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache);
+// One result a file, in the order given. What was read goes to the cache for its next save. Once
+// *pStop is set no further file is read, and the results of those not read mean nothing.
+std::vector<LocalResult> CheckLocalFiles(const std::vector<LocalFile>& files, CCheckCache* pCache,
+                                         const std::atomic<bool>* pStop = nullptr);

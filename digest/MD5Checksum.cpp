@@ -154,6 +154,20 @@ bool CMD5Checksum::IsHexDigest(std::string_view text)
     return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+std::optional<std::string> CMD5Checksum::HashFileUnlessStopped(const std::string& strFilePath, const std::atomic<bool>* pStop)
+{
+    CFile file(strFilePath, CFile::modeRead);
+    CMD5Checksum md5;
+    std::uint8_t buffer[kReadSize];
+    while (std::size_t n = file.Read(buffer, kReadSize)) {
+        if (pStop && *pStop)
+            return std::nullopt;
+        md5.Update(buffer, n);
+    }
+    file.Close();
+    return ToHex(md5.Final());
+}
+
 std::string CMD5Checksum::HashFile(const std::string& strFilePath)
 {
     CFile file(strFilePath, CFile::modeRead);

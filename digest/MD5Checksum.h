@@ -4,8 +4,10 @@
 // the file's size.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,8 @@ class CFile;
 class CMD5Checksum {
 public:
     static std::string HashFile(const std::string& strFilePath);
+    // The same, but given up between two reads once *pStop is set (null: never): nothing then.
+    static std::optional<std::string> HashFileUnlessStopped(const std::string& strFilePath, const std::atomic<bool>* pStop);
     // The digest of the file's contents from its current position to its end.
     static std::string HashOpenFile(CFile& file);
 

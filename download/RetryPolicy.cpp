@@ -24,7 +24,26 @@ TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string&
     return {.bPassing = e.IsTransient() && !e.IsTimeout(), .strCause = strCause, .bConnectionLost = e.IsConnectionLost()};
 }
 
-void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce)
+namespace {
+
+// Waits out the pause; false, at once, when the stop flag is set first.
+bool PauseUnlessStopped(std::chrono::milliseconds pause, const std::atomic<bool>* pStop)
+{
+    constexpr std::chrono::milliseconds kLook{50};
+    for (auto left = pause; !(pStop && *pStop); left -= kLook) {
+        if (left <= kLook) {
+            std::this_thread::sleep_for(left);
+            return !(pStop && *pStop);
+        }
+        std::this_thread::sleep_for(kLook);
+    }
+    return false;
+}
+
+}  // namespace
+
+void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::atomic<bool>* pStop,
+                       const std::function<TryOutcome()>& tryOnce)
 {
     for (unsigned retries = 0, lostConnections = 0;; ++retries) {
         const TryOutcome outcome = tryOnce();
@@ -38,6 +57,7 @@ void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, co
         }
         LogNote("GET " + strUrl + ": " + outcome.strCause + "; try " + std::to_string(retries + 2) + " in " +
                 std::to_string(pause.count()) + " ms");
-        std::this_thread::sleep_for(pause);
+        if (!PauseUnlessStopped(pause, pStop))
+            return;
     }
 }

@@ -3,6 +3,7 @@
 // body cut short, a 5xx, 408 or 429 answer) is tried again: the manifest, its signature and the
 // package's probe as well as every file.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <limits>
@@ -46,6 +47,8 @@ TryOutcome FailedBeforeDownloads(const CInternetException& e, const std::string&
 
 // Tries the request for strUrl until a try ends without a passing failure or the tries are spent
 // (a null policy: one try; a lost connection: as the policy allows those), logging each retry with
-// its cause and waiting its pause in between.
-// Only for requests the run makes before its downloads, when nothing can cancel a pause.
-void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::function<TryOutcome()>& tryOnce);
+// its cause and waiting its pause in between, or until *pStop is set (the request's session's
+// cancel flag), which ends a pause within a tenth of a second. For the requests the run makes
+// before its downloads.
+void RetryWhilePassing(const std::string& strUrl, const RetryPolicy* pPolicy, const std::atomic<bool>* pStop,
+                       const std::function<TryOutcome()>& tryOnce);

@@ -14,7 +14,7 @@ PackageProbe ProbePackage(const std::string& strUrl, CInternetSession* pSession,
     if (!pSession)
         return {};
     std::unique_ptr<CHttpFile> response;
-    RetryWhilePassing(strUrl, pRetries, [&]() -> TryOutcome {
+    RetryWhilePassing(strUrl, pRetries, pSession->GetSettings().pCancel, [&]() -> TryOutcome {
         response.reset();
         try {
             // A HEAD costs the server no body; one that does not know HEAD is asked the old way,

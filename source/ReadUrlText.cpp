@@ -55,7 +55,8 @@ TryOutcome ReadOnce(const std::string& strUrl, std::size_t nLimit, CInternetSess
 UrlText ReadDocument(const std::string& strUrl, std::size_t nLimit, CInternetSession& session, const RetryPolicy* pRetries)
 {
     UrlText document;
-    RetryWhilePassing(strUrl, pRetries, [&] { return ReadOnce(strUrl, nLimit, session, document); });
+    RetryWhilePassing(strUrl, pRetries, session.GetSettings().pCancel,
+                      [&] { return ReadOnce(strUrl, nLimit, session, document); });
     return document;
 }
 

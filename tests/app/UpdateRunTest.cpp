@@ -326,12 +326,13 @@ TEST_F(UpdateRunTest, CancelOrCloseDuringADownloadStopsTheWorkerWithoutHandingBa
             return false;
         });
     });
+    int downloads = 0;  // the server goes on stalling each one after the run dropped it
     for (bool cancel : {true, false}) {
         RecordingView stopped;
         UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
         run.AddView(stopped);
         run.Start();
-        ASSERT_TRUE(server.WaitUntilStalling());
+        ASSERT_TRUE(server.WaitUntilStalling(++downloads));
         if (cancel)
             EXPECT_TRUE(run.Cancel());
         else
@@ -340,6 +341,26 @@ TEST_F(UpdateRunTest, CancelOrCloseDuringADownloadStopsTheWorkerWithoutHandingBa
         EXPECT_EQ(run.Downloads().LastEvent(), DOWNLOAD_EVENT_CLOSE);
     }
     EXPECT_EQ(handBacks, 0);
+}
+
+// The run works on a thread of its own: Start returns while the manifest is still on its way,
+// and a window closed then ends the run as a cancel does, without a box or a hand-back.
+TEST_F(UpdateRunTest, AWindowClosedBeforeTheDownloadsEndsTheRunAsACancel)
+{
+    server.Http().Get("/update/update.xml", [this](const httplib::Request&, httplib::Response& res) {
+        server.Stall(60s);
+        res.set_content("<manifest><filelist/></manifest>", "text/xml");
+    });
+    server.Start();
+    UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+    run.AddView(view);
+    run.Start();
+    ASSERT_TRUE(server.WaitUntilStalling());
+    run.WindowClosed();
+    ASSERT_TRUE(view.WaitForClose());
+    EXPECT_EQ(view.Steps(), (std::vector<std::string>{"splash", "close"}));
+    EXPECT_EQ(handBacks, 0);
+    EXPECT_EQ(server.Stalling(), 1);
 }
 
 TEST_F(UpdateRunTest, OnceInstallingCancelIsRefusedAndCloseLetsTheInstallationFinish)

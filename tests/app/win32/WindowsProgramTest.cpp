@@ -360,6 +360,39 @@ TEST_F(WindowsProgramTest, EveryConnectionGoesThroughTheProxyOfWindowsSettings)
     EXPECT_GT(proxiedConnections.size(), 1u) << "the downloads shared one connection";
 }
 
+// While the run waits for its manifest the window answers (Windows calls a window that does not
+// answer for 5 s "Not Responding"), and a close from outside ends the run as a cancel does: no
+// box, no lobby, nothing installed, the request dropped.
+TEST_F(WindowsProgramTest, WhileTheManifestStallsTheWindowAnswersAndACloseEndsTheRun)
+{
+    Publish("readme.txt", "new readme");
+    // Longer than what a stalled answer sends before it stalls.
+    Serve("update.xml", "<manifest><filelist>" + entries + "</filelist></manifest><!--" + std::string(100000, ' ') + "-->");
+    {
+        std::lock_guard lock(served);
+        stalled.insert("/update/update.xml");
+    }
+    int asked = 0, answered = 0;
+    const ProgramRun run = Run(L"", [&](DWORD process) {
+        HWND window = FindWindowOf(process, L"KesuUpdate");
+        if (!window || asked > 0 || server.Stalling() == 0)
+            return;
+        for (; asked < 8; ++asked) {
+            DWORD_PTR result = 0;
+            answered += SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(asked, 8);
+    EXPECT_EQ(answered, 8);
+    EXPECT_EQ(run.boxes, 0) << Log();
+    EXPECT_EQ(server.Stalling(), 1) << "the run ended only with the manifest's answer";
+    EXPECT_FALSE(Has("readme.txt"));
+    EXPECT_FALSE(Has("lobby-arguments"));
+    EXPECT_NE(Log().find(" end: cancelled, as the window was closed\n"), std::string::npos) << Log();
+}
+
 TEST_F(WindowsProgramTest, ANamedUpdatePostsTheLobbysMessageWithItsNumbers)
 {
     LobbyWindow lobby;
