@@ -6,6 +6,7 @@
 #include "tests/ui/UpdaterOnXvfb.h"
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -68,8 +69,12 @@ protected:
     // Closes the window as a window manager does, and expects the run to end as after a cancel.
     void CloseAndExpectACancelledRun(pid_t pid, Window window)
     {
+        const auto closed = std::chrono::steady_clock::now();
         CloseWindow(display, window);
         EXPECT_EQ(WaitFor(pid, 20s), 0);
+        std::printf("the run ended %lld ms after its window was closed\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - closed).count()));
         EXPECT_EQ(FindByName(display, "提示"), 0u) << "a box was shown";
         EXPECT_FALSE(fs::exists(install.Path() / "lobby-started"));
         const std::string log = ReadWholeFile(install.Path() / "tmp/KesuUpdate.log");
