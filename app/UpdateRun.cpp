@@ -126,8 +126,8 @@ void UpdateRun::Begin()
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     if (unwritable)
         LogNote(unwritable->strCause + "; the run goes on to learn whether it has anything to write there");
-    if (m_bWindowClosed) {
-        EndClosed();
+    if (m_bStopAsked) {
+        EndStopped();
         return;
     }
     // An installation a killed run left is finished before anything is checked: the check then
@@ -145,11 +145,12 @@ void UpdateRun::Begin()
     const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries,
-                              &m_bWindowClosed};
+                              &m_bStopAsked};
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
-    // Whatever the choice came to, a window closed meanwhile ends the run as a cancel does.
-    if (m_bWindowClosed) {
-        EndClosed();
+    // Whatever the choice came to, a window closed or a cancel meanwhile ends the run as a cancel
+    // of the downloads would.
+    if (m_bStopAsked) {
+        EndStopped();
         return;
     }
     // A game the player may not write is refused before its first download; one that is up to
@@ -294,10 +295,10 @@ void UpdateRun::Refuse(const std::string& strProblem)
     Finish(strProblem);
 }
 
-void UpdateRun::EndClosed()
+void UpdateRun::EndStopped()
 {
     // As after a cancel: no box, and the lobby is neither told nor started.
-    LogNote("end: cancelled, as the window was closed");
+    LogNote("end: cancelled before the downloads began");
     Tell([](IUpdateView& view) { view.Close(); });
 }
 
@@ -311,6 +312,8 @@ void UpdateRun::Fail(const std::string& strCause)
 
 bool UpdateRun::Cancel()
 {
+    // Before the downloads (Escape during the splash) the run's own steps stop as for a close.
+    m_bStopAsked = true;
     return m_downloadMgr.Cancel();
 }
 
@@ -320,6 +323,6 @@ void UpdateRun::WindowClosed()
     // manager's) and so do its pauses, its check and its choice of server; while files are
     // downloading, the worker stops. The run is waited for before it ends. Once the installation
     // has begun it goes on to its end.
-    m_bWindowClosed = true;
+    m_bStopAsked = true;
     m_downloadMgr.Cancel();
 }

@@ -65,8 +65,9 @@ public:
 private:
     // The run's steps before the downloads, on its own thread.
     void Begin();
-    // Ends the run whose window was closed before its downloads: as a cancel ends it.
-    void EndClosed();
+    // Ends the run whose window was closed, or that was cancelled, before its downloads: as a
+    // cancel of the downloads ends it.
+    void EndStopped();
     // What each kind of the engine's events shows.
     void OnDownload(const download_event::FileBegun&);
     void OnDownload(const download_event::FileSized& sized);
@@ -109,7 +110,7 @@ private:
     std::unique_ptr<CFaultyInstallFiles> m_pTestFiles;
     IInstallFiles& m_installFiles;
     CInstaller m_installer;
-    std::atomic<bool> m_bWindowClosed{false};
+    std::atomic<bool> m_bStopAsked{false};  // a cancel or a close came (any thread)
     CDownloadMgr m_downloadMgr;  // its worker ends before the session and the trust go
     std::thread m_thread;        // the run's steps before the downloads
 };
