@@ -19,7 +19,7 @@ bool CAutoUpdateApp::InitInstance()
     // One updater at a time: a running one comes to the front and this one ends unseen.
     if (BringOtherUpdaterForward())
         return false;
-    m_pRun = std::make_unique<UpdateRun>(LoadStartupValues(m_lpCmdLine, GetModuleFileName()));
+    m_pRun = std::make_unique<UpdateRun>(LoadStartupValues(m_lpCmdLine, GetModuleFileName(), m_hooks));
     // One updater per installation, with a display or without (where there are no windows to
     // find): a second one leaves as the rule above makes it leave.
     if (!m_pRun->ClaimInstallation())
@@ -46,12 +46,12 @@ int CAutoUpdateApp::ExitInstance()
     return CWinApp::ExitInstance();
 }
 
-int RunProgram(std::unique_ptr<IScreen> display, const std::string& commandLine)
+int RunProgram(std::unique_ptr<IScreen> display, const std::string& commandLine, const TestHooks& hooks)
 {
     const bool headless = !display;
     if (display)
         SetScreen(std::move(display));
-    CAutoUpdateApp app(headless);
+    CAutoUpdateApp app(headless, hooks);
     app.m_lpCmdLine = commandLine;
     app.Run();
     return 0;  // the exit code never reports a failure

@@ -17,13 +17,17 @@ PlatformIdentity ProductIdentity();
 
 // The program's run from its command line, on the display given (without one, offscreen with its
 // progress on standard error). The identity is set before the display is opened.
-int RunProgram(std::unique_ptr<IScreen> display, const std::string& commandLine);
+// The tests' hooks are the tests' build's alone (see app/TestHooks.h).
+int RunProgram(std::unique_ptr<IScreen> display, const std::string& commandLine, const TestHooks& hooks = {});
 
 // The application: one updater at a time, then the run with its window (and without a display,
 // its progress on standard error), until the window is gone and the run has ended.
 class CAutoUpdateApp : public CWinApp {
 public:
-    explicit CAutoUpdateApp(bool bConsoleProgress = false) : m_bConsoleProgress(bConsoleProgress) {}
+    explicit CAutoUpdateApp(bool bConsoleProgress = false, TestHooks hooks = {})
+        : m_bConsoleProgress(bConsoleProgress), m_hooks(hooks)
+    {
+    }
 
     // False, and nothing shown, when another updater is on the screen or holds the installation.
     bool InitInstance() override;
@@ -31,6 +35,7 @@ public:
 
 private:
     bool m_bConsoleProgress;
+    TestHooks m_hooks;
     std::unique_ptr<UpdateRun> m_pRun;
     std::unique_ptr<CAutoUpdateDlg> m_pUpdateDlg;
     std::unique_ptr<CConsoleProgress> m_pConsoleProgress;

@@ -60,7 +60,7 @@ std::optional<ProxySettings> ProxyOfTheSystem()
 
 }  // namespace
 
-StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath)
+StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath, const TestHooks& hooks)
 {
     StartupValues values;
     values.strInstallDir = InstallDirFromExePath(strExePath);
@@ -94,7 +94,7 @@ StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string
     const std::string webUrl = GetPrivateProfileString("DownUrl", "WebUrl", kDefaultWebUrl, kSettingsFile);
     values.strWhereToGetTheGame =
         GetPrivateProfileString("messages", "ErrorMsg", sentence::UpdateFailedVisit(webUrl), kSettingsFile);
-    values.hooks = TestHooksFromEnvironment();
+    values.hooks = hooks;
     values.session = UpdateSessionSettings();
     values.session.limits = SessionLimitsFor(values.hooks);
     values.session.authorities = AuthoritiesFromEnvironment();

@@ -46,7 +46,8 @@ struct StartupValues {
 };
 
 // Parses the command line, reads the settings and derives the directories and the base URL.
-StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath);
+// The tests' hooks come in from the program's main (see app/TestHooks.h).
+StartupValues LoadStartupValues(const std::string& strCmdLine, const std::string& strExePath, const TestHooks& hooks = {});
 // Why the temporary directory cannot be used (one sentence for the player; the cause goes to the
 // log), or nothing: it must stay inside the installation and must not be a link to somewhere else.
 std::optional<std::string> TempDirProblem(const StartupValues& values);

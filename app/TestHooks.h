@@ -1,7 +1,9 @@
 #pragma once
 // What the tests of the whole program set in its environment to shorten its waits or to stop it
-// at a chosen point. Read once at start-up, with the settings, and passed down to what uses them:
-// nothing below the app reads the environment. A player's environment sets none of them.
+// at a chosen point. Only the tests' build of the program reads them (ThisBuildsTestHooks): the
+// program players run has none, whatever its environment says, so no environment can stop a
+// player's update. They come in at start-up, with the settings, and are passed down to what uses
+// them: nothing below the app reads the environment.
 //
 // Threads: any. Errors: a value that is not a positive number counts as not set.
 
@@ -25,7 +27,9 @@ struct TestHooks {
     std::optional<std::chrono::milliseconds> retryPause;
 };
 
-TestHooks TestHooksFromEnvironment();
+// Defined once a program: empty in the program players run (app/ShippedHooks.cpp), read from the
+// environment in the tests' build of it (app/TestBuildHooks.cpp). Each executable links one.
+TestHooks ThisBuildsTestHooks();
 
 // The run's session limits and download retries with the hooks' in place of the program's own.
 CInternetSession::Limits SessionLimitsFor(const TestHooks& hooks);

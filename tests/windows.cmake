@@ -88,6 +88,7 @@ target_link_options(stand_in_lobby PRIVATE -municode)
 add_executable(program_tests ${CMAKE_CURRENT_LIST_DIR}/app/win32/WindowsProgramTest.cpp)
 target_link_libraries(program_tests PRIVATE kesu_digest kesu_test_support)
 gtest_discover_tests(program_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
-target_compile_definitions(program_tests PRIVATE KESU_UPDATER_EXE="$<TARGET_FILE:KesuUpdate>"
+# The tests' build of the program, which takes their hooks (the kill after a chosen move).
+target_compile_definitions(program_tests PRIVATE KESU_UPDATER_EXE="$<TARGET_FILE:KesuUpdateForTests>"
   KESU_LOBBY_EXE="$<TARGET_FILE:stand_in_lobby>")
-add_dependencies(program_tests KesuUpdate stand_in_lobby)
+add_dependencies(program_tests KesuUpdateForTests stand_in_lobby)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/AutoUpdateApp.h"
+#include "app/TestHooks.h"
 #include "window/x11/X11Screen.h"
 
 namespace {
@@ -28,5 +29,5 @@ int main(int argc, char** argv)
 {
     SetPlatformIdentity(ProductIdentity());
     const char* displayName = std::getenv("DISPLAY");
-    return RunProgram(OpenX11Screen(displayName ? displayName : ""), JoinArguments(argc, argv));
+    return RunProgram(OpenX11Screen(displayName ? displayName : ""), JoinArguments(argc, argv), ThisBuildsTestHooks());
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/AutoUpdateApp.h"
+#include "app/TestHooks.h"
 #include "window/win32/Win32Screen.h"
 #include "app/win32/WideArguments.h"
 
@@ -11,5 +12,5 @@
 int wmain(int argc, wchar_t** argv)
 {
     SetPlatformIdentity(ProductIdentity());
-    return RunProgram(OpenWin32Screen(), JoinWideArguments(argc, argv));
+    return RunProgram(OpenWin32Screen(), JoinWideArguments(argc, argv), ThisBuildsTestHooks());
 }

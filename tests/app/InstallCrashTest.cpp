@@ -193,6 +193,20 @@ protected:
     std::atomic<int> fileRequests{0};
 };
 
+// The hooks are the tests' build's alone: the program players run takes none from its
+// environment, so no environment can stop a player's update midway.
+TEST_F(InstallCrashTest, TheProgramPlayersRunTakesNoTestHookFromItsEnvironment)
+{
+    PrepareManyFiles();
+    std::filesystem::copy_file(KESU_SHIPPED_EXE, install.Path() / "KesuUpdate.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    const Ending ending = RunKilledAfter(1);
+    EXPECT_FALSE(ending.killed);
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_EQ(NewFiles(), kFiles);
+    EXPECT_FALSE(JournalLeft());
+}
+
 TEST_F(InstallCrashTest, KilledAtChosenMovesEveryFileIsOldOrNewAndTheNextStartsFinishWithoutDownloading)
 {
     PrepareManyFiles();
