@@ -160,7 +160,7 @@ void UpdateRun::Begin()
         Fail(unwritable->strSentence);
         return;
     }
-    if (!choice.strMessage.empty())
+    if (!choice.strMessage.empty() && !StoppedBeforeDownloads())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
     if (!choice.bQueued) {
         if (choice.bUpToDate)
@@ -175,8 +175,13 @@ void UpdateRun::Begin()
         Refuse(*problem);
         return;
     }
+    if (m_bStopAsked) {
+        EndStopped();
+        return;
+    }
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
             " bytes");
+    m_bDownloadsStarted = true;  // before the worker exists, which reads it
     Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });
     m_downloadMgr.Start();
 }
@@ -282,8 +287,17 @@ void UpdateRun::ShowPendingProgress()
     m_lastFrame = std::chrono::steady_clock::now();
 }
 
+bool UpdateRun::StoppedBeforeDownloads() const
+{
+    return m_bStopAsked && !m_bDownloadsStarted;
+}
+
 void UpdateRun::Finish(const std::string& strReason)
 {
+    if (StoppedBeforeDownloads()) {  // a close while a box was up, say
+        EndStopped();
+        return;
+    }
     LogNote("end: " + strReason);
     m_handBack(m_values);
     Tell([](IUpdateView& view) { view.Close(); });
@@ -291,7 +305,8 @@ void UpdateRun::Finish(const std::string& strReason)
 
 void UpdateRun::Refuse(const std::string& strProblem)
 {
-    Tell([&](IUpdateView& view) { view.ShowMessage(strProblem); });
+    if (!StoppedBeforeDownloads())
+        Tell([&](IUpdateView& view) { view.ShowMessage(strProblem); });
     Finish(strProblem);
 }
 
@@ -304,6 +319,11 @@ void UpdateRun::EndStopped()
 
 void UpdateRun::Fail(const std::string& strCause)
 {
+    if (StoppedBeforeDownloads()) {
+        LogNote("failed: " + strCause);
+        EndStopped();
+        return;
+    }
     LogNote("end: failed: " + strCause);
     const std::string& whereToGetIt = m_values.strWhereToGetTheGame;
     Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });

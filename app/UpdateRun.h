@@ -68,6 +68,9 @@ private:
     // Ends the run whose window was closed, or that was cancelled, before its downloads: as a
     // cancel of the downloads ends it.
     void EndStopped();
+    // A close or a cancel came before the downloads began: every way the run's start ends then
+    // ends as a cancel does, without a box or a hand-back.
+    bool StoppedBeforeDownloads() const;
     // What each kind of the engine's events shows.
     void OnDownload(const download_event::FileBegun&);
     void OnDownload(const download_event::FileSized& sized);
@@ -111,6 +114,7 @@ private:
     IInstallFiles& m_installFiles;
     CInstaller m_installer;
     std::atomic<bool> m_bStopAsked{false};  // a cancel or a close came (any thread)
+    bool m_bDownloadsStarted = false;       // set on the run's thread before the worker starts
     CDownloadMgr m_downloadMgr;  // its worker ends before the session and the trust go
     std::thread m_thread;        // the run's steps before the downloads
 };

@@ -154,4 +154,28 @@ TEST_F(X11StartCloseTest, ClosedWhileTheMirrorsFailInTurnNoFurtherServerIsAsked)
     EXPECT_LT(asked, 3) << "every mirror was asked";
 }
 
+// The box saying the manifest cannot be used is up when the window is closed: the run ends as a
+// cancel does, and the lobby it would have started after the box is not started.
+TEST_F(X11StartCloseTest, ClosedUnderTheBoxOfAnUnusableSourceTheLobbyIsNotStarted)
+{
+    server.Http().Get("/update/update.xml", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<html>not here</html>", "text/html");
+    });
+    server.Start();
+    Configure({server.Port()});
+    const pid_t pid = Start();
+    const Window window = AwaitWindow("KesuUpdate", true);
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(Await([&] {
+        const Window box = FindByName(display, "提示");
+        return box && IsShown(display, box);
+    }, 20s));
+    CloseWindow(display, window);
+    EXPECT_EQ(WaitFor(pid, 20s), 0);
+    EXPECT_FALSE(fs::exists(install.Path() / "lobby-started"));
+    const std::string log = ReadWholeFile(install.Path() / "tmp/KesuUpdate.log");
+    EXPECT_NE(log.find(" end: cancelled before the downloads began\n"), std::string::npos) << log;
+}
+
 }  // namespace
