@@ -211,6 +211,7 @@ protected:
                 path.erase(0, path.find('/', std::strlen("http://")));
                 proxiedConnections.insert(request.remote_port);
             }
+            asked.insert(path);
             auto file = published.find(path);
             if (file == published.end())
                 response.status = 404;
@@ -302,6 +303,22 @@ protected:
         CloseHandle(process.hProcess);
         return run;
     }
+    // Once `ready`, asks the window eight times whether it answers (SendMessageTimeout, 1 s each),
+    // as Windows does before it calls a window "Not Responding", then closes it from outside, as
+    // Alt+F4 does; each call says whether it was answered.
+    std::function<void(DWORD)> AskThenClose(const std::function<bool()>& ready, std::vector<bool>& answers)
+    {
+        return [this, ready, &answers](DWORD process) {
+            HWND window = FindWindowOf(process, L"KesuUpdate");
+            if (!window || !answers.empty() || !ready())
+                return;
+            for (int call = 0; call < 8; ++call) {
+                DWORD_PTR result = 0;
+                answers.push_back(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0);
+            }
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        };
+    }
     std::string Log() const { return Installed("tmp/KesuUpdate.log"); }
     // The arguments the stand-in lobby was started with, waiting up to 20 s; empty when none.
     std::string LobbyArguments() const
@@ -317,6 +334,7 @@ protected:
     std::map<std::string, std::string> published;  // by path
     std::set<std::string> stalled;                  // paths served slowly
     std::set<int> proxiedConnections;               // the ports of the clients that asked as of a proxy
+    std::set<std::string> asked;                    // the paths asked for
     TestServer server;
     std::string entries;
 };
@@ -372,24 +390,40 @@ TEST_F(WindowsProgramTest, WhileTheManifestStallsTheWindowAnswersAndACloseEndsTh
         std::lock_guard lock(served);
         stalled.insert("/update/update.xml");
     }
-    int asked = 0, answered = 0;
-    const ProgramRun run = Run(L"", [&](DWORD process) {
-        HWND window = FindWindowOf(process, L"KesuUpdate");
-        if (!window || asked > 0 || server.Stalling() == 0)
-            return;
-        for (; asked < 8; ++asked) {
-            DWORD_PTR result = 0;
-            answered += SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
-        }
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    });
+    std::vector<bool> answers;
+    const ProgramRun run = Run(L"", AskThenClose([this] { return server.Stalling() > 0; }, answers));
     ASSERT_TRUE(run.ended);
-    EXPECT_EQ(asked, 8);
-    EXPECT_EQ(answered, 8);
+    EXPECT_EQ(answers, std::vector<bool>(8, true));
     EXPECT_EQ(run.boxes, 0) << Log();
     EXPECT_EQ(server.Stalling(), 1) << "the run ended only with the manifest's answer";
     EXPECT_FALSE(Has("readme.txt"));
     EXPECT_FALSE(Has("lobby-arguments"));
+    EXPECT_NE(Log().find(" end: cancelled before the downloads began\n"), std::string::npos) << Log();
+}
+
+// The same during a long first check: eight sparse files of 2 GiB take far longer to read than
+// the test takes to ask, and the close stops the check.
+TEST_F(WindowsProgramTest, DuringALongFirstCheckTheWindowAnswersAndACloseStopsTheCheck)
+{
+    std::string manifest;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "data/big" + std::to_string(i) + ".dat";
+        WriteFile(install / PathFromUtf8(name), "");
+        fs::resize_file(install / PathFromUtf8(name), 2ull << 30);
+        manifest += "<file filename=\"" + name + "\" filesize=\"5\" fileversion=\"1\" md5=\"0123456789abcdef0123456789abcdef\"/>";
+    }
+    Serve("update.xml", "<manifest><filelist>" + manifest + "</filelist></manifest>");
+    const auto manifestServed = [this] {
+        std::lock_guard lock(served);
+        return asked.count("/update/update.xml") > 0;
+    };
+    std::vector<bool> answers;
+    const ProgramRun run = Run(L"", AskThenClose(manifestServed, answers));
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(answers, std::vector<bool>(8, true));
+    EXPECT_EQ(run.boxes, 0) << Log();
+    EXPECT_FALSE(Has("lobby-arguments"));
+    EXPECT_NE(Log().find("the check of the installed files was stopped"), std::string::npos) << Log();
     EXPECT_NE(Log().find(" end: cancelled before the downloads began\n"), std::string::npos) << Log();
 }
 
