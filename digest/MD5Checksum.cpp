@@ -142,10 +142,18 @@ std::string CMD5Checksum::ToHex(const std::array<std::uint8_t, 16>& digest)
 
 std::string CMD5Checksum::HashOpenFile(CFile& file)
 {
+    return *HashRest(file, nullptr);
+}
+
+std::optional<std::string> CMD5Checksum::HashRest(CFile& file, const std::atomic<bool>* pStop)
+{
     CMD5Checksum md5;
     std::uint8_t buffer[kReadSize];
-    while (std::size_t n = file.Read(buffer, kReadSize))
+    while (std::size_t n = file.Read(buffer, kReadSize)) {
+        if (pStop && *pStop)
+            return std::nullopt;
         md5.Update(buffer, n);
+    }
     return ToHex(md5.Final());
 }
 
@@ -157,21 +165,12 @@ bool CMD5Checksum::IsHexDigest(std::string_view text)
 std::optional<std::string> CMD5Checksum::HashFileUnlessStopped(const std::string& strFilePath, const std::atomic<bool>* pStop)
 {
     CFile file(strFilePath, CFile::modeRead);
-    CMD5Checksum md5;
-    std::uint8_t buffer[kReadSize];
-    while (std::size_t n = file.Read(buffer, kReadSize)) {
-        if (pStop && *pStop)
-            return std::nullopt;
-        md5.Update(buffer, n);
-    }
+    std::optional<std::string> digest = HashRest(file, pStop);
     file.Close();
-    return ToHex(md5.Final());
+    return digest;
 }
 
 std::string CMD5Checksum::HashFile(const std::string& strFilePath)
 {
-    CFile file(strFilePath, CFile::modeRead);
-    std::string digest = HashOpenFile(file);
-    file.Close();
-    return digest;
+    return *HashFileUnlessStopped(strFilePath, nullptr);
 }

@@ -31,6 +31,9 @@ public:
     static bool IsHexDigest(std::string_view text);
 
 private:
+    // The digest of the file's contents from its position on; nothing once *pStop is set (null:
+    // never) between two reads.
+    static std::optional<std::string> HashRest(CFile& file, const std::atomic<bool>* pStop);
     void Transform(const std::uint8_t* pBlocks, std::size_t nBlocks);
 
     std::uint8_t m_lpszBuffer[64] = {};
