@@ -19,7 +19,8 @@ bool CAutoUpdateApp::InitInstance()
     // One updater at a time: a running one comes to the front and this one ends unseen.
     if (BringOtherUpdaterForward())
         return false;
-    m_pRun = std::make_unique<UpdateRun>(LoadStartupValues(m_lpCmdLine, GetModuleFileName(), m_hooks));
+    const StartupValues values = LoadStartupValues(m_lpCmdLine, GetModuleFileName(), m_hooks);
+    m_pRun = std::make_unique<UpdateRun>(values.run, [values] { HandBackToLobby(values); });
     // One updater per installation, with a display or without (where there are no windows to
     // find): a second one leaves as the rule above makes it leave.
     if (!m_pRun->ClaimInstallation())

@@ -5,7 +5,8 @@
 
 #include "app/AutoUpdateDlg.h"
 #include "app/ConsoleProgress.h"
-#include "app/UpdateRun.h"
+#include "app/TestHooks.h"
+#include "run/UpdateRun.h"
 #include "window/Framework.h"
 #include "window/PlatformIdentity.h"
 #include "window/WindowScreen.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/UpdateView.h"
+#include "run/UpdateView.h"
 #include "window/Framework.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgressCtrl.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Terminal.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
@@ -10,29 +11,12 @@ constexpr const char* kUpToDateLine = "The installation is up to date.";
 
 }  // namespace
 
-std::string ReadableSize(std::uint64_t bytes)
-{
-    if (bytes < 1024)
-        return std::to_string(bytes) + " B";
-    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    // 1023.95 and more would print as 1024.0.
-    while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {
-        value /= 1024;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-    return text;
-}
-
 std::string ProgressLine(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize,
                          std::uint64_t totalDone, std::uint64_t totalSize)
 {
-    std::string line = file + "  " + ReadableSize(fileDone);
+    std::string line = file + "  " + sentence::ReadableSize(fileDone);
     if (fileSize > 0)
-        line += " of " + ReadableSize(fileSize);
+        line += " of " + sentence::ReadableSize(fileSize);
     if (totalSize > 0) {
         const std::uint64_t percent = totalDone >= totalSize ? 100 : totalDone * 100 / totalSize;
         line += "  (update: " + std::to_string(percent) + "%)";

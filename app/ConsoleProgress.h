@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/UpdateView.h"
+#include "run/UpdateView.h"
 
 class CConsoleProgress : public IUpdateView {
 public:
@@ -42,9 +42,6 @@ private:
     std::chrono::steady_clock::time_point m_lastWrite{};
 };
 
-// Below 1 KiB in bytes ("512 B"), else to a tenth in the largest unit that keeps the number below
-// 1024 ("23.4 KB", "1.2 GB").
-std::string ReadableSize(std::uint64_t bytes);
 // One progress line, without its end.
 std::string ProgressLine(const std::string& file, std::uint64_t fileDone, std::uint64_t fileSize,
                          std::uint64_t totalDone, std::uint64_t totalSize);

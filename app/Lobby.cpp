@@ -21,13 +21,13 @@ bool BringOtherUpdaterForward()
 
 void HandBackToLobby(const StartupValues& values)
 {
-    if (!values.strManifestName.empty() && values.strManifestName != kDefaultManifest) {
+    if (!values.run.strManifestName.empty() && values.run.strManifestName != kDefaultManifest) {
         if (std::uint64_t lobby = FindWindow(kLobbyClass, ""))
             GetScreen().PostForeignMessage(lobby, kLobbyMessage, static_cast<WPARAM>(values.nLobbyParam1),
                                            static_cast<LPARAM>(values.nLobbyParam2));
         return;
     }
-    std::string updaterDir = values.strInstallDir;  // the executable's directory
+    std::string updaterDir = values.run.strInstallDir;  // the executable's directory
     if (updaterDir.size() > 1)
         updaterDir.pop_back();
     StartProgram(updaterDir + "/Maravel.exe", {"-" + values.strOldExeName});

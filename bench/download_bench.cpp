@@ -24,7 +24,7 @@
 #include "digest/MD5Checksum.h"
 #include "digest/Sha256.h"
 #include "platform/Crypto.h"
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 #include "download/UpdateSession.h"
 #include "tests/download/TestDownloadMgr.h"
 #include "tests/support/Nginx.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 #include "download/UpdateSession.h"
 #include "source/ReadUrlText.h"
 #include "tests/support/Nginx.h"

@@ -1,6 +1,8 @@
 #include "sentences/Sentences.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <iterator>
 
 namespace sentence {
 
@@ -168,6 +170,23 @@ std::string OlderThanAccepted(const std::string& file)
 std::string SignatureExpired(const std::string& file)
 {
     return file + " 的签名已过期" + kRefused;
+}
+
+std::string ReadableSize(std::uint64_t bytes)
+{
+    if (bytes < 1024)
+        return std::to_string(bytes) + " B";
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    // 1023.95 and more would print as 1024.0.
+    while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
 }
 
 }  // namespace sentence

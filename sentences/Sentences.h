@@ -37,6 +37,9 @@ std::string TempDirIsALink(const std::string& setting);
 std::string TempDirOutsideInstallation(const std::string& setting);
 std::string CannotWrite(const std::string& directory);
 std::string NotEnoughSpace(const std::string& needed, const std::string& directory, const std::string& free);
+// A size as the sentences give it: below 1 KiB in bytes ("512 B"), else to a tenth in the largest
+// unit that keeps the number below 1024 ("23.4 KB", "1.2 GB").
+std::string ReadableSize(std::uint64_t bytes);
 
 // What is wrong with an entry of a package (told after its name).
 inline constexpr const char* kEntrySizeWrong = "大小记录有误";

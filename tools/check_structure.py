@@ -25,6 +25,7 @@ LAYERS = [
     ["res", "manifest", "install", "trust"],
     ["ui", "download", "check"],
     ["source"],
+    ["run"],
     ["app", "publish"],
 ]
 PRODUCT = [folder for layer in LAYERS for folder in layer]

@@ -4,17 +4,18 @@
 #include <gtest/gtest.h>
 
 #include "app/ConsoleProgress.h"
+#include "sentences/Sentences.h"
 
 namespace {
 
 TEST(ConsoleProgressTest, SizesReadInTheUnitThatSuitsThemBeyond4GiBToo)
 {
-    EXPECT_EQ(ReadableSize(0), "0 B");
-    EXPECT_EQ(ReadableSize(1023), "1023 B");
-    EXPECT_EQ(ReadableSize(1024), "1.0 KB");
-    EXPECT_EQ(ReadableSize(23962), "23.4 KB");
-    EXPECT_EQ(ReadableSize(1048575), "1.0 MB");  // never "1024.0 KB"
-    EXPECT_EQ(ReadableSize(5ull << 30), "5.0 GB");
+    EXPECT_EQ(sentence::ReadableSize(0), "0 B");
+    EXPECT_EQ(sentence::ReadableSize(1023), "1023 B");
+    EXPECT_EQ(sentence::ReadableSize(1024), "1.0 KB");
+    EXPECT_EQ(sentence::ReadableSize(23962), "23.4 KB");
+    EXPECT_EQ(sentence::ReadableSize(1048575), "1.0 MB");  // never "1024.0 KB"
+    EXPECT_EQ(sentence::ReadableSize(5ull << 30), "5.0 GB");
 
     EXPECT_EQ(ProgressLine("game.zip", 4ull << 30, 6ull << 30, 4ull << 30, 6ull << 30),
               "game.zip  4.0 GB of 6.0 GB  (update: 66%)");

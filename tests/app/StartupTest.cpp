@@ -47,40 +47,40 @@ TEST_F(StartupRunTest, ValuesComeFromTheCommandLineTheSettingsAndTheExecutable)
     cwd.Write("pirvex.dll", "[Download]\r\nsite1=127.0.0.1:8080\r\nsite2=https://mirror.example\r\nsite3=10.0.0.3\r\n"
                             "site5=after.a.gap\r\n[Setup]\r\nTempDir=tmp\r\n");
     StartupValues values = LoadStartupValues("Game7.dat 12 34 -install", install.Dir() + "KesuUpdate.exe");
-    EXPECT_EQ(values.strInstallDir, install.Dir());
-    EXPECT_EQ(values.strBaseURL, "http://127.0.0.1:8080/update/");
-    EXPECT_EQ(values.mirrorBaseURLs, (std::vector<std::string>{"https://mirror.example/update/", "http://10.0.0.3/update/"}));
-    EXPECT_EQ(values.strTempDir, install.Dir() + "tmp");
-    EXPECT_EQ(values.strManifestName, "Game7.xml");
+    EXPECT_EQ(values.run.strInstallDir, install.Dir());
+    EXPECT_EQ(values.run.strBaseURL, "http://127.0.0.1:8080/update/");
+    EXPECT_EQ(values.run.mirrorBaseURLs, (std::vector<std::string>{"https://mirror.example/update/", "http://10.0.0.3/update/"}));
+    EXPECT_EQ(values.run.strTempDir, install.Dir() + "tmp");
+    EXPECT_EQ(values.run.strManifestName, "Game7.xml");
     EXPECT_EQ(values.nLobbyParam1, 12);
     EXPECT_EQ(values.nLobbyParam2, 34);
-    EXPECT_FALSE(values.bManifestMode);
+    EXPECT_FALSE(values.run.bManifestMode);
     EXPECT_EQ(values.strOldExeName, "KesuUpdate_old.exe");
-    EXPECT_TRUE(values.bCheckCache);
-    EXPECT_TRUE(values.bDigestQuery);
-    EXPECT_EQ(values.nConnections, 8u);
+    EXPECT_TRUE(values.run.bCheckCache);
+    EXPECT_TRUE(values.run.bDigestQuery);
+    EXPECT_EQ(values.run.nConnections, 8u);
 
     cwd.Write("pirvex.dll", "[Download]\r\nDigestQuery=0\r\nConnections=3\r\n[Setup]\r\nCheckCache=0\r\n");
     values = LoadStartupValues("", install.Dir() + "KesuUpdate.exe");
-    EXPECT_FALSE(values.bCheckCache);
-    EXPECT_FALSE(values.bDigestQuery);
-    EXPECT_EQ(values.nConnections, 3u);
+    EXPECT_FALSE(values.run.bCheckCache);
+    EXPECT_FALSE(values.run.bDigestQuery);
+    EXPECT_EQ(values.run.nConnections, 3u);
     // Held to what makes sense: at least one connection, at most sixteen.
     for (const auto& [text, connections] : {std::pair{"0", 1u}, {"-4", 1u}, {"99", 16u}, {"many", 1u}}) {
         cwd.Write("pirvex.dll", std::string("[Download]\r\nConnections=") + text + "\r\n");
-        EXPECT_EQ(LoadStartupValues("", install.Dir() + "KesuUpdate.exe").nConnections, connections) << text;
+        EXPECT_EQ(LoadStartupValues("", install.Dir() + "KesuUpdate.exe").run.nConnections, connections) << text;
     }
 }
 
 TEST_F(StartupRunTest, WithoutASettingsFileEveryValueIsEmpty)
 {
     StartupValues values = LoadStartupValues("", install.Dir() + "KesuUpdate.exe");
-    EXPECT_EQ(values.strBaseURL, "http:///update/");
-    EXPECT_EQ(values.strTempDir, install.Dir());
-    EXPECT_EQ(values.strManifestName, "update.xml");
+    EXPECT_EQ(values.run.strBaseURL, "http:///update/");
+    EXPECT_EQ(values.run.strTempDir, install.Dir());
+    EXPECT_EQ(values.run.strManifestName, "update.xml");
     EXPECT_EQ(values.nLobbyParam1, -1);
     EXPECT_EQ(values.nLobbyParam2, -1);
-    EXPECT_TRUE(values.bManifestMode);
+    EXPECT_TRUE(values.run.bManifestMode);
 }
 
 }  // namespace

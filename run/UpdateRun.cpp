@@ -1,15 +1,15 @@
-#include "app/UpdateRun.h"
+#include "run/UpdateRun.h"
 
-#include "app/DiskSpace.h"
-#include "app/Lobby.h"
-#include "app/SourceSelection.h"
-#include "install/JournaledInstall.h"
-#include "download/UpdateSession.h"
 #include "check/CheckCache.h"
+#include "download/UpdateSession.h"
+#include "install/JournaledInstall.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Path.h"
 #include "policy/Policy.h"
+#include "run/DiskSpace.h"
+#include "run/RunDirectories.h"
+#include "run/SourceSelection.h"
 #include "sentences/Sentences.h"
 #include "trust/UpdateTrust.h"
 
@@ -21,12 +21,12 @@ constexpr std::chrono::milliseconds kFrameInterval{16};
 
 // The check cache and the log live in the temporary directory. A run whose temporary directory
 // is the installation itself leaves nothing of its own there, so it keeps neither.
-bool HasOwnTemporaryDirectory(const StartupValues& values)
+bool HasOwnTemporaryDirectory(const RunValues& values)
 {
     return AreDistinctPaths(values.strTempDir, values.strInstallDir);
 }
 
-std::string MirrorsText(const StartupValues& values)
+std::string MirrorsText(const RunValues& values)
 {
     std::string text;
     for (const std::string& mirror : values.mirrorBaseURLs)
@@ -36,7 +36,7 @@ std::string MirrorsText(const StartupValues& values)
 
 // The run's first line: what it is and what it was asked to do. Of the trusted keys (public ones,
 // no secret) only whether there are any is written.
-std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
+std::string StartLine(const RunValues& values, const CUpdateTrust& trust)
 {
     return std::string("start: KesuUpdate (build ") + KESU_BUILD + "), command line \"" + values.strCommandLine +
            "\", base URL " + values.strBaseURL + MirrorsText(values) + ", TempDir \"" + values.strTempDirSetting +
@@ -47,11 +47,10 @@ std::string StartLine(const StartupValues& values, const CUpdateTrust& trust)
 
 }  // namespace
 
-UpdateRun::UpdateRun(StartupValues values, HandBack handBack)
+UpdateRun::UpdateRun(RunValues values, HandBack handBack)
     : m_values(std::move(values)),
-      m_handBack(handBack ? std::move(handBack) : HandBackToLobby),
-      m_pTestFiles(InstallFilesFor(m_values.hooks)),
-      m_installFiles(m_pTestFiles ? static_cast<IInstallFiles&>(*m_pTestFiles) : SystemInstallFiles()),
+      m_handBack(std::move(handBack)),
+      m_installFiles(m_values.installFiles ? *m_values.installFiles : SystemInstallFiles()),
       m_installer(*this, m_installFiles)
 {
 }
@@ -108,7 +107,7 @@ void UpdateRun::Begin()
         LogLine(std::string("no internet session: ") + e.what());
         m_pSession.reset();  // every request then fails with its own message
     }
-    const RetryPolicy retries = RetriesFor(m_values.hooks);
+    const RetryPolicy& retries = m_values.retries;
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
@@ -299,7 +298,7 @@ void UpdateRun::Finish(const std::string& strReason)
         return;
     }
     LogNote("end: " + strReason);
-    m_handBack(m_values);
+    m_handBack();
     Tell([](IUpdateView& view) { view.Close(); });
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 #include "download/DownloadMgr.h"
 #include "download/UpdateSession.h"
 #include "manifest/PackageName.h"

@@ -1,8 +1,8 @@
-#include "app/DiskSpace.h"
+#include "run/DiskSpace.h"
 
 #include <optional>
 
-#include "app/ConsoleProgress.h"
+#include "sentences/Sentences.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "sentences/Sentences.h"
@@ -13,7 +13,7 @@ std::string TooLittle(const std::string& directory, std::uint64_t needed, std::u
 {
     LogLine("the update needs " + std::to_string(needed) + " bytes in " + directory + ", where " + std::to_string(free) +
             " are free");
-    return sentence::NotEnoughSpace(ReadableSize(needed), directory, ReadableSize(free));
+    return sentence::NotEnoughSpace(sentence::ReadableSize(needed), directory, sentence::ReadableSize(free));
 }
 
 }  // namespace

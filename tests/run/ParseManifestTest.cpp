@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 #include "download/UpdateSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"

@@ -24,19 +24,19 @@
 #include <thread>
 #include <vector>
 
-#include "app/Startup.h"
-#include "app/UpdateView.h"
 #include "download/DownloadMgr.h"
 #include "install/Installer.h"
+#include "run/RunValues.h"
+#include "run/UpdateView.h"
 
 class CUpdateTrust;
 
 class UpdateRun : public IDownloadSink, public IInstallSink, public IUpdateCommands {
 public:
-    using HandBack = std::function<void(const StartupValues&)>;
+    // Gives control back to whoever started the updater (the lobby).
+    using HandBack = std::function<void()>;
 
-    // The hand-back is the lobby's (HandBackToLobby) unless another is given.
-    explicit UpdateRun(StartupValues values, HandBack handBack = {});
+    UpdateRun(RunValues values, HandBack handBack);
     // Asks a download still going to stop, and waits for the worker: it tells the views until it ends.
     ~UpdateRun();
     UpdateRun(const UpdateRun&) = delete;
@@ -59,7 +59,7 @@ public:
     void OnDownloadEvent(const DownloadEvent& event) override;
     void OnInstallEvent(const InstallEvent& event) override;
 
-    const StartupValues& Values() const { return m_values; }
+    const RunValues& Values() const { return m_values; }
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
 
 private:
@@ -100,7 +100,7 @@ private:
             step(*view);
     }
 
-    StartupValues m_values;
+    RunValues m_values;
     HandBack m_handBack;
     std::vector<IUpdateView*> m_views;
     std::uint64_t m_nTotalSize = 0;
@@ -109,9 +109,7 @@ private:
     std::chrono::steady_clock::time_point m_lastFrame;
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CUpdateTrust> m_pTrust;
-    // The installation's file operations when the crash tests choose them, else the system's.
-    std::unique_ptr<CFaultyInstallFiles> m_pTestFiles;
-    IInstallFiles& m_installFiles;
+    IInstallFiles& m_installFiles;  // the values' own, else the system's
     CInstaller m_installer;
     std::atomic<bool> m_bStopAsked{false};  // a cancel or a close came (any thread)
     bool m_bDownloadsStarted = false;       // set on the run's thread before the worker starts

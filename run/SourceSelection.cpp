@@ -1,4 +1,4 @@
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 
 #include <utility>
 

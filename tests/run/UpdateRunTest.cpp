@@ -14,7 +14,7 @@
 #include <functional>
 #include <mutex>
 
-#include "app/UpdateRun.h"
+#include "run/UpdateRun.h"
 #include "delta/MakePatch.h"
 #include "digest/MD5Checksum.h"
 #include "platform/FileSystem.h"
@@ -113,21 +113,20 @@ protected:
         server.Http().Get("/update/a.dat", [served](const httplib::Request&, httplib::Response& res) { served(res); });
         server.Start();
     }
-    StartupValues Values(const std::string& baseURL) const
+    RunValues Values(const std::string& baseURL) const
     {
-        StartupValues values;
+        RunValues values;
         values.strManifestName = "update.xml";
         values.strInstallDir = install.Dir();
         values.strBaseURL = baseURL;
         values.strTempDirSetting = "tmp";
         values.strTempDir = install.Dir() + "tmp";
-        values.strOldExeName = "KesuUpdate_old.exe";
         return values;
     }
     // Runs to its end (its view closed) and returns the steps.
-    std::vector<std::string> RunToTheEnd(const StartupValues& values)
+    std::vector<std::string> RunToTheEnd(const RunValues& values)
     {
-        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        UpdateRun run(values, [this] { ++handBacks; });
         run.AddView(view);
         run.Start();
         EXPECT_TRUE(view.WaitForClose());
@@ -186,7 +185,7 @@ TEST_F(UpdateRunTest, ATemporaryDirectoryOutsideTheInstallationIsToldBeforeTheSe
     std::atomic<int> requests{0};
     server.Http().set_logger([&](const httplib::Request&, const httplib::Response&) { ++requests; });
     Publish("x", [](httplib::Response& res) { res.set_content("x", "application/octet-stream"); });
-    StartupValues values = Values(server.Url("/update/"));
+    RunValues values = Values(server.Url("/update/"));
     values.strTempDirSetting = "../elsewhere";
     values.strTempDir = install.Dir() + "../elsewhere";
     const std::vector<std::string> expected = {"splash", "message: 临时目录 ../elsewhere 不在安装目录之内，已停止更新。", "close"};
@@ -230,7 +229,7 @@ TEST_F(UpdateRunTest, AMirrorTakesOverWhatAServerCannotServeAndOnlyAllFailingFai
     ClosedPort closed;
 
     // The first server fails the file: the mirror takes over.
-    StartupValues values = Values(server.Url("/update/"));
+    RunValues values = Values(server.Url("/update/"));
     values.mirrorBaseURLs = {mirror.Url("/update/")};
     std::vector<std::string> steps = RunToTheEnd(values);
     EXPECT_EQ(steps.back(), "close");
@@ -244,7 +243,7 @@ TEST_F(UpdateRunTest, AMirrorTakesOverWhatAServerCannotServeAndOnlyAllFailingFai
     values.strBaseURL = closed.Url("/update/");
     values.mirrorBaseURLs = {mirror.Url("/update/")};
     {
-        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        UpdateRun run(values, [this] { ++handBacks; });
         run.AddView(second);
         run.Start();
         ASSERT_TRUE(second.WaitForClose());
@@ -259,7 +258,7 @@ TEST_F(UpdateRunTest, AMirrorTakesOverWhatAServerCannotServeAndOnlyAllFailingFai
     values = Values(server.Url("/update/"));
     values.mirrorBaseURLs = {mirror.Url("/update/")};
     {
-        UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+        UpdateRun run(values, [this] { ++handBacks; });
         run.AddView(failed);
         run.Start();
         ASSERT_TRUE(failed.WaitForClose());
@@ -300,7 +299,7 @@ TEST_F(UpdateRunTest, AChangedFileComesAsAPatchForTheInstalledVersionOrWholeWhen
         served = sent;
         RecordingView run;
         {
-            UpdateRun update(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+            UpdateRun update(Values(server.Url("/update/")), [this] { ++handBacks; });
             update.AddView(run);
             update.Start();
             ASSERT_TRUE(run.WaitForClose());
@@ -329,7 +328,7 @@ TEST_F(UpdateRunTest, CancelOrCloseDuringADownloadStopsTheWorkerWithoutHandingBa
     int downloads = 0;  // the server goes on stalling each one after the run dropped it
     for (bool cancel : {true, false}) {
         RecordingView stopped;
-        UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+        UpdateRun run(Values(server.Url("/update/")), [this] { ++handBacks; });
         run.AddView(stopped);
         run.Start();
         ASSERT_TRUE(server.WaitUntilStalling(++downloads));
@@ -356,7 +355,7 @@ TEST_F(UpdateRunTest, AWindowClosedOrACancelBeforeTheDownloadsEndsTheRunWithoutA
     int manifests = 0;  // the server goes on stalling each one after the run dropped it
     for (const bool cancel : {false, true}) {
         RecordingView stopped;
-        UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+        UpdateRun run(Values(server.Url("/update/")), [this] { ++handBacks; });
         run.AddView(stopped);
         run.Start();
         ASSERT_TRUE(server.WaitUntilStalling(++manifests));
@@ -374,7 +373,7 @@ TEST_F(UpdateRunTest, OnceInstallingCancelIsRefusedAndCloseLetsTheInstallationFi
 {
     const std::string contents = "new contents";
     Publish(contents, [&](httplib::Response& res) { res.set_content(contents, "application/octet-stream"); });
-    UpdateRun run(Values(server.Url("/update/")), [this](const StartupValues&) { ++handBacks; });
+    UpdateRun run(Values(server.Url("/update/")), [this] { ++handBacks; });
     bool refused = false;
     view.onInstalling = [&] {
         refused = !run.Cancel();
@@ -434,11 +433,11 @@ TEST_F(UpdateRunTest, AnUpdateThatDoesNotFitIsSaidBeforeAByteIsFetched)
     TempDir other;
     SmallFileSystem smallInstall(other.Path() / "game", "1m");
     SmallFileSystem roomyTemp(other.Path() / "game" / "tmp", "8m");
-    StartupValues values = Values(server.Url("/update/"));
+    RunValues values = Values(server.Url("/update/"));
     values.strInstallDir = other.Dir() + "game/";
     values.strTempDir = values.strInstallDir + "tmp";
     RecordingView second;
-    UpdateRun run(values, [this](const StartupValues&) { ++handBacks; });
+    UpdateRun run(values, [this] { ++handBacks; });
     run.AddView(second);
     run.Start();
     ASSERT_TRUE(second.WaitForClose());
@@ -465,7 +464,7 @@ TEST_F(UpdateRunTest, APackageThatUnpacksBeyondTheFreeSpaceIsRefusedBeforeItIsFe
         GTEST_SKIP() << "mounting a tmpfs is not allowed here";
     TempDir other;
     SmallFileSystem smallInstall(other.Path() / "game", "8m");
-    StartupValues values = Values(server.Url("/update/"));
+    RunValues values = Values(server.Url("/update/"));
     values.bManifestMode = false;
     values.strInstallDir = other.Dir() + "game/";
     values.strTempDir = values.strInstallDir + "tmp";
@@ -488,7 +487,7 @@ TEST_F(UpdateRunTest, APackageWhoseProbeToldNoLengthTakesItFromItsDownload)
         res.set_content(package, "application/zip");
     });
     server.Start();
-    StartupValues values = Values(server.Url("/update/"));
+    RunValues values = Values(server.Url("/update/"));
     values.bManifestMode = false;
     const std::vector<std::string> steps = RunToTheEnd(values);
     EXPECT_NE(std::find(steps.begin(), steps.end(), "panel 0"), steps.end());

@@ -5,7 +5,7 @@
 
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
-#include "app/SourceSelection.h"
+#include "run/SourceSelection.h"
 #include "download/UpdateSession.h"
 #include "tests/download/TestDownloadMgr.h"
 #include "tests/support/EventLog.h"
