@@ -107,7 +107,7 @@ bool CDownloadMgr::Start()
     if (m_bStarted.exchange(true))
         return false;
     m_nTotalDone = 0;
-    m_hThread = std::make_unique<CThread>([this] { return static_cast<std::uint32_t>(Work()); });
+    m_hThread = std::make_unique<CThread>([this] { return static_cast<std::uint32_t>(Run()); });
     return true;
 }
 
@@ -140,16 +140,11 @@ void CDownloadMgr::Join()
         m_hThread->Join();
 }
 
-RunEnd CDownloadMgr::Work()
+RunEnd CDownloadMgr::WaitForEnd()
 {
-    if (const RunEnd end = Run(); end != RunEnd::Done)
-        return end;
-    if (m_setup.afterDownloads && !m_setup.afterDownloads())
-        return RunEnd::Failed;
-    if (m_setup.bManifestMode)
-        RemoveStaleDownloads();
-    RemoveAllTasks();
-    return RunEnd::Done;
+    Join();
+    const std::optional<std::uint32_t> code = m_hThread ? m_hThread->GetExitCode() : std::nullopt;
+    return code ? static_cast<RunEnd>(*code) : RunEnd::Failed;
 }
 
 std::string CDownloadMgr::DownloadPath(const tagDownloadTask& task) const

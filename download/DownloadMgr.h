@@ -1,12 +1,12 @@
 #pragma once
 // The download engine: the list of files to fetch, and the one worker thread that fetches them
-// into the temporary directory and verifies them, then takes the owner's next step with them
-// (the installation, install/Installer.h).
+// into the temporary directory and verifies them. It only downloads: what is done with the files
+// (the installation) is its owner's, the update run (run/UpdateRun.h), once the worker has ended.
 //
 // The owner initialises the manager, queues every task and calls Start once; the manager starts
-// its worker, which runs Run, then the setup's step after a complete run, reporting each step of
-// the download to the sink. Cancel asks the worker to stop; LastEvent tells how far the run has
-// come. The destructor waits for the worker.
+// its worker, which runs Run, reporting each step of the download to the sink. Cancel asks the
+// worker to stop; LastEvent tells how far the download has come; WaitForEnd waits for the worker
+// and tells how it ended. The destructor waits for the worker.
 //
 // Errors in the engine: what a file's fetch throws (download/FileFetch.h) is caught here, once per
 // file, and becomes what the program tells: a Failed event with its sentence, the cause in the
@@ -29,8 +29,7 @@
 #include "platform/Internet.h"
 #include "platform/Thread.h"
 
-// How a run ended: every file stored (and the step after them taken, when there is one), a file
-// or that step failed, or a cancel stopped it.
+// How a download ended: every file stored, a file failed, or a cancel stopped it.
 enum class RunEnd : std::uint32_t { Done = 0, Failed = 1, Cancelled = 2 };
 
 class CDownloadMgr : private IFetchRun {
@@ -68,19 +67,22 @@ public:
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
     // is that of the last step it took.
     bool Start();
-    // Asks the worker to stop while the download goes on: it ends within a second with a
-    // Cancelled event, and nothing is installed. False, and nothing changes, once the installation
-    // has begun or the download has failed: there is nothing left to stop. Any thread may cancel.
+    // Asks the worker to stop while the download goes on (or, before Start, keeps it from
+    // beginning): it ends within a second with a Cancelled event. False, and nothing changes, once
+    // every file is stored or the download has failed: there is nothing left to stop. Any thread
+    // may cancel.
     bool Cancel();
     bool CancelRequested() const { return m_bCancel; }
-    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING from the
-    // moment the installation may begin.
+    // The kind of the event raised last (0 before the first); DOWNLOAD_EVENT_INSTALLING once every
+    // file is stored.
     int LastEvent() const { return m_nLastEvent; }
     // A worker was started and is still downloading: cancelling it means something. Any thread
     // may ask.
     bool Downloading() const;
     // Waits for the worker; its result, or nothing when there is none or it did not end in time.
     std::optional<RunEnd> WaitForWorker(std::chrono::milliseconds timeout);
+    // Waits for the worker started before, however long it takes, and tells how it ended.
+    RunEnd WaitForEnd();
     // Waits for the worker to end. A class that overrides Run calls it in its destructor: the
     // worker calls into it.
     void Join();
@@ -90,6 +92,10 @@ public:
     CInternetSession* GetSession() const { return m_pSession; }
     // Where the task's download is stored in the temporary directory.
     std::string DownloadPath(const tagDownloadTask& task) const;
+    // For after an installation: what earlier runs downloaded and no task of this one needs (a
+    // file no longer listed, a patch passed over) leaves the temporary directory, unless that is
+    // the installation.
+    void RemoveStaleDownloads() const;
 
     // Downloads every task into the temporary directory, reporting each step: Done when all are
     // stored (after AllStored), Failed after a Failed event, Cancelled after a Cancelled one. With one connection the
@@ -108,11 +114,6 @@ private:
         std::string strFailure;  // the first failure, for the player
     };
 
-    // The worker's body: runs, takes the step after a complete run and then empties the task list.
-    RunEnd Work();
-    // After an installation, what earlier runs downloaded and no file needed (a file no longer
-    // listed, a patch passed over) leaves the temporary directory, unless that is the installation.
-    void RemoveStaleDownloads() const;
     // Sets m_nLastEvent, then tells the sink; one event at a time.
     void Raise(const DownloadEvent& event);
     // The same, with m_csEventLock already held.
@@ -152,7 +153,7 @@ private:
     std::atomic<std::size_t> m_nServer{0};  // the one in use
     std::size_t m_nServersLeft = 0;         // that may still take over
 
-    std::mutex m_csTaskLock;  // the task list, which a failed installation keeps for the owner
+    std::mutex m_csTaskLock;  // the task list
     TaskList m_arrTasks;
     int m_nNextTaskID = 0;
     std::set<std::string> m_tempNames;  // the temporary names the queued tasks take
@@ -167,9 +168,9 @@ private:
     std::condition_variable m_stopped;
     std::atomic<bool> m_bStop{false};  // a cancel or a failure: every lane ends, every wait too
     std::atomic<bool> m_bStarted{false};  // for any thread, where m_hThread is the starter's
-    // Where the run stands, changed only by compare-and-swap: a cancel and the start of the
-    // installation cannot both win.
-    enum Phase : int { kDownloading, kCancelled, kInstalling, kFailed };
+    // Where the download stands, changed only by compare-and-swap: a cancel and the storing of the
+    // last file cannot both win.
+    enum Phase : int { kDownloading, kCancelled, kStored, kFailed };
     std::atomic<int> m_phase{kDownloading};
     std::unique_ptr<CThread> m_hThread;  // last: it goes first, before anything the worker uses
 };

@@ -105,7 +105,7 @@ RunEnd CDownloadMgr::Run()
         Raise(download_event::Failed{m_end->strFailure});
         return RunEnd::Failed;
     }
-    if (!m_phase.compare_exchange_strong(downloading, kInstalling)) {
+    if (!m_phase.compare_exchange_strong(downloading, kStored)) {
         Raise(download_event::Cancelled{});  // cancelled after the last file arrived
         return RunEnd::Cancelled;
     }

@@ -2,7 +2,6 @@
 // Where a run's files come from and go, and how they are fetched: what the owner of a run hands
 // the download manager, and each file's fetch reads.
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,4 @@ struct DownloadSetup {
     // cannot be reached or fails a file after its tries, the next one takes over for the rest of
     // the run.
     std::vector<std::string> mirrors = {};
-    // What the worker does once every file arrived and passed its checks (the installation),
-    // after the AllStored event: true when it succeeded.
-    std::function<bool()> afterDownloads = {};
 };

@@ -53,7 +53,8 @@ struct FileStored {
     std::uint64_t nFileSize = 0;
     std::uint64_t nTotalDone = 0;
 };
-// Every file arrived and passed its checks: the installation may begin, and nothing cancels now.
+// Every file arrived and passed its checks: nothing of the download is left to cancel, and what is
+// done with the files is the owner's.
 struct AllStored {
     static constexpr DownloadEventKind kKind = DOWNLOAD_EVENT_INSTALLING;
 };

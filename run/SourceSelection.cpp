@@ -102,15 +102,13 @@ std::optional<SourceChoice> QueuePackageFromServers(const UpdateSource& source, 
     return QueuePackage(source, downloadMgr, package, servers[failing->first] + EncodeUrlPath(package), failing->second);
 }
 
-}  // namespace
-
-ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
-                                    CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries,
-                                    const std::atomic<bool>* pStop)
+// The manifest of one server (the source's choice of it at strUrl), checked against the installed
+// files once it proved a manifest.
+ManifestFindings FindOnServer(const UpdateSource& source, const std::string& strUrl, CCheckCache* pCheckCache)
 {
     ManifestFindings findings;
     findings.bServerFailed = true;  // until the whole text proved a manifest
-    const SignedDocument document = FetchSignedDocument(strUrl, pTrust, pSession, pRetries);
+    const SignedDocument document = FetchSignedDocument(strUrl, source.pTrust, source.pSession, source.pRetries);
     if (document.failure) {
         findings.nErrorLine = document.failure->nErrorLine;
         findings.strMessage = document.failure->strMessage;
@@ -123,7 +121,9 @@ ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std:
         findings.strMessage = sentence::kNotAManifest;
         return findings;
     }
-    InstalledFilesCheck check = CheckInstalledFiles(strInstallDir, strUrl, listing, pCheckCache, pStop);
+    if (source.pPhases)
+        source.pPhases->Enter(RunPhase::kChecking);
+    InstalledFilesCheck check = CheckInstalledFiles(source.strInstallDir, strUrl, listing, pCheckCache, source.pStop);
     findings.bServerFailed = false;
     findings.files = std::move(check.files);
     findings.nTotalSize = check.nTotalSize;
@@ -131,6 +131,17 @@ ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std:
     findings.bUpToDate = !check.bStopped && findings.files.empty();
     findings.bFetch = !check.bStopped && !findings.files.empty();
     return findings;
+}
+
+}  // namespace
+
+ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std::string& strUrl, CUpdateTrust* pTrust,
+                                    CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries,
+                                    const std::atomic<bool>* pStop)
+{
+    UpdateSource source{.strInstallDir = strInstallDir, .pTrust = pTrust, .pSession = pSession, .pRetries = pRetries,
+                        .pStop = pStop};
+    return FindOnServer(source, strUrl, pCheckCache);
 }
 
 SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
@@ -149,8 +160,7 @@ SourceChoice QueueUpdate(const UpdateSource& source, CDownloadMgr& downloadMgr)
     // Each server in turn, until one serves a manifest that can be used; the last one's failure
     // is the player's to read when none does.
     for (std::size_t i = 0; i < servers.size() && !Stopped(source); ++i) {
-        findings = FindManifestUpdate(source.strInstallDir, servers[i] + EncodeUrlPath(source.strManifestName), source.pTrust,
-                                 source.pSession, cache ? &*cache : nullptr, source.pRetries, source.pStop);
+        findings = FindOnServer(source, servers[i] + EncodeUrlPath(source.strManifestName), cache ? &*cache : nullptr);
         if (!findings.bServerFailed) {
             downloadMgr.UseServerFirst(i);
             break;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "check/InstalledFiles.h"
+#include "run/RunPhase.h"
 
 class CCheckCache;
 class CDownloadMgr;
@@ -37,6 +38,8 @@ struct UpdateSource {
     // Set when the run is to end (its window closed): no further server is asked and the check of
     // the installed files stops; what was chosen is then the caller's to drop.
     const std::atomic<bool>* pStop = nullptr;
+    // Told when a server's manifest proved usable and the installed files are read against it.
+    RunPhases* pPhases = nullptr;
 };
 
 struct SourceChoice {

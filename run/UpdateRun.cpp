@@ -88,15 +88,21 @@ void UpdateRun::Start()
 {
     // The window thread goes back to its messages at once: it paints and answers while the run
     // works, and a close reaches the run through WindowClosed.
-    m_thread = std::thread([this] { Begin(); });
+    m_thread = std::thread([this] { Run(); });
 }
 
-void UpdateRun::Begin()
+void UpdateRun::Run()
+{
+    if (Prepare())
+        DownloadAndInstall();
+}
+
+bool UpdateRun::Prepare()
 {
     if (const std::optional<std::string> problem = TempDirProblem(m_values)) {
         Tell([](IUpdateView& view) { view.ShowSplash(); });
         Refuse(*problem);
-        return;
+        return false;
     }
     // Checked before the log opens in the temporary directory, which the check makes; said after,
     // and held against the run only once it proves to have something to write.
@@ -111,8 +117,7 @@ void UpdateRun::Begin()
     // The result is not looked at: a failure shows later, as failing downloads.
     m_downloadMgr.Initialize(this, {m_values.strBaseURL, m_values.strTempDir, m_values.strInstallDir,
                                     m_values.bManifestMode, m_pSession.get(), m_values.nConnections,
-                                    m_values.bDigestQuery, retries, m_values.mirrorBaseURLs,
-                                    [this] { return Install(); }});
+                                    m_values.bDigestQuery, retries, m_values.mirrorBaseURLs});
     m_pTrust = std::make_unique<CUpdateTrust>(TrustedKeyTexts(m_values.strPublicKeySetting), m_values.strInstallDir + kTrustStateFile);
     const bool ownTemporaryDirectory = HasOwnTemporaryDirectory(m_values);
     if (ownTemporaryDirectory)
@@ -127,7 +132,7 @@ void UpdateRun::Begin()
         LogNote(unwritable->strCause + "; the run goes on to learn whether it has anything to write there");
     if (m_bStopAsked) {
         EndStopped();
-        return;
+        return false;
     }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again. Being an installation, it is
@@ -135,7 +140,7 @@ void UpdateRun::Begin()
     if (std::optional<std::string> failure =
             FinishInterruptedInstallation(m_values.strTempDir, m_values.strInstallDir, m_installFiles)) {
         Fail(*failure);
-        return;
+        return false;
     }
     // A temporary directory that cannot be written cannot keep the record either.
     const std::string checkCache = m_values.bCheckCache && ownTemporaryDirectory && !unwritable
@@ -144,20 +149,21 @@ void UpdateRun::Begin()
     const RetryPolicy startRetries = StartRetries(retries);
     const UpdateSource source{m_values.strInstallDir, m_values.strBaseURL, m_values.mirrorBaseURLs, m_values.strManifestName,
                               m_values.bManifestMode, m_pTrust.get(), m_pSession.get(), checkCache, &startRetries,
-                              &m_bStopAsked};
+                              &m_bStopAsked, &m_phases};
+    m_phases.Enter(RunPhase::kChoosingSource);
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     // Whatever the choice came to, a window closed or a cancel meanwhile ends the run as a cancel
     // of the downloads would.
     if (m_bStopAsked) {
         EndStopped();
-        return;
+        return false;
     }
     // A game the player may not write is refused before its first download; one that is up to
     // date is handed back as any other.
     if (choice.bQueued && unwritable) {
         LogLine(unwritable->strCause);
         Fail(unwritable->strSentence);
-        return;
+        return false;
     }
     if (!choice.strMessage.empty() && !StoppedBeforeDownloads())
         Tell([&](IUpdateView& view) { view.ShowMessage(choice.strMessage); });
@@ -165,24 +171,43 @@ void UpdateRun::Begin()
         if (choice.bUpToDate)
             Tell([](IUpdateView& view) { view.ShowUpToDate(); });
         Finish(choice.bUpToDate ? "up to date" : "the update could not be used: " + choice.strMessage);
-        return;
+        return false;
     }
     m_nTotalSize = choice.nTotalSize;
     if (const std::optional<std::string> problem =
             DiskSpaceProblem(m_values.strTempDir, m_values.strInstallDir, choice.nStoredSize,
                              m_downloadMgr.GetSetup().bManifestMode, choice.nUnpackedSize.value_or(0))) {
         Refuse(*problem);
-        return;
+        return false;
     }
     if (m_bStopAsked) {
         EndStopped();
-        return;
+        return false;
     }
+    return true;
+}
+
+void UpdateRun::DownloadAndInstall()
+{
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
             " bytes");
-    m_bDownloadsStarted = true;  // before the worker exists, which reads it
+    // From here a close is a cancel of the downloads: it ends in their Cancelled event.
+    m_phases.Enter(RunPhase::kDownloading);
     Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });
     m_downloadMgr.Start();
+    switch (m_downloadMgr.WaitForEnd()) {
+    case RunEnd::Done:
+        Install();
+        return;
+    case RunEnd::Failed:
+        Fail(m_strDownloadFailure);
+        return;
+    case RunEnd::Cancelled:
+        Ended(RunPhase::kCancelled);
+        LogNote("end: cancelled");
+        Tell([](IUpdateView& view) { view.Close(); });
+        return;
+    }
 }
 
 void UpdateRun::OnDownloadEvent(const DownloadEvent& event)
@@ -219,18 +244,17 @@ void UpdateRun::OnDownload(const download_event::FileStored& stored)
 
 void UpdateRun::OnDownload(const download_event::AllStored&)
 {
-    Tell([](IUpdateView& view) { view.ShowInstalling(); });
+    // The installation follows on the run's thread, once the worker has ended.
 }
 
 void UpdateRun::OnDownload(const download_event::Cancelled&)
 {
-    LogNote("end: cancelled");
-    Tell([](IUpdateView& view) { view.Close(); });
+    // The run ends on its thread, once the worker has ended.
 }
 
 void UpdateRun::OnDownload(const download_event::Failed& failed)
 {
-    Fail(std::string(failed.sentence));
+    m_strDownloadFailure = failed.sentence;  // told on the run's thread, once the worker has ended
 }
 
 void UpdateRun::OnDownload(const download_event::FileBegun&)
@@ -238,15 +262,21 @@ void UpdateRun::OnDownload(const download_event::FileBegun&)
     // The views show a file from its answer on.
 }
 
-bool UpdateRun::Install()
+void UpdateRun::Install()
 {
+    // Nothing of the download is left to cancel, and the installation is not cut short.
+    m_phases.Enter(RunPhase::kInstalling);
+    Tell([](IUpdateView& view) { view.ShowInstalling(); });
     const CDownloadMgr& downloads = m_downloadMgr;
     InstallOrder order{m_values.strTempDir, m_values.strInstallDir, !downloads.GetSetup().bManifestMode, {}};
     for (const auto& task : downloads.GetTasks()) {
         const std::optional<unsigned> mode = task->expected ? task->expected->nMode : std::nullopt;
         order.downloads.push_back({task->szName, task->szDir, task->szFile, downloads.DownloadPath(*task), mode});
     }
-    return m_installer.Install(order);
+    // The installer's events end the run (OnInstall); what is left in the temporary directory is
+    // tidied after the hand-back.
+    if (m_installer.Install(order) && downloads.GetSetup().bManifestMode)
+        downloads.RemoveStaleDownloads();
 }
 
 void UpdateRun::OnInstallEvent(const InstallEvent& event)
@@ -256,7 +286,7 @@ void UpdateRun::OnInstallEvent(const InstallEvent& event)
 
 void UpdateRun::OnInstall(const install_event::Begun&)
 {
-    // The views show the installation from the engine's AllStored on.
+    // The views show the installation from the run's installing phase on.
 }
 
 void UpdateRun::OnInstall(const install_event::Finished&)
@@ -288,7 +318,7 @@ void UpdateRun::ShowPendingProgress()
 
 bool UpdateRun::StoppedBeforeDownloads() const
 {
-    return m_bStopAsked && !m_bDownloadsStarted;
+    return m_bStopAsked && !m_phases.Reached(RunPhase::kDownloading);
 }
 
 void UpdateRun::Finish(const std::string& strReason)
@@ -297,6 +327,7 @@ void UpdateRun::Finish(const std::string& strReason)
         EndStopped();
         return;
     }
+    Ended(RunPhase::kDone);
     LogNote("end: " + strReason);
     m_handBack();
     Tell([](IUpdateView& view) { view.Close(); });
@@ -309,9 +340,16 @@ void UpdateRun::Refuse(const std::string& strProblem)
     Finish(strProblem);
 }
 
+void UpdateRun::Ended(RunPhase end)
+{
+    m_phases.Enter(end);
+    LogNote("time by phase: " + m_phases.Durations());
+}
+
 void UpdateRun::EndStopped()
 {
     // As after a cancel: no box, and the lobby is neither told nor started.
+    Ended(RunPhase::kCancelled);
     LogNote("end: cancelled before the downloads began");
     Tell([](IUpdateView& view) { view.Close(); });
 }
@@ -323,6 +361,7 @@ void UpdateRun::Fail(const std::string& strCause)
         EndStopped();
         return;
     }
+    Ended(RunPhase::kFailed);
     LogNote("end: failed: " + strCause);
     const std::string& whereToGetIt = m_values.strWhereToGetTheGame;
     Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });

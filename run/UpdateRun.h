@@ -1,15 +1,17 @@
 #pragma once
-// One update run, from the choice of source to the hand-back to the lobby. Built from the values
-// of start-up, it chooses the source, starts the download manager's worker, hands the verified
-// downloads to the installer on that worker once they all arrived, turns the events of both into
-// what its views show, and decides how the run ends: handed back to the lobby after
-// a finished run, and also after one that found nothing to do or could not use its source, as
-// the lobby expects; closed without a hand-back after a cancel, a failed download, or a window
-// closed before the installation began.
+// One update run, from its first step to the hand-back to the lobby, and the one place that knows
+// where it stands (run/RunPhase.h). Built from its values (run/RunValues.h), it finishes an
+// installation a killed run left, chooses the source and checks the installed files, has the
+// download manager fetch what differs, then hands the verified downloads to the installer; it
+// turns the events of both into what its views show, and decides how the run ends: handed back
+// to the lobby after a finished run, and also after one that found nothing to do or could not use
+// its source, as the lobby expects; closed without a hand-back after a cancel, a failed download,
+// or a window closed before the installation began.
 //
-// Threads: the steps before the downloads run on the run's own thread (Start), the downloads and
-// the installation on the download manager's worker; the views are told from those two, one at a
-// time, and never from the window thread, which only passes Cancel and WindowClosed on.
+// Threads: the run's steps are taken on a thread of its own (Start); while the files download,
+// the download manager's worker reports on its own, and the run's thread waits for it to end.
+// The views are told from those two, one at a time, and never from the window thread, which only
+// passes Cancel and WindowClosed on.
 //
 // Errors: the app is where failures are told. Every way a run can fail ends in one message
 // (the engine's sentence, or "Error line:N" for the manifest step) and, for a failed download,
@@ -26,6 +28,7 @@
 
 #include "download/DownloadMgr.h"
 #include "install/Installer.h"
+#include "run/RunPhase.h"
 #include "run/RunValues.h"
 #include "run/UpdateView.h"
 
@@ -49,9 +52,9 @@ public:
     // The view is told every step from now on, after those added before it; it must outlive the run.
     void AddView(IUpdateView& view);
     // Starts the run on a thread of its own and returns: there it shows the splash, finishes an
-    // installation a killed run left, chooses the source and starts the download; or ends the run
-    // when the temporary directory, the unfinished installation or the source cannot be used,
-    // nothing is to be fetched, or the window was closed meanwhile.
+    // installation a killed run left, chooses the source, downloads and installs; or ends the run
+    // early when the temporary directory, the unfinished installation or the source cannot be
+    // used, nothing is to be fetched, or the window was closed meanwhile.
     void Start();
 
     bool Cancel() override;
@@ -61,10 +64,17 @@ public:
 
     const RunValues& Values() const { return m_values; }
     const CDownloadMgr& Downloads() const { return m_downloadMgr; }
+    RunPhase Phase() const { return m_phases.Current(); }
 
 private:
-    // The run's steps before the downloads, on its own thread.
-    void Begin();
+    // The run's steps, in order, on its own thread.
+    void Run();
+    // The steps before the downloads; false when the run has ended in one of them.
+    bool Prepare();
+    // The downloads, then the installation of what they stored.
+    void DownloadAndInstall();
+    // The run has ended so: its time in each phase goes to the log.
+    void Ended(RunPhase end);
     // Ends the run whose window was closed, or that was cancelled, before its downloads: as a
     // cancel of the downloads ends it.
     void EndStopped();
@@ -82,8 +92,8 @@ private:
     void OnInstall(const install_event::Begun&);
     void OnInstall(const install_event::Finished&);
     void OnInstall(const install_event::Failed& failed);
-    // The downloads, all verified, go to the installer; on the download worker, after its last event.
-    bool Install();
+    // The downloads, all verified, go to the installer.
+    void Install();
     // Progress is shown at most once a frame, and always when a file is complete; a block's event
     // in between only keeps it.
     void Progress(const UpdateProgress& progress);
@@ -111,8 +121,9 @@ private:
     std::unique_ptr<CUpdateTrust> m_pTrust;
     IInstallFiles& m_installFiles;  // the values' own, else the system's
     CInstaller m_installer;
+    RunPhases m_phases;
     std::atomic<bool> m_bStopAsked{false};  // a cancel or a close came (any thread)
-    bool m_bDownloadsStarted = false;       // set on the run's thread before the worker starts
+    std::string m_strDownloadFailure;  // the failed download's sentence, from the worker's last event
     CDownloadMgr m_downloadMgr;  // its worker ends before the session and the trust go
-    std::thread m_thread;        // the run's steps before the downloads
+    std::thread m_thread;        // the run's steps
 };

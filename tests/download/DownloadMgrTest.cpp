@@ -18,20 +18,10 @@ public:
     void OnDownloadEvent(const DownloadEvent&) override {}
 };
 
-// A manager whose download result, and the result of the step after it, are set by the test.
+// A manager whose download result is set by the test.
 class ScriptedMgr : public CDownloadMgr {
 public:
     ~ScriptedMgr() override { Join(); }  // the worker calls into this class
-
-    // The setup, with the step after a complete run counted and scripted.
-    DownloadSetup Scripted(DownloadSetup setup)
-    {
-        setup.afterDownloads = [this] {
-            ++installs;
-            return installResult;
-        };
-        return setup;
-    }
 
     RunEnd Run() override
     {
@@ -48,9 +38,7 @@ public:
     }
 
     RunEnd runResult = RunEnd::Done;
-    bool installResult = true;
     int runs = 0;
-    int installs = 0;
     std::size_t tasksSeenByRun = 0;
 };
 
@@ -58,7 +46,7 @@ class DownloadMgrTest : public ::testing::Test {
 protected:
     void Initialize(const std::string& baseURL = "http://example.invalid/update")
     {
-        ASSERT_TRUE(mgr.Initialize(&sink, mgr.Scripted({baseURL, dir.Dir() + "tmp", dir.Dir()})));
+        ASSERT_TRUE(mgr.Initialize(&sink, {baseURL, dir.Dir() + "tmp", dir.Dir()}));
     }
 
     TempDir dir;
@@ -199,33 +187,18 @@ TEST_F(DownloadMgrTest, TheWorkerStartsOnceAndRunsOnTheQueuedTasks)
     EXPECT_EQ(mgr.tasksSeenByRun, 1u);
 }
 
-TEST_F(DownloadMgrTest, ExitCodeIsTheRunResultAndOnlyACompleteRunInstalls)
+TEST_F(DownloadMgrTest, TheWorkersEndIsTheRunsResultAndTheTasksStayForTheOwner)
 {
-    for (RunEnd runResult : {RunEnd::Failed, RunEnd::Cancelled}) {
+    for (RunEnd runResult : {RunEnd::Done, RunEnd::Failed, RunEnd::Cancelled}) {
         ScriptedMgr m;
-        m.Initialize(&sink, m.Scripted({"http://a/", dir.Dir(), dir.Dir()}));
+        m.Initialize(&sink, {"http://a/", dir.Dir(), dir.Dir()});
         m.AddTask("a");
         m.AddTask("b");
         m.runResult = runResult;
         EXPECT_EQ(m.StartAndWait(), runResult);
-        EXPECT_EQ(m.installs, 0);
-        EXPECT_EQ(m.GetTasks().size(), 2u);  // kept for the failure message and the next run
+        EXPECT_EQ(m.WaitForEnd(), runResult);
+        EXPECT_EQ(m.GetTasks().size(), 2u);  // the owner installs them, or names them in its failure
     }
-
-    Initialize();
-    mgr.AddTask("a");
-    EXPECT_EQ(mgr.StartAndWait(), RunEnd::Done);
-    EXPECT_EQ(mgr.installs, 1);
-    EXPECT_TRUE(mgr.GetTasks().empty());
-}
-
-TEST_F(DownloadMgrTest, AFailedInstallKeepsTheTaskList)
-{
-    Initialize();
-    mgr.AddTask("a");
-    mgr.installResult = false;
-    EXPECT_EQ(mgr.StartAndWait(), RunEnd::Failed);
-    EXPECT_EQ(mgr.GetTasks().size(), 1u);
 }
 
 TEST(CreateDirectoryTreeTest, EveryLevelAtEachSeparator)
