@@ -40,7 +40,7 @@ bool CAutoUpdateApp::InitInstance()
 
 int CAutoUpdateApp::ExitInstance()
 {
-    m_pRun.reset();  // waits for the worker, which tells the views until it ends
+    m_pRun.reset();  // waits for the run's thread, which tells the views until it ends
     m_pUpdateDlg.reset();
     m_pConsoleProgress.reset();
     m_pMainWnd = nullptr;

@@ -139,8 +139,12 @@ ManifestFindings FindManifestUpdate(const std::string& strInstallDir, const std:
                                     CInternetSession* pSession, CCheckCache* pCheckCache, const RetryPolicy* pRetries,
                                     const std::atomic<bool>* pStop)
 {
-    UpdateSource source{.strInstallDir = strInstallDir, .pTrust = pTrust, .pSession = pSession, .pRetries = pRetries,
-                        .pStop = pStop};
+    UpdateSource source;
+    source.strInstallDir = strInstallDir;
+    source.pTrust = pTrust;
+    source.pSession = pSession;
+    source.pRetries = pRetries;
+    source.pStop = pStop;
     return FindOnServer(source, strUrl, pCheckCache);
 }
 

@@ -40,7 +40,8 @@ public:
     using HandBack = std::function<void()>;
 
     UpdateRun(RunValues values, HandBack handBack);
-    // Asks a download still going to stop, and waits for the worker: it tells the views until it ends.
+    // Asks the run to stop as a close does, and waits for its thread, which tells the views until
+    // the run ends.
     ~UpdateRun();
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;

@@ -3,9 +3,10 @@
 // through IUpdateView (the update window, and the console progress where there is no display),
 // and the window speaks back through IUpdateCommands.
 //
-// A view's methods are called on the run's thread before the download starts and on the
-// download's worker afterwards, one at a time and never on the window thread: a view changes its
-// controls only through their messages, and waits for the window thread only through them.
+// A view's methods are called on the run's thread, and on the download's worker while the files
+// download (the run's thread waits for it meanwhile): one at a time, and never on the window
+// thread. A view changes its controls only through their messages, and waits for the window
+// thread only through them.
 
 #include <cstdint>
 #include <string>

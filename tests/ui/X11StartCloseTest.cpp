@@ -102,17 +102,17 @@ TEST_F(X11StartCloseTest, ClosedWhileTheManifestStallsTheRunEndsAndTheRequestIsD
     EXPECT_EQ(server.Stalling(), 1) << "the run ended only with the manifest's answer";
 }
 
-// Big sparse files, which cost no disk but take seconds to read: the close comes while the first
-// check reads them, and the check stops.
+// A big game's first check: 20,000 sparse files of 1 MiB, which cost no disk but take many
+// seconds to read. The close comes while the check reads them, and the check stops.
 TEST_F(X11StartCloseTest, ClosedDuringTheFirstCheckTheCheckStops)
 {
     std::string entries;
-    for (int i = 0; i < 8; ++i) {
-        const std::string name = "data/big" + std::to_string(i) + ".dat";
-        fs::create_directories(install.Path() / "data");
+    fs::create_directories(install.Path() / "data");
+    for (int i = 0; i < 20000; ++i) {
+        const std::string name = "data/file" + std::to_string(i) + ".dat";
         std::ofstream(install.Path() / name).close();
-        fs::resize_file(install.Path() / name, 2ull << 30);
-        entries += "<file filename=\"" + name + "\" filesize=\"5\" fileversion=\"1\" md5=\"" + Md5Hex("fresh") + "\"/>";
+        fs::resize_file(install.Path() / name, 1 << 20);
+        entries += "<file filename=\"" + name + "\" filesize=\"1048576\" fileversion=\"1\" md5=\"" + Md5Hex("fresh") + "\"/>";
     }
     Serve("<manifest><filelist>" + entries + "</filelist></manifest>");
     Configure({server.Port()});
@@ -120,7 +120,7 @@ TEST_F(X11StartCloseTest, ClosedDuringTheFirstCheckTheCheckStops)
     const Window window = AwaitWindow("KesuUpdate", true);
     ASSERT_NE(window, 0u);
     // The check has begun once the updater holds one of the files open.
-    ASSERT_TRUE(Await([&] { return HoldsOpen(pid, "big"); }, 20s));
+    ASSERT_TRUE(Await([&] { return HoldsOpen(pid, "data/file"); }, 20s));
     EXPECT_TRUE(ShowsTheSplash(window));
     CloseAndExpectACancelledRun(pid, window);
     const std::string log = ReadWholeFile(install.Path() / "tmp/KesuUpdate.log");
