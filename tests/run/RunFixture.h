@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -89,10 +88,10 @@ protected:
     // The settings file is looked for in the current directory: this one has none.
     void SetUp() override
     {
-        ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-        ASSERT_EQ(::chdir(cwd.Path().c_str()), 0);
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(cwd.Path());
     }
-    void TearDown() override { ASSERT_EQ(::chdir(previous), 0); }
+    void TearDown() override { std::filesystem::current_path(previous); }
 
     // A manifest of one file a.dat with these contents; the server sends `served` for it.
     void Publish(const std::string& contents, std::function<void(httplib::Response&)> served)
@@ -126,7 +125,7 @@ protected:
         return view.Steps();
     }
 
-    char previous[4096] = {};
+    std::filesystem::path previous;
     TempDir cwd;
     TempDir install;
     TestServer server;
