@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <condition_variable>
 #include <filesystem>
@@ -194,6 +196,7 @@ int Differences(const Pixels& shown, const Pixels& expected, std::initializer_li
 struct ProgramRun {
     bool ended = false;
     int boxes = 0;
+    std::chrono::steady_clock::time_point endedAt{};
 };
 
 class WindowsProgramTest : public ::testing::Test {
@@ -288,6 +291,7 @@ protected:
         HWND answered = nullptr;
         for (int tick = 0; tick < 900 && !run.ended; ++tick) {
             run.ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
+            run.endedAt = std::chrono::steady_clock::now();
             if (HWND box = run.ended ? nullptr : FindWindowOf(process.dwProcessId, kCaption); box && box != answered) {
                 ++run.boxes;
                 answered = box;
@@ -317,7 +321,18 @@ protected:
                 answers.push_back(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0);
             }
             PostMessageW(window, WM_CLOSE, 0, 0);
+            closedAt = std::chrono::steady_clock::now();
         };
+    }
+    // How the window answered and how soon the run ended after its close, for whoever reads the
+    // test's output.
+    void SayHowTheWindowAnswered(const ProgramRun& run, const std::vector<bool>& answers) const
+    {
+        const auto answered = std::count(answers.begin(), answers.end(), true);
+        const auto afterClose = std::chrono::duration_cast<std::chrono::milliseconds>(run.endedAt - closedAt).count();
+        std::printf("%d of %d calls answered; the run %s %lld ms after WM_CLOSE was posted\n", static_cast<int>(answered),
+                    static_cast<int>(answers.size()), run.ended ? "ended" : "had not ended",
+                    static_cast<long long>(afterClose));
     }
     std::string Log() const { return Installed("tmp/KesuUpdate.log"); }
     // The arguments the stand-in lobby was started with, waiting up to 20 s; empty when none.
@@ -330,6 +345,7 @@ protected:
 
     TempDir root;
     fs::path install;
+    std::chrono::steady_clock::time_point closedAt{};  // when AskThenClose posted its close
     std::mutex served;
     std::map<std::string, std::string> published;  // by path
     std::set<std::string> stalled;                  // paths served slowly
@@ -392,6 +408,7 @@ TEST_F(WindowsProgramTest, WhileTheManifestStallsTheWindowAnswersAndACloseEndsTh
     }
     std::vector<bool> answers;
     const ProgramRun run = Run(L"", AskThenClose([this] { return server.Stalling() > 0; }, answers));
+    SayHowTheWindowAnswered(run, answers);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(answers, std::vector<bool>(8, true));
     EXPECT_EQ(run.boxes, 0) << Log();
@@ -419,6 +436,7 @@ TEST_F(WindowsProgramTest, DuringALongFirstCheckTheWindowAnswersAndACloseStopsTh
     };
     std::vector<bool> answers;
     const ProgramRun run = Run(L"", AskThenClose(manifestServed, answers));
+    SayHowTheWindowAnswered(run, answers);
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(answers, std::vector<bool>(8, true));
     EXPECT_EQ(run.boxes, 0) << Log();
