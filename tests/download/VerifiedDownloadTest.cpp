@@ -254,7 +254,7 @@ TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
     EXPECT_EQ(Fetch(std::nullopt,
                   [&](const std::string& path, const Blake2b512Digest& digest) {
                       sawTheDigest = digest == expected && ReadWholeFile(path) == package;
-                      return std::optional<std::string>("不是发布者的文件。");
+                      return std::optional(Failure{"不是发布者的文件。", "the test's check refuses it"});
                   }),
               RunEnd::Failed);
     EXPECT_TRUE(sawTheDigest);
