@@ -53,9 +53,9 @@ std::optional<std::string> PackageProblem(const std::string& package, const std:
         LogLine(package + " is not a zip archive that can be read");
         return sentence::kPackageDamaged;
     }
-    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
-        LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
-        return sentence::CannotUnpack(problem->entry, problem->reason);
+    if (std::optional<Failure> problem = FindUnpackableEntry(*reader)) {
+        LogLine(problem->strCause);
+        return problem->strSentence;
     }
     return OwnCopyProblem(*reader, ownName);
 }
