@@ -201,7 +201,7 @@ CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, FetchL
             serversFault = false;
         } catch (const CFetchError& e) {
             failure = e.IsRefusal() ? e.GetFailure().strSentence : sentence::DownloadFailed(task.szName);
-            if (!e.IsRefusal())  // a refusal's check has logged its cause
+            if (!e.IsRefusal())  // a refusal's cause is in the log already
                 cause = e.what();
         } catch (const std::exception& e) {
             failure = sentence::DownloadFailed(task.szName);
