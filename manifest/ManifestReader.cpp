@@ -121,7 +121,7 @@ bool IsAnotherSpelling(const ManifestEntry& entry, const std::vector<ManifestEnt
     return true;
 }
 
-// The entry `number` (1 for the first), of that filename attribute, that ends the list: the
+// The entry that ends the list, the number-th (from 1), with that filename attribute or none: the
 // player knows it by its name, or by its number when it has none.
 Failure Unusable(std::size_t number, const std::optional<std::string>& name, const ManifestRejected& rejected)
 {
