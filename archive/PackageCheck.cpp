@@ -16,6 +16,13 @@ namespace {
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
 constexpr unsigned kStored = 0, kDeflated = 8, kAes = 99;
 
+// The entry (its cleaned name, or "#N" when its record cannot be read) cannot be unpacked: the
+// player is told which and why in one sentence, the log the details.
+Failure Unpackable(const std::string& entry, const std::string& reason, const std::string& cause)
+{
+    return {sentence::CannotUnpack(entry, reason), entry + " of the package cannot be unpacked: " + cause};
+}
+
 std::string MethodName(unsigned method)
 {
     switch (method) {
@@ -31,7 +38,7 @@ std::string MethodName(unsigned method)
     }
 }
 
-std::optional<tagEntryProblem> SizesProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
+std::optional<Failure> SizesProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
 {
     std::string cause;
     if (entry.method == kStored && entry.comp_size != entry.unc_size)
@@ -43,21 +50,21 @@ std::optional<tagEntryProblem> SizesProblem(const tagZipEntry& entry, std::uint6
         cause = "its data would end beyond the end of the package";
     if (cause.empty())
         return std::nullopt;
-    return tagEntryProblem{entry.name, sentence::kEntrySizeWrong, cause};
+    return Unpackable(entry.name, sentence::kEntrySizeWrong, cause);
 }
 
-std::optional<tagEntryProblem> EntryProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
+std::optional<Failure> EntryProblem(const tagZipEntry& entry, std::uint64_t archiveSize)
 {
     if (entry.encrypted || entry.method == kAes)
-        return tagEntryProblem{entry.name, sentence::kEntryEncrypted, "it is encrypted"};
+        return Unpackable(entry.name, sentence::kEntryEncrypted, "it is encrypted");
     if (entry.method != kStored && entry.method != kDeflated)
-        return tagEntryProblem{entry.name, sentence::EntryMethodUnsupported(MethodName(entry.method)),
-                               "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here"};
+        return Unpackable(entry.name, sentence::EntryMethodUnsupported(MethodName(entry.method)),
+                          "it is compressed with " + MethodName(entry.method) + ", which cannot be unpacked here");
     if (entry.name.empty() || !IsContainedRelativePath(entry.name))
-        return tagEntryProblem{entry.name, sentence::kEntryLeadsOut, "its name leads out of the destination"};
+        return Unpackable(entry.name, sentence::kEntryLeadsOut, "its name leads out of the destination");
     if (std::optional<std::string> fault = WindowsNameFault(entry.name))
-        return tagEntryProblem{entry.name, sentence::kNameNotForWindows,
-                               "its name cannot be a file's on Windows: " + *fault};
+        return Unpackable(entry.name, sentence::kNameNotForWindows,
+                          "its name cannot be a file's on Windows: " + *fault);
     return SizesProblem(entry, archiveSize);
 }
 
@@ -81,19 +88,19 @@ bool IsRegularFile(const tagZipEntry& entry)
 }
 
 // The package holds one file under two names, as two different things.
-tagEntryProblem Contradiction(const std::string& name, const std::string& other)
+Failure Contradiction(const std::string& name, const std::string& other)
 {
     if (DifferInLetterCaseAlone(name, other))
-        return {name, sentence::DiffersOnlyInCaseFrom(other),
-                "its name differs from " + other + "'s in letter case alone: one file on Windows"};
-    return {name, sentence::SameFileOnWindowsAs(other),
-            "its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in"};
+        return Unpackable(name, sentence::DiffersOnlyInCaseFrom(other),
+                          "its name differs from " + other + "'s in letter case alone: one file on Windows");
+    return Unpackable(name, sentence::SameFileOnWindowsAs(other),
+                      "its name and " + other + "'s are one file on Windows, which drops the dots and blanks a name's parts end in");
 }
 
 // The last entry read names, under another spelling, a file an earlier entry names: Windows holds
 // the two as one file. Two regular files of the same size and CRC-32 are that file twice, and the
 // later is not unpacked (UnzipCheckedPackage); anything else contradicts itself.
-std::optional<tagEntryProblem> SpellingProblem(const std::vector<tagZipEntry>& entries, CCaseFoldedNames& names)
+std::optional<Failure> SpellingProblem(const std::vector<tagZipEntry>& entries, CCaseFoldedNames& names)
 {
     const tagZipEntry& entry = entries.back();
     const std::optional<std::size_t> first = names.Add(entry.name, entries.size() - 1);
@@ -134,7 +141,7 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
     return std::nullopt;
 }
 
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
+std::optional<Failure> FindUnpackableEntry(CZipReader& reader)
 {
     tagZipEntry archive;
     const int count = reader.GetEntry(-1, archive) == ZipResult::Ok ? archive.index : 0;
@@ -144,7 +151,7 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
     for (int i = 0; i < count; ++i) {
         tagZipEntry& entry = entries.emplace_back();
         if (reader.GetEntry(i, entry) != ZipResult::Ok)
-            return tagEntryProblem{"#" + std::to_string(i + 1), sentence::kEntryRecordDamaged, "its record cannot be read"};
+            return Unpackable("#" + std::to_string(i + 1), sentence::kEntryRecordDamaged, "its record cannot be read");
         if (NamesTheDestination(entry))
             continue;
         if (auto problem = EntryProblem(entry, reader.ArchiveSize()))
@@ -155,16 +162,16 @@ std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader)
             continue;
         std::string target;
         if (reader.ReadEntryData(i, target, kMaxLinkTarget + 1) != ZipResult::Ok || target.size() != entry.unc_size)
-            return tagEntryProblem{entry.name, sentence::kEntryDataDamaged, "its data are damaged or fail their CRC-32"};
+            return Unpackable(entry.name, sentence::kEntryDataDamaged, "its data are damaged or fail their CRC-32");
         if (!LinkStaysInside(entry.name, target))
-            return tagEntryProblem{entry.name, sentence::kEntryLinkLeadsOut,
-                                   "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination"};
+            return Unpackable(entry.name, sentence::kEntryLinkLeadsOut,
+                              "it is a link to \"" + target.substr(0, 200) + "\", which leads out of the destination");
         links.emplace(CaseFoldedPath(entry.name), entry.name);
     }
     // Links may come after the entries below them: the paths are checked once all are known.
     for (const tagZipEntry& entry : entries) {
         if (auto link = LinkOnTheWay(entry.name, links))
-            return tagEntryProblem{entry.name, sentence::kEntryBelowLink, "it would be written through the link " + *link};
+            return Unpackable(entry.name, sentence::kEntryBelowLink, "it would be written through the link " + *link);
     }
     return std::nullopt;
 }

@@ -9,15 +9,9 @@
 
 #include "archive/EntryPath.h"
 #include "archive/ZipEntry.h"
+#include "sentences/Failure.h"
 
 class CZipReader;
-
-// Why an entry cannot be unpacked.
-struct tagEntryProblem {
-    std::string entry;   // the entry's cleaned name
-    std::string reason;  // for the user, in the program's language
-    std::string cause;   // for the log, with the details
-};
 
 
 // A directory entry whose name cleans to nothing ("./", ".", "/", ".\\") names the tree it is
@@ -46,4 +40,6 @@ std::optional<std::string> ExistingLinkOnTheWay(const std::string& destination, 
 // the later is said in the log and not unpacked (UnzipCheckedPackage). Links already in the
 // installation are written through: a package makes none that leads out of it, so one that does
 // (a folder the player moved to another disk) was made on the machine itself.
-std::optional<tagEntryProblem> FindUnpackableEntry(CZipReader& reader);
+// The failure names the entry (by its cleaned name, or "#N" when its record cannot be read) in
+// both its sentence and its cause; it is not logged here.
+std::optional<Failure> FindUnpackableEntry(CZipReader& reader);

@@ -51,11 +51,7 @@ InstalledFilesCheck CheckInstalledFiles(const std::string& strInstallDir, const 
         }
     }
     if (!check.bStopped && listing.rejection) {
-        const EntryRejection& rejection = *listing.rejection;
-        StopAt(check,
-               rejection.strReason.empty() ? sentence::ManifestEntryUnusable(rejection.strEntry)
-                                           : sentence::ManifestEntryUnusable(rejection.strEntry, rejection.strReason),
-               strWhere + ": " + rejection.strCause);
+        StopAt(check, listing.rejection->strSentence, strWhere + ": " + listing.rejection->strCause);
     }
     if (pCache)
         pCache->Save();

@@ -200,8 +200,8 @@ CDownloadMgr::TaskEnd CDownloadMgr::StoreOnServers(tagDownloadTask& task, FetchL
             failure = e.GetErrorMessage();
             serversFault = false;
         } catch (const CFetchError& e) {
-            failure = e.Sentence().value_or(sentence::DownloadFailed(task.szName));
-            if (!e.Sentence())  // a refusal's check has logged its cause
+            failure = e.IsRefusal() ? e.GetFailure().strSentence : sentence::DownloadFailed(task.szName);
+            if (!e.IsRefusal())  // a refusal's cause is in the log already
                 cause = e.what();
         } catch (const std::exception& e) {
             failure = sentence::DownloadFailed(task.szName);

@@ -7,11 +7,13 @@
 
 #include "digest/Blake2b.h"
 #include "release/ExpectedFile.h"
+#include "sentences/Failure.h"
 
 // A last check of a complete download, given its temporary path and its BLAKE2b-512 digest
-// (taken while it arrived); returns why the file is refused (one sentence for the player), or
-// nothing when it is taken. The path is the file system's own.
-using DownloadCheck = std::function<std::optional<std::string>(const std::string& strPath, const Blake2b512Digest& digest)>;
+// (taken while it arrived); returns why the file is refused (its sentence for the player, its
+// cause, which the download writes to the log), or nothing when it is taken. The path is the
+// file system's own.
+using DownloadCheck = std::function<std::optional<Failure>(const std::string& strPath, const Blake2b512Digest& digest)>;
 
 // One file to download. The name is a path relative to the installation directory, and to the
 // base URL unless szUrlPath gives another; it is split at its last '\' or '/'.

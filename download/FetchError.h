@@ -1,29 +1,31 @@
 #pragma once
 // How one file's download fails, beside the platform's own exceptions (CInternetException for the
 // connection, CFileException for the disk): the server answered with something that is not the
-// file, or the whole file arrived and its last check refused it. what() is the cause in English,
-// for the log; a refusal carries the player's sentence as well.
+// file, or the whole file arrived and its last check refused it. It carries the failure
+// (sentences/Failure.h) the download ends in; what() is its cause, for the log.
 
-#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "sentences/Failure.h"
 
 class CFetchError : public std::runtime_error {
 public:
     // An error status, an error page, more bytes than listed, other digests, a program for
-    // another machine: another server may have the right file.
-    static CFetchError NotTheFile(const std::string& strCause) { return CFetchError(strCause, std::nullopt); }
-    // The file's last check (the package's signature) refused it, in one sentence for the player.
-    static CFetchError Refused(const std::string& strSentence) { return CFetchError(strSentence, strSentence); }
+    // another machine: another server may have the right file. The player's sentence is the
+    // run's to word, naming the file.
+    static CFetchError NotTheFile(const std::string& strCause) { return CFetchError({{}, strCause}); }
+    // The file's last check (the package's signature) refused it: its failure, the cause already
+    // in the log, and a sentence of its own for the player.
+    static CFetchError Refused(Failure refusal) { return CFetchError(std::move(refusal)); }
 
-    // The player's sentence, when the failure has one of its own.
-    const std::optional<std::string>& Sentence() const { return m_strSentence; }
+    const Failure& GetFailure() const { return m_failure; }
+    // Refused by its last check: fetched again, from any server, it would be refused again.
+    bool IsRefusal() const { return !m_failure.strSentence.empty(); }
 
 private:
-    CFetchError(const std::string& strCause, std::optional<std::string> strSentence)
-        : std::runtime_error(strCause), m_strSentence(std::move(strSentence))
-    {
-    }
+    explicit CFetchError(Failure failure) : std::runtime_error(failure.strCause), m_failure(std::move(failure)) {}
 
-    std::optional<std::string> m_strSentence;
+    Failure m_failure;
 };

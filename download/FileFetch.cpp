@@ -159,7 +159,7 @@ bool CFileFetch::TakeCompleteHeldFile()
         file.Close();
         Verify(digests, size);
     } catch (const CFetchError& e) {
-        if (e.Sentence())
+        if (e.IsRefusal())
             throw;  // refused by its last check: fetched again, it would be refused again
         LogLine(m_task.szName + ": the whole file an earlier run left is fetched again, as " + e.what());
         m_held.reset();
@@ -218,7 +218,7 @@ std::variant<CFileFetch::TryEnd, CFileFetch::TryAgain> CFileFetch::Once()
     try {
         Verify(digests, received.nBytes);
     } catch (const CFetchError& e) {
-        if (!continued || e.Sentence())
+        if (!continued || e.IsRefusal())
             throw;
         // Bytes of two answers that do not make the file (it is gone now): it is fetched whole,
         // once.
@@ -371,9 +371,10 @@ void CFileFetch::Verify(CDownloadDigests& digests, std::uint64_t nReceived)
         }
     }
     if (m_task.fnCheck) {
-        if (std::optional<std::string> refusal = m_task.fnCheck(ToNativePath(m_strPath), digests.Blake2b())) {
+        if (std::optional<Failure> refusal = m_task.fnCheck(ToNativePath(m_strPath), digests.Blake2b())) {
+            LogLine(refusal->strCause);
             Drop();
-            throw CFetchError::Refused(*refusal);
+            throw CFetchError::Refused(std::move(*refusal));
         }
     }
 }

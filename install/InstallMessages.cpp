@@ -2,9 +2,12 @@
 
 #include "sentences/Sentences.h"
 
-std::string InstallFailureSentence(const InstallFailure& failure, const std::string& name)
+std::string JournalNotWrittenSentence(int error)
 {
-    if (failure.step == InstallFailure::kJournal)
-        return sentence::JournalNotWritten(sentence::FailureReason(failure.error));
-    return sentence::CannotInstall(name, sentence::FailureReason(failure.error));
+    return sentence::JournalNotWritten(sentence::FailureReason(error));
+}
+
+std::string CannotInstallSentence(const std::string& name, int error)
+{
+    return sentence::CannotInstall(name, sentence::FailureReason(error));
 }

@@ -1,11 +1,11 @@
 #pragma once
 // Which sentence the player reads when a step of the installation fails (the sentences are those
-// of sentences/). The cause in English, with the system's words, goes to the log where the
-// failure happens.
+// of sentences/), with the system's error put in the player's words. The cause in English, with
+// the system's words, goes to the log where the failure happens.
 
 #include <string>
 
-#include "install/JournalReplay.h"
-
-// The sentence for a failed step of the installation; `name` is how the player knows the file.
-std::string InstallFailureSentence(const InstallFailure& failure, const std::string& name);
+// The journal, or the staging directory beside it, cannot be written.
+std::string JournalNotWrittenSentence(int error);
+// A file cannot be put in place; `name` is how the player knows the file.
+std::string CannotInstallSentence(const std::string& name, int error);

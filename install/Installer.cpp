@@ -53,9 +53,9 @@ std::optional<std::string> PackageProblem(const std::string& package, const std:
         LogLine(package + " is not a zip archive that can be read");
         return sentence::kPackageDamaged;
     }
-    if (std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader)) {
-        LogLine(problem->entry + " of the package cannot be unpacked: " + problem->cause);
-        return sentence::CannotUnpack(problem->entry, problem->reason);
+    if (std::optional<Failure> problem = FindUnpackableEntry(*reader)) {
+        LogLine(problem->strCause);
+        return problem->strSentence;
     }
     return OwnCopyProblem(*reader, ownName);
 }
@@ -110,7 +110,7 @@ std::optional<std::string> StagingProblem(const std::string& directory)
         return std::nullopt;
     const int error = errno;
     LogLine("the staging directory " + directory + " cannot be made: " + std::strerror(error));
-    return InstallFailureSentence({InstallFailure::kJournal, directory, error, std::nullopt}, {});
+    return JournalNotWrittenSentence(error);
 }
 
 // What staging a manifest's files needs, and the journal it fills.
@@ -261,8 +261,9 @@ std::optional<std::string> CInstaller::InstallFiles(const InstallOrder& order)
             return failure;
         }
     }
-    if (std::optional<InstallFailure> failure = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files))
-        return InstallFailureSentence(*failure, failure->move ? order.downloads[*failure->move].strName : failure->name);
+    if (std::optional<JournalFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files))
+        return failed->move ? CannotInstallSentence(order.downloads[*failed->move].strName, failed->error)
+                            : failed->failure.strSentence;
     for (const VerifiedDownload& download : order.downloads)
         LogNote("installed " + download.strName);
     return std::nullopt;
@@ -284,10 +285,10 @@ std::optional<std::string> CInstaller::InstallPackage(const InstallOrder& order,
         RemoveStaging(staging.place.directory);
         return failure;
     }
-    if (std::optional<InstallFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files)) {
+    if (std::optional<JournalFailure> failed = InstallByJournal(staging.journal, order.strTempDir, order.strInstallDir, m_files)) {
         if (!failed->move)
-            return InstallFailureSentence(*failed, failed->name);
-        return sentence::InThePackage(InstallFailureSentence(*failed, staging.entries[*failed->move]));
+            return failed->failure.strSentence;
+        return sentence::InThePackage(CannotInstallSentence(staging.entries[*failed->move], failed->error));
     }
     LogNote("unpacked " + std::to_string(names.size()) + " entries of " + PathFindFileName(package));
     return std::nullopt;

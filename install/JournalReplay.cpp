@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "install/InstallMessages.h"
 #include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
@@ -41,6 +42,15 @@ int KeepReplaced(const std::string& destination, const std::string& copy, bool s
     return files.Rename(destination, copy) ? 0 : errno;
 }
 
+// The file `name` (as the journal names it) could not be put in place: said in the log, the cause
+// ending in the system's words for the error.
+JournalFailure NotInPlace(const std::string& name, const std::string& cause, int error, std::optional<std::size_t> move)
+{
+    JournalFailure failed{{CannotInstallSentence(name, error), cause + std::strerror(error)}, move, error};
+    LogLine(failed.failure.strCause);
+    return failed;
+}
+
 // Puts a kept file back over whatever stands at the destination now: nothing (after an undo, or
 // a move that failed after its file stepped aside), the replaced file itself (a move not made;
 // its second name is then dropped), or the new file (a move onto another file system cut off
@@ -54,7 +64,7 @@ bool RestoreReplaced(const std::string& destination, const std::string& copy, II
     return false;
 }
 
-std::optional<InstallFailure> Move(const InstallJournal& journal, const std::string& installDir, std::size_t index,
+std::optional<JournalFailure> Move(const InstallJournal& journal, const std::string& installDir, std::size_t index,
                                    IInstallFiles& files)
 {
     const JournalMove& move = journal.moves[index];
@@ -69,16 +79,14 @@ std::optional<InstallFailure> Move(const InstallJournal& journal, const std::str
         error = errno;
         RestoreReplaced(destination, copy, files);
     }
-    if (error != 0) {
-        LogLine(move.destination + " could not be put in place: " + std::strerror(error));
-        return InstallFailure{InstallFailure::kMove, move.destination, error, index};
-    }
+    if (error != 0)
+        return NotInPlace(move.destination, move.destination + " could not be put in place: ", error, index);
     return std::nullopt;
 }
 
 // The running executable's old copy, kept by its move, takes the set-aside name: the old one
 // stays runnable as it was, beside the new one that has taken the program's name.
-std::optional<InstallFailure> SetAside(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
+std::optional<JournalFailure> SetAside(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
 {
     if (!journal.setAsideMove)
         return std::nullopt;
@@ -86,26 +94,31 @@ std::optional<InstallFailure> SetAside(const InstallJournal& journal, const std:
     if (!PathNameExists(copy) || files.Rename(copy, InstallationPath(installDir, journal.setAside)))
         return std::nullopt;
     const int error = errno;
-    LogLine("the old program could not be set aside as " + journal.setAside + ": " + std::strerror(error));
-    return InstallFailure{InstallFailure::kMove, journal.setAside, error, std::nullopt};
+    return NotInPlace(journal.setAside, "the old program could not be set aside as " + journal.setAside + ": ", error,
+                      std::nullopt);
 }
 
 }  // namespace
+
+JournalFailure JournalNotWritten(const std::string& cause, int error)
+{
+    JournalFailure failed{{JournalNotWrittenSentence(error), cause + std::strerror(error)}, std::nullopt, error};
+    LogLine(failed.failure.strCause);
+    return failed;
+}
 
 std::string ReplacedCopyPath(const InstallJournal& journal, const std::string& installDir, std::size_t index)
 {
     return InstallationPath(installDir, journal.staging) + "/replaced/" + std::to_string(index);
 }
 
-std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
+std::optional<JournalFailure> RollForward(const InstallJournal& journal, const std::string& installDir, IInstallFiles& files)
 {
     const std::string replaced = InstallationPath(installDir, journal.staging) + "/replaced";
-    if (int error = files.MakeDirectory(replaced)) {
-        LogLine("the directory " + replaced + " for the files an update replaces cannot be made: " + std::strerror(error));
-        return InstallFailure{InstallFailure::kJournal, journal.staging, error, std::nullopt};
-    }
+    if (int error = files.MakeDirectory(replaced))
+        return JournalNotWritten("the directory " + replaced + " for the files an update replaces cannot be made: ", error);
     for (std::size_t i = 0; i < journal.moves.size(); ++i) {
-        if (std::optional<InstallFailure> failure = Move(journal, installDir, i, files))
+        if (std::optional<JournalFailure> failure = Move(journal, installDir, i, files))
             return failure;
     }
     return SetAside(journal, installDir, files);

@@ -9,27 +9,34 @@
 //
 // Every change to the disk goes through the IInstallFiles given (install/InstallFiles.h).
 //
-// Failures are returned with the system's errno and written to the log in English; the caller
-// tells the player.
+// Failures are written to the log in English where they happen, before an undo adds its own
+// lines, and returned with the player's sentence; the caller tells the player.
 
 #include <optional>
 #include <string>
 
 #include "install/InstallFiles.h"
 #include "install/InstallJournal.h"
+#include "sentences/Failure.h"
 
-struct InstallFailure {
-    enum Step { kJournal, kMove };  // the journal or its staging directory, or a file's move
-    Step step = kMove;
-    std::string name;  // the file (kJournal: the journal), relative to the installation
+// A step that failed. The failure's sentence names the file as the journal does (relative to the
+// installation), or the journal itself for a step of its own; its cause is in the log already.
+// A failed move says which one it was, with the system's errno, so that the caller can name its
+// file as the player knows it (a download's name, a package's entry: CannotInstallSentence).
+struct JournalFailure {
+    Failure failure;
+    std::optional<std::size_t> move;
     int error = 0;
-    std::optional<std::size_t> move;  // kMove: which one
 };
+
+// A step of the journal's own that failed (writing the journal, making a directory beside it):
+// `cause` ends in ": ", and the system's words for the error follow it in the log.
+JournalFailure JournalNotWritten(const std::string& cause, int error);
 
 // Does every move not yet done, in order, then sets the running executable's old copy aside.
 // Nothing when all is done; else the step that failed, with the moves before it still done.
-std::optional<InstallFailure> RollForward(const InstallJournal& journal, const std::string& installDir,
-                                          IInstallFiles& files = SystemInstallFiles());
+std::optional<JournalFailure> RollForward(const InstallJournal& journal, const std::string& installDir,
+                                         IInstallFiles& files = SystemInstallFiles());
 
 // Takes every move that was done back, the last first: the new file returns to its staged name
 // and the file it replaced to its own. False when some file could not be put back (each is in

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "install/InstallMessages.h"
 #include "install/InstallStaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
@@ -21,10 +20,10 @@ void MakeDurable(const std::string& installDir, IInstallFiles& files)
         LogLine("the installation " + installDir + " could not be flushed to its disk: " + std::strerror(errno));
 }
 
-std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std::string& path, const std::string& installDir,
+std::optional<JournalFailure> CarryOut(const InstallJournal& journal, const std::string& path, const std::string& installDir,
                                        IInstallFiles& files)
 {
-    std::optional<InstallFailure> failure = RollForward(journal, installDir, files);
+    std::optional<JournalFailure> failure = RollForward(journal, installDir, files);
     if (failure && !Undo(journal, installDir, files)) {
         LogLine("the installation journal " + path + " is kept: the next start finishes the update from it");
         return failure;
@@ -39,7 +38,7 @@ std::optional<InstallFailure> CarryOut(const InstallJournal& journal, const std:
 
 }  // namespace
 
-std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
+std::optional<JournalFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
                                                const std::string& installDir, IInstallFiles& files)
 {
     const std::string staging = InstallationPath(installDir, journal.staging);
@@ -52,9 +51,9 @@ std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, co
     // system writes them all, where a flush of each costs a hundred times more.
     if (!files.FlushFileSystem(staging) || !WriteJournal(path, journal)) {
         const int error = errno;
-        LogLine("the installation journal " + path + " could not be written: " + std::strerror(error));
+        JournalFailure failed = JournalNotWritten("the installation journal " + path + " could not be written: ", error);
         RemoveStaging(staging);
-        return InstallFailure{InstallFailure::kJournal, kJournalName, error, std::nullopt};
+        return failed;
     }
     return CarryOut(journal, path, installDir, files);
 }
@@ -74,7 +73,7 @@ std::optional<std::string> FinishInterruptedInstallation(const std::string& temp
                 "; each file is wholly old or wholly new, and the check finds those still old");
         RemoveJournal(path);
     }
-    std::optional<InstallFailure> failure;
+    std::optional<JournalFailure> failure;
     if (found.state == JournalOnDisk::kFound) {
         LogNote("finishing the installation a stopped run left: " + std::to_string(found.journal.moves.size()) + " moves");
         failure = CarryOut(found.journal, path, installDir, files);
@@ -86,5 +85,5 @@ std::optional<std::string> FinishInterruptedInstallation(const std::string& temp
             LogNote("the stopped installation is finished");
         return std::nullopt;
     }
-    return InstallFailureSentence(*failure, failure->name);
+    return failure->failure.strSentence;
 }

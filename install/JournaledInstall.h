@@ -16,7 +16,7 @@
 // staging directory. Nothing on success; else the step that failed, with every move already done
 // undone. When an undo is incomplete (each file that could not be put back is in the log) the
 // journal stays, and the next start finishes the update from it.
-std::optional<InstallFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
+std::optional<JournalFailure> InstallByJournal(const InstallJournal& journal, const std::string& tempDir,
                                                const std::string& installDir,
                                                IInstallFiles& files = SystemInstallFiles());
 

@@ -121,6 +121,16 @@ bool IsAnotherSpelling(const ManifestEntry& entry, const std::vector<ManifestEnt
     return true;
 }
 
+// The entry that ends the list, the number-th (from 1), with that filename attribute or none: the
+// player knows it by its name, or by its number when it has none.
+Failure Unusable(std::size_t number, const std::optional<std::string>& name, const ManifestRejected& rejected)
+{
+    const std::string entry = name ? *name : sentence::NthEntry(number);
+    return {rejected.strReason.empty() ? sentence::ManifestEntryUnusable(entry)
+                                       : sentence::ManifestEntryUnusable(entry, rejected.strReason),
+            "entry " + std::to_string(number) + " (" + name.value_or("no name") + ") cannot be used: " + rejected.strCause};
+}
+
 }  // namespace
 
 ManifestListing ReadManifest(const std::string& strText)
@@ -153,11 +163,7 @@ ManifestListing ReadManifest(const std::string& strText)
                 lastKept = true;
             }
         } catch (const ManifestRejected& rejected) {
-            const std::optional<std::string> name = element.Get("filename");
-            listing.rejection = EntryRejection{name ? *name : sentence::NthEntry(count),
-                                               "entry " + std::to_string(count) + " (" + name.value_or("no name") +
-                                                   ") cannot be used: " + rejected.strCause,
-                                               rejected.strReason};
+            listing.rejection = Unusable(count, element.Get("filename"), rejected);
         }
     });
     if (!wellFormed || !listing.bIsManifest) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "release/ExpectedFile.h"
+#include "sentences/Failure.h"
 
 // A patch an entry offers: the digest of the earlier version it applies to, and the patch.
 struct PatchOffer {
@@ -39,20 +40,16 @@ struct ManifestEntry {
     std::vector<PatchOffer> patches = {};
 };
 
-// Where the list of entries ended early: the entry, as the player may recognise it, and why.
-struct EntryRejection {
-    std::string strEntry;  // its name, or "第 N 项" when it has none
-    std::string strCause;  // for the log
-    std::string strReason = {};  // for the player, where the fault is one to name; empty otherwise
-};
-
 struct ManifestListing {
     bool bIsManifest = false;
     std::string strNotAManifest;  // why the text is no manifest, for the log
     // In document order, up to the first entry that cannot be used; "Reg.Local" is passed over, and
     // so is a second spelling of a file listed before (with the patches that follow it).
     std::vector<ManifestEntry> entries;
-    std::optional<EntryRejection> rejection;
+    // Where the list ended early: the player's sentence names the entry as the player may
+    // recognise it (its name, or its number when it has none) and, where the fault is one to
+    // name, why; the cause, for the log, names its number and name. Nothing is logged here.
+    std::optional<Failure> rejection;
 };
 
 ManifestListing ReadManifest(const std::string& strText);

@@ -39,7 +39,7 @@ std::optional<std::string> TempDirProblem(const RunValues& values)
     return std::nullopt;
 }
 
-std::optional<StartProblem> WriteProblem(const RunValues& values)
+std::optional<Failure> WriteProblem(const RunValues& values)
 {
     // The temporary directory is made here, so that a directory that cannot be made is said as
     // what it is rather than as the first download that fails in it.
@@ -47,9 +47,9 @@ std::optional<StartProblem> WriteProblem(const RunValues& values)
         CreateDirectoryWithParents(directory);
         if (std::optional<int> error = DirectoryWriteError(directory)) {
             const std::string native = ToNativePath(directory);
-            return StartProblem{sentence::CannotWrite(native),
-                                "cannot write in " + native + ": " + std::strerror(*error) + " (errno " +
-                                    std::to_string(*error) + ")"};
+            return Failure{sentence::CannotWrite(native),
+                           "cannot write in " + native + ": " + std::strerror(*error) + " (errno " +
+                               std::to_string(*error) + ")"};
         }
     }
     return std::nullopt;

@@ -6,16 +6,12 @@
 #include <string>
 
 #include "run/RunValues.h"
+#include "sentences/Failure.h"
 
 // Why the temporary directory cannot be used (one sentence for the player; the cause goes to the
 // log), or nothing: it must stay inside the installation and must not be a link to somewhere else.
 std::optional<std::string> TempDirProblem(const RunValues& values);
-// Why a run cannot go on: a sentence for the player, and the cause for the log.
-struct StartProblem {
-    std::string strSentence;
-    std::string strCause;
-};
 // Why the run cannot write what it must (a game on a read-only file system, or in a directory of
-// another user's), naming the directory; nothing when it can. Makes the temporary directory when
-// it is missing.
-std::optional<StartProblem> WriteProblem(const RunValues& values);
+// another user's), naming the directory, with its cause, which is not logged here: the log may
+// not be open yet; nothing when it can. Makes the temporary directory when it is missing.
+std::optional<Failure> WriteProblem(const RunValues& values);

@@ -32,7 +32,7 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
         return choice;
     }
     auto vetted = FetchSignature(*trust, PathFindFileName(strPackage), strUrl, source.pSession, source.pRetries);
-    if (auto* refusal = std::get_if<TrustRefusal>(&vetted)) {
+    if (auto* refusal = std::get_if<Failure>(&vetted)) {
         choice.strMessage = refusal->strSentence;
         return choice;
     }
@@ -40,11 +40,7 @@ SourceChoice QueuePackage(const UpdateSource& source, CDownloadMgr& downloadMgr,
     choice.nUnpackedSize = PackageUnpackedSize(source.pSession, strUrl, length);
     DownloadCheck check = [trust, signature = std::get<VettedSignature>(vetted)](const std::string& strPath,
                                                                                  const Blake2b512Digest& digest) {
-        std::optional<TrustRefusal> refusal = trust->Accept(signature, digest, strPath);
-        if (!refusal)
-            return std::optional<std::string>();
-        LogLine(refusal->strDetail);
-        return std::optional(refusal->strSentence);
+        return trust->Accept(signature, digest, strPath);
     };
     choice.bQueued = downloadMgr.AddTask(strPackage.c_str(), std::nullopt, std::move(check), length);
     return choice;
@@ -63,7 +59,7 @@ SourceChoice QueueFindings(CDownloadMgr& downloadMgr, ManifestFindings& findings
     }
     choice.bUpToDate = findings.bUpToDate;
     choice.bQueued = findings.bFetch;
-    choice.strMessage = findings.nErrorLine ? sentence::ErrorLine(findings.nErrorLine) : findings.strMessage;
+    choice.strMessage = findings.strMessage;
     return choice;
 }
 
@@ -110,8 +106,7 @@ ManifestFindings FindOnServer(const UpdateSource& source, const std::string& str
     findings.bServerFailed = true;  // until the whole text proved a manifest
     const SignedDocument document = FetchSignedDocument(strUrl, source.pTrust, source.pSession, source.pRetries);
     if (document.failure) {
-        findings.nErrorLine = document.failure->nErrorLine;
-        findings.strMessage = document.failure->strMessage;
+        findings.strMessage = document.failure->strSentence;
         return findings;
     }
     // The files are listed only once the whole text has proved a well-formed manifest.

@@ -61,9 +61,8 @@ struct ManifestFindings {
     std::uint64_t nTotalSize = 0;  // of the files
     bool bFetch = false;           // the whole manifest was usable and lists files to fetch
     bool bUpToDate = false;        // the whole manifest was usable and nothing differs
-    // Why the manifest cannot be used, for the player: a number shown as "Error line:%d" (0 for
-    // none), or a sentence; the cause is in the log.
-    int nErrorLine = 0;
+    // Why the manifest cannot be used, for the player (a number shown as "Error line:%d", or a
+    // sentence); the cause is in the log.
     std::string strMessage;
     // The server did not serve a manifest that can be used (none, an error, a page that is no
     // manifest, a refused signature): another server may.

@@ -106,7 +106,7 @@ bool UpdateRun::Prepare()
     }
     // Checked before the log opens in the temporary directory, which the check makes; said after,
     // and held against the run only once it proves to have something to write.
-    const std::optional<StartProblem> unwritable = WriteProblem(m_values);
+    const std::optional<Failure> unwritable = WriteProblem(m_values);
     try {
         m_pSession = OpenUpdateSession(m_values.session);
     } catch (const CInternetException& e) {

@@ -1,8 +1,8 @@
 #pragma once
 // Every sentence the player reads, in one place and in the players' language (Chinese). Each is
 // shown as it stands: a run tells the player one of these and writes its cause, in English, to
-// the log. The engine folders pair a sentence from here with that cause (see TrustRefusal and
-// tagEntryProblem); only app/ shows them. Nothing here fails or reads anything.
+// the log. The engine folders pair a sentence from here with that cause in a Failure
+// (sentences/Failure.h); only app/ shows them. Nothing here fails or reads anything.
 
 #include <cstddef>
 #include <cstdint>

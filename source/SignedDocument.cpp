@@ -24,9 +24,22 @@ bool IsPageNotFound(const std::string& text)
     return text.find(kPageNotFoundGbk) != std::string::npos || text.find(kPageNotFoundUtf8) != std::string::npos;
 }
 
-SignedDocument Failed(DocumentFailure failure)
+SignedDocument Failed(Failure failure)
 {
     return {{}, std::move(failure)};
+}
+
+// The player is told the number alone.
+SignedDocument FailedWithNumber(int nErrorLine, std::string strCause)
+{
+    return Failed({sentence::ErrorLine(nErrorLine), std::move(strCause)});
+}
+
+// The same, its cause written to the log now.
+SignedDocument Logged(SignedDocument failed)
+{
+    LogLine(failed.failure->strCause);
+    return failed;
 }
 
 // Why a text that could not be read whole is no manifest.
@@ -34,33 +47,35 @@ SignedDocument Unread(const std::string& strUrl, TextEnd end)
 {
     switch (end) {
     case TextEnd::TooLarge:
-        LogLine(strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB");
-        return Failed({0, sentence::kManifestTooLarge});
+        return Logged(Failed({sentence::kManifestTooLarge,
+                              strUrl + ": the manifest goes on beyond " + std::to_string(kManifestLimit >> 20) + " MB"}));
     case TextEnd::CutShort:  // part of a manifest lists part of an update: it is never used
-        return Failed({0, sentence::kManifestCutShort});
+        return Failed({sentence::kManifestCutShort, strUrl + ": the manifest was cut short"});
     case TextEnd::Unreachable:
     case TextEnd::Whole:
         break;
     }
-    return Failed({kUnreachableErrorLine, {}});
+    return FailedWithNumber(kUnreachableErrorLine, strUrl + ": the server cannot be reached");
 }
 
-DocumentFailure Refused(const std::string& strUrl, const TrustRefusal& refusal)
+// A refused signature: its cause goes to the log, and stays in the failure, with the URL.
+Failure Refused(const std::string& strUrl, Failure refusal)
 {
-    LogLine(strUrl + ": " + refusal.strDetail);
-    return {0, refusal.strSentence};
+    refusal.strCause = strUrl + ": " + refusal.strCause;
+    LogLine(refusal.strCause);
+    return refusal;
 }
 
 }  // namespace
 
-std::variant<VettedSignature, TrustRefusal> FetchSignature(CUpdateTrust& trust, const std::string& strName,
-                                                           const std::string& strUrl, CInternetSession* pSession,
-                                                           const RetryPolicy* pRetries)
+std::variant<VettedSignature, Failure> FetchSignature(CUpdateTrust& trust, const std::string& strName,
+                                                      const std::string& strUrl, CInternetSession* pSession,
+                                                      const RetryPolicy* pRetries)
 {
     std::optional<std::string> text = pSession ? ReadSignatureText(strUrl, *pSession, pRetries) : std::nullopt;
     auto vetted = trust.Vet(strName, std::move(text));
-    if (const auto* refusal = std::get_if<TrustRefusal>(&vetted))
-        LogLine(strUrl + ": " + refusal->strDetail);
+    if (auto* refusal = std::get_if<Failure>(&vetted))
+        *refusal = Refused(strUrl, std::move(*refusal));
     return vetted;
 }
 
@@ -68,7 +83,7 @@ SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTru
                                    const RetryPolicy* pRetries)
 {
     if (!pSession)
-        return Failed({kNoSessionErrorLine, {}});
+        return FailedWithNumber(kNoSessionErrorLine, strUrl + ": no session could be opened to ask for it");
     UrlText read = ReadUrlText(strUrl, *pSession, pRetries);
     if (read.end != TextEnd::Whole)
         return Unread(strUrl, read.end);
@@ -77,20 +92,19 @@ SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTru
     LogNote("GET " + strUrl + ": " + std::to_string(status) + ", " + std::to_string(document.strText.size()) + " bytes");
     // An error page instead of the manifest (a site that moved, a server's own 404 page) means
     // what the Chinese page-not-found text means: the server has no update here.
-    if (status >= 400) {
-        LogLine(strUrl + ": the server answered " + std::to_string(status) + " instead of the manifest");
-        return Failed({kNoManifestErrorLine, {}});
-    }
+    if (status >= 400)
+        return Logged(FailedWithNumber(kNoManifestErrorLine,
+                                       strUrl + ": the server answered " + std::to_string(status) + " instead of the manifest"));
     if (IsPageNotFound(document.strText))
-        return Failed({kNoManifestErrorLine, {}});
+        return FailedWithNumber(kNoManifestErrorLine, strUrl + ": the server sent its page-not-found text");
     if (!pTrust || !pTrust->Enabled())
         return document;
     // The signature over the manifest's exact bytes, before anything in it is believed.
     auto vetted = FetchSignature(*pTrust, FileNameOfUrl(strUrl), strUrl, pSession, pRetries);
     if (const auto* signature = std::get_if<VettedSignature>(&vetted)) {
-        if (std::optional<TrustRefusal> refusal = pTrust->Accept(*signature, document.strText))
-            return Failed(Refused(strUrl, *refusal));
+        if (std::optional<Failure> refusal = pTrust->Accept(*signature, document.strText))
+            return Failed(Refused(strUrl, std::move(*refusal)));
         return document;
     }
-    return Failed({0, std::get<TrustRefusal>(vetted).strSentence});
+    return Failed(std::get<Failure>(std::move(vetted)));  // logged as it was refused
 }

@@ -5,27 +5,26 @@
 // before anything in it is believed.
 //
 // Threads: the caller's; the requests are made one after the other, in the order documented.
-// Errors: what keeps a document from being used comes back for the player, as a number shown as
-// "Error line:%d" or as a sentence; the particulars go to the log.
+// Errors: what keeps a document from being used comes back as a Failure, whose sentence is the
+// player's: a number shown as "Error line:%d" (worded here, the one place that knows which
+// number means what) or a sentence of its own. Its cause is in the log by the time it comes
+// back: written here, or said before in other words, by the reading (a server that could not be
+// reached, a text cut short), by the run that could not open its session, or in the request's
+// note (a page-not-found text).
 
 #include <optional>
 #include <string>
 #include <variant>
 
+#include "sentences/Failure.h"
 #include "trust/UpdateTrust.h"
 
 class CInternetSession;
 struct RetryPolicy;
 
-// Why a document cannot be used, for the player: a number (0 for none), or a sentence.
-struct DocumentFailure {
-    int nErrorLine = 0;
-    std::string strMessage;
-};
-
 struct SignedDocument {
     std::string strText;                     // the exact bytes the server sent
-    std::optional<DocumentFailure> failure;  // the server did not serve a document that can be used
+    std::optional<Failure> failure;          // the server did not serve a document that can be used
 };
 
 // The manifest at strUrl: asked for first, then (with keys in pTrust) its signature, which must
@@ -36,7 +35,7 @@ SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTru
                                    const RetryPolicy* pRetries);
 
 // The signature beside the file at strUrl, vetted for the file name strName: what the file's
-// bytes must then be accepted against, or why it is refused (logged with the URL).
-std::variant<VettedSignature, TrustRefusal> FetchSignature(CUpdateTrust& trust, const std::string& strName,
-                                                           const std::string& strUrl, CInternetSession* pSession,
-                                                           const RetryPolicy* pRetries);
+// bytes must then be accepted against, or why it is refused (logged, its cause with the URL).
+std::variant<VettedSignature, Failure> FetchSignature(CUpdateTrust& trust, const std::string& strName,
+                                                      const std::string& strUrl, CInternetSession* pSession,
+                                                      const RetryPolicy* pRetries);

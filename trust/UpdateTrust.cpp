@@ -19,7 +19,7 @@ namespace {
 #endif
 constexpr const char* kEmbeddedKeys = KESU_EMBEDDED_PUBLIC_KEYS;
 
-TrustRefusal Refuse(std::string (*sentence)(const std::string&), const std::string& name, std::string detail)
+Failure Refuse(std::string (*sentence)(const std::string&), const std::string& name, std::string detail)
 {
     return {sentence(name), name + ": " + detail};
 }
@@ -76,11 +76,11 @@ CUpdateTrust::CUpdateTrust(const std::vector<std::string>& keyTexts, std::string
     }
 }
 
-std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string& strFileName,
-                                                              const std::optional<std::string>& signatureText) const
+std::variant<VettedSignature, Failure> CUpdateTrust::Vet(const std::string& strFileName,
+                                                         const std::optional<std::string>& signatureText) const
 {
     if (!m_strBadKey.empty())
-        return TrustRefusal{sentence::kBadPublicKey, "not a minisign public key: \"" + m_strBadKey + "\""};
+        return Failure{sentence::kBadPublicKey, "not a minisign public key: \"" + m_strBadKey + "\""};
     if (!signatureText)
         return Refuse(sentence::SignatureMissing, strFileName, "the server has no " + strFileName + ".minisig");
     std::optional<MinisignSignature> signature = ParseMinisignSignature(*signatureText);
@@ -120,13 +120,13 @@ std::variant<VettedSignature, TrustRefusal> CUpdateTrust::Vet(const std::string&
     return VettedSignature{strFileName, *signature, *comment.timestamp};
 }
 
-std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, std::string_view data)
+std::optional<Failure> CUpdateTrust::Accept(const VettedSignature& vetted, std::string_view data)
 {
     return Checked(vetted, VerifyMinisign(vetted.signature, m_keys, data));
 }
 
-std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, const Blake2b512Digest& digest,
-                                                 const std::string& strPath)
+std::optional<Failure> CUpdateTrust::Accept(const VettedSignature& vetted, const Blake2b512Digest& digest,
+                                            const std::string& strPath)
 {
     if (vetted.signature.prehashed)
         return Checked(vetted, VerifyMinisignPrehashed(vetted.signature, m_keys, digest));
@@ -137,7 +137,7 @@ std::optional<TrustRefusal> CUpdateTrust::Accept(const VettedSignature& vetted, 
     return Accept(vetted, data);
 }
 
-std::optional<TrustRefusal> CUpdateTrust::Checked(const VettedSignature& vetted, SignatureCheck check)
+std::optional<Failure> CUpdateTrust::Checked(const VettedSignature& vetted, SignatureCheck check)
 {
     if (check == SignatureCheck::UnknownKey)
         return Refuse(sentence::SignedByUntrustedKey, vetted.strFileName,

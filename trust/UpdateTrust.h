@@ -6,6 +6,9 @@
 // A signature is checked in two steps, so that a refusal comes before any download where it
 // can: Vet checks everything the signature says by itself (its form, its key, its trusted
 // comment); Accept checks it over the file and records the timestamp as accepted.
+//
+// A refusal is a Failure: one sentence for the player, and the particulars for the log (the
+// file's name first), which nothing here writes: the caller logs them, beside the URL where it has one.
 
 #include <cstdint>
 #include <functional>
@@ -16,14 +19,9 @@
 #include <vector>
 
 #include "digest/Blake2b.h"
+#include "sentences/Failure.h"
 #include "trust/Minisign.h"
 #include "trust/TrustState.h"
-
-// Why a file is refused: one sentence for the player, the particulars for the log.
-struct TrustRefusal {
-    std::string strSentence;
-    std::string strDetail;
-};
 
 // A signature that passed every check that does not need the file.
 struct VettedSignature {
@@ -42,16 +40,16 @@ public:
     bool Enabled() const { return m_bEnabled; }
     // The signature's text as the server gave it (nothing: the server has none) for the file of
     // that name.
-    std::variant<VettedSignature, TrustRefusal> Vet(const std::string& strFileName,
-                                                    const std::optional<std::string>& signatureText) const;
+    std::variant<VettedSignature, Failure> Vet(const std::string& strFileName,
+                                               const std::optional<std::string>& signatureText) const;
     // The vetted signature over the file's bytes. Accepted: the timestamp is recorded.
-    std::optional<TrustRefusal> Accept(const VettedSignature& vetted, std::string_view data);
+    std::optional<Failure> Accept(const VettedSignature& vetted, std::string_view data);
     // The same for a file hashed as it arrived; a legacy signature reads the file at the path.
-    std::optional<TrustRefusal> Accept(const VettedSignature& vetted, const Blake2b512Digest& digest,
-                                       const std::string& strPath);
+    std::optional<Failure> Accept(const VettedSignature& vetted, const Blake2b512Digest& digest,
+                                  const std::string& strPath);
 
 private:
-    std::optional<TrustRefusal> Checked(const VettedSignature& vetted, SignatureCheck check);
+    std::optional<Failure> Checked(const VettedSignature& vetted, SignatureCheck check);
 
     bool m_bEnabled = false;
     std::vector<MinisignPublicKey> m_keys;

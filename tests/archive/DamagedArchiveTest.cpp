@@ -18,6 +18,7 @@
 #include "archive/ZipReader.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnpackableEntry.h"
 #include "tests/support/ZipBuilder.h"
 
 namespace fs = std::filesystem;
@@ -260,9 +261,9 @@ TEST_F(CentralDirectoryTest, ADirectoryThatPromisesMoreEntriesThanItHoldsFailsAt
 
     // The check before the installation names the entry that is missing, and no size is told.
     reader = CZipReader::Open(Path("p.zip"));
-    std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+    std::optional<Failure> problem = FindUnpackableEntry(*reader);
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->entry, "#4");
+    EXPECT_EQ(UnpackableEntry(*problem), "#4");
     EXPECT_FALSE(UnpackedSizeFromTail(bytes, bytes.size()));
 }
 
@@ -276,9 +277,9 @@ TEST_F(CentralDirectoryTest, AnExtraFieldThatRunsPastTheArchivesEndFailsItsEntry
     tagZipEntry entry;
     EXPECT_EQ(reader->GetEntry(0, entry), ZipResult::Ok);
     EXPECT_NE(reader->GetEntry(2, entry), ZipResult::Ok);
-    std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+    std::optional<Failure> problem = FindUnpackableEntry(*reader);
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->entry, "#3");
+    EXPECT_EQ(UnpackableEntry(*problem), "#3");
     EXPECT_FALSE(UnpackedSizeFromTail(bytes, bytes.size()));
     EXPECT_EQ(UnpackedSizeFromTail(good, good.size()), 6u + 3000u + 6u);
 }
@@ -312,9 +313,9 @@ TEST_F(CentralDirectoryTest, ALocalHeaderThatDisagreesWithTheDirectoryIsNeverUnp
         EXPECT_TRUE(data.empty()) << c.damage;
         EXPECT_EQ(ReadWholeFile(dest.Path() / "two.txt"), "installed before") << c.damage;
         EXPECT_EQ(Names(dest.Path()), std::set<std::string>{"two.txt"}) << c.damage;
-        std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+        std::optional<Failure> problem = FindUnpackableEntry(*reader);
         ASSERT_TRUE(problem) << c.damage;
-        EXPECT_EQ(problem->entry, "#2") << c.damage;
+        EXPECT_EQ(UnpackableEntry(*problem), "#2") << c.damage;
     }
 }
 
@@ -331,7 +332,7 @@ TEST_F(CentralDirectoryTest, DataThatRunPastTheArchivesEndFailTheEntry)
     EXPECT_EQ(reader->ExtractEntry(1, (dest.Path() / "two.txt").string()), ZipResult::Flate);
     EXPECT_TRUE(fs::is_empty(dest.Path()));
     ASSERT_TRUE(FindUnpackableEntry(*reader));
-    EXPECT_EQ(FindUnpackableEntry(*reader)->entry, "two.txt");
+    EXPECT_EQ(UnpackableEntry(*FindUnpackableEntry(*reader)), "two.txt");
 }
 
 TEST_F(CentralDirectoryTest, AnArchiveThatClaimsMoreEntriesThanCanBeCountedIsNotOpened)

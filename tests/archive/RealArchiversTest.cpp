@@ -14,9 +14,11 @@
 #include "archive/ZipReader.h"
 #include "archive/PackageDirectory.h"
 #include "platform/Path.h"
+#include "sentences/Sentences.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/SymbolicLinks.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnpackableEntry.h"
 
 namespace fs = std::filesystem;
 
@@ -52,7 +54,7 @@ protected:
              "'");
     }
 
-    std::optional<tagEntryProblem> Check()
+    std::optional<Failure> Check()
     {
         std::unique_ptr<CZipReader> reader = CZipReader::Open(Package());
         EXPECT_TRUE(reader);
@@ -110,8 +112,8 @@ TEST_F(RealArchiversTest, ABuildPackedWholeFromItsDirectoryUnpacksAsItWas)
         fs::remove(Package());
         fs::remove_all(dest.Path());
         Pack("cd build && " + command);
-        const std::optional<tagEntryProblem> problem = Check();
-        EXPECT_FALSE(problem) << command << ": " << (problem ? problem->entry + " " + problem->cause : "");
+        const std::optional<Failure> problem = Check();
+        EXPECT_FALSE(problem) << command << ": " << (problem ? problem->strCause : "");
         ASSERT_EQ(Unpack(), ZipResult::Ok) << command;
         EXPECT_EQ(Tree(dest.Path()), Tree(files.Path() / "build")) << command;
     }
@@ -137,11 +139,11 @@ TEST_F(RealArchiversTest, EntriesThatCannotBeUnpackedAreNamedWithTheReason)
     for (const Case& c : cases) {
         fs::remove(Package());
         Pack(c.command);
-        std::optional<tagEntryProblem> problem = Check();
+        std::optional<Failure> problem = Check();
         ASSERT_TRUE(problem) << c.command;
-        EXPECT_EQ(problem->entry, c.entry) << c.command;
-        EXPECT_NE(problem->cause.find(c.cause), std::string::npos) << c.command << ": " << problem->cause;
-        EXPECT_FALSE(problem->reason.empty());
+        EXPECT_EQ(UnpackableEntry(*problem), c.entry) << c.command;
+        EXPECT_NE(UnpackableCause(*problem).find(c.cause), std::string::npos) << c.command << ": " << problem->strCause;
+        EXPECT_FALSE(problem->strSentence.empty());
     }
 }
 
@@ -186,16 +188,16 @@ TEST_F(RealArchiversTest, TwoSpellingsOfOneFileAreUnpackedOnceWhenTheyAgree)
         fs::remove_all(dest.Path());
         Pack("mkdir s && cd s && " + c.make + " && zip -q -y ../p.zip " + c.names +
              "; packed=$?; cd .. && rm -rf s; exit $packed");
-        const std::optional<tagEntryProblem> problem = Check();
+        const std::optional<Failure> problem = Check();
         if (!c.unpacked.empty()) {
-            ASSERT_FALSE(problem) << problem->entry << ": " << problem->cause;
+            ASSERT_FALSE(problem) << problem->strCause;
             std::vector<std::string> names;
             ASSERT_EQ(UnzipCheckedPackage(Package(), dest.Path().string(), names), ZipResult::Ok);
             EXPECT_EQ(Listing(dest.Path()), c.unpacked);
         } else {
             ASSERT_TRUE(problem);
-            EXPECT_EQ(problem->entry, c.entry);
-            EXPECT_EQ(problem->reason, c.reason);
+            EXPECT_EQ(UnpackableEntry(*problem), c.entry);
+            EXPECT_EQ(problem->strSentence, sentence::CannotUnpack(c.entry, c.reason));
         }
     }
 }
@@ -286,9 +288,9 @@ TEST_F(RealArchiversTest, LinksOutOfTheTreeAndPathsThroughLinksAreRefused)
     for (const Case& c : cases) {
         fs::remove(Package());
         PackWithPython(c.body);
-        std::optional<tagEntryProblem> problem = Check();
+        std::optional<Failure> problem = Check();
         ASSERT_TRUE(problem) << c.body;
-        EXPECT_EQ(problem->entry, c.entry) << problem->cause;
+        EXPECT_EQ(UnpackableEntry(*problem), c.entry) << problem->strCause;
     }
     // The writer refuses such a link too, whoever calls it.
     fs::remove(Package());
@@ -317,9 +319,9 @@ TEST_F(RealArchiversTest, ALinkOfTheInstallationIsWrittenThroughButNoneThePackag
     files.Write("below/data/x.txt", "x");
     fs::remove(Package());
     Pack("cd own && zip -q -y ../p.zip data && cd ../below && zip -q -r ../p.zip data");
-    std::optional<tagEntryProblem> problem = Check();
+    std::optional<Failure> problem = Check();
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->entry, "data/x.txt");
+    EXPECT_EQ(UnpackableEntry(*problem), "data/x.txt");
     EXPECT_EQ(Unpack(), ZipResult::NoFile);  // the unpacker refuses it too, whoever calls it
     EXPECT_FALSE(fs::exists(dest.Path() / "real"));
 }
@@ -331,9 +333,9 @@ TEST_F(RealArchiversTest, ADamagedLinkIsNotMade)
     fs::create_symlink("a.txt", files.Path() / "link");
     Pack("zip -q -y p.zip a.txt link && printf X | dd of=p.zip bs=1 seek=$(grep -abo 'a\\.txt' p.zip | sed -n 2p | "
          "cut -d: -f1) conv=notrunc status=none");
-    std::optional<tagEntryProblem> problem = Check();
+    std::optional<Failure> problem = Check();
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->entry, "link");
+    EXPECT_EQ(UnpackableEntry(*problem), "link");
     Unpack();
     EXPECT_FALSE(fs::exists(fs::symlink_status(dest.Path() / "link")));
 }

@@ -13,6 +13,7 @@
 #include "sentences/Sentences.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnpackableEntry.h"
 #include "tests/support/ZipBuilder.h"
 
 namespace fs = std::filesystem;
@@ -207,11 +208,11 @@ TEST_F(UnzipTest, NamesWindowsCannotHoldRefuseThePackageBeforeAnythingIsWritten)
         WriteZip(zip, c.items);
         std::unique_ptr<CZipReader> reader = CZipReader::Open(zip);
         ASSERT_TRUE(reader);
-        const std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+        const std::optional<Failure> problem = FindUnpackableEntry(*reader);
         ASSERT_TRUE(problem) << c.entry;
-        EXPECT_EQ(problem->entry, c.entry);
-        EXPECT_EQ(problem->reason, c.reason) << c.entry;
-        EXPECT_EQ(problem->cause, c.cause) << c.entry;
+        EXPECT_EQ(UnpackableEntry(*problem), c.entry);
+        EXPECT_EQ(problem->strSentence, sentence::CannotUnpack(c.entry, c.reason)) << c.entry;
+        EXPECT_EQ(UnpackableCause(*problem), c.cause) << c.entry;
     }
     // The same zip entry twice is no conflict of letter case; and unpacking alone never writes a
     // name Windows cannot hold either.
@@ -341,9 +342,9 @@ TEST_F(UnzipTest, DamagedEntriesFailAndNeverReplaceWhatWasThere)
         WriteZip(zip, {item});
         std::unique_ptr<CZipReader> reader = CZipReader::Open(zip);
         ASSERT_TRUE(reader);
-        std::optional<tagEntryProblem> problem = FindUnpackableEntry(*reader);
+        std::optional<Failure> problem = FindUnpackableEntry(*reader);
         ASSERT_TRUE(problem) << item.name;
-        EXPECT_EQ(problem->entry, item.name);
+        EXPECT_EQ(UnpackableEntry(*problem), item.name);
     }
     for (const ZipItem& item : {badCrc, badDeflate, lyingSize, truncated, impossibleRatio}) {
         fs::create_directories(dest);

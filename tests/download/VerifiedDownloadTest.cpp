@@ -254,11 +254,29 @@ TEST_F(VerifiedDownloadTest, ALastCheckSeesTheFilesDigestAndItsRefusalDeletesIt)
     EXPECT_EQ(Fetch(std::nullopt,
                   [&](const std::string& path, const Blake2b512Digest& digest) {
                       sawTheDigest = digest == expected && ReadWholeFile(path) == package;
-                      return std::optional<std::string>("不是发布者的文件。");
+                      return std::optional(Failure{"不是发布者的文件。", "the test's check refuses it"});
                   }),
               RunEnd::Failed);
     EXPECT_TRUE(sawTheDigest);
     EXPECT_FALSE(AnythingStored());
+    EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "不是发布者的文件。"}));
+}
+
+// The check hands its refusal back whole: the download writes its cause to the log, once, and
+// tells the player its sentence rather than a failed download's.
+TEST_F(VerifiedDownloadTest, ALastChecksRefusalHasItsCauseLoggedOnce)
+{
+    Serve(std::string(1000, 'p'));
+    ::testing::internal::CaptureStderr();
+    const RunEnd end = Fetch(std::nullopt, [](const std::string&, const Blake2b512Digest&) {
+        return std::optional(Failure{"不是发布者的文件。", "a.dat: signed by a key this test does not trust"});
+    });
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(end, RunEnd::Failed);
+    const std::string cause = "a.dat: signed by a key this test does not trust\n";
+    const std::size_t first = logged.find(cause);
+    ASSERT_NE(first, std::string::npos) << logged;
+    EXPECT_EQ(logged.find(cause, first + cause.size()), std::string::npos) << logged;
     EXPECT_EQ(log.Last(), (RecordedEvent{0, 0, DOWNLOAD_EVENT_ERROR, "不是发布者的文件。"}));
 }
 

@@ -246,7 +246,7 @@ TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
     for (const auto& c : cases) {
         status = c.status;
         EXPECT_FALSE(Parse(c.body));
-        EXPECT_EQ(findings.nErrorLine, 546);
+        EXPECT_EQ(findings.strMessage, "Error line:546\n");
         EXPECT_TRUE(findings.files.empty());
     }
 
@@ -255,7 +255,7 @@ TEST_F(ParseManifestTest, ServerFailuresShowTheirNumber)
     findings = FindManifestUpdate(installDir, closed.Url("/update/update.xml"), nullptr, session.get());
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(findings.bFetch);
-    EXPECT_EQ(findings.nErrorLine, 493);
+    EXPECT_EQ(findings.strMessage, "Error line:493\n");
     EXPECT_NE(told.find("Couldn't connect"), std::string::npos) << told;
 }
 

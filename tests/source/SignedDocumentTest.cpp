@@ -59,7 +59,7 @@ TEST_F(SignedDocumentTest, AnErrorPageIs546AndItsSignatureIsNeverAskedFor)
     for (const char* name : {"gone.xml", "page.xml"}) {
         const SignedDocument document = Fetch(name, session.get());
         ASSERT_TRUE(document.failure) << name;
-        EXPECT_EQ(document.failure->nErrorLine, 546) << name;
+        EXPECT_EQ(document.failure->strSentence, "Error line:546\n") << name;
         EXPECT_EQ(Asked(), std::vector<std::string>{name});
     }
 }
@@ -70,8 +70,7 @@ TEST_F(SignedDocumentTest, AManifestIsFollowedByItsSignatureWhichMustHold)
     const SignedDocument document = Fetch("update.xml", session.get());
     const std::string logged = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(document.failure);
-    EXPECT_EQ(document.failure->nErrorLine, 0);
-    EXPECT_EQ(document.failure->strMessage, "配置的公钥无效，已拒绝本次更新。");
+    EXPECT_EQ(document.failure->strSentence, "配置的公钥无效，已拒绝本次更新。");
     EXPECT_NE(logged.find(server.Url("/update/update.xml") + ": not a minisign public key"), std::string::npos) << logged;
     EXPECT_EQ(Asked(), (std::vector<std::string>{"update.xml", "update.xml.minisig"}));
 }
@@ -80,7 +79,7 @@ TEST_F(SignedDocumentTest, WithoutASessionNothingIsAsked)
 {
     const SignedDocument document = Fetch("update.xml", nullptr);
     ASSERT_TRUE(document.failure);
-    EXPECT_EQ(document.failure->nErrorLine, 499);
+    EXPECT_EQ(document.failure->strSentence, "Error line:499\n");
     EXPECT_EQ(Asked(), std::vector<std::string>{});
 }
 
