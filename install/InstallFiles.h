@@ -6,6 +6,11 @@
 // Threads: one installation at a time calls an implementation; the counts of the faulty one are
 // atomic all the same. Errors: each call returns false (MakeDirectory: the errno) with errno set,
 // as the platform's calls do; nothing is thrown.
+//
+// A test fails one of these whole calls here; a system call within one, or one of the journal's
+// own writes and flushes, or a download's, it fails through the platform's table of file calls
+// (platform/FileCalls.h). CFaultyInstallFiles stays a layer of its own: its count is of these
+// calls, where the table counts every system call of a kind, the journal's included.
 
 #include <atomic>
 #include <string>

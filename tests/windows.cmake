@@ -6,6 +6,7 @@ include(GoogleTest)
 
 add_library(kesu_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/EventLog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/FileCallFaults.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/MinisignTool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/SmallFileSystem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/SymbolicLinks.cpp
@@ -29,6 +30,7 @@ endfunction()
 
 kesu_windows_test(platform_tests kesu_system
   platform/CryptoTest.cpp
+  platform/FileCallsTest.cpp
   platform/HttpHeadersTest.cpp
   platform/InternetTest.cpp
   platform/LogTest.cpp
@@ -50,6 +52,7 @@ kesu_windows_test(manifest_tests kesu_manifest
   manifest/ManifestSpellingsTest.cpp)
 kesu_windows_test(download_tests kesu_download
   download/DownloadMgrTest.cpp
+  download/FailedWriteTest.cpp
   download/ParallelDownloadTest.cpp
   download/VerifiedDownloadTest.cpp)
 kesu_windows_test(source_tests kesu_source
@@ -64,6 +67,7 @@ kesu_windows_test(archive_tests kesu_archive
   archive/UnzipPackageTest.cpp)
 unset(KESU_TEST_TIMEOUT)
 kesu_windows_test(install_tests kesu_install
+  install/FailedFileCallsTest.cpp
   install/InstallerTest.cpp
   install/InstallJournalTest.cpp)
 kesu_windows_test(check_tests kesu_check

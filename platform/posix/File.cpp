@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 
 // Opens the file, or returns the errno that explains why not. A directory is no file here,
@@ -21,13 +22,13 @@ std::optional<int> CFile::OpenDescriptor(const std::string& path, unsigned flags
     const std::string native = ToNativePath(path);
     int mode = (flags & CFile::modeReadWrite) ? O_RDWR : O_RDONLY;
     if (flags & CFile::modeCreate) {
-        if (::unlink(native.c_str()) != 0 && errno != ENOENT && errno != EISDIR)
+        if (CallOf(FileCalls().remove)(native.c_str()) != 0 && errno != ENOENT && errno != EISDIR)
             return errno;
         mode |= O_CREAT | O_EXCL | O_NOFOLLOW;
     }
     if (flags & CFile::modeKeep)
         mode |= O_NOFOLLOW;
-    m_fd = ::open(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
+    m_fd = CallOf(FileCalls().open)(native.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
     if (m_fd < 0)
         return errno;
     struct stat st {};
@@ -86,7 +87,7 @@ void CFile::Write(const void* pBuffer, std::size_t nCount)
     const auto* in = static_cast<const char*>(pBuffer);
     EndDirectUnlessAligned(pBuffer, nCount);
     while (nCount > 0) {
-        ssize_t n = ::write(m_fd, in, nCount);
+        ssize_t n = CallOf(FileCalls().write)(m_fd, in, nCount);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -16,6 +16,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/File.h"
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool SyncPath(const std::string& nativePath, int openFlags)
     int fd = ::open(nativePath.c_str(), openFlags | O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = ::fsync(fd) == 0;
+    bool ok = CallOf(FileCalls().flush)(fd) == 0;
     ::close(fd);
     return ok;
 }
@@ -73,7 +74,7 @@ bool CopyFileOver(const std::string& from, const std::string& to, mode_t mode, c
 
 bool MoveAcrossFileSystems(const std::string& from, const std::string& to, mode_t mode)
 {
-    return CopyFileOver(from, to, mode, nullptr) && ::unlink(from.c_str()) == 0;
+    return CopyFileOver(from, to, mode, nullptr) && CallOf(FileCalls().remove)(from.c_str()) == 0;
 }
 
 // Makes a link to what the link `from` points to beside `to`, and renames it over `to`.
@@ -90,10 +91,10 @@ bool CopyLinkOver(const std::string& from, const std::string& to)
     const std::string part = SiblingTempPath(to);
     if (::symlink(std::string(target, static_cast<std::size_t>(size)).c_str(), part.c_str()) != 0)
         return false;
-    if (::rename(part.c_str(), to.c_str()) == 0)
+    if (CallOf(FileCalls().rename)(part.c_str(), to.c_str(), 0) == 0)
         return true;
     const int error = errno;
-    ::unlink(part.c_str());
+    CallOf(FileCalls().remove)(part.c_str());
     errno = error;
     return false;
 }
@@ -151,7 +152,7 @@ bool PathIsSymbolicLink(const std::string& path)
 
 bool CreateDirectory(const std::string& path)
 {
-    return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
+    return CallOf(FileCalls().makeDirectory)(ToNativePath(path).c_str(), 0777) == 0;
 }
 
 bool CreateDirectoryWithParents(const std::string& path)
@@ -160,8 +161,8 @@ bool CreateDirectoryWithParents(const std::string& path)
     while (native.size() > 1 && native.ends_with('/'))
         native.pop_back();
     for (std::size_t at = native.find('/', 1); at != std::string::npos; at = native.find('/', at + 1))
-        ::mkdir(native.substr(0, at).c_str(), 0777);
-    return ::mkdir(native.c_str(), 0777) == 0;
+        CallOf(FileCalls().makeDirectory)(native.substr(0, at).c_str(), 0777);
+    return CallOf(FileCalls().makeDirectory)(native.c_str(), 0777) == 0;
 }
 
 bool DeleteFile(const std::string& path)
@@ -172,7 +173,7 @@ bool DeleteFile(const std::string& path)
         errno = EISDIR;
         return false;
     }
-    return ::unlink(native.c_str()) == 0;
+    return CallOf(FileCalls().remove)(native.c_str()) == 0;
 }
 
 bool PathNameExists(const std::string& path)
@@ -183,7 +184,7 @@ bool PathNameExists(const std::string& path)
 
 bool RenameOver(const std::string& from, const std::string& to)
 {
-    return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
+    return CallOf(FileCalls().rename)(ToNativePath(from).c_str(), ToNativePath(to).c_str(), 0) == 0;
 }
 
 bool CreateSymbolicLink(const std::string& target, const std::string& linkName)
@@ -193,23 +194,23 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkName)
 
 bool CreateHardLink(const std::string& existing, const std::string& newName)
 {
-    return ::link(ToNativePath(existing).c_str(), ToNativePath(newName).c_str()) == 0;
+    return CallOf(FileCalls().link)(ToNativePath(existing).c_str(), ToNativePath(newName).c_str()) == 0;
 }
 
 bool MoveOver(const std::string& from, const std::string& to)
 {
     const std::string source = ToNativePath(from);
     const std::string target = ToNativePath(to);
-    if (::rename(source.c_str(), target.c_str()) == 0)
+    if (CallOf(FileCalls().rename)(source.c_str(), target.c_str(), 0) == 0)
         return true;
-    return errno == EXDEV && CopyOverDurably(source, target) && ::unlink(source.c_str()) == 0;
+    return errno == EXDEV && CopyOverDurably(source, target) && CallOf(FileCalls().remove)(source.c_str()) == 0;
 }
 
 bool KeepSecondName(const std::string& existing, const std::string& newName)
 {
     const std::string source = ToNativePath(existing);
     const std::string target = ToNativePath(newName);
-    if (::link(source.c_str(), target.c_str()) == 0)
+    if (CallOf(FileCalls().link)(source.c_str(), target.c_str()) == 0)
         return true;
     return errno == EXDEV && CopyOverDurably(source, target);
 }
@@ -237,7 +238,7 @@ bool MoveFileEx(const std::string& from, const std::string& to, unsigned flags)
         return false;
 
     bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
+    if (CallOf(FileCalls().rename)(source.c_str(), target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
         if (errno != EXDEV || !(flags & MOVEFILE_COPY_ALLOWED))
             return false;
         if (!MoveAcrossFileSystems(source, target, mode))
@@ -304,7 +305,7 @@ bool SyncFileSystem(const std::string& path)
     const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = ::syncfs(fd) == 0;
+    const bool ok = CallOf(FileCalls().flushFileSystem)(fd) == 0;
     ::close(fd);
     return ok;
 }
@@ -334,12 +335,12 @@ bool LockDirectoryForProcess(const std::string& directory, std::chrono::millisec
 std::optional<int> DirectoryWriteError(const std::string& directory)
 {
     const std::string probe = ToNativePath(directory) + "/.KesuUpdate.write-test." + std::to_string(::getpid());
-    ::unlink(probe.c_str());  // one a killed run left
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    CallOf(FileCalls().remove)(probe.c_str());  // one a killed run left
+    const int fd = CallOf(FileCalls().open)(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     ::close(fd);
-    ::unlink(probe.c_str());
+    CallOf(FileCalls().remove)(probe.c_str());
     return std::nullopt;
 }
 

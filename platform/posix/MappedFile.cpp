@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/File.h"
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 
 namespace {
@@ -48,9 +49,9 @@ CMappedFile CMappedFile::Read(const std::string& strPath)
 CMappedFile CMappedFile::Create(const std::string& strPath, std::uint64_t nSize)
 {
     const std::string native = ToNativePath(strPath);
-    if (::unlink(native.c_str()) != 0 && errno != ENOENT)
+    if (CallOf(FileCalls().remove)(native.c_str()) != 0 && errno != ENOENT)
         throw CFileException(errno, strPath);
-    Descriptor file{::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+    Descriptor file{CallOf(FileCalls().open)(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
     if (file.fd < 0)
         throw CFileException(errno, strPath);
     // The blocks are taken now: a full disk fails here, not as a fault in the middle of a write

@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include "platform/File.h"
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 #include "platform/win32/Wide.h"
 
@@ -13,7 +14,7 @@ CAtomicFile::CAtomicFile(const std::string& nativeTarget, mode_t mode)
     : m_strTarget(nativeTarget), m_strTemporary(SiblingTempPath(nativeTarget))
 {
     const DWORD attributes = (mode & 0200) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
-    const HANDLE handle = OpenShared(WidePath(m_strTemporary), GENERIC_READ | GENERIC_WRITE, CREATE_NEW, attributes);
+    const HANDLE handle = OpenSharedFile(WidePath(m_strTemporary), GENERIC_READ | GENERIC_WRITE, CREATE_NEW, attributes);
     if (handle == INVALID_HANDLE_VALUE || (m_fd = DescriptorOwning(handle)) < 0)
         throw CFileException(errno, m_strTarget);
 }
@@ -32,7 +33,7 @@ void CAtomicFile::Write(const void* pData, std::size_t nSize)
     while (nSize > 0) {
         DWORD written = 0;
         const DWORD piece = static_cast<DWORD>(nSize < (1u << 30) ? nSize : (1u << 30));
-        if (!::WriteFile(HandleOf(m_fd), p, piece, &written, nullptr))
+        if (!CallOf(FileCalls().write)(HandleOf(m_fd), p, piece, &written))
             throw CFileException(ErrnoOfLastError(), m_strTarget);
         p += written;
         nSize -= written;
@@ -43,7 +44,7 @@ void CAtomicFile::Write(const void* pData, std::size_t nSize)
 // cut: Windows cannot flush a directory by itself.
 void CAtomicFile::Commit(bool bDurable)
 {
-    const bool synced = !bDurable || ::FlushFileBuffers(HandleOf(m_fd)) || FailWithLastError();
+    const bool synced = !bDurable || CallOf(FileCalls().flush)(HandleOf(m_fd)) || FailWithLastError();
     const int error = errno;
     ::_close(m_fd);
     m_fd = -1;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/Descriptor.h"
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 #include "platform/win32/Wide.h"
 
@@ -30,7 +31,7 @@ std::optional<int> CFile::OpenDescriptor(const std::string& path, unsigned flags
     }
     const DWORD access = GENERIC_READ | ((flags & CFile::modeReadWrite) ? GENERIC_WRITE : 0);
     const DWORD openFlags = FILE_ATTRIBUTE_NORMAL | ((flags & CFile::modeKeep) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    const HANDLE handle = OpenShared(wide, access, disposition, openFlags);
+    const HANDLE handle = OpenSharedFile(wide, access, disposition, openFlags);
     if (handle == INVALID_HANDLE_VALUE)
         return (errno == EACCES || errno == EEXIST) && IsDirectoryName(wide) ? EISDIR : errno;
     if (IsLinkHandle(handle)) {
@@ -72,7 +73,7 @@ void CFile::Write(const void* pBuffer, std::size_t nCount)
     const auto* in = static_cast<const char*>(pBuffer);
     while (nCount > 0) {
         DWORD written = 0;
-        if (!::WriteFile(HandleOf(m_fd), in, static_cast<DWORD>(std::min(nCount, kLargestWrite)), &written, nullptr)) {
+        if (!CallOf(FileCalls().write)(HandleOf(m_fd), in, static_cast<DWORD>(std::min(nCount, kLargestWrite)), &written)) {
             throw CFileException(ErrnoOfLastError(), m_strFileName);
         }
         in += written;

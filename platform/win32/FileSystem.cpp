@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 #include "platform/win32/FileFacts.h"
 #include "platform/win32/Wide.h"
@@ -55,7 +56,7 @@ bool Flush(const std::wstring& path)
     // update that a virus scanner holds at that moment is left to the system's own write-back.
     if (handle == INVALID_HANDLE_VALUE)
         return errno == EACCES || errno == EBUSY;
-    const bool ok = ::FlushFileBuffers(handle) || FailWithLastError();
+    const bool ok = CallOf(FileCalls().flush)(handle) || FailWithLastError();
     ::CloseHandle(handle);
     return ok;
 }
@@ -143,7 +144,7 @@ bool PathIsSymbolicLink(const std::string& path)
 
 bool CreateDirectory(const std::string& path)
 {
-    return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) || FailWithLastError();
+    return CallOf(FileCalls().makeDirectory)(WidePath(path).c_str()) || FailWithLastError();
 }
 
 bool CreateDirectoryWithParents(const std::string& path)
@@ -153,7 +154,7 @@ bool CreateDirectoryWithParents(const std::string& path)
         native.pop_back();
     // A drive ("C:") or a share's root cannot be made: those tries fail and are passed over.
     for (std::size_t at = native.find('/', 1); at != std::string::npos; at = native.find('/', at + 1))
-        ::CreateDirectoryW(WidePath(native.substr(0, at)).c_str(), nullptr);
+        CallOf(FileCalls().makeDirectory)(WidePath(native.substr(0, at)).c_str());
     return CreateDirectory(native);
 }
 
@@ -192,7 +193,7 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkName)
 
 bool CreateHardLink(const std::string& existing, const std::string& newName)
 {
-    return ::CreateHardLinkW(WidePath(newName).c_str(), WidePath(existing).c_str(), nullptr) || FailWithLastError();
+    return CallOf(FileCalls().link)(WidePath(newName).c_str(), WidePath(existing).c_str()) || FailWithLastError();
 }
 
 bool MoveOver(const std::string& from, const std::string& to)

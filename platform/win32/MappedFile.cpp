@@ -52,7 +52,7 @@ CMappedFile CMappedFile::Create(const std::string& strPath, std::uint64_t nSize)
     const std::wstring wide = WidePath(strPath);
     if (!DeleteFileForcibly(wide) && errno != ENOENT)
         throw CFileException(errno, strPath);
-    const Handle file{OpenShared(wide, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)};
+    const Handle file{OpenSharedFile(wide, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)};
     if (file.handle == INVALID_HANDLE_VALUE)
         throw CFileException(errno, strPath);
     LARGE_INTEGER size{};

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "platform/FileCalls.h"
 #include "platform/Path.h"
 
 namespace {
@@ -154,6 +155,14 @@ HANDLE OpenShared(const std::wstring& path, DWORD access, DWORD disposition, DWO
     return handle;
 }
 
+HANDLE OpenSharedFile(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags)
+{
+    const HANDLE handle = CallOf(FileCalls().open)(path.c_str(), access, disposition, flags);
+    if (handle == INVALID_HANDLE_VALUE)
+        FailWithLastError();
+    return handle;
+}
+
 int DescriptorOwning(HANDLE handle)
 {
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
@@ -214,14 +223,16 @@ bool RetryWhileHeldImpl(bool (*call)(void*), void* context)
 bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags)
 {
     ClearReadOnly(to);
-    return RetryWhileHeld([&] { return ::MoveFileExW(from.c_str(), to.c_str(), flags | kMoveFileReplaceExisting) != 0; }) ||
+    const auto moveFile = CallOf(FileCalls().rename);
+    return RetryWhileHeld([&] { return moveFile(from.c_str(), to.c_str(), flags | kMoveFileReplaceExisting) != 0; }) ||
            FailHeld(from, to);
 }
 
 bool DeleteFileForcibly(const std::wstring& path)
 {
     ClearReadOnly(path);
-    return RetryWhileHeld([&] { return ::DeleteFileW(path.c_str()) != 0; }) || FailHeld(path, {});
+    const auto deleteFile = CallOf(FileCalls().remove);
+    return RetryWhileHeld([&] { return deleteFile(path.c_str()) != 0; }) || FailHeld(path, {});
 }
 
 // One argument as the C runtime's parser reads it back: in quotes when it has a blank or a quote

@@ -46,6 +46,11 @@ int ErrnoOfLastError();
 // deletions of a file it has open must work. INVALID_HANDLE_VALUE with errno set on failure.
 HANDLE OpenShared(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags);
 
+// OpenShared through the table of file calls (platform/FileCalls.h): for the files CFile,
+// CAtomicFile and CMappedFile::Create open, which a test may then fail; a look at a file's facts
+// goes around it.
+HANDLE OpenSharedFile(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags);
+
 // A CRT descriptor that owns the handle (closed with _close), or -1 with errno set (the handle
 // then closed). The descriptor's handle is _get_osfhandle's.
 int DescriptorOwning(HANDLE handle);
@@ -79,7 +84,7 @@ bool RetryWhileHeld(Call call)
 }
 
 // MoveFileExW over whatever has the new name, whose read-only attribute is cleared first;
-// retried while the file is held.
+// retried while the file is held. Through the table of file calls, as DeleteFileForcibly.
 bool MoveReplacing(const std::wstring& from, const std::wstring& to, DWORD flags);
 // DeleteFileW after clearing the read-only attribute; retried while the file is held.
 bool DeleteFileForcibly(const std::wstring& path);
