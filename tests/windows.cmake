@@ -73,6 +73,7 @@ kesu_windows_test(install_tests kesu_install
 kesu_windows_test(check_tests kesu_check
   check/CheckCacheTest.cpp)
 kesu_windows_test(run_tests kesu_run
+  run/FailedDownloadWriteTest.cpp
   run/RunEndsTest.cpp
   run/ServedFileTest.cpp)
 # The publisher's patches, with the publisher built for Windows: Wine's drive Z: is the Unix root.
