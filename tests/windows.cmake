@@ -48,6 +48,7 @@ kesu_windows_test(trust_tests kesu_trust
 kesu_windows_test(release_tests kesu_release
   release/ExpectedFileTest.cpp)
 kesu_windows_test(manifest_tests kesu_manifest
+  manifest/ManifestEntryRulesTest.cpp
   manifest/ManifestFormatTest.cpp
   manifest/ManifestSpellingsTest.cpp)
 kesu_windows_test(download_tests kesu_download
