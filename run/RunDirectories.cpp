@@ -5,13 +5,12 @@
 #include <filesystem>
 
 #include "platform/FileSystem.h"
-#include "platform/Log.h"
 #include "platform/Path.h"
 #include "sentences/Sentences.h"
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> TempDirProblem(const RunValues& values)
+std::optional<Failure> TempDirProblem(const RunValues& values)
 {
     // The setting is joined to the installation directory as it stands, so leading separators
     // keep it inside; a ".." component would lead out, and so would a link on the way.
@@ -24,17 +23,17 @@ std::optional<std::string> TempDirProblem(const RunValues& values)
     };
     const std::string directory = withoutTrailingSeparators(ToNativePath(values.strTempDir));
     if (PathIsSymbolicLink(directory)) {
-        LogLine("the temporary directory " + directory + " is a symbolic link; downloads are staged only inside the installation");
-        return sentence::TempDirIsALink(setting);
+        return Failure{sentence::TempDirIsALink(setting),
+                       "the temporary directory " + directory + " is a symbolic link; downloads are staged only inside the installation"};
     }
     std::error_code error;
     const fs::path install = fs::weakly_canonical(PathFromUtf8(withoutTrailingSeparators(ToNativePath(values.strInstallDir))), error);
     const fs::path temp = fs::weakly_canonical(PathFromUtf8(directory), error);
     auto [end, unused] = std::mismatch(install.begin(), install.end(), temp.begin(), temp.end());
     if ((!relative.empty() && !IsContainedRelativePath(relative)) || error || end != install.end()) {
-        LogLine("the temporary directory " + directory + " (TempDir \"" + setting + "\") leads out of the installation directory " +
-                values.strInstallDir);
-        return sentence::TempDirOutsideInstallation(setting);
+        return Failure{sentence::TempDirOutsideInstallation(setting),
+                       "the temporary directory " + directory + " (TempDir \"" + setting +
+                           "\") leads out of the installation directory " + values.strInstallDir};
     }
     return std::nullopt;
 }

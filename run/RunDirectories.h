@@ -8,9 +8,9 @@
 #include "run/RunValues.h"
 #include "sentences/Failure.h"
 
-// Why the temporary directory cannot be used (one sentence for the player; the cause goes to the
-// log), or nothing: it must stay inside the installation and must not be a link to somewhere else.
-std::optional<std::string> TempDirProblem(const RunValues& values);
+// Why the temporary directory cannot be used, or nothing: it must stay inside the installation and
+// must not be a link to somewhere else. The cause is not logged here.
+std::optional<Failure> TempDirProblem(const RunValues& values);
 // Why the run cannot write what it must (a game on a read-only file system, or in a directory of
 // another user's), naming the directory, with its cause, which is not logged here: the log may
 // not be open yet; nothing when it can. Makes the temporary directory when it is missing.

@@ -99,9 +99,10 @@ void UpdateRun::Run()
 
 bool UpdateRun::Prepare()
 {
-    if (const std::optional<std::string> problem = TempDirProblem(m_values)) {
+    if (const std::optional<Failure> problem = TempDirProblem(m_values)) {
+        LogLine(problem->strCause);
         Tell([](IUpdateView& view) { view.ShowSplash(); });
-        Refuse(*problem);
+        Refuse(problem->strSentence);
         return false;
     }
     // Checked before the log opens in the temporary directory, which the check makes; said after,
