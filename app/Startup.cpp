@@ -2,19 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 
 #include "app/CommandLine.h"
 #include "download/UpdateSession.h"
 #include "install/Installer.h"
-#include "platform/FileSystem.h"
-#include "platform/Log.h"
 #include "platform/Path.h"
 #include "platform/Profile.h"
 #include "sentences/Sentences.h"
-
-namespace fs = std::filesystem;
 
 std::string InstallDirFromExePath(const std::string& strExePath)
 {

@@ -65,7 +65,7 @@ public:
     void RemoveAllTasks();
 
     // Starts the worker on the queued tasks, once; false when it was started before. Its result
-    // is that of the last step it took.
+    // is how the download ended (WaitForEnd).
     bool Start();
     // Asks the worker to stop while the download goes on (or, before Start, keeps it from
     // beginning): it ends within a second with a Cancelled event. False, and nothing changes, once

@@ -95,19 +95,17 @@ RunEnd CDownloadMgr::Run()
     const auto undone = std::find_if(m_arrTasks.begin(), m_arrTasks.end(), [](const auto& task) { return !task->bDownloaded; });
     if (undone != m_arrTasks.end())
         EndRun(false, sentence::DownloadFailed((*undone)->szName));
+    // A cancel that won ends the download as one, whatever came after it: the last file's arrival,
+    // or a failure while the lanes were stopping. Cancel promised its caller a Cancelled event.
+    const bool failed = m_end && !m_end->bCancelled;
     int downloading = kDownloading;
-    if (m_end && m_end->bCancelled) {
+    if ((m_end && m_end->bCancelled) || !m_phase.compare_exchange_strong(downloading, failed ? kFailed : kStored)) {
         Raise(download_event::Cancelled{});
         return RunEnd::Cancelled;
     }
-    if (m_end) {
-        m_phase = kFailed;
+    if (failed) {
         Raise(download_event::Failed{m_end->strFailure});
         return RunEnd::Failed;
-    }
-    if (!m_phase.compare_exchange_strong(downloading, kStored)) {
-        Raise(download_event::Cancelled{});  // cancelled after the last file arrived
-        return RunEnd::Cancelled;
     }
     Raise(download_event::AllStored{});
     return RunEnd::Done;

@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "sentences/Sentences.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "sentences/Sentences.h"

@@ -28,8 +28,12 @@ public:
     explicit RunPhases(Clock::time_point start = Clock::now());
 
     RunPhase Current() const { return m_phase; }
-    // Whether the run has come as far as the phase (or ended after reaching it).
-    bool Reached(RunPhase phase) const { return m_phase >= phase; }
+    // The clock starts again: the run's steps begin now (what came before, the wait for another
+    // updater and the window's making, is no phase of the run's).
+    void Restart(Clock::time_point now = Clock::now()) { m_entered = now; }
+    // Whether the run went through the phase (a package run, say, goes through no check). On the
+    // run's own thread, which alone moves the phases on.
+    bool Reached(RunPhase phase) const { return m_went[static_cast<std::size_t>(phase)]; }
     // The run moves on; a phase is never entered twice, nor an earlier one after a later one, and
     // the first end is the run's.
     void Enter(RunPhase phase, Clock::time_point now = Clock::now());

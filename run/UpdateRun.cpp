@@ -93,6 +93,7 @@ void UpdateRun::Start()
 
 void UpdateRun::Run()
 {
+    m_phases.Restart();
     if (Prepare())
         DownloadAndInstall();
 }
@@ -181,6 +182,8 @@ bool UpdateRun::Prepare()
         Refuse(*problem);
         return false;
     }
+    // From here a close is a cancel of the downloads: it ends in their Cancelled event.
+    m_phases.Enter(RunPhase::kDownloading);
     if (m_bStopAsked) {
         EndStopped();
         return false;
@@ -192,8 +195,6 @@ void UpdateRun::DownloadAndInstall()
 {
     LogNote(std::to_string(m_downloadMgr.GetTasks().size()) + " file(s) to download, " + std::to_string(m_nTotalSize) +
             " bytes");
-    // From here a close is a cancel of the downloads: it ends in their Cancelled event.
-    m_phases.Enter(RunPhase::kDownloading);
     Tell([&](IUpdateView& view) { view.ShowPanel(m_nTotalSize); });
     m_downloadMgr.Start();
     switch (m_downloadMgr.WaitForEnd()) {
@@ -330,7 +331,8 @@ void UpdateRun::Finish(const std::string& strReason)
     }
     Ended(RunPhase::kDone);
     LogNote("end: " + strReason);
-    m_handBack();
+    if (m_handBack)
+        m_handBack();
     Tell([](IUpdateView& view) { view.Close(); });
 }
 

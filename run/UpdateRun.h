@@ -4,9 +4,11 @@
 // installation a killed run left, chooses the source and checks the installed files, has the
 // download manager fetch what differs, then hands the verified downloads to the installer; it
 // turns the events of both into what its views show, and decides how the run ends: handed back
-// to the lobby after a finished run, and also after one that found nothing to do or could not use
-// its source, as the lobby expects; closed without a hand-back after a cancel, a failed download,
-// or a window closed before the installation began.
+// to the lobby after a finished run, and also after one that found nothing to do, could not use
+// its source or found its temporary directory or its disk unfit, as the lobby expects; closed
+// without a hand-back after a cancel, a window closed before the installation began, or a
+// failure (a download, the installation, an installation a killed run left, a game the player
+// may not write).
 //
 // Threads: the run's steps are taken on a thread of its own (Start); while the files download,
 // the download manager's worker reports on its own, and the run's thread waits for it to end.
@@ -36,7 +38,7 @@ class CUpdateTrust;
 
 class UpdateRun : public IDownloadSink, public IInstallSink, public IUpdateCommands {
 public:
-    // Gives control back to whoever started the updater (the lobby).
+    // Gives control back to whoever started the updater (the lobby); none: nobody is told.
     using HandBack = std::function<void()>;
 
     UpdateRun(RunValues values, HandBack handBack);

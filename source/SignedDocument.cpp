@@ -96,7 +96,7 @@ SignedDocument FetchSignedDocument(const std::string& strUrl, CUpdateTrust* pTru
         return Logged(FailedWithNumber(kNoManifestErrorLine,
                                        strUrl + ": the server answered " + std::to_string(status) + " instead of the manifest"));
     if (IsPageNotFound(document.strText))
-        return FailedWithNumber(kNoManifestErrorLine, strUrl + ": the server sent its page-not-found text");
+        return Logged(FailedWithNumber(kNoManifestErrorLine, strUrl + ": the server sent its page-not-found text"));
     if (!pTrust || !pTrust->Enabled())
         return document;
     // The signature over the manifest's exact bytes, before anything in it is believed.

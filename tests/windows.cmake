@@ -7,6 +7,7 @@ include(GoogleTest)
 add_library(kesu_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/EventLog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/FileCallFaults.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/Gzip.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/MinisignTool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/SmallFileSystem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/SymbolicLinks.cpp

@@ -25,4 +25,4 @@ build build-tsan "-fsanitize=thread"
 (cd "$root/build-tsan" &&
   TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" \
   ctest -j"$(nproc)" --output-on-failure \
-    -R 'Window|UpdateEvents|UpdateEnd|UpdateRun|DownloadRun|ParallelDownload|FailedWrite|FailedDownloadWrite|FileCalls|ACheckedPackage|RetryResume|ResumeAcrossRuns|VerifiedDownload|DownloadMgr|EngineEndToEnd|X11|AutoUpdateDlg|SkinButton|Internet')
+    -R 'Window|UpdateEvents|UpdateEnd|UpdateRun|RunEnds|RunPhases|ServedFile|DownloadRun|ParallelDownload|FailedWrite|FailedDownloadWrite|FileCalls|ACheckedPackage|RetryResume|ResumeAcrossRuns|VerifiedDownload|DownloadMgr|EngineEndToEnd|X11|AutoUpdateDlg|SkinButton|Internet')

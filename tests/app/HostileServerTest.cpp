@@ -14,11 +14,11 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "tests/app/UpdaterHarness.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/Gzip.h"
 
 using namespace std::chrono_literals;
 
@@ -27,21 +27,6 @@ namespace {
 const std::string kGood = "good file";
 const std::string kData(1000, 'd');  // what update.xml lists as data.bin
 const std::string kManifest = Manifest(ManifestEntry("good.txt", kGood) + ManifestEntry("data.bin", kData));
-
-std::string Gzip(const std::string& data)
-{
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(compressBound(data.size()) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 // The fault-injecting server with what it was asked for and how much body it wrote.
 class HostileSite {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <zlib.h>
 
 #include "download/DownloadMgr.h"
 #include "digest/MD5Checksum.h"
@@ -18,6 +17,7 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/Gzip.h"
 
 using namespace std::chrono_literals;
 
@@ -39,21 +39,6 @@ std::string Sha256(const std::string& data)
     sha.Update(data.data(), data.size());
     Sha256Digest digest = sha.Final();
     return ToHex(digest.data(), digest.size());
-}
-
-std::string Gzip(const std::string& data)
-{
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
 }
 
 // One manifest download of a.dat from a server of its own.

@@ -23,11 +23,13 @@ TEST(RunPhasesTest, EachPhaseKeepsItsTimeAndTheFirstEndIsTheRuns)
     EXPECT_EQ(phases.Durations(start + milliseconds(25)), "starting 5 ms, choosing the source 20 ms");
     // A package run goes from the choice straight to its download.
     phases.Enter(RunPhase::kDownloading, start + milliseconds(30));
-    EXPECT_TRUE(phases.Reached(RunPhase::kChecking));
-    EXPECT_FALSE(phases.Reached(RunPhase::kInstalling));
+    EXPECT_TRUE(phases.Reached(RunPhase::kDownloading));
+    EXPECT_FALSE(phases.Reached(RunPhase::kChecking));
     phases.Enter(RunPhase::kCancelled, start + milliseconds(100));
     phases.Enter(RunPhase::kFailed, start + milliseconds(200));
     EXPECT_EQ(phases.Current(), RunPhase::kCancelled);
+    EXPECT_FALSE(phases.Reached(RunPhase::kInstalling));
+    EXPECT_FALSE(phases.Reached(RunPhase::kFailed));
     EXPECT_EQ(phases.Durations(start + milliseconds(900)), "starting 5 ms, choosing the source 25 ms, downloading 70 ms");
 }
 

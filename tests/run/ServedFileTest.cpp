@@ -4,32 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <algorithm>
 
 #include "platform/FileSystem.h"
 #include "sentences/Sentences.h"
 #include "tests/run/RunFixture.h"
+#include "tests/support/Gzip.h"
 
 namespace {
 
 const std::string kFile(1000, 'd');
-
-std::string Gzipped(const std::string& text)
-{
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 struct Served {
     const char* name;
@@ -41,7 +26,7 @@ struct Served {
 
 const Served kServed[] = {
     {"the file", 200, kFile, nullptr, true},
-    {"the file compressed", 200, Gzipped(kFile), "gzip", true},
+    {"the file compressed", 200, Gzip(kFile), "gzip", true},
     {"other bytes of the same size", 200, std::string(999, 'd') + "e", nullptr, false},
     {"shorter", 200, std::string(999, 'd'), nullptr, false},
     {"longer", 200, kFile + "d", nullptr, false},
