@@ -132,10 +132,8 @@ bool UpdateRun::Prepare()
     Tell([](IUpdateView& view) { view.ShowSplash(); });
     if (unwritable)
         LogNote(unwritable->strCause + "; the run goes on to learn whether it has anything to write there");
-    if (m_bStopAsked) {
-        EndStopped();
+    if (EndedByStop())
         return false;
-    }
     // An installation a killed run left is finished before anything is checked: the check then
     // finds its files up to date, and nothing is downloaded again. Being an installation, it is
     // not cut short by a close.
@@ -156,10 +154,8 @@ bool UpdateRun::Prepare()
     const SourceChoice choice = QueueUpdate(source, m_downloadMgr);
     // Whatever the choice came to, a window closed or a cancel meanwhile ends the run as a cancel
     // of the downloads would.
-    if (m_bStopAsked) {
-        EndStopped();
+    if (EndedByStop())
         return false;
-    }
     // A game the player may not write is refused before its first download; one that is up to
     // date is handed back as any other.
     if (choice.bQueued && unwritable) {
@@ -184,10 +180,8 @@ bool UpdateRun::Prepare()
     }
     // From here a close is a cancel of the downloads: it ends in their Cancelled event.
     m_phases.Enter(RunPhase::kDownloading);
-    if (m_bStopAsked) {
-        EndStopped();
+    if (EndedByStop())
         return false;
-    }
     return true;
 }
 
@@ -205,8 +199,7 @@ void UpdateRun::DownloadAndInstall()
         Fail(m_strDownloadFailure);
         return;
     case RunEnd::Cancelled:
-        Ended(RunPhase::kCancelled);
-        LogNote("end: cancelled");
+        Ended(RunPhase::kCancelled, "cancelled");
         Tell([](IUpdateView& view) { view.Close(); });
         return;
     }
@@ -329,8 +322,7 @@ void UpdateRun::Finish(const std::string& strReason)
         EndStopped();
         return;
     }
-    Ended(RunPhase::kDone);
-    LogNote("end: " + strReason);
+    Ended(RunPhase::kDone, strReason);
     if (m_handBack)
         m_handBack();
     Tell([](IUpdateView& view) { view.Close(); });
@@ -343,17 +335,25 @@ void UpdateRun::Refuse(const std::string& strProblem)
     Finish(strProblem);
 }
 
-void UpdateRun::Ended(RunPhase end)
+void UpdateRun::Ended(RunPhase end, const std::string& strReason)
 {
     m_phases.Enter(end);
     LogNote("time by phase: " + m_phases.Durations());
+    LogNote("end: " + strReason);
+}
+
+bool UpdateRun::EndedByStop()
+{
+    if (!m_bStopAsked)
+        return false;
+    EndStopped();
+    return true;
 }
 
 void UpdateRun::EndStopped()
 {
     // As after a cancel: no box, and the lobby is neither told nor started.
-    Ended(RunPhase::kCancelled);
-    LogNote("end: cancelled before the downloads began");
+    Ended(RunPhase::kCancelled, "cancelled before the downloads began");
     Tell([](IUpdateView& view) { view.Close(); });
 }
 
@@ -364,8 +364,7 @@ void UpdateRun::Fail(const std::string& strCause)
         EndStopped();
         return;
     }
-    Ended(RunPhase::kFailed);
-    LogNote("end: failed: " + strCause);
+    Ended(RunPhase::kFailed, "failed: " + strCause);
     const std::string& whereToGetIt = m_values.strWhereToGetTheGame;
     Tell([&](IUpdateView& view) { view.ShowFailure(strCause, whereToGetIt); });
     Tell([](IUpdateView& view) { view.Close(); });

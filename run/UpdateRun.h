@@ -76,8 +76,11 @@ private:
     bool Prepare();
     // The downloads, then the installation of what they stored.
     void DownloadAndInstall();
-    // The run has ended so: its time in each phase goes to the log.
-    void Ended(RunPhase end);
+    // The run has ended so, for the reason given: its time in each phase, then its end line, go to
+    // the log.
+    void Ended(RunPhase end, const std::string& strReason);
+    // A close or a cancel came: the run ends as EndStopped ends it (true), or goes on (false).
+    bool EndedByStop();
     // Ends the run whose window was closed, or that was cancelled, before its downloads: as a
     // cancel of the downloads ends it.
     void EndStopped();
